@@ -1,0 +1,15 @@
+// TRD reader on arbitrary bytes: no read or write past the file or the image.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "model/ZXDisk.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static auto disk = std::make_unique<kelvara::TZX_Disk>();
+  if (disk->ReadTrdBytes({data, size})) {
+    std::vector<uint8_t> out;
+    disk->BuildTrdBytes(out);
+  }
+  return 0;
+}

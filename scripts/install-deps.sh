@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing, running the GUI,
+# taking screenshots, benchmarking and fuzzing Kelvara need.
+# Idempotent: quiet and quick when everything is present.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ make pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsimpleini-dev libcli11-dev libpng-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  xvfb xauth imagemagick fonts-liberation
+  clang libclang-rt-14-dev clang-format
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,33 @@
+#include "cli/Cli.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+namespace kelvara::cli {
+
+void Context::Fail(const std::string& reason) {
+  err << "kelvara-cli: " << reason << "\n";
+  status = 1;
+}
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  Context ctx{out, err, 0, {}};
+  const std::string folder = SettingsStore::ProgramFolder();
+  SettingsStore(SettingsStore::DefaultIniPath(folder), folder).Load(ctx.settings, false);
+
+  CLI::App app{"Kelvara: ZX Spectrum floppy disks and their image files.", "kelvara-cli"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "kelvara-cli 0.1.0");
+  RegisterImageCommands(app, ctx);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version are "errors" with exit code 0.
+    const int code = app.exit(e, out, err);
+    return code == 0 ? 0 : 2;
+  }
+  return ctx.status;
+}
+
+}  // namespace kelvara::cli

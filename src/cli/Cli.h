@@ -1,0 +1,34 @@
+// kelvara-cli: the core's commands for batch work. Each command registers
+// itself on the CLI11 application; RunCli parses and runs one.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "app/Settings.h"
+
+namespace CLI {
+class App;
+}
+
+namespace kelvara::cli {
+
+// What every command shares: output streams, the exit status it sets, and
+// the settings file (read without writing back) for defaults.
+struct Context {
+  std::ostream& out;
+  std::ostream& err;
+  int status = 0;
+  TSettings settings;
+
+  // Reports a failure: the reason on stderr, exit status 1.
+  void Fail(const std::string& reason);
+};
+
+// Exit status: 0 on success, 1 on a failure (reason on stderr), 2 on bad usage.
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// Registration of each command group (one per source file).
+void RegisterImageCommands(CLI::App& app, Context& ctx);  // info, convert
+
+}  // namespace kelvara::cli

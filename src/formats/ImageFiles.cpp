@@ -1,0 +1,97 @@
+#include "formats/ImageFiles.h"
+
+#include <array>
+#include <cctype>
+
+#include "model/FileIO.h"
+
+namespace kelvara {
+
+namespace {
+
+// Member readers and writers as table entries.
+template <bool (TZX_Disk::*Load)(const std::string&)>
+bool LoadBy(TZX_Disk& disk, const std::string& path) {
+  return (disk.*Load)(path);
+}
+template <bool (TZX_Disk::*Save)(const std::string&)>
+bool SaveBy(TZX_Disk& disk, const std::string& path, const SaveOptions&) {
+  return (disk.*Save)(path);
+}
+
+// In the order keys are compared; a row without a reader is a format still
+// to come and counts as unsupported.
+const std::array<ImageFormat, 8> kImageFormats = {{
+    {"UDI", "Error load UDI - ", nullptr, nullptr, false},
+    {"FDI", "Error load FDI -", nullptr, nullptr, false},
+    // The TRD reader's only failures are a missing, unreadable or oversized
+    // file; such a load is a failure like any other.
+    {"TRD", "Error load TRD -", LoadBy<&TZX_Disk::LoadTRD>, SaveBy<&TZX_Disk::SaveTRD>, true},
+    {"TD0", "Error load TD0 -", nullptr, nullptr, true},
+    {"PRO", "Error load PRO -", nullptr, nullptr, true},
+    {"SCL", "Error load SCL -", nullptr, nullptr, true},
+    {"KDI", "Error load KDI -", nullptr, nullptr, true},
+    {"HFE", "Error load HFE -", nullptr, nullptr, true},
+}};
+
+}  // namespace
+
+std::string ExtensionKey(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos) return {};
+  std::string key = name.substr(dot + 1, 3);
+  for (char& c : key)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return key;
+}
+
+const ImageFormat* FindImageFormat(const std::string& key) {
+  for (const ImageFormat& f : kImageFormats) {
+    if (key == f.key) return f.load ? &f : nullptr;
+  }
+  return nullptr;
+}
+
+LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path) {
+  LoadResult r;
+  disk.StatusText.clear();
+  const ImageFormat* format = FindImageFormat(ExtensionKey(path));
+  if (!format) {
+    r.errorText = kUnsupportedFileText;
+    disk.ClearImage();
+    return r;
+  }
+  r.ok = format->load(disk, path);
+  if (r.ok) {
+    if (format->statusOnSuccess) r.statusPanel2 = disk.StatusText;
+    r.imageFileName = FileNameOf(path);
+    r.statusPanel1 =
+        "Disk Image - " + path + " (Дорожек - " + std::to_string(disk.CountTracks()) + ")";
+  } else {
+    r.errorText = disk.StatusText;
+    if (r.errorText.empty()) r.errorText = "Cannot read " + path;
+    r.logLine = std::string(format->errorPrefix) + "\"" + disk.StatusText + "\"";
+    r.statusPanel1 = "Disk Image load error";
+    disk.ClearImage();
+  }
+  return r;
+}
+
+SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+  SaveResult r;
+  const ImageFormat* format = FindImageFormat(ExtensionKey(path));
+  if (!format || !format->save) {
+    r.errorText = kUnsupportedFileText;
+    return r;
+  }
+  r.knownType = true;
+  disk.StatusText.clear();
+  r.ok = format->save(disk, path, options);
+  if (!r.ok) {
+    r.errorText = disk.StatusText.empty() ? "Cannot write " + path : disk.StatusText;
+  }
+  return r;
+}
+
+}  // namespace kelvara

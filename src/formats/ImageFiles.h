@@ -1,0 +1,56 @@
+// Image files chosen by extension: the one table of readers and writers, and
+// the load and save calls that the desktop program and kelvara-cli share.
+#pragma once
+
+#include <string>
+
+#include "model/ZXDisk.h"
+
+namespace kelvara {
+
+// What a writer needs beyond the image: settings that shape the file.
+struct SaveOptions {
+  bool restoreTrack = true;  // UDI: synthesise tracks afresh rather than from their raw bytes
+  bool td0Compress = false;  // TD0: pack everything after the header
+};
+
+struct ImageFormat {
+  const char* key;          // extension key, e.g. "UDI"
+  const char* errorPrefix;  // start of the LOG line of a failed load
+  bool (*load)(TZX_Disk&, const std::string& path);
+  bool (*save)(TZX_Disk&, const std::string& path, const SaveOptions&);
+  bool statusOnSuccess;  // the reader may leave an information line on success
+};
+
+// The characters after the last dot of the file name, upper-cased, cut to
+// three: "disk.udix" -> "UDI"; "" without a dot.
+std::string ExtensionKey(const std::string& path);
+// The table row for a key; nullptr when the key is in no row.
+const ImageFormat* FindImageFormat(const std::string& key);
+
+inline constexpr const char* kUnsupportedFileText = "Данный тип файлов не поддерживается!";
+
+struct LoadResult {
+  bool ok = false;
+  std::string errorText;     // for the "Ошибка!" message box, on failure
+  std::string logLine;       // for the LOG list, on a failed reader
+  std::string statusPanel1;  // "Disk Image - <path> (Дорожек - N)" or "Disk Image load error"
+  std::string statusPanel2;   // the reader's information line
+  std::string imageFileName;  // the file name without folder, on success
+};
+
+// Loads an image file by its extension. On any failure the image is left
+// empty, so that no partly read image stays in memory.
+LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path);
+
+struct SaveResult {
+  bool ok = false;
+  bool knownType = false;  // the extension is in the table
+  std::string errorText;   // why nothing was written
+  std::string logLine;     // UDI: the track and sector where synthesis failed
+};
+
+// Saves the image by the extension of path. Nothing is written on failure.
+SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options);
+
+}  // namespace kelvara

@@ -1,0 +1,125 @@
+#include "model/FileIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace kelvara {
+
+namespace {
+
+std::string ErrnoText(const char* what, const std::string& path) {
+  return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The mode a new file gets: the old file's, or 0666 less the umask.
+mode_t TargetMode(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error,
+                   size_t maxSize) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText("Cannot open", path);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "Not a regular file: " + path;
+    ::close(fd);
+    return false;
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxSize) {
+    error = "File too large: " + path;
+    ::close(fd);
+    return false;
+  }
+  out.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  bool failed = false;
+  while (done < out.size()) {
+    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failed = true;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (failed) error = ErrnoText("Cannot read", path);
+  ::close(fd);
+  if (failed) {
+    out.clear();
+    return false;
+  }
+  out.resize(done);  // the file shrank while it was read: take what is there
+  return true;
+}
+
+bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
+  if (path.empty()) {
+    error = "No file name";
+    return false;
+  }
+  const std::string folder = FolderOf(path);
+  std::string tmpl = (folder.empty() ? std::string("./") : folder) + ".kelvara-XXXXXX";
+  const int fd = ::mkstemp(tmpl.data());
+  if (fd < 0) {
+    error = ErrnoText("Cannot create a file in", folder.empty() ? "." : folder);
+    return false;
+  }
+  const bool ok = WriteAll(fd, bytes) && ::fchmod(fd, TargetMode(path)) == 0 && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  if (::close(fd) != 0 || !ok) {
+    errno = ok ? errno : savedErrno;
+    error = ErrnoText("Cannot write", path);
+    ::unlink(tmpl.c_str());
+    return false;
+  }
+  if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+    error = ErrnoText("Cannot replace", path);
+    ::unlink(tmpl.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace kelvara

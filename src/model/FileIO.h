@@ -1,0 +1,31 @@
+// Whole-file reading and atomic writing. Image files are read whole before
+// parsing and built whole in memory before writing; a write goes to a
+// temporary file beside the target that is renamed over it only once every
+// byte is on disk, so a failed or interrupted save leaves the old file intact.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kelvara {
+
+// Larger files are refused: no disk image comes near this size.
+inline constexpr size_t kMaxImageFileSize = 64u * 1024 * 1024;
+
+bool FileExists(const std::string& path);
+// Reads a whole regular file. On failure returns false with a reason in error.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error,
+                   size_t maxSize = kMaxImageFileSize);
+// Writes bytes to path atomically. On failure returns false with a reason in
+// error; the file at path, if any, is unchanged.
+bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string& error);
+
+// The folder part of a path with a trailing "/", or "" for a bare name.
+std::string FolderOf(const std::string& path);
+// The file-name part of a path.
+std::string FileNameOf(const std::string& path);
+
+}  // namespace kelvara
