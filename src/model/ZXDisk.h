@@ -130,32 +130,73 @@ class TZX_Disk {
     if (view_) view_->RefreshTrackCell(track);
   }
 
-  // Image files. Readers empty the image first and leave their error text in
+  // Raw track synthesis (model/RawTrack.cpp): a kRawTrackSize-byte MFM track
+  // of `track` into `out`, and its 782-byte sync-mark bitmap into `marks`
+  // when given. On failure ErrTrack/ErrSector say where.
+  bool BuildRawTrack(uint8_t track, uint8_t* out, uint8_t* marks = nullptr);
+
+  // Image files, one pair per format, each defined in its unit under
+  // formats/. Readers empty the image first and leave their error text in
   // StatusText on failure; writers build the whole file in memory, leave
   // their reason in StatusText on failure and never leave a partial file.
-  // Each pair is defined in its format's unit under formats/.
+  // The Read...Bytes / Build...Bytes pair behind each is the same work in
+  // memory (for tests, benchmarks and fuzzing).
+
+  // formats/Trd.cpp
   bool LoadTRD(const std::string& path);
   bool SaveTRD(const std::string& path);
+  bool ReadTrdBytes(std::span<const uint8_t> file);
+  bool BuildTrdBytes(std::vector<uint8_t>& out);
+
+  // formats/Udi.cpp
   bool LoadUDI(const std::string& path);
   bool SaveUDI(const std::string& path);
+  bool ReadUdiBytes(std::span<const uint8_t> file);
+  bool BuildUdiBytes(std::vector<uint8_t>& out);
+
+  // formats/Fdi.cpp
   bool LoadFDI(const std::string& path);
   bool SaveFDI(const std::string& path);
+  bool ReadFdiBytes(std::span<const uint8_t> file);
+  bool BuildFdiBytes(std::vector<uint8_t>& out);
+
+  // formats/Td0.cpp
   bool LoadTD0(const std::string& path);
   bool SaveTD0(const std::string& path, bool compress);
+  bool ReadTd0Bytes(std::span<const uint8_t> file);
+  bool BuildTd0Bytes(std::vector<uint8_t>& out, bool compress);
+
+  // formats/ProKdi.cpp
   bool LoadPRO(const std::string& path);
   bool SavePRO(const std::string& path);
   bool LoadKDI(const std::string& path);
   bool SaveKDI(const std::string& path);
+  bool ReadProBytes(std::span<const uint8_t> file);
+  bool BuildProBytes(std::vector<uint8_t>& out);
+  bool ReadKdiBytes(std::span<const uint8_t> file);
+  bool BuildKdiBytes(std::vector<uint8_t>& out);
+
+  // formats/Hfe.cpp
   bool LoadHFE(const std::string& path);
   bool SaveHFE(const std::string& path);
+  bool ReadHfeBytes(std::span<const uint8_t> file);
+  bool BuildHfeBytes(std::vector<uint8_t>& out);
+
+  // formats/Scl.cpp
   bool LoadSCL(const std::string& path);
   bool SaveSCL(const std::string& path);
+  bool ReadSclBytes(std::span<const uint8_t> file);
+  bool BuildSclBytes(std::vector<uint8_t>& out);
+
+  // formats/Project.cpp: the program's own project file (.udf)
   bool LoadProject(const std::string& path);
   bool SaveProject(const std::string& path);
+  bool ReadProjectBytes(std::span<const uint8_t> file);
+  bool BuildProjectBytes(std::vector<uint8_t>& out);
 
-  // TRD in memory: the reader and writer behind LoadTRD/SaveTRD.
-  bool ReadTrdBytes(std::span<const uint8_t> file);
-  bool BuildTrdBytes(std::vector<uint8_t>& out);
+  // filesystems/: new empty disks
+  void CreateTrdosDisk(const std::string& name);
+  void CreateCpmDisk();
 
  private:
   std::vector<TTrack> tracks_;  // 168, never resized: references stay valid
