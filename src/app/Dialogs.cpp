@@ -1,0 +1,202 @@
+#include "app/Dialogs.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kelvara {
+
+namespace {
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+std::vector<std::string> SplitBars(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t bar = text.find('|', start);
+    parts.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  return parts;
+}
+
+std::string ExtensionFor(const FileDialogSpec& spec, int filterIndex) {
+  if (spec.extensions.empty()) return {};
+  const size_t i = static_cast<size_t>(std::max(filterIndex, 1) - 1);
+  return spec.extensions[std::min(i, spec.extensions.size() - 1)];
+}
+
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* owner, const FileDialogSpec& spec) {
+  auto dialog = std::make_unique<QFileDialog>(owner, Q(spec.title), Q(spec.folder));
+  // Qt's own dialog on every desktop, so the behaviour does not depend on the
+  // platform's; the patterns Qt needs are appended to each name and hidden.
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
+  const QStringList filters = QtNameFilters(spec.filter);
+  dialog->setNameFilters(filters);
+  if (spec.filterIndex >= 1 && spec.filterIndex <= filters.size()) {
+    dialog->selectNameFilter(filters[spec.filterIndex - 1]);
+  }
+  dialog->setDefaultSuffix(Q(ExtensionFor(spec, spec.filterIndex)));
+  if (!spec.fileName.empty()) dialog->selectFile(Q(spec.fileName));
+  return dialog;
+}
+
+int FilterIndexOf(const QFileDialog& dialog) {
+  return static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter())) + 1;
+}
+
+}  // namespace
+
+QStringList QtNameFilters(const std::string& filter) {
+  const std::vector<std::string> parts = SplitBars(filter);
+  QStringList out;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = Q(parts[i + 1]);
+    patterns.replace(';', ' ');
+    out << Q(parts[i]) + " (" + patterns + ")";
+  }
+  return out;
+}
+
+std::unique_ptr<QFileDialog> MakeOpenDialog(QWidget* owner, const FileDialogSpec& spec) {
+  auto dialog = MakeFileDialog(owner, spec);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  return dialog;
+}
+
+std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* owner, const FileDialogSpec& spec) {
+  auto dialog = MakeFileDialog(owner, spec);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  // The program asks its own overwrite question after the dialog.
+  dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  QFileDialog* raw = dialog.get();
+  QObject::connect(raw, &QFileDialog::filterSelected, raw, [raw, spec] {
+    raw->setDefaultSuffix(Q(ExtensionFor(spec, FilterIndexOf(*raw))));
+  });
+  return dialog;
+}
+
+DiskNameDialog::DiskNameDialog(QWidget* owner) : QDialog(owner) {
+  setWindowTitle("Имя диска!");
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel("Задайте имя диска (8 символов максимум)", this));
+  auto* row = new QHBoxLayout;
+  row->addWidget(new QLabel("Имя:", this));
+  edit = new QLineEdit("NEW DISK", this);
+  edit->setMaxLength(8);
+  row->addWidget(edit);
+  layout->addLayout(row);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* ok = buttons->addButton("&Ok", QDialogButtonBox::AcceptRole);
+  ok->setDefault(true);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  layout->addWidget(buttons);
+  edit->selectAll();
+}
+
+Answer QtDialogs::AskYesNo(const std::string& caption, const std::string& text) {
+  return QMessageBox::question(owner_, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes
+             ? Answer::Yes
+             : Answer::No;
+}
+
+Answer QtDialogs::AskYesNoCancel(const std::string& caption, const std::string& text) {
+  switch (QMessageBox::question(owner_, Q(caption), Q(text),
+                                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                QMessageBox::Cancel)) {
+    case QMessageBox::Yes:
+      return Answer::Yes;
+    case QMessageBox::No:
+      return Answer::No;
+    default:
+      return Answer::Cancel;
+  }
+}
+
+bool QtDialogs::AskText(const std::string& caption, const std::string& label, std::string& value,
+                        int maxLength) {
+  QInputDialog dialog(owner_);
+  dialog.setWindowTitle(Q(caption));
+  dialog.setLabelText(Q(label));
+  dialog.setTextValue(Q(value));
+  if (auto* line = dialog.findChild<QLineEdit*>()) line->setMaxLength(maxLength);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  value = dialog.textValue().toStdString();
+  return true;
+}
+
+bool QtDialogs::PickFolder(const std::string& caption, std::string& folder) {
+  const QString chosen = QFileDialog::getExistingDirectory(owner_, Q(caption), Q(folder));
+  if (chosen.isEmpty()) return false;
+  folder = chosen.toStdString();
+  if (folder.back() != '/') folder += '/';
+  return true;
+}
+
+bool QtDialogs::PickOpenFiles(const std::string& caption, const std::string& filter,
+                              const std::string& folder, std::vector<std::string>& files) {
+  auto dialog = MakeOpenDialog(owner_, {caption, filter, 1, folder, {}, {}});
+  dialog->setFileMode(QFileDialog::ExistingFiles);
+  if (dialog->exec() != QDialog::Accepted) return false;
+  files.clear();
+  for (const QString& f : dialog->selectedFiles())
+    files.push_back(f.toStdString());
+  return !files.empty();
+}
+
+bool QtDialogs::PickSaveFile(const std::string& caption, const std::string& filter,
+                             const std::string& folder, std::string& file) {
+  int index = 1;
+  return SaveFile({caption, filter, 1, folder, file, {}}, index, file);
+}
+
+void QtDialogs::ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) {
+  static const QMessageBox::Icon kIcons[] = {QMessageBox::Information, QMessageBox::Warning,
+                                             QMessageBox::Critical, QMessageBox::Question};
+  QMessageBox box(kIcons[static_cast<int>(icon)], Q(caption), Q(text), QMessageBox::Ok, owner_);
+  box.exec();
+}
+
+bool QtDialogs::OpenFile(const FileDialogSpec& spec, std::string& path) {
+  auto dialog = MakeOpenDialog(owner_, spec);
+  if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return false;
+  path = dialog->selectedFiles().front().toStdString();
+  return true;
+}
+
+bool QtDialogs::SaveFile(const FileDialogSpec& spec, int& filterIndex, std::string& path) {
+  auto dialog = MakeSaveDialog(owner_, spec);
+  const int result = dialog->exec();
+  filterIndex = FilterIndexOf(*dialog);
+  if (result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return false;
+  path = dialog->selectedFiles().front().toStdString();
+  return true;
+}
+
+std::string QtDialogs::AskDiskName() {
+  DiskNameDialog dialog(owner_);
+  dialog.exec();
+  return dialog.edit->text().toStdString();
+}
+
+int QtDialogs::RunDialog(QDialog& dialog) {
+  return dialog.exec();
+}
+
+void QtDialogs::Beep() {
+  QApplication::beep();
+}
+
+}  // namespace kelvara

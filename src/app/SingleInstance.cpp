@@ -1,0 +1,92 @@
+#include "app/SingleInstance.h"
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QLocalSocket>
+#include <QtEndian>
+
+#include "app/StartupRules.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr int kLengthBytes = 4;
+constexpr char kTaken = 'k';
+
+}  // namespace
+
+SingleInstance::SingleInstance(QString socketPath, QObject* parent)
+    : QObject(parent), path_(std::move(socketPath)) {
+  connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::Accept);
+}
+
+QString SingleInstance::DefaultSocketPath() {
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty() && QDir(runtime).exists()) return runtime + "/Kelvara";
+  const QString folder = QDir::tempPath() + QString("/kelvara-%1").arg(::getuid());
+  QDir().mkpath(folder);
+  QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  return folder + "/Kelvara";
+}
+
+bool SingleInstance::HandOff(const std::string& message, int timeoutMs) {
+  QLocalSocket socket;
+  socket.connectToServer(path_);
+  if (!socket.waitForConnected(timeoutMs)) return false;
+  QByteArray frame(kLengthBytes, '\0');
+  qToLittleEndian<quint32>(static_cast<quint32>(message.size()), frame.data());
+  frame.append(message.data(), static_cast<qsizetype>(message.size()));
+  socket.write(frame);
+  if (!socket.waitForBytesWritten(timeoutMs)) return false;
+  while (socket.bytesAvailable() < 1) {
+    if (!socket.waitForReadyRead(timeoutMs)) return false;
+  }
+  char answer = 0;
+  return socket.getChar(&answer) && answer == kTaken;
+}
+
+bool SingleInstance::Listen() {
+  server_.setSocketOptions(QLocalServer::UserAccessOption);
+  if (server_.listen(path_)) return true;
+  // Nobody took a hand-off on it (or the caller would not be here): a socket
+  // left by a copy that crashed, or one of a copy that is closing.
+  QLocalServer::removeServer(path_);
+  return server_.listen(path_);
+}
+
+std::vector<std::string> SingleInstance::TakeMessages() {
+  std::vector<std::string> out(queue_.begin(), queue_.end());
+  queue_.clear();
+  return out;
+}
+
+void SingleInstance::Accept() {
+  while (QLocalSocket* socket = server_.nextPendingConnection()) {
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+      if (socket->property("done").toBool() || socket->bytesAvailable() < kLengthBytes) return;
+      QByteArray head = socket->peek(kLengthBytes);
+      const quint32 length = qFromLittleEndian<quint32>(head.constData());
+      if (length > kMaxHandoffMessage) {
+        // No path is this long: answered, so the sender does not start a
+        // second copy, and dropped unread.
+        socket->setProperty("done", true);
+        socket->putChar(kTaken);
+        socket->disconnectFromServer();
+        return;
+      }
+      if (socket->bytesAvailable() < kLengthBytes + static_cast<qint64>(length)) return;
+      socket->read(kLengthBytes);
+      const QByteArray body = socket->read(length);
+      socket->setProperty("done", true);
+      queue_.emplace_back(body.constData(), static_cast<size_t>(body.size()));
+      socket->putChar(kTaken);
+      socket->flush();
+      emit messagesWaiting();
+    });
+  }
+}
+
+}  // namespace kelvara

@@ -1,0 +1,45 @@
+#include "app/StartupRules.h"
+
+#include <sys/resource.h>
+
+#include <cerrno>
+
+namespace kelvara {
+
+std::string HandoffMessage(const std::vector<std::string>& args, const std::string& currentFolder) {
+  if (args.empty() || args.front().empty()) return "s";
+  std::string path = args.front();
+  if (path.front() != '/' && !currentFolder.empty()) {
+    path = currentFolder + (currentFolder.back() == '/' ? "" : "/") + path;
+  }
+  return "v" + path;
+}
+
+std::optional<std::string> HandoffPath(std::string_view message) {
+  if (message.size() < 2 || message.size() > kMaxHandoffMessage || message.front() != 'v') {
+    return std::nullopt;
+  }
+  return std::string(message.substr(1));
+}
+
+DropAction ClassifyDrop(int x, int y, const MapArea& map, int fileCount) {
+  if (fileCount <= 0) return DropAction::Ignore;
+  const bool onMap =
+      x >= map.left && x < map.left + map.width && y >= map.top && y < map.top + map.height;
+  if (!onMap || fileCount > 1) return DropAction::Beep;
+  return DropAction::Load;
+}
+
+int RaisePriority() {
+  // Drive operations run on the window thread and time their retries by the
+  // disk's turn; a higher priority keeps other work from stretching them.
+  // Ordinary users may not go below their nice limit, so try the strongest
+  // step first and settle for what is allowed.
+  for (int nice = -10; nice < 0; ++nice) {
+    if (::setpriority(PRIO_PROCESS, 0, nice) == 0) return nice;
+  }
+  errno = 0;
+  return ::getpriority(PRIO_PROCESS, 0);
+}
+
+}  // namespace kelvara

@@ -1,0 +1,40 @@
+// The rules of the program's start that need no window: the hand-off of a
+// file from a second copy to the running one, where a dropped file counts,
+// and the raised priority.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvara {
+
+// A hand-off message is "v" + the image path (load it) or "s" (just come to
+// the front); its bytes travel unchanged.
+// Longer messages cannot carry a path (PATH_MAX counts the terminator) and
+// are dropped unread.
+inline constexpr size_t kMaxHandoffMessage = 4096;
+
+// The message a second copy sends for its command-line arguments. A relative
+// path is made absolute against `currentFolder`, since the running copy
+// resolves paths against its own folder, not the second copy's.
+std::string HandoffMessage(const std::vector<std::string>& args, const std::string& currentFolder);
+// The path to load for a received message; nullopt for "s", for messages of
+// any other kind, for an empty path and for oversized messages.
+std::optional<std::string> HandoffPath(std::string_view message);
+
+// A dropped file is loaded only when the drop lands on the disk map and
+// carries exactly one file; anything else beeps.
+enum class DropAction { Ignore, Beep, Load };
+struct MapArea {
+  int left = 0, top = 0, width = 0, height = 0;  // in the main window's client coordinates
+};
+DropAction ClassifyDrop(int x, int y, const MapArea& map, int fileCount);
+
+// Raises the process's scheduling priority as far as the system allows; a
+// refusal is silently accepted. Never a real-time class for a window thread:
+// it would starve the display server. Returns the nice value in force.
+int RaisePriority();
+
+}  // namespace kelvara
