@@ -1,0 +1,80 @@
+#include "app/SetupRules.h"
+
+#include <SimpleIni.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace kelvara {
+namespace {
+
+TEST(SetupValues, RateCodesMapToTheirListItemsBothWays) {
+  TSettings s;
+  const std::pair<int, const char*> cases[] = {{0, "500K"}, {1, "300K"}, {2, "250K"}, {3, "1M"}};
+  for (const auto& [code, item] : cases) {
+    s.Rate = static_cast<uint8_t>(code);
+    const SetupValues v = SetupValuesOf(s);
+    EXPECT_STREQ(kRateItems[static_cast<size_t>(v.rateIndex)], item);
+    TSettings back;
+    TakeSetupValues(v, back);
+    EXPECT_EQ(back.Rate, code);
+  }
+  SetupValues none = SetupValuesOf(s);
+  none.rateIndex = -1;
+  TakeSetupValues(none, s);
+  EXPECT_EQ(s.Rate, 2);
+}
+
+TEST(SetupValues, FieldsComeBackIntoTheirSettings) {
+  TSettings s;
+  s.Drive = "B";
+  SetupValues v = SetupValuesOf(s);
+  EXPECT_EQ(v.driveIndex, 1);
+  EXPECT_EQ(v.numbers, (std::array<int, 7>{10, 5, 0, 159, 5, 10, 20}));
+  EXPECT_EQ(v.flags, (std::array<bool, 4>{true, false, false, false}));
+  v.numbers = {1, 2, 3, 4, 6, 7, 8};
+  v.flags = {false, true, true, true};
+  v.driveIndex = 0;
+  TakeSetupValues(v, s);
+  EXPECT_EQ(s.RetryCount, 1);
+  EXPECT_EQ(s.RetryCountWithReset, 2);
+  EXPECT_EQ(s.FirstTrack, 3);
+  EXPECT_EQ(s.LastTrack, 4);
+  EXPECT_EQ(s.CycleRead, 6);
+  EXPECT_EQ(s.TimeOut, 7);
+  EXPECT_EQ(s.GAP, 8);
+  EXPECT_FALSE(s.RestoreTrack);
+  EXPECT_TRUE(s.TD0arch);
+  EXPECT_TRUE(s.OverlapTrackAndData);
+  EXPECT_TRUE(s.SetSectorSizeFromHead);
+  EXPECT_EQ(s.Drive, "A");
+}
+
+TEST(SetupValues, AcceptWritesTheDialogKeysInTheirOrder) {
+  test::TempDir dir;
+  const std::string ini = dir / "Kelvara.ini";
+  SettingsStore store(ini, dir.Path());
+  TSettings s;
+  SetupValues v = SetupValuesOf(s);
+  v.numbers[0] = 42;
+  ASSERT_TRUE(AcceptSetup(v, s, store));
+  EXPECT_EQ(s.RetryCount, 42);
+  CSimpleIniA f;
+  ASSERT_GE(f.LoadFile(ini.c_str()), 0);
+  CSimpleIniA::TNamesDepend keys;
+  f.GetAllKeys("Option", keys);
+  keys.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> names;
+  for (const auto& k : keys)
+    names.push_back(k.pItem);
+  EXPECT_EQ(names, (std::vector<std::string>{"RetryCount", "RetryCountWithReset", "FirstTrack",
+                                             "LastTrack", "CycleRead", "TimeOut", "GAP", "Rate",
+                                             "Drive", "RestoreTrack", "TD0arch",
+                                             "OverlapTrackAndData", "SetSectorSizeFromHead"}));
+  EXPECT_STREQ(f.GetValue("Option", "RetryCount"), "42");
+}
+
+}  // namespace
+}  // namespace kelvara
