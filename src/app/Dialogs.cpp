@@ -50,8 +50,16 @@ std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* owner, const FileDialogSpec
   return dialog;
 }
 
+// The 1-based index of the chosen filter. With the patterns hidden the
+// dialog may report the shown name alone, without them.
 int FilterIndexOf(const QFileDialog& dialog) {
-  return static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter())) + 1;
+  const QString chosen = dialog.selectedNameFilter();
+  const QStringList filters = dialog.nameFilters();
+  for (qsizetype i = 0; i < filters.size(); ++i) {
+    if (filters[i] == chosen || filters[i].startsWith(chosen + " ("))
+      return static_cast<int>(i) + 1;
+  }
+  return 1;
 }
 
 }  // namespace

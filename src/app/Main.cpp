@@ -79,7 +79,7 @@ const std::pair<const char*, DiskCommand> kDiskItems[] = {
 };
 
 // Enabled only for an image with tracks.
-const char* const kImageItems[] = {"N6", "N32", "N26", "CPM1", "N12"};
+const char* const kImageItems[] = {"N32", "N26", "CPM1", "N12"};
 
 QFont SansFont(int pointSize) {
   QFont f("Liberation Sans");
@@ -503,21 +503,26 @@ void TFMain::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TFMain::dropEvent(QDropEvent* event) {
-  const QList<QUrl> urls = event->mimeData()->urls();
+  QStringList files;
+  for (const QUrl& url : event->mimeData()->urls())
+    files << url.toLocalFile();
+  if (WMDropFiles(event->position().toPoint(), files)) event->acceptProposedAction();
+}
+
+bool TFMain::WMDropFiles(const QPoint& at, const QStringList& files) {
   const QPoint origin = zxd->mapTo(this, QPoint(0, 0));
   const MapArea map{origin.x(), origin.y(), zxd->width(), zxd->height()};
-  const QPoint at = event->position().toPoint();
-  switch (ClassifyDrop(at.x(), at.y(), map, static_cast<int>(urls.size()))) {
+  switch (ClassifyDrop(at.x(), at.y(), map, static_cast<int>(files.size()))) {
     case DropAction::Ignore:
-      return;
+      return false;
     case DropAction::Beep:
       dialogs_.Beep();
-      return;
+      return false;
     case DropAction::Load:
-      event->acceptProposedAction();
-      LoadAndFinish(urls.front().toLocalFile().toStdString());
-      return;
+      LoadAndFinish(files.front().toStdString());
+      return true;
   }
+  return false;
 }
 
 }  // namespace kelvara

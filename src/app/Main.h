@@ -69,6 +69,9 @@ class TFMain : public QMainWindow {
   // The current cell changed: the header's track and sector values and the
   // track's log.
   void zxdClick();
+  // Files dropped at a point of the window: one file on the disk map loads,
+  // anything else beeps. True when a file was taken.
+  bool WMDropFiles(const QPoint& at, const QStringList& files);
   // A running copy was handed messages: come to the front and load each path.
   void HandoffArrived();
 

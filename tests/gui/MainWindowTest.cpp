@@ -1,0 +1,277 @@
+// The main window as a user drives it: menus, loading, saving, clearing,
+// the settings dialog and dropped files.
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "ScriptedDialogs.h"
+#include "app/Main.h"
+#include "app/Setup.h"
+#include "widgets/DiskMap.h"
+
+using namespace kelvara;
+using test::FakeDrive;
+using test::ScriptedDialogs;
+using test::WriteTrd;
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir;
+  std::unique_ptr<ScriptedDialogs> dialogs;
+  std::unique_ptr<FakeDrive> drive;
+  std::unique_ptr<TFMain> w;
+
+  QString Ini() const { return dir->filePath("Kelvara.ini"); }
+  std::unique_ptr<TFMain> NewWindow() {
+    return std::make_unique<TFMain>(
+        *dialogs, SettingsStore(Ini().toStdString(), dir->path().toStdString()), drive.get());
+  }
+  bool Enabled(const char* name) { return w->Item(name)->isEnabled(); }
+  void Drop(const QStringList& files, QWidget* target) {
+    w->WMDropFiles(target->mapTo(w.get(), target->rect().center()), files);
+  }
+
+ private slots:
+  void init() {
+    dir = std::make_unique<QTemporaryDir>();
+    dialogs = std::make_unique<ScriptedDialogs>();
+    drive = std::make_unique<FakeDrive>();
+    w = NewWindow();
+    w->show();
+    w->FormShow("", nullptr);
+  }
+  void cleanup() { w.reset(); }
+
+  void menusCarryTheirCaptionsAndHiddenItems() {
+    QCOMPARE(w->Item("N9")->text(), QString("Чтение секторов по  меткам"));
+    QCOMPARE(w->Item("N31")->text(), QString("Загрузить образ"));
+    for (const char* hidden : {"N4", "N6", "N7", "RAW1", "N27"})
+      QVERIFY2(!w->Item(hidden)->isVisible(), hidden);
+    QVERIFY(!w->Item("N19")->isEnabled());
+    QVERIFY(w->Item("N21")->isChecked());
+    QCOMPARE(w->zxd->ColumnCount(), 21);
+  }
+
+  void imageMenuNeedsAnImage() {
+    w->N1Click();
+    for (const char* name : {"N32", "N26", "CPM1", "N12"})
+      QVERIFY2(!Enabled(name), name);
+    QVERIFY(Enabled("N31") && Enabled("N20"));
+    QVERIFY(w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2)));
+    w->N1Click();
+    for (const char* name : {"N32", "N26", "CPM1", "N12"})
+      QVERIFY2(Enabled(name), name);
+  }
+
+  void diskMenuNeedsADriveAndSomeCommandsAnImage() {
+    QVERIFY(w->Item("N2")->isEnabled());
+    QCOMPARE(w->StatusPanel(0), QString("  Driver version - 01000000 / FDC Type - ENHANCED"));
+    w->N2Click();
+    for (const char* name : {"N8", "N17", "N10"})
+      QVERIFY2(Enabled(name), name);
+    for (const char* name : {"N9", "N14", "N15", "N33"})
+      QVERIFY2(!Enabled(name), name);
+    w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
+    w->N2Click();
+    for (const char* name : {"N8", "N9", "N17", "N14", "N15", "N33", "N10"})
+      QVERIFY2(Enabled(name), name);
+    drive->valid = false;
+    w->N2Click();
+    for (const char* name : {"N8", "N9", "N17", "N14", "N15", "N33", "N10"})
+      QVERIFY2(!Enabled(name), name);
+  }
+
+  void failedDriveOpeningShowsItsMessagesAndDisablesTheDiskMenu() {
+    drive->startup = {{"Ошибка загрузки драйвера!"}, "  Driver load error", false};
+    w = NewWindow();
+    w->FormShow("", nullptr);
+    QCOMPARE(dialogs->prompt.messages.size(), size_t(1));
+    QCOMPARE(dialogs->prompt.messages[0].caption, std::string("Ошибка!"));
+    QCOMPARE(dialogs->prompt.messages[0].text, std::string("Ошибка загрузки драйвера!"));
+    QCOMPARE(w->StatusPanel(0), QString("  Driver load error"));
+    QVERIFY(!w->Item("N2")->isEnabled());
+  }
+
+  void clearingOnNoKeepsEverythingAndOnYesEmptiesIt() {
+    w->LoadAndFinish(WriteTrd(*dir, "a.trd", 4));
+    w->Disk().Comment = {"line"};
+    w->lb1->setPlainText("memo");
+    w->Lzx1->addItem("log line");
+    w->s1->setPlainText("00: 00");
+    w->l2->setText("3");
+    dialogs->prompt.answers = {Answer::No};
+    w->N12Click();
+    QCOMPARE(int(w->Disk().CountTracks()), 4);
+    QCOMPARE(w->Lzx1->count(), 1);
+    QCOMPARE(w->lb1->toPlainText(), QString("memo"));
+    QCOMPARE(w->l2->text(), QString("3"));
+    dialogs->prompt.answers = {Answer::Yes};
+    w->N12Click();
+    QCOMPARE(int(w->Disk().CountTracks()), 0);
+    QVERIFY(w->Disk().Comment.empty());
+    QCOMPARE(w->Lzx1->count(), 0);
+    QVERIFY(w->lb1->toPlainText().isEmpty());
+    QVERIFY(w->s1->toPlainText().isEmpty());
+    QVERIFY(w->l2->text().isEmpty() && w->l1->text().isEmpty());
+  }
+
+  void commandLineImageLoadsWithTheCommentPageShown() {
+    const std::string path = WriteTrd(*dir, "game.trd", 3);
+    w = NewWindow();
+    w->FormShow(path, nullptr);
+    QCOMPARE(int(w->Disk().CountTracks()), 3);
+    QCOMPARE(w->StatusPanel(1), QString::fromStdString("Disk Image - " + path + " (Дорожек - 3)"));
+    QCOMPARE(w->pc1->currentIndex(), 1);
+    QCOMPARE(w->ImageFileName(), std::string("game.trd"));
+    QVERIFY(dialogs->prompt.messages.empty());
+  }
+
+  void unsupportedFileLeavesAnEmptyImageAndSaysSo() {
+    w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
+    QVERIFY(!w->LoadAndFinish(WriteTrd(*dir, "a.dsk", 2)));
+    QCOMPARE(int(w->Disk().CountTracks()), 0);
+    QVERIFY(w->StatusPanel(1).isEmpty());
+    QCOMPARE(dialogs->prompt.MessageTexts().back(),
+             std::string("Данный тип файлов не поддерживается!"));
+    QCOMPARE(dialogs->prompt.messages.back().caption, std::string("Ошибка!"));
+  }
+
+  void failedReaderLogsItsLineAndEmptiesTheImage() {
+    w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
+    w->lb1->setPlainText("memo");
+    QVERIFY(!w->LoadAndFinish(WriteTrd(*dir, "big.trd", 170)));
+    QCOMPARE(int(w->Disk().CountTracks()), 0);
+    QCOMPARE(w->Lzx1->count(), 1);
+    QVERIFY(w->Lzx1->item(0)->text().startsWith("Error load TRD -\""));
+    QCOMPARE(w->StatusPanel(1), QString("Disk Image load error"));
+    QVERIFY(w->lb1->toPlainText().isEmpty());
+    QCOMPARE(w->ImageFileName(), std::string("a.trd"));
+  }
+
+  void openCommandRemembersTheFolderAndSaveProposesTheName() {
+    const std::string path = WriteTrd(*dir, "game.trd", 2);
+    dialogs->openFiles = {path};
+    w->N31Click();
+    QCOMPARE(int(w->Disk().CountTracks()), 2);
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 9);
+    QCOMPARE(dialogs->shownSpecs.back().title, std::string("Загрузить образ диска из файла.."));
+    QCOMPARE(w->Settings().Directory_1, dir->path().toStdString() + "/");
+
+    const std::string copy = dir->filePath("copy.trd").toStdString();
+    dialogs->saveFiles = {copy};
+    dialogs->chosenSaveFilter = 2;
+    w->N32Click();
+    QCOMPARE(dialogs->shownSpecs.back().fileName, std::string("game"));
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 1);
+    QVERIFY(QFile::exists(QString::fromStdString(copy)));
+    QCOMPARE(w->ImageFileName(), std::string("copy.trd"));
+    // The dialog keeps the type last chosen.
+    dialogs->saveFiles = {};
+    w->N32Click();
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 2);
+    QCOMPARE(dialogs->shownSpecs.back().fileName, std::string("copy"));
+  }
+
+  void saveDialogDefaultExtensionFollowsTheChosenType() {
+    FileDialogSpec spec{
+        "t", "A (*.udi)|*.udi|B (*.trd)|*.trd|C (*.kdi)|*.kdi", 1, {}, {}, {"udi", "trd", "kdi"}};
+    auto dialog = MakeSaveDialog(nullptr, spec);
+    QCOMPARE(dialog->defaultSuffix(), QString("udi"));
+    auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+    QVERIFY(types);
+    types->setCurrentIndex(2);
+    // What a user's choice emits.
+    emit types->activated(2);
+    emit types->textActivated(types->currentText());
+    QCOMPARE(dialog->defaultSuffix(), QString("kdi"));
+    spec.filterIndex = 2;
+    QCOMPARE(MakeSaveDialog(nullptr, spec)->defaultSuffix(), QString("trd"));
+  }
+
+  void settingsCancelChangesNothingAndDoesNotReopen() {
+    dialogs->onDialog = [](QDialog& d) {
+      auto& set = static_cast<Tfmset&>(d);
+      QVERIFY(!set.bb1->isVisible());
+      set.e[0]->setValue(77);
+      QVERIFY(set.bb1->isVisible());
+      set.BitBtn2->click();
+    };
+    w->N29Click();
+    QCOMPARE(int(w->Settings().RetryCount), 10);
+    QCOMPARE(drive->reopened, 0);
+  }
+
+  void settingsAcceptStoresTheFieldsAndReopensTheDrive() {
+    dialogs->onDialog = [](QDialog& d) {
+      auto& set = static_cast<Tfmset&>(d);
+      set.e[0]->setValue(77);
+      set.cbdr->setCurrentIndex(1);
+      set.cbsr->setCurrentIndex(2);  // "500K"
+      set.bb1->click();
+    };
+    w->N29Click();
+    QCOMPARE(int(w->Settings().RetryCount), 77);
+    QCOMPARE(w->Settings().Drive, std::string("B"));
+    QCOMPARE(int(w->Settings().Rate), 0);
+    QCOMPARE(drive->reopened, 1);
+    QSettings ini(Ini(), QSettings::IniFormat);
+    QCOMPARE(ini.value("Option/RetryCount").toString(), QString("77"));
+    QCOMPARE(ini.value("Option/Rate").toString(), QString("0"));
+
+    // Changed and changed back: still accepted, still re-opened.
+    dialogs->onDialog = [](QDialog& d) {
+      auto& set = static_cast<Tfmset&>(d);
+      set.e[1]->setValue(9);
+      set.e[1]->setValue(5);
+      set.bb1->click();
+    };
+    w->N29Click();
+    QCOMPARE(drive->reopened, 2);
+  }
+
+  void settingsKeepAValueOutsideItsFieldsRange() {
+    w->Settings().GAP = 200;  // a stored GAP of 200 is valid, the field allows 1..30
+    dialogs->onDialog = [](QDialog& d) {
+      auto& set = static_cast<Tfmset&>(d);
+      set.e[0]->setValue(3);
+      set.bb1->click();
+    };
+    w->N29Click();
+    QCOMPARE(int(w->Settings().GAP), 200);
+  }
+
+  void diskNameDialogOffersOnlyOkAndEightCharacters() {
+    DiskNameDialog d(nullptr);
+    QCOMPARE(d.windowTitle(), QString("Имя диска!"));
+    QCOMPARE(d.edit->text(), QString("NEW DISK"));
+    QCOMPARE(d.edit->maxLength(), 8);
+    const QList<QAbstractButton*> buttons = d.findChild<QDialogButtonBox*>()->buttons();
+    QCOMPARE(buttons.size(), 1);
+    QCOMPARE(buttons[0]->text(), QString("&Ok"));
+  }
+
+  void oneFileDroppedOnTheMapLoads() {
+    Drop({QString::fromStdString(WriteTrd(*dir, "drop.trd", 2))}, w->zxd);
+    QCOMPARE(int(w->Disk().CountTracks()), 2);
+    QCOMPARE(dialogs->beeps, 0);
+  }
+
+  void twoFilesOrAFileOnTheLogBeepAndLoadNothing() {
+    const QString a = QString::fromStdString(WriteTrd(*dir, "a.trd", 2));
+    const QString b = QString::fromStdString(WriteTrd(*dir, "b.trd", 3));
+    Drop({a, b}, w->zxd);
+    QCOMPARE(dialogs->beeps, 1);
+    w->pc1->setCurrentIndex(0);
+    Drop({a}, w->Lzx1);
+    QCOMPARE(dialogs->beeps, 2);
+    QCOMPARE(int(w->Disk().CountTracks()), 0);
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
