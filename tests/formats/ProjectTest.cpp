@@ -150,42 +150,36 @@ TEST_F(ProjectTest, CrcMismatchLoadsEverythingAndReturnsFalse) {
   ExpectSameImage(*original, *disk);
 }
 
-TEST_F(ProjectTest, OnlyOneMeansYesInTheFile) {
-  // Track 0: 16 slots of 268 bytes after a 10-byte track body; then track 1.
+TEST_F(ProjectTest, ReaderTakesOnlyOneAsYesAndKeepsCountsInsideTheModel) {
+  // Track 0: a 10-byte track body, 16 slots of 268 bytes, 4 empty ones; then track 1.
   test::FillStandardDisk(*original, 1);
   original->GetTrack(0).RawValid = 1;
   original->UseBaseTemplate = original->KeepRawBytes = true;
   original->Comment = {"end"};
   auto out = Build(*original);
+  out[256] = 250;                  // track count
   out[257] = 2;                    // UseBaseTemplate
   out[259] = 0;                    // KeepRawBytes
+  out[261] = 77;                   // track number of track 0
+  out[262] = 200;                  // sector count of track 0
   out[263] = 2;                    // RawValid of track 0
   out[270 + 8] = 2;                // DataOk of slot 0
   out[270 + 16 * 268] = 2;         // slot 16 present flag
   out[270 + 16 * 268 + 4] = 0x80;  // track 1 present flag
   EXPECT_FALSE(disk->ReadProjectBytes(out));
   EXPECT_EQ(disk->StatusText, "Project file CRC error!") << "every record still lines up";
+  EXPECT_EQ(disk->Comment, original->Comment);
   EXPECT_FALSE(disk->UseBaseTemplate);
   EXPECT_FALSE(disk->KeepRawBytes);
-  EXPECT_EQ(disk->GetTrack(0).RawValid, 0);
-  EXPECT_EQ(disk->GetTrack(0).Sectors[0].DataOk, 0);
-  EXPECT_EQ(disk->GetTrack(0).Sectors[1].DataOk, 0xFF);
-  EXPECT_FALSE(disk->GetTrack(0).Sectors[16].Present);
+  const TTrack& t0 = disk->GetTrack(0);
+  EXPECT_EQ(t0.RawValid, 0);
+  EXPECT_EQ(t0.Sectors[0].DataOk, 0);
+  EXPECT_EQ(t0.Sectors[1].DataOk, 0xFF);
+  EXPECT_FALSE(t0.Sectors[16].Present);
   EXPECT_FALSE(disk->GetTrack(1).Present);
-  EXPECT_EQ(disk->Comment, original->Comment);
-}
-
-TEST_F(ProjectTest, HostileCountsStayInsideTheModel) {
-  test::FillStandardDisk(*original, 1);
-  auto out = Build(*original);
-  out[256] = 250;                             // track count
-  out[260 + 1] = 77;                          // track number of track 0
-  out[260 + 2] = 200;                         // sector count
-  EXPECT_FALSE(disk->ReadProjectBytes(out));  // the CRC no longer matches
   EXPECT_EQ(disk->TrackCount, 168);
-  EXPECT_EQ(disk->GetTrack(0).TrackNo, 0);
-  EXPECT_EQ(disk->GetTrack(0).SectorCount, 20);
-  EXPECT_EQ(disk->GetTrack(0).Sectors[15].Sec, 16) << "the rest of the file still lines up";
+  EXPECT_EQ(t0.TrackNo, 0) << "a track keeps its index";
+  EXPECT_EQ(t0.SectorCount, 20);
 }
 
 TEST_F(ProjectTest, ShortFilesAndOversizedLengthsLeaveAnEmptyImage) {
@@ -205,11 +199,6 @@ TEST_F(ProjectTest, ShortFilesAndOversizedLengthsLeaveAnEmptyImage) {
   expectRefused({out.begin(), out.end() - 40}, "Project file ends inside track 167!");
   expectRefused({out.begin(), out.end() - 10}, "Project file ends inside its comment!");
   expectRefused({out.begin(), out.end() - 2}, "Project file ends before its CRC!");
-  for (size_t cut = 1; cut < out.size(); cut += 997) {
-    std::vector<uint8_t> file(out.begin(), out.begin() + cut);
-    EXPECT_FALSE(disk->ReadProjectBytes(file)) << cut;
-    EXPECT_EQ(disk->CountTracks(), 0) << cut;
-  }
 
   // Track 0's raw length, then slot 0's data length, beyond the model.
   auto file = out;
@@ -248,18 +237,16 @@ TEST_F(ProjectTest, OnlyKelvaraCliTakesTheProjectFileByExtension) {
   EXPECT_EQ(FindImageFormat("UDF"), nullptr);
   ASSERT_TRUE(LoadImageFile(*disk, dir / "p.udf", ImageTypes::WithProject).ok);
   ExpectSameImage(*original, *disk);
-  EXPECT_TRUE(SaveImageFile(*disk, dir / "q.udf", {}, ImageTypes::WithProject).ok);
-  EXPECT_EQ(ReadBytes(dir / "q.udf"), ReadBytes(dir / "p.udf"));
   EXPECT_FALSE(disk->LoadProject(dir / "none.udf"));
   EXPECT_EQ(disk->CountTracks(), 5) << "a missing file leaves the image";
 
   // kelvara-cli converts to the project file and back.
   WriteBytes(dir / "a.trd", PatternBytes(16 * 4096, 5));
-  std::ostringstream cout, cerr;
+  std::ostringstream stdoutText, stderrText;
   for (const auto& [in, out] : {std::pair{"a.trd", "a.udf"}, std::pair{"a.udf", "b.trd"}}) {
     const std::string from = dir / in, to = dir / out;
     const char* argv[] = {"kelvara-cli", "convert", from.c_str(), to.c_str()};
-    EXPECT_EQ(cli::RunCli(4, argv, cout, cerr), 0) << cerr.str();
+    EXPECT_EQ(cli::RunCli(4, argv, stdoutText, stderrText), 0) << stderrText.str();
   }
   EXPECT_EQ(ReadBytes(dir / "b.trd"), PatternBytes(16 * 4096, 5));
 }
