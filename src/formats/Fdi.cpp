@@ -85,9 +85,9 @@ struct Overflow {
 bool ReadFdiTrack(ByteReader& r, std::span<const uint8_t> file, const FdiHeader& h, int index,
                   TTrack& track, Overflow& overflow, std::string& status) {
   uint32_t trackOffset = 0;
-  uint16_t reserved = 0;
   uint8_t count = 0;
-  if (!r.U32(trackOffset) || !r.U16(reserved) || !r.U8(count)) return Fail(status, kSizeError);
+  // The two bytes after the offset are reserved.
+  if (!r.U32(trackOffset) || !r.Skip(2) || !r.U8(count)) return Fail(status, kSizeError);
   const uint64_t trackData = uint64_t{h.dataArea} + trackOffset;
   if (trackData > file.size()) return Fail(status, kSizeError);
   track.Present = 0xFF;
