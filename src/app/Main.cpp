@@ -185,6 +185,8 @@ void TFMain::BuildMenus() {
   const auto on = [this](const char* name, void (TFMain::*handler)()) {
     connect(Item(name), &QAction::triggered, this, handler);
   };
+  on("N4", &TFMain::N4Click);
+  on("N6", &TFMain::N6Click);
   on("N31", &TFMain::N31Click);
   on("N32", &TFMain::N32Click);
   on("N12", &TFMain::N12Click);
@@ -380,6 +382,12 @@ void TFMain::AddLogLine(const std::string& line, bool select) {
   }
 }
 
+void TFMain::ShowComment() {
+  lb1->clear();
+  for (const std::string& line : disk_->Comment)
+    lb1->appendPlainText(QString::fromStdString(line));
+}
+
 bool TFMain::LoadAndFinish(const std::string& path) {
   sb[1]->clear();
   sb[2]->clear();
@@ -393,14 +401,13 @@ bool TFMain::FinishLoad(const LoadResult& r) {
   }
   sb[1]->setText(QString::fromStdString(r.statusPanel1));
   sb[2]->setText(QString::fromStdString(r.statusPanel2));
-  lb1->clear();
   if (!r.ok) {
     disk_->ClearImage();
+    lb1->clear();
     dialogs_.ShowMessage("Ошибка!", r.errorText, MessageIcon::Error);
     return false;
   }
-  for (const std::string& line : disk_->Comment)
-    lb1->appendPlainText(QString::fromStdString(line));
+  ShowComment();
   zxd->ScrollToTopAndRepaint();
   zxdClick();
   pc1->setCurrentIndex(1);
@@ -418,6 +425,31 @@ void TFMain::N31Click() {
   sb[1]->clear();
   sb[2]->clear();
   FinishLoad(*r);
+}
+
+void TFMain::N4Click() {
+  const FileDialogSpec spec{kOpenImageTitle, kProjectFilter, 1, settings_.Directory_1, {}, {"udf"}};
+  std::string path;
+  if (!dialogs_.OpenFile(spec, path)) return;
+  if (!OpenProjectCommand(*disk_, path, settings_, store_, imageFileName_)) return;
+  sb[1]->setText(QString::fromStdString(ImageStatusText(path, disk_->CountTracks())));
+  zxd->ScrollToTopAndRepaint();
+  zxdClick();
+  ShowComment();
+  pc1->setCurrentIndex(1);
+}
+
+void TFMain::N6Click() {
+  const FileDialogSpec spec{kSaveProjectTitle,
+                            kProjectFilter,
+                            1,
+                            settings_.Directory_1,
+                            ProposedProjectName(imageFileName_),
+                            {"udf"}};
+  int filterIndex = 1;
+  std::string path;
+  if (!dialogs_.SaveFile(spec, filterIndex, path)) return;
+  SaveProjectCommand(*disk_, path, settings_, store_, dialogs_, imageFileName_);
 }
 
 void TFMain::N32Click() {

@@ -61,6 +61,8 @@ class TFMain : public QMainWindow {
   // Menu handlers.
   void N1Click();   // "Образ" opens: enabling
   void N2Click();   // "Диск" opens: enabling
+  void N4Click();   // "Загрузить" (project file; the item is hidden)
+  void N6Click();   // "Сохранить" (project file; the item is hidden)
   void N31Click();  // "Загрузить образ"
   void N32Click();  // "Сохранить образ"
   void N12Click();  // "Очистить образ"
@@ -103,6 +105,8 @@ class TFMain : public QMainWindow {
   // dialog) and shows what it reports.
   void OpenDrive(bool reopen);
   bool FinishLoad(const LoadResult& result);
+  // The memo filled afresh with the image's comment.
+  void ShowComment();
   void AddLogLine(const std::string& line, bool select);
   void BringToFront();
 

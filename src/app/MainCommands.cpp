@@ -27,6 +27,12 @@ void RememberFolder(TSettings& settings, SettingsStore& store, std::string TSett
   store.WriteFolder(key, folder);
 }
 
+// Asks before replacing a file; false when the user keeps it.
+bool MayReplace(const std::string& path, Prompt& prompt) {
+  return !FileExists(path) ||
+         prompt.AskYesNo("Внимание..!", "Файл уже существует! Перезаписать?") == Answer::Yes;
+}
+
 }  // namespace
 
 bool ImageCommandsEnabled(TZX_Disk& disk) {
@@ -87,11 +93,7 @@ std::optional<LoadResult> OpenChosenImage(TZX_Disk& disk, const std::string& pat
 SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
                              SettingsStore& store, Prompt& prompt, std::string& imageFileName) {
   SaveOutcome out;
-  if (path.empty()) return out;
-  if (FileExists(path) &&
-      prompt.AskYesNo("Внимание..!", "Файл уже существует! Перезаписать?") != Answer::Yes) {
-    return out;
-  }
+  if (path.empty() || !MayReplace(path, prompt)) return out;
   const bool udi = ExtensionKey(path) == "UDI";
   if (udi) disk.KeepRawBytes = !settings.RestoreTrack;
   const SaveResult r = SaveImageFile(disk, path, {settings.RestoreTrack, settings.TD0arch});
@@ -116,6 +118,27 @@ SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings&
   imageFileName = FileNameOf(path);
   RememberFolder(settings, store, &TSettings::Directory_2, "Directory_2", path);
   return out;
+}
+
+bool OpenProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
+                        SettingsStore& store, std::string& imageFileName) {
+  if (path.empty() || !FileExists(path) || !disk.LoadProject(path)) return false;
+  imageFileName = FileNameOf(path);
+  RememberFolder(settings, store, &TSettings::Directory_1, "Directory_1", path);
+  return true;
+}
+
+bool SaveProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
+                        SettingsStore& store, Prompt& prompt, std::string& imageFileName) {
+  if (path.empty() || !MayReplace(path, prompt)) return false;
+  disk.StatusText.clear();
+  if (!disk.SaveProject(path)) {
+    prompt.ShowMessage("Ошибка!", NotWrittenText(path, disk.StatusText), MessageIcon::Error);
+    return false;
+  }
+  imageFileName = FileNameOf(path);
+  RememberFolder(settings, store, &TSettings::Directory_1, "Directory_1", path);
+  return true;
 }
 
 bool ClearImageCommand(TZX_Disk& disk, Prompt& prompt) {

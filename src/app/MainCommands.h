@@ -98,6 +98,19 @@ struct SaveOutcome {
 SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
                              SettingsStore& store, Prompt& prompt, std::string& imageFileName);
 
+// --- The project file (.udf), with commands of its own ---
+
+// "Загрузить" after its dialog: true when the file exists and loads with a
+// matching CRC; then its name and folder (Directory_1) are remembered. A
+// mismatch leaves what was read and says nothing, as the file's own check
+// is all the command has.
+bool OpenProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
+                        SettingsStore& store, std::string& imageFileName);
+// "Сохранить" after its dialog: the overwrite question, then the file. Only
+// a file really written is remembered (its folder as Directory_1).
+bool SaveProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
+                        SettingsStore& store, Prompt& prompt, std::string& imageFileName);
+
 // "Очистить образ": asks first; true when the image was emptied.
 bool ClearImageCommand(TZX_Disk& disk, Prompt& prompt);
 

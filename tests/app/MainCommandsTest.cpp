@@ -146,6 +146,32 @@ TEST_F(ImageCommandsTest, UnknownTypeWritesNothingAndSaysSo) {
   EXPECT_EQ(imageFileName, "old.trd");
 }
 
+TEST_F(ImageCommandsTest, ProjectRoundTripRemembersTheLoadFolder) {
+  test::FillStandardDisk(*disk, 3);
+  disk->Comment = {"first", "second"};
+  const std::string path = dir / "work.udf";
+  ASSERT_TRUE(SaveProjectCommand(*disk, path, settings, store, prompt, imageFileName));
+  EXPECT_EQ(imageFileName, "work.udf");
+  EXPECT_EQ(Stored("Directory_1"), dir.Path());
+
+  auto loaded = std::make_unique<TZX_Disk>();
+  imageFileName.clear();
+  EXPECT_FALSE(OpenProjectCommand(*loaded, dir / "none.udf", settings, store, imageFileName));
+  ASSERT_TRUE(OpenProjectCommand(*loaded, path, settings, store, imageFileName));
+  test::ExpectSameSectors(*disk, *loaded);
+  EXPECT_EQ(loaded->Comment, disk->Comment);
+  EXPECT_EQ(imageFileName, "work.udf");
+}
+
+TEST_F(ImageCommandsTest, ProjectThatCannotBeWrittenIsReportedAndNotRemembered) {
+  const std::string path = dir / "missing/work.udf";
+  EXPECT_FALSE(SaveProjectCommand(*disk, path, settings, store, prompt, imageFileName));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "Ошибка!");
+  EXPECT_EQ(imageFileName, "old.trd");
+  EXPECT_EQ(Stored("Directory_1"), "<missing>");
+}
+
 TEST_F(ImageCommandsTest, ClearingAsksAndKeepsTheImageOnNo) {
   test::FillStandardDisk(*disk, 2);
   disk->Comment = {"note"};

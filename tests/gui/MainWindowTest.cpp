@@ -177,6 +177,27 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs->shownSpecs.back().fileName, std::string("copy"));
   }
 
+  void hiddenProjectCommandsSaveAndLoadWithTheirDialogs() {
+    w->LoadAndFinish(WriteTrd(*dir, "game.trd", 2));
+    w->Disk().Comment = {"about this disk"};
+    const std::string project = dir->filePath("game.udf").toStdString();
+    dialogs->saveFiles = {project};
+    w->N6Click();
+    QCOMPARE(dialogs->shownSpecs.back().fileName, std::string("game.udf"));
+    QCOMPARE(dialogs->shownSpecs.back().filter, std::string("Universal Disk Format (*.udf)|*.udf"));
+    QVERIFY(QFile::exists(QString::fromStdString(project)));
+
+    w->Disk().ClearImage();
+    w->pc1->setCurrentIndex(0);
+    dialogs->openFiles = {project};
+    w->N4Click();
+    QCOMPARE(int(w->Disk().CountTracks()), 2);
+    QCOMPARE(w->StatusPanel(1),
+             QString::fromStdString("Disk Image - " + project + " (Дорожек - 2)"));
+    QCOMPARE(w->lb1->toPlainText(), QString("about this disk"));
+    QCOMPARE(w->pc1->currentIndex(), 1);
+  }
+
   void saveDialogDefaultExtensionFollowsTheChosenType() {
     FileDialogSpec spec{
         "t", "A (*.udi)|*.udi|B (*.trd)|*.trd|C (*.kdi)|*.kdi", 1, {}, {}, {"udi", "trd", "kdi"}};
