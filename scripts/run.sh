@@ -1,6 +1,25 @@
 #!/usr/bin/env bash
-# Starts the program from a build folder. Until the desktop program exists
-# this shows the command-line tool's help.
+# make run: starts the desktop program from a build folder with a demo TR-DOS
+# disk, written afresh by kelvara-cli each time. ARGS="..." replaces the
+# program's arguments (an image file, say).
 set -euo pipefail
-build=$1; shift
-exec "$build/src/kelvara-cli" --help "$@"
+build=$1
+shift
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  cat >&2 <<'MSG'
+make run: there is no display to open the window on ($DISPLAY is not set).
+On a machine without a desktop, give it a virtual one:
+
+    xvfb-run -a make run
+
+(xvfb-run comes with the xvfb package, which `make run` has installed.)
+MSG
+  exit 1
+fi
+demo="$build/demo/demo.trd"
+mkdir -p "$(dirname "$demo")"
+"$build/src/kelvara-cli" demo "$demo"
+if [ $# -gt 0 ]; then
+  exec "$build/src/kelvara" "$@"
+fi
+exec "$build/src/kelvara" "$demo"
