@@ -19,32 +19,6 @@ using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
 
-TEST(MenuEnabling, DiskCommandsNeedADriveAndSomeAnImageWithTracks) {
-  const DiskCommand all[] = {DiskCommand::FullRead,    DiskCommand::RawRead,
-                             DiskCommand::Scan,        DiskCommand::ReadByIds,
-                             DiskCommand::ScanAndRead, DiskCommand::RereadBad,
-                             DiskCommand::Format,      DiskCommand::Write,
-                             DiskCommand::FormatWrite, DiskCommand::ReadCatalog};
-  for (DiskCommand c : all) {
-    EXPECT_FALSE(DiskCommandEnabled(c, false, 160));
-    EXPECT_TRUE(DiskCommandEnabled(c, true, 160));
-  }
-  EXPECT_TRUE(DiskCommandEnabled(DiskCommand::Scan, true, 0));
-  EXPECT_TRUE(DiskCommandEnabled(DiskCommand::ScanAndRead, true, 0));
-  EXPECT_TRUE(DiskCommandEnabled(DiskCommand::ReadCatalog, true, 0));
-  EXPECT_FALSE(DiskCommandEnabled(DiskCommand::ReadByIds, true, 0));
-  EXPECT_FALSE(DiskCommandEnabled(DiskCommand::Format, true, 0));
-  EXPECT_FALSE(DiskCommandEnabled(DiskCommand::Write, true, 0));
-  EXPECT_FALSE(DiskCommandEnabled(DiskCommand::FormatWrite, true, 0));
-}
-
-TEST(MenuEnabling, ImageCommandsFollowTheRecountedTracks) {
-  auto disk = std::make_unique<TZX_Disk>();
-  EXPECT_FALSE(ImageCommandsEnabled(*disk));
-  disk->GetTrack(7).Present = 0xFF;  // TrackCount still says 0
-  EXPECT_TRUE(ImageCommandsEnabled(*disk));
-}
-
 TEST(SaveDialog, ExtensionFollowsTheTypeAndTheNameLosesItsExtension) {
   const char* expected[] = {"udi", "trd", "td0", "fdi", "pro", "scl", "kdi", "hfe"};
   for (int i = 1; i <= 8; ++i)
@@ -146,23 +120,6 @@ TEST_F(ImageCommandsTest, UnknownTypeWritesNothingAndSaysSo) {
   EXPECT_EQ(imageFileName, "old.trd");
 }
 
-TEST_F(ImageCommandsTest, ProjectRoundTripRemembersTheLoadFolder) {
-  test::FillStandardDisk(*disk, 3);
-  disk->Comment = {"first", "second"};
-  const std::string path = dir / "work.udf";
-  ASSERT_TRUE(SaveProjectCommand(*disk, path, settings, store, prompt, imageFileName));
-  EXPECT_EQ(imageFileName, "work.udf");
-  EXPECT_EQ(Stored("Directory_1"), dir.Path());
-
-  auto loaded = std::make_unique<TZX_Disk>();
-  imageFileName.clear();
-  EXPECT_FALSE(OpenProjectCommand(*loaded, dir / "none.udf", settings, store, imageFileName));
-  ASSERT_TRUE(OpenProjectCommand(*loaded, path, settings, store, imageFileName));
-  test::ExpectSameSectors(*disk, *loaded);
-  EXPECT_EQ(loaded->Comment, disk->Comment);
-  EXPECT_EQ(imageFileName, "work.udf");
-}
-
 TEST_F(ImageCommandsTest, ProjectThatCannotBeWrittenIsReportedAndNotRemembered) {
   const std::string path = dir / "missing/work.udf";
   EXPECT_FALSE(SaveProjectCommand(*disk, path, settings, store, prompt, imageFileName));
@@ -170,18 +127,6 @@ TEST_F(ImageCommandsTest, ProjectThatCannotBeWrittenIsReportedAndNotRemembered) 
   EXPECT_EQ(prompt.messages[0].caption, "Ошибка!");
   EXPECT_EQ(imageFileName, "old.trd");
   EXPECT_EQ(Stored("Directory_1"), "<missing>");
-}
-
-TEST_F(ImageCommandsTest, ClearingAsksAndKeepsTheImageOnNo) {
-  test::FillStandardDisk(*disk, 2);
-  disk->Comment = {"note"};
-  prompt.answers = {Answer::No, Answer::Yes};
-  EXPECT_FALSE(ClearImageCommand(*disk, prompt));
-  EXPECT_EQ(disk->CountTracks(), 2);
-  EXPECT_EQ(prompt.questions[0], "Очистка образа..|Вы действительно хотите очистить образ?");
-  EXPECT_TRUE(ClearImageCommand(*disk, prompt));
-  EXPECT_EQ(disk->CountTracks(), 0);
-  EXPECT_TRUE(disk->Comment.empty());
 }
 
 }  // namespace

@@ -27,31 +27,6 @@ TEST(SetupValues, RateCodesMapToTheirListItemsBothWays) {
   EXPECT_EQ(s.Rate, 2);
 }
 
-TEST(SetupValues, FieldsComeBackIntoTheirSettings) {
-  TSettings s;
-  s.Drive = "B";
-  SetupValues v = SetupValuesOf(s);
-  EXPECT_EQ(v.driveIndex, 1);
-  EXPECT_EQ(v.numbers, (std::array<int, 7>{10, 5, 0, 159, 5, 10, 20}));
-  EXPECT_EQ(v.flags, (std::array<bool, 4>{true, false, false, false}));
-  v.numbers = {1, 2, 3, 4, 6, 7, 8};
-  v.flags = {false, true, true, true};
-  v.driveIndex = 0;
-  TakeSetupValues(v, s);
-  EXPECT_EQ(s.RetryCount, 1);
-  EXPECT_EQ(s.RetryCountWithReset, 2);
-  EXPECT_EQ(s.FirstTrack, 3);
-  EXPECT_EQ(s.LastTrack, 4);
-  EXPECT_EQ(s.CycleRead, 6);
-  EXPECT_EQ(s.TimeOut, 7);
-  EXPECT_EQ(s.GAP, 8);
-  EXPECT_FALSE(s.RestoreTrack);
-  EXPECT_TRUE(s.TD0arch);
-  EXPECT_TRUE(s.OverlapTrackAndData);
-  EXPECT_TRUE(s.SetSectorSizeFromHead);
-  EXPECT_EQ(s.Drive, "A");
-}
-
 TEST(SetupValues, AcceptWritesTheDialogKeysInTheirOrder) {
   test::TempDir dir;
   const std::string ini = dir / "Kelvara.ini";

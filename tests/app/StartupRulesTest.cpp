@@ -1,9 +1,6 @@
 #include "app/StartupRules.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <cerrno>
 
 namespace kelvara {
 namespace {
@@ -40,14 +37,6 @@ TEST(Drop, OneFileOnTheMapLoadsAnythingElseBeeps) {
   EXPECT_EQ(ClassifyDrop(10, 434, map, 1), DropAction::Beep);  // the LOG list below
   EXPECT_EQ(ClassifyDrop(700, 40, map, 1), DropAction::Beep);  // the hex panel
   EXPECT_EQ(ClassifyDrop(10, 40, map, 0), DropAction::Ignore);
-}
-
-TEST(Priority, RaisingNeverFailsAndNeverLowersThePriority) {
-  // Lowering the priority back needs no privilege, so restore it after.
-  errno = 0;
-  const int before = getpriority(PRIO_PROCESS, 0);
-  EXPECT_LE(RaisePriority(), before);
-  setpriority(PRIO_PROCESS, 0, before);
 }
 
 }  // namespace

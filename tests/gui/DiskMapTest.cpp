@@ -95,15 +95,6 @@ class DiskMapTest : public QObject {
     QVERIFY(HasPixel(image, 0, 1, Qt::white));
   }
 
-  void sectorsZeroAndHundredLookTheSame() {
-    AddSlot(0, 0, 0, 256, true);
-    AddSlot(0, 1, 100, 256, true);
-    const QImage image = Render();
-    const QImage a = image.copy(Cell(1, 0));
-    const QImage b = image.copy(Cell(2, 0));
-    QCOMPARE(a, b);
-  }
-
   void emptySlotsAreGreyOnlyWhenDisabledSectorsAreShown() {
     AddSlot(0, 0, 1, 256, true);
     const QColor background = map->viewport()->palette().color(QPalette::Base);
@@ -129,12 +120,6 @@ class DiskMapTest : public QObject {
     map->RefreshTrackCell(uint8_t(last + 2));
     QCOMPARE(map->verticalScrollBar()->value(), 2);
     QCOMPARE(Fill(Render(), 1, last + 1), QColor(0x00, 0xFF, 0x00));
-  }
-
-  void clearingTheImageScrollsBackToTheTop() {
-    map->verticalScrollBar()->setValue(40);
-    disk->ClearImage();
-    QCOMPARE(map->verticalScrollBar()->value(), 0);
   }
 };
 
