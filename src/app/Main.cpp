@@ -389,8 +389,6 @@ void TFMain::ShowComment() {
 }
 
 bool TFMain::LoadAndFinish(const std::string& path) {
-  sb[1]->clear();
-  sb[2]->clear();
   return FinishLoad(OpenImage(*disk_, path, imageFileName_));
 }
 
@@ -422,8 +420,6 @@ void TFMain::N31Click() {
   const std::optional<LoadResult> r =
       OpenChosenImage(*disk_, path, settings_, store_, imageFileName_);
   if (!r) return;
-  sb[1]->clear();
-  sb[2]->clear();
   FinishLoad(*r);
 }
 
