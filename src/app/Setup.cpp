@@ -1,7 +1,6 @@
 #include "app/Setup.h"
 
 #include <QFormLayout>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,9 +10,12 @@ namespace kelvara {
 
 namespace {
 
+// The dialog keeps its small fixed size, so the groups sit tight.
 QGroupBox* Group(const char* title, QWidget* parent) {
   auto* box = new QGroupBox(QString::fromUtf8(title), parent);
-  box->setLayout(new QFormLayout);
+  auto* form = new QFormLayout(box);
+  form->setContentsMargins(6, 2, 6, 4);
+  form->setVerticalSpacing(2);
   return box;
 }
 
@@ -56,6 +58,8 @@ Tfmset::Tfmset(QWidget* owner) : QDialog(owner) {
   cbsr->setObjectName("cbsr");
   for (const char* item : kRateItems)
     cbsr->addItem(item);
+  cbdr->setFixedWidth(70);
+  cbsr->setFixedWidth(70);
   connect(cbdr, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
   connect(cbsr, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
 
@@ -71,6 +75,8 @@ Tfmset::Tfmset(QWidget* owner) : QDialog(owner) {
   AddRow(timeout, kSetupNumberFields[5].caption, e[5]);
   QGroupBox* images = new QGroupBox("Образы", this);
   auto* imagesLayout = new QVBoxLayout(images);
+  imagesLayout->setContentsMargins(6, 2, 6, 4);
+  imagesLayout->setSpacing(2);
   for (QCheckBox* box : cb)
     imagesLayout->addWidget(box);
   QGroupBox* controller = Group("Параметры контроллера", this);
@@ -83,21 +89,23 @@ Tfmset::Tfmset(QWidget* owner) : QDialog(owner) {
   connect(bb1, &QPushButton::clicked, this, &Tfmset::bb1Click);
   connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
-  auto* grid = new QGridLayout;
-  grid->addWidget(retries, 0, 0);
-  grid->addWidget(area, 0, 1);
-  grid->addWidget(fullRead, 1, 0);
-  grid->addWidget(timeout, 1, 1);
-  grid->addWidget(images, 2, 0);
-  grid->addWidget(controller, 2, 1);
+  auto* left = new QVBoxLayout;
+  for (QGroupBox* g : {retries, area, fullRead, timeout})
+    left->addWidget(g);
+  left->addStretch();
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(bb1);
   buttons->addWidget(BitBtn2);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(grid);
-  layout->addStretch();
-  layout->addLayout(buttons);
+  auto* right = new QVBoxLayout;
+  right->addWidget(images);
+  right->addWidget(controller);
+  right->addStretch();
+  right->addLayout(buttons);
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(6, 6, 6, 6);
+  layout->addLayout(left);
+  layout->addLayout(right);
   setFixedSize(474, 293);
 }
 
