@@ -116,10 +116,10 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
   cmd->add_option("--fault", o.faults,
                   "Virtual drive: fail calls N..M of a kind, e.g. read:5:23 or read:5-14:23")
       ->check(CLI::Validator(
-          [](std::string& spec) {
+          [](std::string& text) {
             DriveFault fault;
             std::string error;
-            return ParseDriveFault(spec, fault, error) ? std::string() : error;
+            return ParseDriveFault(text, fault, error) ? std::string() : error;
           },
           "CALL:N[-M]:CODE"));
   if (!runOptions) return;
@@ -148,10 +148,10 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
   std::unique_ptr<FloppyDriver> driver = CreateFloppyDriver(o.virtualDrive);
   virtualDrive = dynamic_cast<VirtualFloppy*>(driver.get());
   if (virtualDrive) {
-    for (const std::string& spec : o.faults) {
+    for (const std::string& text : o.faults) {
       DriveFault fault;
       std::string error;
-      ParseDriveFault(spec, fault, error);
+      ParseDriveFault(text, fault, error);
       virtualDrive->AddFault(fault);
     }
     if (!FileExists(virtualDrive->ImagePath()))

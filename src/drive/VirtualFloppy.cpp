@@ -45,29 +45,29 @@ bool ParseNumber(const std::string& text, long& value) {
 
 }  // namespace
 
-bool ParseDriveFault(const std::string& spec, DriveFault& fault, std::string& error) {
-  const size_t c1 = spec.find(':');
-  const size_t c2 = c1 == std::string::npos ? c1 : spec.find(':', c1 + 1);
+bool ParseDriveFault(const std::string& text, DriveFault& fault, std::string& error) {
+  const size_t c1 = text.find(':');
+  const size_t c2 = c1 == std::string::npos ? c1 : text.find(':', c1 + 1);
   if (c2 == std::string::npos) {
-    error = "fault \"" + spec + "\": expected CALL:N:CODE or CALL:N-M:CODE";
+    error = "fault \"" + text + "\": expected CALL:N:CODE or CALL:N-M:CODE";
     return false;
   }
-  const std::string name = spec.substr(0, c1);
+  const std::string name = text.substr(0, c1);
   const auto it =
       std::find_if(kCallNames.begin(), kCallNames.end(), [&](const char* n) { return name == n; });
   if (it == kCallNames.end()) {
-    error = "fault \"" + spec + "\": unknown call \"" + name + "\"";
+    error = "fault \"" + text + "\": unknown call \"" + name + "\"";
     return false;
   }
-  const std::string range = spec.substr(c1 + 1, c2 - c1 - 1);
+  const std::string range = text.substr(c1 + 1, c2 - c1 - 1);
   const size_t dash = range.find('-');
   long first = 0, last = 0, code = 0;
   const bool ok = ParseNumber(range.substr(0, dash), first) &&
                   (dash == std::string::npos ? (last = first, true)
                                              : ParseNumber(range.substr(dash + 1), last)) &&
-                  ParseNumber(spec.substr(c2 + 1), code);
+                  ParseNumber(text.substr(c2 + 1), code);
   if (!ok || first < 1 || last < first || code == 0 || code > 0xFFFFFFFFL) {
-    error = "fault \"" + spec + "\": calls are counted from 1 and the code is not 0";
+    error = "fault \"" + text + "\": calls are counted from 1 and the code is not 0";
     return false;
   }
   fault = {static_cast<DriveCall>(it - kCallNames.begin()), static_cast<int>(first),

@@ -53,7 +53,7 @@ struct DriveFault {
 // Parses "CALL:N:CODE" or "CALL:N-M:CODE", CALL being one of open-driver,
 // open-drive, version, rate, fdc-info, reset, seek, scan, read, write,
 // format. On failure returns false with the reason in error.
-bool ParseDriveFault(const std::string& spec, DriveFault& fault, std::string& error);
+bool ParseDriveFault(const std::string& text, DriveFault& fault, std::string& error);
 
 struct VirtualDriveOptions {
   uint32_t version = kVirtualDriverVersion;
