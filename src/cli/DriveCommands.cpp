@@ -157,6 +157,8 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
     if (!FileExists(virtualDrive->ImagePath()))
       ctx.err << "virtual disk " << virtualDrive->ImagePath()
               << " does not exist: the drive holds an unformatted disk\n";
+  } else if (!o.faults.empty()) {
+    ctx.err << "--fault applies to the virtual drive only\n";
   }
   auto session = std::make_unique<DriveSession>(std::move(driver));
   const DriveOpenReport report = session->OpenAtStartup(s);
@@ -167,7 +169,8 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
     ctx.Fail(detail.empty() ? "the drive cannot be used" : detail);
     return nullptr;
   }
-  ctx.err << report.panel0.substr(report.panel0.find_first_not_of(' ')) << "\n";
+  const size_t text = report.panel0.find_first_not_of(' ');
+  if (text != std::string::npos) ctx.err << report.panel0.substr(text) << "\n";
   return session;
 }
 

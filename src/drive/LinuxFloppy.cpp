@@ -159,6 +159,8 @@ LinuxFloppy::~LinuxFloppy() {
 DeviceHandle LinuxFloppy::Open(FloppyDevice device) {
   if (device == FloppyDevice::Control) {
     if (!BlockDriverListed(paths_.procDevices)) {
+      SetDetail("the kernel floppy driver is not loaded (no block device 2 \"fd\" in " +
+                paths_.procDevices + ")");
       Fail(ENODEV);
       return kInvalidHandle;
     }
@@ -172,7 +174,9 @@ DeviceHandle LinuxFloppy::Open(FloppyDevice device) {
   // it, and raw commands are wanted exactly then too.
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
   if (fd < 0) {
-    Fail(static_cast<uint32_t>(errno));
+    const int error = errno;
+    SetDetail(path + ": " + std::strerror(error));
+    Fail(static_cast<uint32_t>(error));
     return kInvalidHandle;
   }
   driveFd_ = fd;

@@ -215,6 +215,12 @@ TEST(DiskRead, FailedResetOrSeekStopsTheRun) {
   EXPECT_NE(rig.host.LogTexts().back(), "Операция выполнена!");
   EXPECT_EQ(rig.image->CountTracks(), 4);
   EXPECT_EQ(rig.host.messages.back().first, "Ошибка!");
+
+  // A last track beyond the image's 168 is refused before anything moves.
+  rig.settings.LastTrack = 200;
+  EXPECT_EQ(rig.Run(kModeScan).end, OperationEnd::Stopped);
+  EXPECT_EQ(rig.host.MessageTexts().back(), "Число дорожек превышает 166 ...");
+  EXPECT_EQ(rig.drive.CallCount(DriveCall::Reset), 2);
 }
 
 // Answers the scan and the read as a test sets them.
