@@ -182,19 +182,32 @@ void ReportSimulatedTime(Context& ctx, const VirtualFloppy* virtualDrive) {
   ctx.err << line;
 }
 
-// Plans and runs one "Диск" menu command; false when it did not start.
-bool RunDriveCommand(Context& ctx, DriveSession& session, int mode, TZX_Disk& disk,
-                     const TSettings& s, OperationResult& result) {
+// A drive session with one "Диск" menu command run on it.
+struct DriveRun {
+  std::unique_ptr<DriveSession> session;
+  VirtualFloppy* virtualDrive = nullptr;
+  OperationResult result;
+};
+
+// Opens the drive, checks and runs one command and reports the simulated
+// time; false (the reasons given) when nothing ran.
+bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mode, TZX_Disk& disk,
+                DriveRun& run) {
+  run.session = OpenSession(ctx, o, s, run.virtualDrive);
+  if (!run.session) return false;
   CliOperationHost host(ctx.out, ctx.err, &ctx.err == &std::cerr && ::isatty(STDERR_FILENO));
-  const DriveRunPlan plan = session.Plan(mode, disk, s);
+  const DriveRunPlan plan = run.session->Plan(mode, disk, s);
   for (const std::string& m : plan.messages)
     host.ShowMessage(kErrorCaption, m);
   if (!plan.start) {
     ctx.Fail(plan.messages.empty() ? "the image has no tracks" : "nothing was done");
     return false;
   }
-  InterruptGuard guard;
-  result = session.Run(plan, disk, s, host);
+  {
+    InterruptGuard guard;
+    run.result = run.session->Run(plan, disk, s, host);
+  }
+  ReportSimulatedTime(ctx, run.virtualDrive);
   return true;
 }
 
@@ -253,17 +266,14 @@ void RegisterRead(CLI::App& app, Context& ctx) {
       const LoadResult loaded = LoadImageFile(*disk, args->out);
       if (!loaded.ok) return ctx.Fail(args->out + ": " + loaded.errorText);
     }
-    VirtualFloppy* virtualDrive = nullptr;
-    auto session = OpenSession(ctx, args->drive, s, virtualDrive);
-    OperationResult result;
-    if (!session || !RunDriveCommand(ctx, *session, mode, *disk, s, result)) return;
-    ReportSimulatedTime(ctx, virtualDrive);
+    DriveRun run;
+    if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
     // What was read before a stop is kept.
     if (disk->CountTracks() > 0) {
       const SaveResult saved = SaveImageFile(*disk, args->out, SaveOptionsOf(s));
       if (!saved.ok) return ctx.Fail(args->out + ": " + saved.errorText);
     }
-    FailUnlessFinished(ctx, result);
+    FailUnlessFinished(ctx, run.result);
   });
 }
 
@@ -289,18 +299,16 @@ void RegisterWrite(CLI::App& app, Context& ctx) {
     auto disk = std::make_unique<TZX_Disk>();
     const LoadResult loaded = LoadImageFile(*disk, args->image);
     if (!loaded.ok) return ctx.Fail(args->image + ": " + loaded.errorText);
-    VirtualFloppy* virtualDrive = nullptr;
-    auto session = OpenSession(ctx, args->drive, s, virtualDrive);
-    OperationResult result;
-    if (!session || !RunDriveCommand(ctx, *session, mode, *disk, s, result)) return;
-    ReportSimulatedTime(ctx, virtualDrive);
+    DriveRun run;
+    if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
     // The virtual disk keeps what was written, as a real one would.
-    if (virtualDrive) {
+    if (run.virtualDrive) {
+      const std::string& path = run.virtualDrive->ImagePath();
       std::string error;
-      if (!virtualDrive->SaveDisk(virtualDrive->ImagePath(), SaveOptionsOf(s), error))
-        return ctx.Fail("virtual disk " + virtualDrive->ImagePath() + ": " + error);
+      if (!run.virtualDrive->SaveDisk(path, SaveOptionsOf(s), error))
+        return ctx.Fail("virtual disk " + path + ": " + error);
     }
-    FailUnlessFinished(ctx, result);
+    FailUnlessFinished(ctx, run.result);
   });
 }
 

@@ -36,6 +36,10 @@ int SizeBytes(uint8_t sizeCode) {
   return 128 << sizeCode;
 }
 
+int SectorsInCall(const FD_READ_WRITE_PARAMS& p) {
+  return std::max<int>(p.sector, p.eot - 1) - p.sector + 1;
+}
+
 bool ParseNumber(const std::string& text, long& value) {
   if (text.empty()) return false;
   char* end = nullptr;
@@ -295,6 +299,24 @@ bool VirtualFloppy::ScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::span<u
   return Succeed();
 }
 
+template <typename Each>
+bool VirtualFloppy::WalkSectors(const FD_READ_WRITE_PARAMS& p, bool needData, Each&& each) {
+  const int track = TrackUnder(p.phead);
+  const std::vector<Placed> placed = Visible(track);
+  TTrack& t = disk_->GetTrack(static_cast<uint8_t>(track));
+  for (int k = 0; k < SectorsInCall(p); ++k) {
+    const Placed* pl = Find(placed, track, p, static_cast<uint8_t>(p.sector + k));
+    if (!pl || (needData && t.Sectors[pl->slot].DataLength == 0)) {
+      GiveUp();
+      return Fail(kErrorSectorNotFound);
+    }
+    WaitForByte(pl->idStart);
+    PassBytes(kIdField + kGap2 + kDataLead + SizeBytes(p.size) + kCrc);
+    if (!each(t.Sectors[pl->slot], k)) return false;
+  }
+  return Succeed();
+}
+
 bool VirtualFloppy::ReadData(DeviceHandle, const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> out,
                              uint32_t& bytesReturned) {
   if (Faulted(DriveCall::Read)) return false;
@@ -302,33 +324,19 @@ bool VirtualFloppy::ReadData(DeviceHandle, const FD_READ_WRITE_PARAMS& p, std::s
     GiveUp();
     return Fail(kErrorNotReady);
   }
-  // Sectors R up to (not including) the end-of-track number, at least R.
   const int size = SizeBytes(p.size);
-  const int last = std::max<int>(p.sector, p.eot - 1);
-  if (out.size() < static_cast<size_t>((last - p.sector + 1) * size))
+  if (out.size() < static_cast<size_t>(SectorsInCall(p) * size))
     return Fail(kErrorInvalidParameter);
-  const int track = TrackUnder(p.phead);
-  const std::vector<Placed> placed = Visible(track);
-  for (int r = p.sector; r <= last; ++r) {
-    const Placed* pl = Find(placed, track, p, static_cast<uint8_t>(r));
-    const TSectorRec* s =
-        pl ? &disk_->GetTrack(static_cast<uint8_t>(track)).Sectors[pl->slot] : nullptr;
-    if (!s || s->DataLength == 0) {
-      GiveUp();
-      return Fail(kErrorSectorNotFound);
-    }
-    WaitForByte(pl->idStart);
-    PassBytes(kIdField + kGap2 + kDataLead + size + kCrc);
+  return WalkSectors(p, true, [&](const TSectorRec& s, int) {
     // A data field shorter than its ID says runs on into the gap: the
     // bytes after it are not data and the CRC cannot match.
     uint8_t* dest = out.data() + bytesReturned;
-    const int have = std::min<int>(s->DataLength, size);
-    std::memcpy(dest, s->Data.data(), have);
+    const int have = std::min<int>(s.DataLength, size);
+    std::memcpy(dest, s.Data.data(), have);
     std::memset(dest + have, 0, size - have);
     bytesReturned += size;
-    if (!s->DataOk || have < size) return Fail(kErrorCrc);
-  }
-  return Succeed();
+    return s.DataOk && have == size ? true : Fail(kErrorCrc);
+  });
 }
 
 bool VirtualFloppy::WriteData(DeviceHandle, const FD_READ_WRITE_PARAMS& p,
@@ -336,36 +344,24 @@ bool VirtualFloppy::WriteData(DeviceHandle, const FD_READ_WRITE_PARAMS& p,
   if (Faulted(DriveCall::Write)) return false;
   if (!disk_) return Fail(kErrorNotReady);
   if (writeProtected_) return Fail(kErrorWriteProtect);
-  const int size = SizeBytes(p.size);
-  const int last = std::max<int>(p.sector, p.eot - 1);
-  const int track = TrackUnder(p.phead);
-  const std::vector<Placed> placed = Visible(track);
-  TTrack& t = disk_->GetTrack(static_cast<uint8_t>(track));
-  for (int r = p.sector; r <= last; ++r) {
-    const Placed* pl = Find(placed, track, p, static_cast<uint8_t>(r));
-    if (!pl) {
-      GiveUp();
-      return Fail(kErrorSectorNotFound);
-    }
-    WaitForByte(pl->idStart);
-    PassBytes(kIdField + kGap2 + kDataLead + size + kCrc);
+  const size_t size = SizeBytes(p.size);
+  TTrack& t = disk_->GetTrack(static_cast<uint8_t>(TrackUnder(p.phead)));
+  return WalkSectors(p, false, [&](TSectorRec& s, int k) {
     // Data short of the sector size are followed by zeros, as a controller
     // fed from a zeroed buffer writes them.
     std::vector<uint8_t> field(size, 0);
-    const size_t offset = static_cast<size_t>(r - p.sector) * size;
+    const size_t offset = k * size;
     if (offset < data.size())
-      std::copy_n(data.begin() + offset, std::min(data.size() - offset, field.size()),
-                  field.begin());
-    TSectorRec& s = t.Sectors[pl->slot];
+      std::copy_n(data.begin() + offset, std::min(data.size() - offset, size), field.begin());
     s.SetData(field);
     s.DataOk = 0xFF;
     s.ErrorCount = 0;
     s.DataOffset = 0;
-  }
-  // The track's raw bytes no longer show what is on it.
-  t.RawLength = 0;
-  t.RawValid = 0;
-  return Succeed();
+    // The track's raw bytes no longer show what is on it.
+    t.RawLength = 0;
+    t.RawValid = 0;
+    return true;
+  });
 }
 
 bool VirtualFloppy::FormatTrack(DeviceHandle, const FD_FORMAT_PARAMS& p) {

@@ -129,6 +129,14 @@ class VirtualFloppy final : public FloppyDriver {
   const Placed* Find(const std::vector<Placed>& placed, int track, const FD_READ_WRITE_PARAMS& p,
                      uint8_t sector) const;
 
+  // Sectors R up to one before the end-of-track number (at least R) on the
+  // track under the head, each found by its whole ID: waits for each to pass
+  // the head and hands its slot and its place in the call to `each`, which
+  // returns false (having failed the call) to stop. A sector that is not
+  // there, or with needData one without a data field, fails the call (27).
+  template <typename Each>
+  bool WalkSectors(const FD_READ_WRITE_PARAMS& p, bool needData, Each&& each);
+
   double UsPerByte() const;
   double AngleUs() const;
   void WaitForByte(int position);
