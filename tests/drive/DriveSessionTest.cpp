@@ -108,11 +108,6 @@ TEST(DriveOpening, DriveAndRateFollowTheSettings) {
   EXPECT_EQ(o.drive->OpenedDrive(), FloppyDevice::Drive0);
   EXPECT_EQ(r.messages, std::vector<std::string>{"Ошибка установки скорости передачи!"});
   EXPECT_FALSE(r.diskMenuEnabled);
-
-  o.drive->AddFault({DriveCall::OpenDrive, 4, 4, 2});
-  r = o.session->Reopen(settings);
-  EXPECT_EQ(r.messages, std::vector<std::string>{"Дисковод A не найден!"});
-  EXPECT_FALSE(o.session->DriveValid());
 }
 
 TEST(DriveController, ResetLeavesTheHeadOnCylinderZero) {

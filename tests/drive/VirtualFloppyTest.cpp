@@ -224,8 +224,6 @@ TEST(DriverCalls, RefusedBeforeReachingTheDrive) {
   EXPECT_EQ(w.drive.LastError(), kErrorInvalidFunction);
   EXPECT_FALSE(w.drive.Control(w.handle, IOCTL_FDRAWCMD_GET_VERSION, {}, out, n));
   EXPECT_EQ(w.drive.LastError(), kErrorInvalidHandle);
-  EXPECT_FALSE(w.drive.Control(w.control, IOCTL_FD_RESET, {}, {}, n));
-  EXPECT_EQ(w.drive.LastError(), kErrorInvalidHandle);
   EXPECT_FALSE(w.drive.Control(w.handle, IOCTL_FDCMD_SEEK, std::vector<uint8_t>{1, 0, 0}, {}, n));
   EXPECT_EQ(w.drive.LastError(), kErrorInvalidParameter);
   // A format record must carry exactly the headers its count names.
@@ -248,7 +246,7 @@ TEST(DriverCalls, RefusedBeforeReachingTheDrive) {
   EXPECT_EQ(w.channel.LastError(), kErrorInvalidHandle);
 }
 
-TEST(DriverCalls, BackendChoiceAndCodeTables) {
+TEST(DriverCalls, VirtualDriveWhenAnImageIsNamed) {
   unsetenv("KELVARA_VIRTUAL_DRIVE");
   EXPECT_NE(dynamic_cast<LinuxFloppy*>(CreateFloppyDriver("").get()), nullptr);
   const auto named = CreateFloppyDriver("a.trd");
@@ -258,17 +256,6 @@ TEST(DriverCalls, BackendChoiceAndCodeTables) {
   EXPECT_NE(dynamic_cast<VirtualFloppy*>(named.get()), nullptr);
   ASSERT_NE(dynamic_cast<VirtualFloppy*>(fromEnv.get()), nullptr);
   EXPECT_EQ(static_cast<VirtualFloppy*>(fromEnv.get())->ImagePath(), "b.trd");
-
-  EXPECT_EQ(DataRateCode("250K"), 2);
-  EXPECT_EQ(DataRateCode("300K"), 1);
-  EXPECT_EQ(DataRateCode("500K"), 0);
-  EXPECT_EQ(DataRateCode("1M"), 3);
-  EXPECT_EQ(DataRateCode("2M"), -1);
-  EXPECT_STREQ(ControllerTypeName(0), "UNKNOWN");
-  EXPECT_STREQ(ControllerTypeName(4), "82077");
-  EXPECT_STREQ(ControllerTypeName(8), "NATIONAL");
-  EXPECT_STREQ(ControllerTypeName(9), "UNKNOWN3");
-  EXPECT_STREQ(ControllerTypeName(255), "UNKNOWN3");
 }
 
 }  // namespace
