@@ -150,7 +150,11 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink* drive, QWidget*
   split->setSizes({width() - 550, 550});
 }
 
-TFMain::~TFMain() = default;
+TFMain::~TFMain() {
+  // Child widgets outlive the members; the map draws the image, so it goes
+  // while the image is still there.
+  delete zxd;
+}
 
 void TFMain::BuildMenus() {
   QMenu* menu = nullptr;

@@ -52,6 +52,7 @@ class DiskMapTest : public QObject {
 
  private slots:
   void init() {
+    map.reset();
     disk = std::make_unique<TZX_Disk>();
     map = std::make_unique<DiskMap>(*disk);
     map->SetColumnCount(kMapColumns);
