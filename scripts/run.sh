@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make run: starts the desktop program from a build folder with a demo TR-DOS
-# disk, written afresh by kelvara-cli each time. ARGS="..." replaces the
-# program's arguments (an image file, say).
+# disk, written afresh by kelvara-cli each time, both in the virtual drive
+# and on the disk map. ARGS="..." replaces the program's arguments.
 set -euo pipefail
 build=$1
 shift
@@ -22,4 +22,4 @@ mkdir -p "$(dirname "$demo")"
 if [ $# -gt 0 ]; then
   exec "$build/src/kelvara" "$@"
 fi
-exec "$build/src/kelvara" "$demo"
+exec "$build/src/kelvara" --virtual-drive "$demo" "$demo"

@@ -97,11 +97,11 @@ QLabel* HeaderLabel(const QString& text, QWidget* parent) {
 
 }  // namespace
 
-TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink* drive, QWidget* parent)
+TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget* parent)
     : QMainWindow(parent),
       dialogs_(dialogs),
       store_(std::move(store)),
-      drive_(drive ? drive : &noDrive_),
+      drive_(drive),
       disk_(std::make_unique<TZX_Disk>()) {
   setWindowTitle("Kelvara");
   setFont(SansFont(8));
@@ -358,10 +358,10 @@ void TFMain::FormShow(const std::string& commandLineImage, SingleInstance* insta
 }
 
 void TFMain::OpenDrive(bool reopen) {
-  const DriveReport r = reopen ? drive_->Reopen(settings_) : drive_->OpenAtStartup(settings_);
+  const DriveOpenReport r = reopen ? drive_.Reopen(settings_) : drive_.OpenAtStartup(settings_);
   for (const std::string& m : r.messages)
     dialogs_.ShowMessage("Ошибка!", m, MessageIcon::Error);
-  if (r.panel0) sb[0]->setText(QString::fromStdString(*r.panel0));
+  if (!r.panel0.empty()) sb[0]->setText(QString::fromStdString(r.panel0));
   Item("N2")->setEnabled(r.diskMenuEnabled);
 }
 
@@ -372,7 +372,7 @@ void TFMain::N1Click() {
 }
 
 void TFMain::N2Click() {
-  const bool valid = drive_->DriveValid();
+  const bool valid = drive_.DriveValid();
   const int tracks = disk_->CountTracks();
   for (const auto& [name, command] : kDiskItems)
     Item(name)->setEnabled(DiskCommandEnabled(command, valid, tracks));

@@ -36,9 +36,7 @@ class Tfmset;
 class TFMain : public QMainWindow {
   Q_OBJECT
  public:
-  // `drive` may be null: a program without a drive layer.
-  TFMain(Dialogs& dialogs, SettingsStore store, DriveLink* drive = nullptr,
-         QWidget* parent = nullptr);
+  TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget* parent = nullptr);
   ~TFMain() override;
 
   // The first showing: map columns, settings, driver and drive, the image
@@ -112,8 +110,7 @@ class TFMain : public QMainWindow {
 
   Dialogs& dialogs_;
   SettingsStore store_;
-  NoDriveLink noDrive_;
-  DriveLink* drive_;
+  DriveLink& drive_;
   std::unique_ptr<TZX_Disk> disk_;
   TSettings settings_;
   std::string imageFileName_;

@@ -6,9 +6,25 @@
 
 namespace kelvara {
 
-std::string HandoffMessage(const std::vector<std::string>& args, const std::string& currentFolder) {
-  if (args.empty() || args.front().empty()) return "s";
-  std::string path = args.front();
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  static const std::string kVirtualDrive = "--virtual-drive";
+  CommandLine line;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == kVirtualDrive) {
+      if (i + 1 < args.size()) line.virtualDrive = args[++i];
+    } else if (a.rfind(kVirtualDrive + "=", 0) == 0) {
+      line.virtualDrive = a.substr(kVirtualDrive.size() + 1);
+    } else if (line.image.empty()) {
+      line.image = a;
+    }
+  }
+  return line;
+}
+
+std::string HandoffMessage(const std::string& image, const std::string& currentFolder) {
+  if (image.empty()) return "s";
+  std::string path = image;
   if (path.front() != '/' && !currentFolder.empty()) {
     path = currentFolder + (currentFolder.back() == '/' ? "" : "/") + path;
   }

@@ -10,16 +10,25 @@
 
 namespace kelvara {
 
+// What the command line asks for: the image is the first argument that is
+// not an option; "--virtual-drive FILE" (or "--virtual-drive=FILE") puts a
+// disk image into the virtual drive instead of opening the floppy.
+struct CommandLine {
+  std::string image;
+  std::string virtualDrive;
+};
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
 // A hand-off message is "v" + the image path (load it) or "s" (just come to
 // the front); its bytes travel unchanged.
 // Longer messages cannot carry a path (PATH_MAX counts the terminator) and
 // are dropped unread.
 inline constexpr size_t kMaxHandoffMessage = 4096;
 
-// The message a second copy sends for its command-line arguments. A relative
-// path is made absolute against `currentFolder`, since the running copy
-// resolves paths against its own folder, not the second copy's.
-std::string HandoffMessage(const std::vector<std::string>& args, const std::string& currentFolder);
+// The message a second copy sends for its command-line image ("" for none).
+// A relative path is made absolute against `currentFolder`, since the
+// running copy resolves paths against its own folder, not the second copy's.
+std::string HandoffMessage(const std::string& image, const std::string& currentFolder);
 // The path to load for a received message; nullopt for "s", for messages of
 // any other kind, for an empty path and for oversized messages.
 std::optional<std::string> HandoffPath(std::string_view message);

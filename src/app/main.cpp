@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/Dialogs.h"
+#include "app/DriveLink.h"
 #include "app/Main.h"
 #include "app/SingleInstance.h"
 #include "app/StartupRules.h"
@@ -15,10 +16,10 @@ int main(int argc, char** argv) {
   using namespace kelvara;
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName("Kelvara");
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
 
   SingleInstance instance;
-  if (instance.HandOff(HandoffMessage(args, QDir::currentPath().toStdString()))) return 0;
+  if (instance.HandOff(HandoffMessage(line.image, QDir::currentPath().toStdString()))) return 0;
   // Without the listener the program still works, only as a lone copy.
   instance.Listen();
 
@@ -26,10 +27,12 @@ int main(int argc, char** argv) {
   RaisePriority();
 
   const std::string folder = SettingsStore::ProgramFolder();
+  DriveSession session(CreateFloppyDriver(line.virtualDrive));
+  SessionDriveLink drive(session);
   QtDialogs dialogs;
-  TFMain window(dialogs, SettingsStore(SettingsStore::DefaultIniPath(folder), folder));
+  TFMain window(dialogs, SettingsStore(SettingsStore::DefaultIniPath(folder), folder), drive);
   dialogs.SetOwner(&window);
   window.show();
-  window.FormShow(args.empty() ? std::string() : args.front(), &instance);
+  window.FormShow(line.image, &instance);
   return app.exec();
 }

@@ -5,16 +5,24 @@
 namespace kelvara {
 namespace {
 
-TEST(Handoff, MessageCarriesTheFirstArgumentOrJustRaises) {
-  EXPECT_EQ(HandoffMessage({}, "/home/u"), "s");
-  EXPECT_EQ(HandoffMessage({"/img/disk.trd", "ignored"}, "/home/u"), "v/img/disk.trd");
-  // Bytes of any code page travel unchanged.
-  EXPECT_EQ(HandoffMessage({"/img/\xD0\x94\xE9.trd"}, "/"), "v/img/\xD0\x94\xE9.trd");
+TEST(CommandLine, FirstPlainArgumentIsTheImageBesideTheVirtualDrive) {
+  EXPECT_EQ(ParseCommandLine({}).image, "");
+  CommandLine line = ParseCommandLine({"--virtual-drive", "d.trd", "a.udi", "b.trd"});
+  EXPECT_EQ(line.image, "a.udi");
+  EXPECT_EQ(line.virtualDrive, "d.trd");
+  line = ParseCommandLine({"a.udi", "--virtual-drive=d.trd"});
+  EXPECT_EQ(line.image, "a.udi");
+  EXPECT_EQ(line.virtualDrive, "d.trd");
 }
 
-TEST(Handoff, RelativePathIsResolvedInTheSendersFolder) {
-  EXPECT_EQ(HandoffMessage({"disk.trd"}, "/home/u/games"), "v/home/u/games/disk.trd");
-  EXPECT_EQ(HandoffMessage({"sub/disk.trd"}, "/home/u/"), "v/home/u/sub/disk.trd");
+TEST(Handoff, MessageCarriesTheImageOrJustRaises) {
+  EXPECT_EQ(HandoffMessage("", "/home/u"), "s");
+  EXPECT_EQ(HandoffMessage("/img/disk.trd", "/home/u"), "v/img/disk.trd");
+  // Bytes of any code page travel unchanged.
+  EXPECT_EQ(HandoffMessage("/img/\xD0\x94\xE9.trd", "/"), "v/img/\xD0\x94\xE9.trd");
+  // The running copy's folder is not the sender's.
+  EXPECT_EQ(HandoffMessage("disk.trd", "/home/u/games"), "v/home/u/games/disk.trd");
+  EXPECT_EQ(HandoffMessage("sub/disk.trd", "/home/u/"), "v/home/u/sub/disk.trd");
 }
 
 TEST(Handoff, OnlyLoadMessagesWithAPathWithinTheLimitGiveAPath) {

@@ -29,7 +29,7 @@ class MainWindowTest : public QObject {
   QString Ini() const { return dir->filePath("Kelvara.ini"); }
   std::unique_ptr<TFMain> NewWindow() {
     return std::make_unique<TFMain>(
-        *dialogs, SettingsStore(Ini().toStdString(), dir->path().toStdString()), drive.get());
+        *dialogs, SettingsStore(Ini().toStdString(), dir->path().toStdString()), *drive);
   }
   bool Enabled(const char* name) { return w->Item(name)->isEnabled(); }
   void Drop(const QStringList& files, QWidget* target) {
@@ -95,6 +95,19 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs->prompt.messages[0].text, std::string("Ошибка загрузки драйвера!"));
     QCOMPARE(w->StatusPanel(0), QString("  Driver load error"));
     QVERIFY(!w->Item("N2")->isEnabled());
+  }
+
+  void virtualDriveOpensAtStartupWithTheDiskMenu() {
+    DriveSession session(CreateFloppyDriver(WriteTrd(*dir, "in-drive.trd", 160)));
+    SessionDriveLink link(session);
+    TFMain window(*dialogs, SettingsStore(Ini().toStdString(), dir->path().toStdString()), link);
+    window.FormShow("", nullptr);
+    QVERIFY(dialogs->prompt.messages.empty());
+    QVERIFY(window.StatusPanel(0).startsWith("  Driver version - 0100"));
+    QVERIFY(window.StatusPanel(0).contains(" / FDC Type - "));
+    QVERIFY(window.Item("N2")->isEnabled());
+    window.N2Click();
+    QVERIFY(window.Item("N8")->isEnabled());
   }
 
   void clearingOnNoKeepsEverythingAndOnYesEmptiesIt() {

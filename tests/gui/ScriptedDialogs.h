@@ -82,14 +82,14 @@ class ScriptedDialogs : public Dialogs {
 // A drive layer that reports what a test tells it to and counts openings.
 class FakeDrive : public DriveLink {
  public:
-  DriveReport startup{{}, "  Driver version - 01000000 / FDC Type - ENHANCED", true};
+  DriveOpenReport startup{{}, "  Driver version - 01000000 / FDC Type - ENHANCED", true};
   bool valid = true;
   int reopened = 0;
 
-  DriveReport OpenAtStartup(const TSettings&) override { return startup; }
-  DriveReport Reopen(const TSettings&) override {
+  DriveOpenReport OpenAtStartup(const TSettings&) override { return startup; }
+  DriveOpenReport Reopen(const TSettings&) override {
     ++reopened;
-    return {{}, std::nullopt, valid};
+    return {{}, {}, valid};
   }
   bool DriveValid() const override { return valid; }
 };

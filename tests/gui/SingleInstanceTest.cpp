@@ -28,6 +28,7 @@ class SingleInstanceTest : public QObject {
  private:
   std::unique_ptr<QTemporaryDir> dir;
   std::unique_ptr<ScriptedDialogs> dialogs;
+  test::FakeDrive drive;
   std::unique_ptr<TFMain> w;
   std::unique_ptr<SingleInstance> instance;
 
@@ -56,8 +57,10 @@ class SingleInstanceTest : public QObject {
   void init() {
     dir = std::make_unique<QTemporaryDir>();
     dialogs = std::make_unique<ScriptedDialogs>();
-    w = std::make_unique<TFMain>(*dialogs, SettingsStore(dir->filePath("Kelvara.ini").toStdString(),
-                                                         dir->path().toStdString()));
+    w = std::make_unique<TFMain>(
+        *dialogs,
+        SettingsStore(dir->filePath("Kelvara.ini").toStdString(), dir->path().toStdString()),
+        drive);
     instance = std::make_unique<SingleInstance>(SocketPath());
   }
   void cleanup() {
