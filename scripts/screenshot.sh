@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes a screenshot of the main window with an image loaded, under a
-# virtual display: scripts/screenshot.sh BUILD_DIR IMAGE OUT.png
+# virtual display, the image also in the virtual drive:
+# scripts/screenshot.sh BUILD_DIR IMAGE OUT.png
 set -euo pipefail
 width=1400 height=760
 if [ "${1:-}" != --inside ]; then
@@ -9,7 +10,7 @@ fi
 build=$2 image=$3 out=$4
 XDG_RUNTIME_DIR=$(mktemp -d)  # a copy of its own, not one already running
 export XDG_RUNTIME_DIR
-"$build/src/kelvara" "$image" &
+"$build/src/kelvara" --virtual-drive "$image" "$image" &
 pid=$!
 sleep 4
 # The window opens centred at 1313 x 646.
