@@ -29,7 +29,7 @@ const std::array<ImageFormat, 8> kImageFormats = {{
     {"TRD", "Error load TRD -", LoadBy<&TZX_Disk::LoadTRD>, SaveBy<&TZX_Disk::SaveTRD>, true},
     {"TD0", "Error load TD0 -", nullptr, nullptr, true},
     {"PRO", "Error load PRO -", nullptr, nullptr, true},
-    {"SCL", "Error load SCL -", nullptr, nullptr, true},
+    {"SCL", "Error load SCL -", LoadBy<&TZX_Disk::LoadSCL>, SaveBy<&TZX_Disk::SaveSCL>, true},
     {"KDI", "Error load KDI -", nullptr, nullptr, true},
     {"HFE", "Error load HFE -", nullptr, nullptr, true},
 }};
