@@ -24,11 +24,6 @@ class TrdosVolume : public ::testing::Test {
 
   uint8_t* Service() { return GetLogicalSector(*disk, 0, 9)->Data.data(); }
   uint8_t* Catalog(int sec) { return GetLogicalSector(*disk, 0, sec)->Data.data(); }
-  std::string Value(const std::string& label) {
-    for (const LabelledValue& v : DescribeTrdosDisk(cat))
-      if (v.label == label) return v.value;
-    return "?";
-  }
 };
 
 TEST_F(TrdosVolume, TheServiceSectorDecidesWhatIsATrdosDisk) {
@@ -88,20 +83,6 @@ TEST_F(TrdosVolume, TheListEndsAtEightZeroBytesOrAfter128Entries) {
   EXPECT_EQ(ListTrdosFiles(cat, false).size(), 1u);
 }
 
-TEST_F(TrdosVolume, ParsesTrackZeroAsADriveReadIt) {
-  BuildTrdosDisk(*disk, {PatternFile("GAME", 'B', 3)}, "DRIVE");
-  std::vector<uint8_t> track0;
-  for (int r = 1; r <= 16; ++r) {
-    const auto s = SectorBytes(*disk, 0, r);
-    track0.insert(track0.end(), s.begin(), s.end());
-  }
-  ASSERT_TRUE(ParseTrdosCatalog(track0, cat));
-  EXPECT_EQ(cat.Entries[0].SectorCount, 3);
-  EXPECT_EQ(TrdosNameText(cat.DiskName), "DRIVE   ");
-  EXPECT_FALSE(ParseTrdosCatalog(std::span(track0).first(9 * 256 - 1), cat));
-  EXPECT_FALSE(cat.Valid);
-}
-
 TEST_F(TrdosVolume, WriteBackRebuildsTheCatalogAndKeepsTheFormattersBytes) {
   BuildTrdosDisk(*disk, {PatternFile("A", 'C', 2), PatternFile("B", 'C', 2)});
   ASSERT_TRUE(ReadTrdosCatalog(*disk, cat));
@@ -146,21 +127,6 @@ TEST_F(TrdosVolume, RunsCrossTrackBoundariesAndOwnersAreFound) {
   EXPECT_EQ(failed.sec, 1);
 }
 
-TEST_F(TrdosVolume, DescriptionShowsTheServiceSectorForPeople) {
-  disk->CreateTrdosDisk("ABC");
-  ASSERT_TRUE(ReadTrdosCatalog(*disk, cat));
-  EXPECT_EQ(Value("Название дискеты"), "ABC     ");
-  EXPECT_EQ(Value("Тип дискеты"), "80-дорожек");
-  EXPECT_EQ(Value("Свободный сектор"), "1");
-  EXPECT_EQ(Value("Свободная дорожка"), "1");
-  EXPECT_EQ(Value("Свободных секторов"), "2544");
-  EXPECT_EQ(Value("Количество файлов"), "0");
-  cat.DiskType = 0x19;
-  EXPECT_EQ(Value("Тип дискеты"), "40-дорожек");
-  cat.DiskType = 0x20;
-  EXPECT_EQ(Value("Тип дискеты"), "Не определено");
-}
-
 TEST(NewTrdosDisk, IsFormattedEmptyAndNamed) {
   auto disk = std::make_unique<TZX_Disk>();
   disk->GetTrack(165).Present = 0xFF;
@@ -175,17 +141,25 @@ TEST(NewTrdosDisk, IsFormattedEmptyAndNamed) {
   EXPECT_EQ((std::array<int, 4>{side1.Cyl, side1.Head, side1.Sec, side1.SizeCode}),
             (std::array<int, 4>{0, 0, 1, 1}));
   const TSectorRec& last = disk->GetTrack(159).Sectors[15];
-  EXPECT_EQ(last.Cyl, 79);
-  EXPECT_EQ(last.Sec, 16);
-  EXPECT_EQ(last.DataLength, 256);
-  EXPECT_EQ(last.DataOk, 0xFF);
+  EXPECT_EQ((std::array<int, 4>{last.Cyl, last.Sec, last.DataLength, last.DataOk}),
+            (std::array<int, 4>{79, 16, 256, 0xFF}));
   EXPECT_FALSE(disk->GetTrack(0).Sectors[16].Present);
 
   const std::vector<uint8_t> want = {0, 1, 0x16, 0, 0xF0, 0x09, 0x10};
   for (size_t i = 0; i < want.size(); ++i)
-    EXPECT_EQ(test::ServiceByte(*disk, 0xE1 + static_cast<int>(i)), want[i]) << i;
-  const auto service = SectorBytes(*disk, 0, 9);
-  EXPECT_EQ(std::string(service.begin() + 0xF5, service.begin() + 0xFD), "ABC     ");
+    EXPECT_EQ(ServiceByte(*disk, 0xE1 + static_cast<int>(i)), want[i]) << i;
+  TTrdosCatalog cat;
+  ASSERT_TRUE(ReadTrdosCatalog(*disk, cat));
+  std::vector<std::string> shown;
+  for (const LabelledValue& v : DescribeTrdosDisk(cat))
+    shown.push_back(v.value);
+  EXPECT_EQ(shown,
+            (std::vector<std::string>{"ABC     ", "80-дорожек", "1", "1", "2544", "0", "0"}));
+  cat.DiskType = 0x19;
+  EXPECT_EQ(DescribeTrdosDisk(cat)[1].value, "40-дорожек");
+  cat.DiskType = 0x1A;
+  EXPECT_EQ(DescribeTrdosDisk(cat)[1].value, "Не определено");
+
   disk->CreateTrdosDisk("");
   EXPECT_EQ(ServiceByte(*disk, 0xF5), ' ');
   disk->CreateTrdosDisk("LONGERNAME");

@@ -72,6 +72,7 @@ TEST_F(CatalogFiles, HobetaExportWritesEachFileAndAsksBeforeOverwriting) {
   prompt.folders = {dir.Path()};
   const int rows[] = {0, 1};
   ASSERT_TRUE(zx.ExportHobeta(rows).ok);
+  EXPECT_EQ(prompt.questions.at(0), "Директория сохранения Хобетных файлов!");
   EXPECT_EQ(ReadBytes(dir / "GAME.$B"), HobetaBytes(PatternFile("GAME", 'B', 2, 4)));
   EXPECT_EQ(settings.HobetaDir, dir.Path());
   TSettings stored;
@@ -118,6 +119,7 @@ TEST_F(CatalogFiles, SclExportPacksTheSelectionInListOrder) {
   prompt.saveFiles = {dir / "out"};
   const int rows[] = {0, 2};
   ASSERT_TRUE(zx.ExportScl(rows).ok);
+  EXPECT_EQ(prompt.questions.at(0), "Сохранить файл(ы) в SCL..!");
   EXPECT_EQ(ReadBytes(dir / "out.scl"), SclBytes({files[0], files[2]}));
   EXPECT_EQ(settings.SCLDir, dir.Path());
 
@@ -147,6 +149,7 @@ TEST_F(CatalogFiles, HobetaImportChecksInOrder) {
   test::ResealHobeta(file);
   const std::string good = Put("game.$B", file);
   EXPECT_EQ(Add({good}), "");
+  EXPECT_EQ(prompt.questions.back(), "Добавить файл(ы) в образ..");
   TTrdosCatalog cat = OnDisk();
   ASSERT_EQ(cat.FileCount, 1);
   EXPECT_EQ(cat.Entries[0].SectorCount, 3);

@@ -132,26 +132,20 @@ TEST_F(CatalogCommands, TheMenuFollowsTheSelection) {
   EXPECT_FALSE(m.saveHobeta || m.saveScl || m.remove || m.compact);
 }
 
-TEST_F(CatalogCommands, RestoreMarksTheFileLiveAgain) {
-  Open({PatternFile("ONE", 'C', 2), Deleted(PatternFile("TWO", 'C', 3)),
-        PatternFile("THREE", 'C', 4)});
+TEST_F(CatalogCommands, RestoreMarksTheFileLiveOrMakesItTheLastAgain) {
+  Open(Three());
+  zx.DeleteEntries({1});
   zx.ToggleShowDeleted();
   prompt.texts = {"T"};
   EXPECT_TRUE(zx.RestoreFile(1).ok);
   EXPECT_EQ(prompt.questions.back(),
             "Восстановление файла|Для восстановления файла необходимо указать первую букву "
             "имени файла!\nЗадайте букву:");
-  TTrdosCatalog cat = OnDisk();
-  EXPECT_EQ(cat.Entries[1].Name[0], 'T');
-  EXPECT_EQ(cat.DeletedCount, 0);
+  EXPECT_EQ(OnDisk().Entries[1].Name[0], 'T');
+  EXPECT_EQ(OnDisk().DeletedCount, 0);
   EXPECT_TRUE(zx.Modified());
-}
 
-TEST_F(CatalogCommands, RestoringAnErasedFileMakesItTheLastAgain) {
-  Open(Three());
-  const int rows[] = {1, 2};
-  zx.DeleteFiles(rows);  // both erased, one file left
-  zx.ToggleShowDeleted();
+  zx.DeleteEntries({1, 2});  // both erased, one file left
   ASSERT_EQ(zx.Rows().size(), 3u);
   prompt.texts = {"T"};
   zx.RestoreFile(2);
@@ -167,12 +161,15 @@ TEST_F(CatalogCommands, RestoringAnErasedFileMakesItTheLastAgain) {
   prompt.texts = {""};
   zx.RestoreFile(1);
   EXPECT_EQ(OnDisk().Entries[1].Name[0], 0x01);
+  EXPECT_EQ(zx.EntryOfRow(3), -1);
+  EXPECT_FALSE(zx.RestoreFile(0).ok);  // a live file
 }
 
 TEST_F(CatalogCommands, RenamingWritesTheNamePaddedWithZeros) {
   Open({});
   prompt.texts = {"ABC"};
   zx.RenameDisk();
+  EXPECT_EQ(prompt.questions.at(0), "Имя диска!|Задайте имя диска (8 символов максимум)\nИмя:");
   const std::vector<uint8_t> want = {'A', 'B', 'C', 0, 0, 0, 0, 0};
   for (int i = 0; i < 8; ++i)
     EXPECT_EQ(ServiceByte(*disk, 0xF5 + i), want[static_cast<size_t>(i)]);
@@ -206,20 +203,25 @@ TEST_F(CatalogCommands, EditingKeepsTheDeletedMarkBehindAQuestionMark) {
   e = OnDisk().Entries[1];
   EXPECT_EQ(std::string(e.Name.begin(), e.Name.end()), "NEW     ");
   EXPECT_EQ(OnDisk().DeletedCount, 1);  // counts are left alone
+  f.name = "?X";
+  zx.EditEntry(0, f);
+  EXPECT_EQ(OnDisk().Entries[0].Name[0], '?');
 
   GetLogicalSector(*disk, 0, 1)->Present = 0;
   f.name = "LOST";
   EXPECT_FALSE(zx.EditEntry(0, f).ok);
   EXPECT_EQ(prompt.MessageTexts().back(), "Ошибка сектора - (track 0 sector 1)..!");
-  EXPECT_EQ(zx.Catalog().Entries[0].Name[0], 'O');
+  EXPECT_EQ(zx.Catalog().Entries[0].Name[0], '?');
 }
 
 TEST_F(CatalogCommands, CompactingMovesEveryFileDown) {
   Open({Deleted(PatternFile("GONE", 'C', 5, 1)), PatternFile("TWO", 'C', 3, 2),
         PatternFile("THREE", 'C', 14, 3)});
   EXPECT_TRUE(zx.Compact().ok);
-  EXPECT_NE(prompt.questions.at(0).find("\r          Сохраняйте образ под другим именем!"),
-            std::string::npos);
+  EXPECT_EQ(prompt.questions.at(0),
+            "Внимание..!|Данная процедура может повредить структуру образа диска!\r"
+            "          Сохраняйте образ под другим именем!           \r"
+            "       Вы действительно хотите уплотнить образ?    ");
   const TTrdosCatalog cat = OnDisk();
   ASSERT_EQ(cat.ListedCount, 2);
   EXPECT_EQ(cat.FileCount, 2);
@@ -252,6 +254,7 @@ TEST_F(CatalogCommands, ADriveCatalogIsOnlyLookedAt) {
   EXPECT_FALSE(zx.DeleteFiles(rows).ok);
   EXPECT_TRUE(prompt.questions.empty());
 
+  EXPECT_FALSE(zx.OpenFromDrive(std::span(track0).first(9 * 256 - 1)));
   track0[8 * 256 + 0xE7] = 0;
   EXPECT_FALSE(zx.OpenFromDrive(track0));
   EXPECT_EQ(prompt.messages.back().text, "Диск не соответствует формату TR-DOS!.");
