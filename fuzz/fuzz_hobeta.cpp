@@ -6,44 +6,17 @@
 #include <cstdint>
 #include <memory>
 
+#include "../tests/support/FakePrompt.h"
 #include "app/Settings.h"
 #include "filesystems/ZXCAT.h"
-#include "model/Prompt.h"
-
-namespace {
-
-class SilentPrompt : public kelvara::Prompt {
- public:
-  kelvara::Answer AskYesNo(const std::string&, const std::string&) override {
-    return kelvara::Answer::Yes;
-  }
-  kelvara::Answer AskYesNoCancel(const std::string&, const std::string&) override {
-    return kelvara::Answer::Yes;
-  }
-  bool AskText(const std::string&, const std::string&, std::string& value, int) override {
-    value = "R";
-    return true;
-  }
-  bool PickFolder(const std::string&, std::string&) override { return false; }
-  bool PickOpenFiles(const std::string&, const std::string&, const std::string&,
-                     std::vector<std::string>&) override {
-    return false;
-  }
-  bool PickSaveFile(const std::string&, const std::string&, const std::string&,
-                    std::string&) override {
-    return false;
-  }
-  void ShowMessage(const std::string&, const std::string&, kelvara::MessageIcon) override {}
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara;
   constexpr size_t kTrack0 = 9 * 256;
   static auto disk = std::make_unique<TZX_Disk>();
-  static SilentPrompt prompt;
   static TSettings settings;
+  test::FakePrompt prompt;  // answers Yes; a fresh one keeps no messages from run to run
+  prompt.texts = {"R"};
   disk->CreateTrdosDisk("FUZZ");
   const size_t head = std::min(size, kTrack0);
   for (size_t i = 0; i < head; ++i)

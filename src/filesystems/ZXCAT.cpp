@@ -172,13 +172,16 @@ bool ZxCatalog::WriteBack() {
   return false;
 }
 
+std::vector<int> ZxCatalog::SelectedEntries(std::span<const int> rows, const char* noneText) {
+  std::vector<int> entries = EntriesOf(rows);
+  if (entries.empty()) Error(noneText);
+  return entries;
+}
+
 CatalogOutcome ZxCatalog::DeleteFiles(std::span<const int> rows) {
   if (!editable_) return CatalogOutcome::Failed();
-  const std::vector<int> entries = EntriesOf(rows);
-  if (entries.empty()) {
-    Error("Файлы для удаления не выбраны..!");
-    return CatalogOutcome::Failed();
-  }
+  const std::vector<int> entries = SelectedEntries(rows, "Файлы для удаления не выбраны..!");
+  if (entries.empty()) return CatalogOutcome::Failed();
   if (prompt_.AskYesNo(kWarningCaption, "Вы действительно хотите удалить выбранные Файлы?") !=
       Answer::Yes) {
     return CatalogOutcome::Cancelled();

@@ -157,6 +157,8 @@ class ZxCatalog {
 
  private:
   std::vector<int> EntriesOf(std::span<const int> rows) const;
+  // The entries of the selected rows; none, after the message, when no row is.
+  std::vector<int> SelectedEntries(std::span<const int> rows, const char* noneText);
   bool WriteBack();
   void Error(const std::string& text);
   void RememberFolder(std::string TSettings::*key, const char* name, const std::string& folder);

@@ -99,11 +99,8 @@ CatalogOutcome ZxCatalog::ExportFilesTo(const std::string& folder, std::span<con
 
 CatalogOutcome ZxCatalog::ExportScl(std::span<const int> rows) {
   if (!editable_) return CatalogOutcome::Failed();
-  const std::vector<int> entries = EntriesOf(rows);
-  if (entries.empty()) {
-    Error("Файлы для сохранения не выбраны..!");
-    return CatalogOutcome::Failed();
-  }
+  const std::vector<int> entries = SelectedEntries(rows, "Файлы для сохранения не выбраны..!");
+  if (entries.empty()) return CatalogOutcome::Failed();
   std::string path;
   if (!prompt_.PickSaveFile("Сохранить файл(ы) в SCL..!", "Sinclair file (*.scl)|*.scl",
                             settings_.SCLDir, path) ||

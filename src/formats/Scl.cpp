@@ -71,7 +71,7 @@ bool TZX_Disk::ReadSclBytes(std::span<const uint8_t> file) {
   }
 
   int linear = kTrdosFirstDataTrack * kTrdosSectorsPerTrack;
-  int free = FreeSectorsFrom(linear);
+  int freeSectors = FreeSectorsFrom(linear);
   for (int i = 0; i < scl.Count(); ++i) {
     TTrdosFileEntry e = scl.Header(i);
     std::span<const uint8_t> data;
@@ -80,7 +80,7 @@ bool TZX_Disk::ReadSclBytes(std::span<const uint8_t> file) {
           "Ошибочный размер файла " + TrdosNameText(e.Name) + "." + TrdosTypeText(e.FileType);
       return false;
     }
-    if (e.SectorCount > free) {
+    if (e.SectorCount > freeSectors) {
       StatusText = "Нет места на образе диска!";
       return false;
     }
@@ -89,7 +89,7 @@ bool TZX_Disk::ReadSclBytes(std::span<const uint8_t> file) {
     e.FirstSector = static_cast<uint8_t>(linear % kTrdosSectorsPerTrack);
     PutCatalogEntry(*this, i, e);
     linear += e.SectorCount;
-    free -= e.SectorCount;
+    freeSectors -= e.SectorCount;
   }
 
   TTrdosCatalog counts;
