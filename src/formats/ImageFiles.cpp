@@ -31,7 +31,7 @@ const std::array<ImageFormat, 8> kImageFormats = {{
     {"TRD", "Error load TRD -", LoadBy<&TZX_Disk::LoadTRD>, SaveBy<&TZX_Disk::SaveTRD>, true},
     {"TD0", "Error load TD0 -", nullptr, nullptr, true},
     {"PRO", "Error load PRO -", LoadBy<&TZX_Disk::LoadPRO>, SaveBy<&TZX_Disk::SavePRO>, true},
-    {"SCL", "Error load SCL -", nullptr, nullptr, true},
+    {"SCL", "Error load SCL -", LoadBy<&TZX_Disk::LoadSCL>, SaveBy<&TZX_Disk::SaveSCL>, true},
     {"KDI", "Error load KDI -", LoadBy<&TZX_Disk::LoadKDI>, SaveBy<&TZX_Disk::SaveKDI>, true},
     {"HFE", "Error load HFE -", nullptr, nullptr, true},
 }};

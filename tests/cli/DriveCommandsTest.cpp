@@ -1,10 +1,12 @@
 // read, write and drive-cat of kelvara-cli over the virtual drive.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 
 #include "cli/Cli.h"
 #include "support/TempDir.h"
+#include "support/TrdosBuilder.h"
 
 namespace kelvara {
 namespace {
@@ -89,13 +91,21 @@ TEST(CliDrive, WriteChangesTheVirtualDiskFile) {
 
 TEST(CliDrive, DriveCatAndRefusals) {
   TempDir dir;
-  auto disk = PatternBytes(2 * 4096, 5);
-  disk[0] = 'A';
-  WriteBytes(dir / "in.trd", disk);
+  auto image = std::make_unique<TZX_Disk>();
+  test::BuildTrdosDisk(
+      *image, {test::PatternFile("GAME", 'B', 3), test::PatternFile("PIC", 'C', 27)}, "DRIVECAT");
+  ASSERT_TRUE(image->SaveTRD(dir / "in.trd"));
   CliRun r = Cli({"drive-cat", "--virtual-drive", dir / "in.trd"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Lines(r.out).size(), 9u * 16u);
-  EXPECT_EQ(Lines(r.out)[0].substr(0, 9), "0000: 41 ");
+  EXPECT_NE(r.out.find("DRIVECAT"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("GAME"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("PIC"), std::string::npos) << r.out;
+
+  // A disk that is no TR-DOS volume is said to be so.
+  WriteBytes(dir / "junk.trd", PatternBytes(2 * 4096, 5));
+  r = Cli({"drive-cat", "--virtual-drive", dir / "junk.trd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Диск не соответствует формату TR-DOS!."), std::string::npos) << r.err;
 
   r = Cli({"drive-cat", "--virtual-drive", dir / "in.trd", "--fault", "read:1-5:21"});
   EXPECT_EQ(r.status, 1);
