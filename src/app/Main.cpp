@@ -189,6 +189,7 @@ void TFMain::BuildMenus() {
   const auto on = [this](const char* name, void (TFMain::*handler)()) {
     connect(Item(name), &QAction::triggered, this, handler);
   };
+  on("TRDOS1", &TFMain::TRDOS1Click);
   on("N4", &TFMain::N4Click);
   on("N6", &TFMain::N6Click);
   on("N31", &TFMain::N31Click);
@@ -427,6 +428,11 @@ void TFMain::N31Click() {
   FinishLoad(*r);
 }
 
+void TFMain::TRDOS1Click() {
+  disk_->CreateTrdosDisk(dialogs_.AskDiskName());
+  zxd->ResetToTopLeft();
+}
+
 void TFMain::N4Click() {
   const FileDialogSpec spec{kOpenImageTitle, kProjectFilter, 1, settings_.Directory_1, {}, {"udf"}};
   std::string path;
@@ -435,6 +441,7 @@ void TFMain::N4Click() {
   sb[1]->setText(QString::fromStdString(ImageStatusText(path, disk_->CountTracks())));
   zxd->ScrollToTopAndRepaint();
   zxdClick();
+  ReadTrdosCatalog(*disk_, CatalogSnapshot);
   ShowComment();
   pc1->setCurrentIndex(1);
 }

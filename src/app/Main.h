@@ -24,6 +24,7 @@
 #include "app/Dialogs.h"
 #include "app/DriveLink.h"
 #include "app/Settings.h"
+#include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"
 
@@ -57,15 +58,16 @@ class TFMain : public QMainWindow {
   bool LoadAndFinish(const std::string& path);
 
   // Menu handlers.
-  void N1Click();   // "Образ" opens: enabling
-  void N2Click();   // "Диск" opens: enabling
-  void N4Click();   // "Загрузить" (project file; the item is hidden)
-  void N6Click();   // "Сохранить" (project file; the item is hidden)
-  void N31Click();  // "Загрузить образ"
-  void N32Click();  // "Сохранить образ"
-  void N12Click();  // "Очистить образ"
-  void N20Click();  // "Выход"
-  void N29Click();  // "Настройки программы"
+  void N1Click();      // "Образ" opens: enabling
+  void N2Click();      // "Диск" opens: enabling
+  void TRDOS1Click();  // "Создать образ" -> "TR-DOS диска"
+  void N4Click();      // "Загрузить" (project file; the item is hidden)
+  void N6Click();      // "Сохранить" (project file; the item is hidden)
+  void N31Click();     // "Загрузить образ"
+  void N32Click();     // "Сохранить образ"
+  void N12Click();     // "Очистить образ"
+  void N20Click();     // "Выход"
+  void N29Click();     // "Настройки программы"
   // The current cell changed: the header's track and sector values and the
   // track's log.
   void zxdClick();
@@ -88,6 +90,9 @@ class TFMain : public QMainWindow {
   QToolBar* toolb1 = nullptr;
   std::array<QLabel*, 3> sb{};  // status bar panels
   Tfmset* fmset = nullptr;
+  // The catalog that sector owners are looked up in; only a project load
+  // takes it.
+  TTrdosCatalog CatalogSnapshot;
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;

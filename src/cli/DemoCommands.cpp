@@ -2,21 +2,18 @@
 // BASIC loader, a 6912-byte screen and a block of code, saved in the format
 // of the output file's extension.
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cstring>
 #include <memory>
 
 #include "cli/Cli.h"
+#include "cli/CliPrompt.h"
+#include "filesystems/Hobeta.h"
+#include "filesystems/Trdos.h"
+#include "filesystems/ZXCAT.h"
 #include "formats/ImageFiles.h"
 
 namespace kelvara::cli {
 
 namespace {
-
-constexpr int kSectorsPerTrack = 16;
-constexpr int kSectorSize = 256;
-constexpr int kTracks = 160;
-constexpr int kFreeAtStart = (kTracks - 1) * kSectorsPerTrack;  // all but track 0
 
 struct DemoFile {
   const char* name;  // up to 8 characters, padded with blanks
@@ -63,65 +60,32 @@ std::vector<uint8_t> Code() {
   return code;
 }
 
-uint8_t* LogicalSector(TZX_Disk& disk, int logical) {
-  TTrack& track = disk.GetTrack(static_cast<uint8_t>(logical / kSectorsPerTrack));
-  return track.SectorHeader(static_cast<uint8_t>(logical % kSectorsPerTrack)).Data.data();
-}
-
-// An empty 80-cylinder two-sided TR-DOS disk with the files laid one after
-// another from track 1, their catalog entries and the service sector.
-void BuildDemoDisk(TZX_Disk& disk, const std::vector<DemoFile>& files) {
-  disk.ClearImage();
-  for (int t = 0; t < kTracks; ++t) {
-    TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
-    track.Present = 0xFF;
-    for (int s = 0; s < kSectorsPerTrack; ++s) {
-      TSectorRec& sector = track.SectorHeader(static_cast<uint8_t>(s));
-      sector = TSectorRec{};
-      sector.Present = 0xFF;
-      sector.Cyl = static_cast<uint8_t>(t / 2);
-      sector.Sec = static_cast<uint8_t>(s + 1);
-      sector.SizeCode = 1;
-      sector.HeaderCrc = IdFieldCrc(sector.Cyl, 0, sector.Sec, 1);
-      sector.DataOk = 0xFF;
-      sector.DataLength = kSectorSize;
-    }
-  }
-  int next = kSectorsPerTrack;  // logical sector: track 1, sector 0
-  for (size_t i = 0; i < files.size(); ++i) {
-    const DemoFile& f = files[i];
-    const int sectors = static_cast<int>((f.bytes.size() + kSectorSize - 1) / kSectorSize);
-    uint8_t* entry = LogicalSector(disk, 0) + i * 16;
-    std::fill_n(entry, 8, ' ');
-    std::copy_n(f.name, std::min<size_t>(8, std::strlen(f.name)), entry);
-    const uint16_t length = f.length;
-    const uint8_t fields[] = {static_cast<uint8_t>(f.type),
-                              static_cast<uint8_t>(f.start),
-                              static_cast<uint8_t>(f.start >> 8),
-                              static_cast<uint8_t>(length),
-                              static_cast<uint8_t>(length >> 8),
-                              static_cast<uint8_t>(sectors),
-                              static_cast<uint8_t>(next % kSectorsPerTrack),
-                              static_cast<uint8_t>(next / kSectorsPerTrack)};
-    std::copy(std::begin(fields), std::end(fields), entry + 8);
-    for (int s = 0; s < sectors; ++s) {
-      const size_t from = static_cast<size_t>(s) * kSectorSize;
-      const size_t n = std::min<size_t>(kSectorSize, f.bytes.size() - from);
-      std::copy_n(f.bytes.begin() + static_cast<ptrdiff_t>(from), n, LogicalSector(disk, next + s));
-    }
-    next += sectors;
-  }
-  uint8_t* info = LogicalSector(disk, 8);
-  const int free = kFreeAtStart - (next - kSectorsPerTrack);
-  info[0xE1] = static_cast<uint8_t>(next % kSectorsPerTrack);
-  info[0xE2] = static_cast<uint8_t>(next / kSectorsPerTrack);
-  info[0xE3] = 0x16;  // 80 cylinders, two sides
-  info[0xE4] = static_cast<uint8_t>(files.size());
-  info[0xE5] = static_cast<uint8_t>(free);
-  info[0xE6] = static_cast<uint8_t>(free >> 8);
-  info[0xE7] = 0x10;  // TR-DOS
-  std::copy_n("DEMO    ", 8, info + 0xF5);
+// A new TR-DOS disk with the files added one after another from track 1,
+// each as a Hobeta file would bring it.
+bool BuildDemoDisk(Context& ctx, TZX_Disk& disk, const std::vector<DemoFile>& files) {
+  disk.CreateTrdosDisk("DEMO");
   disk.CountTracks();
+  CliPrompt prompt(ctx, false);
+  ZxCatalog catalog(disk, prompt, ctx.settings);
+  if (!catalog.OpenFromImage()) return false;
+  for (const DemoFile& f : files) {
+    TTrdosFileEntry entry;
+    entry.Name = TrdosNameBytes(f.name, ' ');
+    entry.FileType = static_cast<uint8_t>(f.type);
+    entry.Start = f.start;
+    entry.Length = f.length;
+    entry.SectorCount =
+        static_cast<uint8_t>((f.bytes.size() + kTrdosSectorSize - 1) / kTrdosSectorSize);
+    const auto header = HobetaHeader(entry);
+    std::vector<uint8_t> hobeta(header.begin(), header.end());
+    hobeta.insert(hobeta.end(), f.bytes.begin(), f.bytes.end());
+    hobeta.resize(header.size() + entry.SectorCount * kTrdosSectorSize);
+    if (!catalog.ImportBytes(std::string(f.name) + ".$" + f.type, hobeta)) return false;
+  }
+  std::string error;
+  if (WriteTrdosCatalog(disk, catalog.Catalog(), error)) return true;
+  ctx.Fail(error);
+  return false;
 }
 
 }  // namespace
@@ -143,7 +107,7 @@ void RegisterDemoCommands(CLI::App& app, Context& ctx) {
         {"code", 'C', 32768, 1000, Code()},
     };
     auto disk = std::make_unique<TZX_Disk>();
-    BuildDemoDisk(*disk, files);
+    if (!BuildDemoDisk(ctx, *disk, files)) return;
     const SaveResult r = SaveImageFile(*disk, *out, {});
     if (!r.ok) ctx.Fail(*out + ": " + r.errorText);
   });

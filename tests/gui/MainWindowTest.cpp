@@ -209,6 +209,22 @@ class MainWindowTest : public QObject {
              QString::fromStdString("Disk Image - " + project + " (Дорожек - 2)"));
     QCOMPARE(w->lb1->toPlainText(), QString("about this disk"));
     QCOMPARE(w->pc1->currentIndex(), 1);
+    QVERIFY(!w->CatalogSnapshot.Valid);  // a pattern, not a TR-DOS disk
+  }
+
+  void newTrdosDiskTakesTheNameAndShowsTheMapFromTheTop() {
+    w->LoadAndFinish(WriteTrd(*dir, "a.trd", 40));
+    w->zxd->setCurrentIndex(w->zxd->model()->index(60, 5));
+    dialogs->diskNames = {"ABC"};
+    w->TRDOS1Click();
+    QCOMPARE(int(w->Disk().CountTracks()), 160);
+    const uint8_t* name = w->Disk().GetTrack(0).SectorHeader(8).Data.data() + 0xF5;
+    QCOMPARE(std::string(name, name + 8), std::string("ABC     "));
+    QCOMPARE(w->zxd->currentIndex().row(), 0);
+    QCOMPARE(w->zxd->currentIndex().column(), 0);
+    // Neither the image's name nor the status bar changes.
+    QCOMPARE(w->ImageFileName(), std::string("a.trd"));
+    QVERIFY(w->StatusPanel(1).contains("a.trd"));
   }
 
   void saveDialogDefaultExtensionFollowsTheChosenType() {
