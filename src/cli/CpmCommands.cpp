@@ -139,7 +139,8 @@ bool ReadScreenSource(Context& ctx, const ScreenArgs& args, std::vector<uint8_t>
   }
   auto disk = std::make_unique<TZX_Disk>();
   if (!LoadCpmImage(ctx, *disk, p[0])) return false;
-  const CpmFileRow* row = FindRow(ReadCpmCatalog(*disk, {.hidden = true}), p[1]);
+  const CpmCatalog cat = ReadCpmCatalog(*disk, {.hidden = true});
+  const CpmFileRow* row = FindRow(cat, p[1]);
   if (row && CollectCpmFile(*disk, row->key, row->user, bytes)) return true;
   ctx.Fail(p[1] + ": no such file on " + p[0]);
   return false;
