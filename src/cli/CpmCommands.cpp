@@ -149,9 +149,10 @@ bool ReadScreenSource(Context& ctx, const ScreenArgs& args, std::vector<uint8_t>
 void RegisterScreen(CLI::App& app, Context& ctx) {
   auto args = std::make_shared<ScreenArgs>();
   auto* cmd = app.add_subcommand("screen", "A ZX screen (6912 bytes) as a PNG picture");
-  cmd->add_option("ARGS", args->paths, "FILE.scr OUT.png, or IMAGE NAME OUT.png")
+  cmd->add_option("FILES", args->paths, "FILE.scr OUT.png, or IMAGE NAME OUT.png")
       ->required()
-      ->expected(2, 3);
+      ->expected(2, 3)
+      ->type_name("PATH");
   cmd->add_option("--scale", args->scale, "Enlarge 1, 2 or 3 times")->check(CLI::Range(1, 3));
   cmd->callback([&ctx, args] {
     std::vector<uint8_t> bytes;

@@ -63,26 +63,37 @@ std::vector<uint8_t> ZxScreenToRgb(std::span<const uint8_t> screen) {
   return rgb;
 }
 
-std::string HexDumpChar(uint8_t byte) {
-  if (byte < 0x20 || byte == 0x7F || byte == 0x98) return ".";
-  return Cp1251ToUtf8(std::string(1, static_cast<char>(byte)));
+const std::string& HexDumpChar(uint8_t byte) {
+  // Converted once: a dump of a whole disk asks for a character per byte.
+  static const std::array<std::string, 256> kChars = [] {
+    std::array<std::string, 256> chars;
+    for (int b = 0; b < 256; ++b) {
+      const bool shown = b >= 0x20 && b != 0x7F && b != 0x98;
+      chars[b] = shown ? Cp1251ToUtf8(std::string(1, static_cast<char>(b))) : ".";
+    }
+    return chars;
+  }();
+  return kChars[byte];
 }
 
 std::string HexDumpLine(std::span<const uint8_t> bytes, size_t offset) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%06zX:", offset);
-  std::string line = buf;
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char head[24];
+  std::snprintf(head, sizeof head, "%06zX:", offset);
+  std::string line = head;
   std::string text;
+  line.reserve(line.size() + kHexDumpBytesPerLine * 3 + 2 + kHexDumpBytesPerLine * 2);
   for (size_t i = 0; i < kHexDumpBytesPerLine; ++i) {
     if (i < bytes.size()) {
-      std::snprintf(buf, sizeof buf, " %02X", bytes[i]);
-      line += buf;
+      line += ' ';
+      line += kDigits[bytes[i] >> 4];
+      line += kDigits[bytes[i] & 0x0F];
       text += HexDumpChar(bytes[i]);
     } else {
       line += "   ";
     }
   }
-  return line + "  " + text;
+  return line.append("  ").append(text);
 }
 
 std::vector<std::string> HexDumpLines(std::span<const uint8_t> bytes) {

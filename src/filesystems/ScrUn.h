@@ -41,7 +41,7 @@ std::vector<uint8_t> ZxScreenToRgb(std::span<const uint8_t> screen);
 inline constexpr size_t kHexDumpBytesPerLine = 16;
 // The character column's text for one byte: its Windows-1251 character as
 // UTF-8, or "." for control codes and the one unassigned code.
-std::string HexDumpChar(uint8_t byte);
+const std::string& HexDumpChar(uint8_t byte);
 // "0001F0: 41 42 ...  AB..": the offset in hexadecimal and ":", up to 16
 // bytes in hexadecimal (a short last line padded so its characters align)
 // and the bytes as characters.
