@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "model/Png.h"
 #include "support/PngRead.h"
 #include "support/TempDir.h"
@@ -9,13 +7,8 @@
 namespace kelvara {
 namespace {
 
-using test::PatternBytes;
-using test::ReadBytes;
-using test::TempDir;
-using test::WriteBytes;
-
 TEST(Png, PixelsSurviveTheRoundTrip) {
-  const auto rgb = PatternBytes(7 * 5 * 3, 2);
+  const auto rgb = test::PatternBytes(7 * 5 * 3, 2);
   std::vector<uint8_t> file;
   std::string error;
   ASSERT_TRUE(EncodePngRgb(rgb, 7, 5, file, error)) << error;
@@ -25,18 +18,18 @@ TEST(Png, PixelsSurviveTheRoundTrip) {
   EXPECT_EQ(picture.height, 5);
   EXPECT_EQ(picture.rgb, rgb);
 
-  TempDir dir;
+  test::TempDir dir;
   ASSERT_TRUE(WritePngRgb(dir / "a.png", rgb, 7, 5, error)) << error;
-  EXPECT_EQ(ReadBytes(dir / "a.png"), file);
+  EXPECT_EQ(test::ReadBytes(dir / "a.png"), file);
 }
 
 TEST(Png, MismatchedSizesAreRefusedAndWriteNothing) {
-  TempDir dir;
+  test::TempDir dir;
   std::string error;
-  WriteBytes(dir / "old.png", {1, 2, 3});
+  test::WriteBytes(dir / "old.png", {1, 2, 3});
   EXPECT_FALSE(WritePngRgb(dir / "old.png", std::vector<uint8_t>(10), 2, 2, error));
   EXPECT_NE(error.find("PNG"), std::string::npos) << error;
-  EXPECT_EQ(ReadBytes(dir / "old.png"), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(test::ReadBytes(dir / "old.png"), (std::vector<uint8_t>{1, 2, 3}));
   std::vector<uint8_t> file;
   EXPECT_FALSE(EncodePngRgb({}, 0, 0, file, error));
   EXPECT_FALSE(EncodePngRgb(std::vector<uint8_t>(12), -2, -2, file, error));
