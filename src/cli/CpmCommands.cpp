@@ -45,8 +45,8 @@ std::string Hex2(unsigned v) {
   return s.str();
 }
 
-// "NAME.EXT" as typed on a command line: the attribute bits (bit 7 of the
-// extension bytes) cleared, the padding dropped, capitals.
+// "NAME.EXT" as typed on a command line: the attribute bits (bit 7 of each
+// byte: read-only, system, ...) cleared, the padding dropped, capitals.
 std::string TypedName(const CpmKey& key) {
   auto part = [&](size_t from, size_t n) {
     std::string s;

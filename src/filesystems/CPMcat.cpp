@@ -4,7 +4,6 @@
 #include <locale.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "model/CodePage.h"
 #include "model/FileIO.h"
@@ -31,8 +30,9 @@ CpmDirEntry ParseEntry(std::span<const uint8_t, kCpmEntrySize> raw) {
   e.user = raw[0];
   std::copy_n(raw.begin() + 1, e.key.size(), e.key.begin());
   e.extent = raw[12];
-  // Bytes 13 and 14 (the last record's byte count and the high extent bits)
-  // are not used on these disks' files as the catalog sees them.
+  // Bytes 13 and 14 (the byte count of the last record, the high bits of the
+  // extent number) play no part: sizes are whole records, and the extent
+  // number is byte 12 alone.
   e.records = raw[15];
   for (size_t i = 0; i < e.blocks.size(); ++i)
     e.blocks[i] = static_cast<uint16_t>(raw[16 + 2 * i] | raw[17 + 2 * i] << 8);
@@ -91,8 +91,8 @@ void AppendBlockBytes(const TZX_Disk& disk, uint16_t block, std::vector<uint8_t>
   }
 }
 
-// Shown as stored, in the code page of the system that shows it; control
-// bytes (a zeroed entry's name) become "?" so that the row stays visible.
+// Shown as stored, read as Windows-1251; control bytes (a zeroed entry's
+// name) become "?" so that the row stays visible.
 std::string KeyText(const uint8_t* bytes, size_t n) {
   std::string raw(reinterpret_cast<const char*>(bytes), n);
   for (char& c : raw) {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace kelvara::test {
@@ -11,8 +10,6 @@ struct RgbPicture {
   int width = 0, height = 0;
   std::vector<uint8_t> rgb;  // rows from the top, three bytes a pixel
 };
-
-// False when the bytes are not a PNG that libpng accepts.
 bool DecodePng(const std::vector<uint8_t>& file, RgbPicture& out);
 
 }  // namespace kelvara::test
