@@ -9,6 +9,7 @@
 #include "cli/CpmCommands.h"
 #include "filesystems/ScrUn.h"
 #include "formats/ImageFiles.h"
+#include "support/CliRun.h"
 #include "support/CpmDiskBuilder.h"
 #include "support/PngRead.h"
 #include "support/TempDir.h"
@@ -21,20 +22,8 @@ using test::PutCpmFile;
 using test::ReadBytes;
 using Bytes = std::vector<uint8_t>;
 
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun RunArgs(std::vector<std::string> args) {
-  args.insert(args.begin(), "kelvara-cli");
-  std::vector<const char*> argv;
-  for (const std::string& a : args)
-    argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
+using test::CliRun;
+using test::RunCliArgs;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -95,7 +84,7 @@ TEST_F(CpmCliTest, ScreenWritesTheColoursOfAScreenFile) {
   scr[ZxScreenOffset(100, 5)] = 0x80;                    // the pixel at (40, 100)
   scr[kZxBitmapBytes + 100 / 8 * 32 + 5] = 0x47 | 0x10;  // bright white on red
   test::WriteBytes(dir / "a.scr", scr);
-  CliRun r = RunArgs({"screen", dir / "a.scr", dir / "a.png", "--scale", "2"});
+  CliRun r = RunCliArgs({"screen", dir / "a.scr", dir / "a.png", "--scale", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   test::RgbPicture png;
   ASSERT_TRUE(test::DecodePng(ReadBytes(dir / "a.png"), png));
@@ -109,16 +98,16 @@ TEST_F(CpmCliTest, ScreenWritesTheColoursOfAScreenFile) {
   EXPECT_EQ(pixel(79, 200), (Bytes{0, 0, 0}));
 
   test::WriteBytes(dir / "short.scr", Bytes(6000));
-  EXPECT_EQ(RunArgs({"screen", dir / "short.scr", dir / "b.png"}).status, 1);
+  EXPECT_EQ(RunCliArgs({"screen", dir / "short.scr", dir / "b.png"}).status, 1);
   EXPECT_EQ(cli::ScreenToPng(ctx, Bytes(6911), dir / "b.png", 1), 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "b.png"));
 }
 
 TEST_F(CpmCliTest, ImagesThatCannotBeCpmAreRefused) {
-  EXPECT_EQ(RunArgs({"new", "cpm", dir / "x.trd"}).status, 1);
+  EXPECT_EQ(RunCliArgs({"new", "cpm", dir / "x.trd"}).status, 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "x.trd"));
   test::WriteBytes(dir / "t.trd", {});  // a TRD image of no tracks
-  const CliRun r = RunArgs({"cat", dir / "t.trd"});
+  const CliRun r = RunCliArgs({"cat", dir / "t.trd"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Contains(r.err, kNotCpmImageText)) << r.err;
 }
@@ -126,9 +115,9 @@ TEST_F(CpmCliTest, ImagesThatCannotBeCpmAreRefused) {
 TEST_F(CpmCliTest, NewCatExtractAndScreenOfAProImage) {
   if (!FindImageFormat("PRO")) GTEST_SKIP() << "PRO images are not supported yet";
   const std::string pro = dir / "p.pro";
-  CliRun r = RunArgs({"new", "cpm", pro});
+  CliRun r = RunCliArgs({"new", "cpm", pro});
   ASSERT_EQ(r.status, 0) << r.err;
-  r = RunArgs({"cat", pro});
+  r = RunCliArgs({"cat", pro});
   EXPECT_TRUE(Contains(r.out, "Количество файлов: 0\nЗанято: 4 кБ\nСвободно: 796 кБ\n")) << r.out;
 
   ASSERT_TRUE(LoadImageFile(*disk, pro).ok);
@@ -140,13 +129,13 @@ TEST_F(CpmCliTest, NewCatExtractAndScreenOfAProImage) {
   PutCpmFile(*disk, 2, 20, "SCREEN  SCR", scr);
   ASSERT_TRUE(SaveImageFile(*disk, pro, {}).ok);
 
-  r = RunArgs({"extract", pro, "game.com", "-d", dir.Path()});
+  r = RunCliArgs({"extract", pro, "game.com", "-d", dir.Path()});
   ASSERT_EQ(r.status, 0) << r.err;
   const Bytes saved = ReadBytes(dir / "GAME    COM.cpm");
   ASSERT_EQ(saved.size(), 20096u);  // whole records
   EXPECT_TRUE(std::equal(game.begin(), game.end(), saved.begin()));
 
-  r = RunArgs({"screen", pro, "screen.scr", dir / "s.png"});
+  r = RunCliArgs({"screen", pro, "screen.scr", dir / "s.png"});
   ASSERT_EQ(r.status, 0) << r.err;
   test::RgbPicture png;
   ASSERT_TRUE(test::DecodePng(ReadBytes(dir / "s.png"), png));
