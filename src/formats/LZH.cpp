@@ -8,6 +8,8 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <tuple>
+#include <utility>
 
 namespace kelvara {
 
@@ -68,64 +70,79 @@ static_assert(kPosition.code[1] == 0x20 && kPosition.code[4] == 0x50 &&
 // ---------------------------------------------------------------------------
 // The adaptive Huffman tree. Nodes are kept in ascending order of frequency
 // (the root last); an inner node's children are son and son + 1, a leaf's son
-// entry is its symbol + kNodes. parent covers nodes and, from kNodes on, the
-// leaf entries of symbols.
+// entry is its symbol + kNodes. A node's frequency, parent and son share one
+// record: walking up the tree is then one load per level.
 
 class AdaptiveHuffman {
  public:
+  struct Node {
+    uint16_t freq;
+    uint16_t parent;
+    uint16_t son;
+    uint16_t unused;  // a power-of-two record is cheaper to index
+  };
+
   AdaptiveHuffman();
   // Counts one more use of `symbol` and restores the frequency order.
   void Update(int symbol);
 
-  std::array<uint16_t, kNodes> son;
-  std::array<uint16_t, kNodes + kSymbols> parent;
+  // The node a symbol's leaf hangs in.
+  int LeafNode(int symbol) const { return leaf_[symbol]; }
+  const Node& operator[](int n) const { return nodes_[n]; }
 
  private:
   void Rebuild();
+  // Points the parent links of a son entry's children (or its leaf) at n.
+  void Adopt(int son, int n) {
+    if (son >= kNodes) {
+      leaf_[son - kNodes] = static_cast<uint16_t>(n);
+    } else {
+      nodes_[son].parent = nodes_[son + 1].parent = static_cast<uint16_t>(n);
+    }
+  }
 
   // One more than the nodes: a sentinel above every real frequency stops the
   // upward search for a node to swap with.
-  std::array<uint16_t, kNodes + 1> freq_;
+  std::array<Node, kNodes + 1> nodes_;
+  std::array<uint16_t, kSymbols> leaf_;
 };
 
 AdaptiveHuffman::AdaptiveHuffman() {
   for (int i = 0; i < kSymbols; ++i) {
-    freq_[i] = 1;
-    son[i] = static_cast<uint16_t>(i + kNodes);
-    parent[i + kNodes] = static_cast<uint16_t>(i);
+    nodes_[i].freq = 1;
+    nodes_[i].son = static_cast<uint16_t>(i + kNodes);
+    leaf_[i] = static_cast<uint16_t>(i);
   }
   for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) {
-    freq_[j] = static_cast<uint16_t>(freq_[i] + freq_[i + 1]);
-    son[j] = static_cast<uint16_t>(i);
-    parent[i] = parent[i + 1] = static_cast<uint16_t>(j);
+    nodes_[j].freq = static_cast<uint16_t>(nodes_[i].freq + nodes_[i + 1].freq);
+    nodes_[j].son = static_cast<uint16_t>(i);
+    Adopt(i, j);
   }
-  freq_[kNodes] = 0xFFFF;
-  parent[kRoot] = 0;
+  nodes_[kNodes] = {0xFFFF, 0, 0, 0};
+  nodes_[kRoot].parent = 0;
 }
 
 void AdaptiveHuffman::Update(int symbol) {
-  if (freq_[kRoot] == kRebuildAt) Rebuild();
-  int n = parent[symbol + kNodes];
+  if (nodes_[kRoot].freq == kRebuildAt) Rebuild();
+  int n = leaf_[symbol];
   do {
-    const uint16_t k = ++freq_[n];
-    if (k > freq_[n + 1]) {
+    const uint16_t k = ++nodes_[n].freq;
+    if (k > nodes_[n + 1].freq) {
       // Swap n with the last node of its old frequency, so the order holds.
       int l = n + 1;
-      while (k > freq_[l + 1])
+      while (k > nodes_[l + 1].freq)
         ++l;
-      freq_[n] = freq_[l];
-      freq_[l] = k;
-      const int i = son[n];
-      parent[i] = static_cast<uint16_t>(l);
-      if (i < kNodes) parent[i + 1] = static_cast<uint16_t>(l);
-      const int j = son[l];
-      son[l] = static_cast<uint16_t>(i);
-      parent[j] = static_cast<uint16_t>(n);
-      if (j < kNodes) parent[j + 1] = static_cast<uint16_t>(n);
-      son[n] = static_cast<uint16_t>(j);
+      nodes_[n].freq = nodes_[l].freq;
+      nodes_[l].freq = k;
+      const int i = nodes_[n].son;
+      const int j = nodes_[l].son;
+      Adopt(i, l);
+      Adopt(j, n);
+      nodes_[l].son = static_cast<uint16_t>(i);
+      nodes_[n].son = static_cast<uint16_t>(j);
       n = l;
     }
-    n = parent[n];
+    n = nodes_[n].parent;
   } while (n != 0);
 }
 
@@ -133,30 +150,26 @@ void AdaptiveHuffman::Rebuild() {
   // Leaves first, in node order, each count halved (rounding up: none drops to 0).
   int leaves = 0;
   for (int i = 0; i < kNodes; ++i) {
-    if (son[i] >= kNodes) {
-      freq_[leaves] = static_cast<uint16_t>((freq_[i] + 1) / 2);
-      son[leaves] = son[i];
+    if (nodes_[i].son >= kNodes) {
+      nodes_[leaves].freq = static_cast<uint16_t>((nodes_[i].freq + 1) / 2);
+      nodes_[leaves].son = nodes_[i].son;
       ++leaves;
     }
   }
   // Then every inner node, joining nodes i and i + 1, inserted after the last
   // node whose frequency does not exceed its own.
   for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) {
-    const uint16_t f = static_cast<uint16_t>(freq_[i] + freq_[i + 1]);
+    const uint16_t f = static_cast<uint16_t>(nodes_[i].freq + nodes_[i + 1].freq);
     int k = j - 1;
-    while (f < freq_[k])
+    while (f < nodes_[k].freq)
       --k;
     ++k;
-    std::memmove(&freq_[k + 1], &freq_[k], static_cast<size_t>(j - k) * sizeof(uint16_t));
-    std::memmove(&son[k + 1], &son[k], static_cast<size_t>(j - k) * sizeof(uint16_t));
-    freq_[k] = f;
-    son[k] = static_cast<uint16_t>(i);
+    std::memmove(&nodes_[k + 1], &nodes_[k], static_cast<size_t>(j - k) * sizeof(Node));
+    nodes_[k].freq = f;
+    nodes_[k].son = static_cast<uint16_t>(i);
   }
-  for (int i = 0; i < kNodes; ++i) {
-    const int k = son[i];
-    parent[k] = static_cast<uint16_t>(i);
-    if (k < kNodes) parent[k + 1] = static_cast<uint16_t>(i);
-  }
+  for (int i = 0; i < kNodes; ++i)
+    Adopt(nodes_[i].son, i);
 }
 
 // ---------------------------------------------------------------------------
@@ -238,9 +251,9 @@ class Decoder {
 
  private:
   int DecodeSymbol() {
-    int n = tree_.son[kRoot];
+    int n = tree_[kRoot].son;
     while (n < kNodes)
-      n = tree_.son[n + in_.Bit()];
+      n = tree_[n + in_.Bit()].son;
     const int symbol = n - kNodes;
     tree_.Update(symbol);
     return symbol;
@@ -309,12 +322,29 @@ class MatchFinder {
     dad_.fill(kNone);
   }
 
-  uint8_t* Ring() { return ring_.data(); }
-  void Insert(int r);
-  void Delete(int p);
+  struct Match {
+    int length;  // 0 when nothing of 3 bytes or more matched
+    int distance;
+  };
 
-  int matchLength = 0;
-  int matchDistance = 0;
+  uint8_t* Ring() { return ring_.data(); }
+  // Stores a byte at a ring position (and its mirror).
+  void Store(int at, uint8_t c) {
+    ring_[at] = c;
+    if (at < kLookahead - 1) ring_[at + kRingSize] = c;
+  }
+  // Adds position r to its tree and finds the longest match for it.
+  Match Insert(int r);
+  // Whether Insert(a), Delete(gone), Insert(b) may run as Delete(gone), then
+  // Insert(a) beside Insert(b): when a and b go into different trees and
+  // `gone` is in no tree or in another than a's.
+  bool Independent(int a, int gone, int b) const {
+    return ring_[a] != ring_[b] && (dad_[gone] == kNone || ring_[gone] != ring_[a]);
+  }
+  // Insert(a) and Insert(b), the two searches interleaved.
+  std::pair<Match, Match> InsertPair(int a, int b);
+  // Takes position p out of its tree, if it is in one.
+  void Delete(int p);
 
  private:
   static constexpr int kLeft = 0;
@@ -326,6 +356,22 @@ class MatchFinder {
   // key bytes (the rest is masked off).
   static constexpr uint64_t kLastWordMask = 0xFFFFFF0000000000u;
 
+  // One search down a tree: the key, where it stands and the best match so far.
+  struct Search {
+    int r;
+    const uint8_t* key;
+    uint64_t head;  // key bytes 1..8
+    int p;
+    int side;
+    int next;
+    int length;
+    int distance;
+  };
+  Search Start(int r);
+  // One step down; false once r has been placed. Inlined, so that two
+  // searches interleave in one loop.
+  [[gnu::always_inline]] bool Step(Search& s);
+  int CompareTail(const uint8_t* key, int p, int& side) const;
   uint16_t& Left(int n) { return kids_[n][kLeft]; }
   uint16_t& Right(int n) { return kids_[n][kRight]; }
   void Replace(int p, int r);
@@ -339,57 +385,89 @@ class MatchFinder {
   std::array<uint16_t, kRingSize + 257> dad_;
 };
 
-void MatchFinder::Insert(int r) {
-  const uint8_t* key = &ring_[r];
-  int p = kRingSize + 1 + key[0];
-  int side = kRight;
-  int next = Right(p);
-  int length = 0;
-  int distance = 0;
-  kids_[r] = {kNone, kNone};
-  for (;;) {
-    if (next == kNone) {
-      kids_[p][side] = static_cast<uint16_t>(r);
-      dad_[r] = static_cast<uint16_t>(p);
-      break;
+// Compares key bytes 9..59 of a key and node p, after bytes 1..8 were equal:
+// returns the first that differs (kLookahead for none) and sets the side.
+int MatchFinder::CompareTail(const uint8_t* key, int p, int& side) const {
+  for (int at = 9; at < kLookahead; at += 8) {
+    uint64_t a = LoadOrdered(key + at);
+    uint64_t b = LoadOrdered(&ring_[p + at]);
+    if (at + 8 > kLookahead) {
+      a &= kLastWordMask;
+      b &= kLastWordMask;
     }
-    p = next;
-    // Both children are fetched before the comparison that picks one, which
-    // keeps the fetch off the chain of dependent loads down the tree.
-    uint32_t kids;
-    std::memcpy(&kids, &kids_[p], sizeof kids);
-    // i: the first key byte that differs (60 for none); larger keys go right.
-    int i = kLookahead;
-    for (int at = 1; at < kLookahead; at += 8) {
-      uint64_t a = LoadOrdered(key + at);
-      uint64_t b = LoadOrdered(&ring_[p + at]);
-      if (at + 8 > kLookahead) {
-        a &= kLastWordMask;
-        b &= kLastWordMask;
-      }
-      if (a != b) {
-        side = a > b ? kRight : kLeft;
-        i = at + std::countl_zero(a ^ b) / 8;
-        break;
-      }
-    }
-    next = static_cast<uint16_t>(kids >> (16 * (side == kRight ? kRightHalf : kLeftHalf)));
-    if (i > kThreshold) {
-      const int d = ((r - p) & kRingMask) - 1;
-      if (i > length) {
-        distance = d;
-        length = i;
-        if (i >= kLookahead) {
-          Replace(p, r);
-          break;
-        }
-      } else if (i == length && d < distance) {
-        distance = d;
-      }
+    if (a != b) {
+      side = a > b ? kRight : kLeft;
+      return at + std::countl_zero(a ^ b) / 8;
     }
   }
-  matchLength = length;
-  matchDistance = distance;
+  return kLookahead;
+}
+
+MatchFinder::Search MatchFinder::Start(int r) {
+  kids_[r] = {kNone, kNone};
+  const int root = kRingSize + 1 + ring_[r];
+  return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0, 0};
+}
+
+inline bool MatchFinder::Step(Search& s) {
+  if (s.next == kNone) {
+    kids_[s.p][s.side] = static_cast<uint16_t>(s.r);
+    dad_[s.r] = static_cast<uint16_t>(s.p);
+    return false;
+  }
+  const int p = s.p = s.next;
+  // Both children are fetched before the comparison that picks one, and the
+  // pick is arithmetic: which way a key goes is a coin toss to a branch
+  // predictor, and this loop is most of the encoder's time.
+  uint32_t kids;
+  std::memcpy(&kids, &kids_[p], sizeof kids);
+  // i: the first key byte that differs (60 for none); larger keys go right.
+  const uint64_t node = LoadOrdered(&ring_[p + 1]);
+  int i;
+  if (s.head != node) {
+    s.side = static_cast<int>(s.head > node);
+    i = 1 + std::countl_zero(s.head ^ node) / 8;
+  } else {
+    i = CompareTail(s.key, p, s.side);
+  }
+  const uint32_t left = static_cast<uint16_t>(kids >> (16 * kLeftHalf));
+  const uint32_t right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
+  s.next = static_cast<int>(left ^ ((left ^ right) & (0u - static_cast<uint32_t>(s.side))));
+  // The longest match wins; of equally long ones, the nearest.
+  const int d = ((s.r - p) & kRingMask) - 1;
+  // Bitwise and masked rather than branched: no branch to mispredict.
+  const bool better = (i > kThreshold) & ((i > s.length) | ((i == s.length) & (d < s.distance)));
+  const int take = -static_cast<int>(better);
+  s.length ^= (s.length ^ i) & take;
+  s.distance ^= (s.distance ^ d) & take;
+  if (i >= kLookahead) {
+    Replace(p, s.r);
+    return false;
+  }
+  return true;
+}
+
+MatchFinder::Match MatchFinder::Insert(int r) {
+  Search s = Start(r);
+  while (Step(s)) {
+  }
+  return {s.length, s.distance};
+}
+
+std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(int a, int b) {
+  // Two independent walks in one loop: each hides the other's load latency.
+  Search x = Start(a);
+  Search y = Start(b);
+  bool walkX = true, walkY = true;
+  while (walkX && walkY) {
+    walkX = Step(x);
+    walkY = Step(y);
+  }
+  while (walkX)
+    walkX = Step(x);
+  while (walkY)
+    walkY = Step(y);
+  return {{x.length, x.distance}, {y.length, y.distance}};
 }
 
 // A full-length match: r takes p's place in the tree, p leaves it.
@@ -438,16 +516,34 @@ void MatchFinder::Delete(int p) {
   dad_[p] = kNone;
 }
 
+// The finder's work is one fixed sequence whatever the coder decides: for
+// the t-th input byte consumed (t >= 1), delete the ring position the next
+// input byte overwrites, store that byte while input remains, and insert the
+// position that enters the window (for every t below the input's length). The
+// coder only chooses which results it reads: those at the starts of its
+// symbols. So the finder runs a step ahead, two steps at once where they
+// touch different trees.
 class Encoder {
  public:
-  explicit Encoder(std::vector<uint8_t>& out) : bits_(out) {}
+  Encoder(std::span<const uint8_t> input, std::vector<uint8_t>& out) : input_(input), bits_(out) {}
 
-  void Run(std::span<const uint8_t> input);
+  void Run();
 
  private:
+  static int Deleted(size_t step) { return static_cast<int>((step - 1) & kRingMask); }
+  static int Inserted(size_t step) { return static_cast<int>((kFirstPosition + step) & kRingMask); }
+  void FindThrough(size_t step);
+  void DeleteAndStore(size_t step) {
+    finder_.Delete(Deleted(step));
+    if (stored_ < input_.size()) finder_.Store(Deleted(step), input_[stored_++]);
+  }
   void EncodeSymbol(int symbol);
   void EncodeDistance(int distance);
 
+  std::span<const uint8_t> input_;
+  size_t stored_ = 0;                            // input bytes stored in the ring
+  size_t found_ = 0;                             // steps whose insert is done
+  std::array<MatchFinder::Match, 4> results_{};  // of the last steps, by step
   BitWriter bits_;
   AdaptiveHuffman tree_;
   MatchFinder finder_;
@@ -459,7 +555,7 @@ void Encoder::EncodeSymbol(int symbol) {
   // Each bit enters at the top, so the code ends up root first.
   uint64_t code = 0;
   int length = 0;
-  for (int k = tree_.parent[symbol + kNodes]; k != kRoot; k = tree_.parent[k]) {
+  for (int k = tree_.LeafNode(symbol); k != kRoot; k = tree_[k].parent) {
     code = (code >> 1) | (static_cast<uint64_t>(k & 1) << 63);
     ++length;
   }
@@ -478,44 +574,48 @@ void Encoder::EncodeDistance(int distance) {
   bits_.Put(static_cast<uint32_t>(distance & 0x3F), 6);
 }
 
-void Encoder::Run(std::span<const uint8_t> input) {
+void Encoder::FindThrough(size_t step) {
+  const size_t last = input_.size() - 1;  // the last step that inserts
+  while (found_ <= step) {
+    const size_t u = found_;
+    if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
+      DeleteAndStore(u);
+      DeleteAndStore(u + 1);
+      std::tie(results_[u & 3], results_[(u + 1) & 3]) =
+          finder_.InsertPair(Inserted(u), Inserted(u + 1));
+      found_ += 2;
+    } else {
+      DeleteAndStore(u);
+      results_[u & 3] = finder_.Insert(Inserted(u));
+      found_ += 1;
+    }
+  }
+}
+
+void Encoder::Run() {
+  const size_t n = input_.size();
   uint8_t* ring = finder_.Ring();
   std::fill(ring, ring + kFirstPosition, kFillByte);
-  size_t next = 0;
-  int s = 0;
-  int r = kFirstPosition;
-  int len = 0;
-  for (; len < kLookahead && next < input.size(); ++len)
-    ring[r + len] = input[next++];
+  for (; stored_ < std::min<size_t>(kLookahead, n); ++stored_)
+    ring[kFirstPosition + stored_] = input_[stored_];
   for (int i = 1; i <= kLookahead; ++i)
-    finder_.Insert(r - i);
-  finder_.Insert(r);
-  do {
-    int matchLength = std::min(finder_.matchLength, len);
-    if (matchLength <= kThreshold) {
-      matchLength = 1;
-      EncodeSymbol(ring[r]);
+    finder_.Insert(kFirstPosition - i);
+  results_[0] = finder_.Insert(kFirstPosition);
+  found_ = 1;
+  for (size_t t = 0; t < n;) {
+    FindThrough(t);
+    const MatchFinder::Match m = results_[t & 3];
+    // A match may not run past the input's end.
+    const int length = std::min(m.length, static_cast<int>(std::min<size_t>(kLookahead, n - t)));
+    if (length <= kThreshold) {
+      EncodeSymbol(input_[t]);
+      ++t;
     } else {
-      EncodeSymbol(matchLength + (256 - kThreshold - 1));
-      EncodeDistance(finder_.matchDistance);
+      EncodeSymbol(length + (256 - kThreshold - 1));
+      EncodeDistance(m.distance);
+      t += static_cast<size_t>(length);
     }
-    int i = 0;
-    for (; i < matchLength && next < input.size(); ++i) {
-      finder_.Delete(s);
-      const uint8_t c = input[next++];
-      ring[s] = c;
-      if (s < kLookahead - 1) ring[s + kRingSize] = c;
-      s = (s + 1) & kRingMask;
-      r = (r + 1) & kRingMask;
-      finder_.Insert(r);
-    }
-    for (; i < matchLength; ++i) {
-      finder_.Delete(s);
-      s = (s + 1) & kRingMask;
-      r = (r + 1) & kRingMask;
-      if (--len) finder_.Insert(r);
-    }
-  } while (len > 0);
+  }
   bits_.Flush();
 }
 
@@ -530,8 +630,8 @@ void LzhUnpack(std::span<const uint8_t> input, size_t start, std::vector<uint8_t
 
 void LzhPack(std::span<const uint8_t> input, std::vector<uint8_t>& out) {
   if (input.empty()) return;
-  auto encoder = std::make_unique<Encoder>(out);
-  encoder->Run(input);
+  auto encoder = std::make_unique<Encoder>(input, out);
+  encoder->Run();
 }
 
 }  // namespace kelvara
