@@ -333,7 +333,9 @@ class MatchFinder {
     ring_[at] = c;
     if (at < kLookahead - 1) ring_[at + kRingSize] = c;
   }
-  // Adds position r to its tree and finds the longest match for it.
+  // Adds position r to its tree; with kFind also finds the longest match for
+  // it (a search whose result nobody reads skips that bookkeeping).
+  template <bool kFind>
   Match Insert(int r);
   // Whether Insert(a), Delete(gone), Insert(b) may run as Delete(gone), then
   // Insert(a) beside Insert(b): when a and b go into different trees and
@@ -342,6 +344,7 @@ class MatchFinder {
     return ring_[a] != ring_[b] && (dad_[gone] == kNone || ring_[gone] != ring_[a]);
   }
   // Insert(a) and Insert(b), the two searches interleaved.
+  template <bool kFindA, bool kFindB>
   std::pair<Match, Match> InsertPair(int a, int b);
   // Takes position p out of its tree, if it is in one.
   void Delete(int p);
@@ -370,6 +373,7 @@ class MatchFinder {
   Search Start(int r);
   // One step down; false once r has been placed. Inlined, so that two
   // searches interleave in one loop.
+  template <bool kFind>
   [[gnu::always_inline]] bool Step(Search& s);
   int CompareTail(const uint8_t* key, int p, int& side) const;
   uint16_t& Left(int n) { return kids_[n][kLeft]; }
@@ -409,6 +413,7 @@ MatchFinder::Search MatchFinder::Start(int r) {
   return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0, 0};
 }
 
+template <bool kFind>
 inline bool MatchFinder::Step(Search& s) {
   if (s.next == kNone) {
     kids_[s.p][s.side] = static_cast<uint16_t>(s.r);
@@ -426,20 +431,22 @@ inline bool MatchFinder::Step(Search& s) {
   int i;
   if (s.head != node) {
     s.side = static_cast<int>(s.head > node);
-    i = 1 + std::countl_zero(s.head ^ node) / 8;
+    i = kFind ? 1 + std::countl_zero(s.head ^ node) / 8 : 0;
   } else {
     i = CompareTail(s.key, p, s.side);
   }
   const uint32_t left = static_cast<uint16_t>(kids >> (16 * kLeftHalf));
   const uint32_t right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
   s.next = static_cast<int>(left ^ ((left ^ right) & (0u - static_cast<uint32_t>(s.side))));
-  // The longest match wins; of equally long ones, the nearest.
-  const int d = ((s.r - p) & kRingMask) - 1;
-  // Bitwise and masked rather than branched: no branch to mispredict.
-  const bool better = (i > kThreshold) & ((i > s.length) | ((i == s.length) & (d < s.distance)));
-  const int take = -static_cast<int>(better);
-  s.length ^= (s.length ^ i) & take;
-  s.distance ^= (s.distance ^ d) & take;
+  if (kFind) {
+    // The longest match wins; of equally long ones, the nearest. Bitwise and
+    // masked rather than branched: no branch to mispredict.
+    const int d = ((s.r - p) & kRingMask) - 1;
+    const bool better = (i > kThreshold) & ((i > s.length) | ((i == s.length) & (d < s.distance)));
+    const int take = -static_cast<int>(better);
+    s.length ^= (s.length ^ i) & take;
+    s.distance ^= (s.distance ^ d) & take;
+  }
   if (i >= kLookahead) {
     Replace(p, s.r);
     return false;
@@ -447,26 +454,28 @@ inline bool MatchFinder::Step(Search& s) {
   return true;
 }
 
+template <bool kFind>
 MatchFinder::Match MatchFinder::Insert(int r) {
   Search s = Start(r);
-  while (Step(s)) {
+  while (Step<kFind>(s)) {
   }
   return {s.length, s.distance};
 }
 
+template <bool kFindA, bool kFindB>
 std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(int a, int b) {
   // Two independent walks in one loop: each hides the other's load latency.
   Search x = Start(a);
   Search y = Start(b);
   bool walkX = true, walkY = true;
   while (walkX && walkY) {
-    walkX = Step(x);
-    walkY = Step(y);
+    walkX = Step<kFindA>(x);
+    walkY = Step<kFindB>(y);
   }
   while (walkX)
-    walkX = Step(x);
+    walkX = Step<kFindA>(x);
   while (walkY)
-    walkY = Step(y);
+    walkY = Step<kFindB>(y);
   return {{x.length, x.distance}, {y.length, y.distance}};
 }
 
@@ -576,17 +585,29 @@ void Encoder::EncodeDistance(int distance) {
 
 void Encoder::FindThrough(size_t step) {
   const size_t last = input_.size() - 1;  // the last step that inserts
+  // Steps before `step` lie inside the match just coded: only their inserts
+  // matter, not what they would find.
   while (found_ <= step) {
     const size_t u = found_;
     if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
       DeleteAndStore(u);
       DeleteAndStore(u + 1);
-      std::tie(results_[u & 3], results_[(u + 1) & 3]) =
-          finder_.InsertPair(Inserted(u), Inserted(u + 1));
+      const int a = Inserted(u), b = Inserted(u + 1);
+      if (u + 1 < step) {
+        finder_.InsertPair<false, false>(a, b);
+      } else if (u < step) {
+        results_[(u + 1) & 3] = finder_.InsertPair<false, true>(a, b).second;
+      } else {
+        std::tie(results_[u & 3], results_[(u + 1) & 3]) = finder_.InsertPair<true, true>(a, b);
+      }
       found_ += 2;
     } else {
       DeleteAndStore(u);
-      results_[u & 3] = finder_.Insert(Inserted(u));
+      if (u < step) {
+        finder_.Insert<false>(Inserted(u));
+      } else {
+        results_[u & 3] = finder_.Insert<true>(Inserted(u));
+      }
       found_ += 1;
     }
   }
@@ -599,8 +620,8 @@ void Encoder::Run() {
   for (; stored_ < std::min<size_t>(kLookahead, n); ++stored_)
     ring[kFirstPosition + stored_] = input_[stored_];
   for (int i = 1; i <= kLookahead; ++i)
-    finder_.Insert(kFirstPosition - i);
-  results_[0] = finder_.Insert(kFirstPosition);
+    finder_.Insert<false>(kFirstPosition - i);
+  results_[0] = finder_.Insert<true>(kFirstPosition);
   found_ = 1;
   for (size_t t = 0; t < n;) {
     FindThrough(t);
