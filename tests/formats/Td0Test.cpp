@@ -62,12 +62,6 @@ struct Td0File {
     return Sector(r, 1, flags).Block(0, Bytes(256, fill));
   }
   Td0File& End() { return Add({0xFF, 0, 0, 0}); }
-  // The same file with everything after the header packed.
-  Bytes Packed() const {
-    Bytes out = Td0File("td", bytes[4], bytes[7]).bytes;
-    LzhPack(std::span(bytes).subspan(12), out);
-    return out;
-  }
 };
 
 class Td0Test : public ::testing::Test {
@@ -205,14 +199,6 @@ TEST_F(Td0Test, BadRecordsAndShortFilesFailWithTheirTexts) {
   // Within the limits: 4999 raw bytes, 2500 repeats.
   EXPECT_TRUE(Read(sector().Block(0, Bytes(4999, 1)).End().bytes));
   EXPECT_TRUE(Read(sector().Block(1, {0xC4, 0x09, 1, 2}).End().bytes));
-}
-
-TEST_F(Td0Test, CompressedFilesReadLikePlainOnes) {
-  Td0File f("TD", 21, 0x80);
-  f.Comment({'h', 'i', 0}).Track(2, 3, 1).RawSector(1, 0x42).RawSector(2, 0x43).End();
-  ASSERT_TRUE(Read(f.Packed())) << disk->StatusText;
-  EXPECT_EQ(disk->Comment, std::vector<std::string>{"hi"});
-  EXPECT_EQ(Slot(7, 1).Data[100], 0x43);
 }
 
 TEST_F(Td0Test, SavedHeaderAndComment) {
