@@ -113,7 +113,6 @@ TEST_F(CpmCliTest, ImagesThatAreNeitherCpmNorTrdosAreRefused) {
 }
 
 TEST_F(CpmCliTest, NewCatExtractAndScreenOfAProImage) {
-  if (!FindImageFormat("PRO")) GTEST_SKIP() << "PRO images are not supported yet";
   const std::string pro = dir / "p.pro";
   CliRun r = RunCliArgs({"new", "cpm", pro});
   ASSERT_EQ(r.status, 0) << r.err;
