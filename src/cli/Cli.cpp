@@ -20,6 +20,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   app.set_version_flag("--version", "kelvara-cli 0.1.0");
   RegisterImageCommands(app, ctx);
   RegisterDriveCommands(app, ctx);
+  RegisterFileCommands(app, ctx);
   RegisterTrdosCommands(app, ctx);
   RegisterDemoCommands(app, ctx);
 

@@ -101,14 +101,6 @@ int StatusOf(Context& ctx, const CatalogOutcome& r, const CliPrompt& prompt) {
   return ctx.status;
 }
 
-void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path) {
-  SaveOptions options;
-  options.restoreTrack = ctx.settings.RestoreTrack;
-  options.td0Compress = ctx.settings.TD0arch;
-  const SaveResult saved = SaveImageFile(disk, path, options);
-  if (!saved.ok) ctx.Fail(path + ": " + saved.errorText);
-}
-
 // Loads an image, lets `change` work on it and saves it back when it succeeded.
 void ChangeImage(Context& ctx, const std::string& path,
                  const std::function<int(TZX_Disk&)>& change) {
@@ -126,14 +118,15 @@ void ChangeImage(Context& ctx, const std::string& path,
   SaveImage(ctx, *disk, path);
 }
 
-void ReadImage(Context& ctx, const std::string& path, const std::function<int(TZX_Disk&)>& use) {
-  auto disk = std::make_unique<TZX_Disk>();
-  const LoadResult loaded = LoadImageFile(*disk, path);
-  if (!loaded.ok) return ctx.Fail(path + ": " + loaded.errorText);
-  use(*disk);
-}
-
 }  // namespace
+
+void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path) {
+  SaveOptions options;
+  options.restoreTrack = ctx.settings.RestoreTrack;
+  options.td0Compress = ctx.settings.TD0arch;
+  const SaveResult saved = SaveImageFile(disk, path, options);
+  if (!saved.ok) ctx.Fail(path + ": " + saved.errorText);
+}
 
 namespace {
 
@@ -155,6 +148,25 @@ int TrdosCat(Context& ctx, TZX_Disk& disk, bool showDeleted) {
   ZxCatalog cat(disk, prompt, ctx.settings);
   if (!cat.OpenFromImage()) return ctx.status;
   PrintCatalog(ctx, cat, showDeleted);
+  return 0;
+}
+
+int TrdosFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
+                   std::vector<uint8_t>& out) {
+  TTrdosCatalog cat;
+  if (!ReadTrdosCatalog(disk, cat)) {
+    ctx.Fail("no TR-DOS catalog on the image");
+    return ctx.status;
+  }
+  std::vector<int> entries;
+  if (!FindFiles(ctx, cat, {name}, entries)) return ctx.status;
+  const TTrdosFileEntry& e = cat.Entries[entries.front()];
+  TrdosSectorAddress failed;
+  if (!ReadTrdosRun(disk, e.FirstTrack, e.FirstSector, e.SectorCount, out, failed)) {
+    ctx.Fail(name + ": sector " + std::to_string(failed.sec) + " of track " +
+             std::to_string(failed.track) + " cannot be read");
+    return ctx.status;
+  }
   return 0;
 }
 
@@ -221,37 +233,10 @@ int TrdosCompact(Context& ctx, TZX_Disk& disk) {
 
 void RegisterTrdosCommands(CLI::App& app, Context& ctx) {
   struct Args {
-    std::string image, out, name = "NEW DISK", scl;
+    std::string image;
     std::vector<std::string> list;
-    bool deleted = false, hobeta = false, raw = false;
-    TrdosExtractOptions extract;
   };
   auto a = std::make_shared<Args>();
-
-  auto* cat = app.add_subcommand("cat", "TR-DOS disk description and file list");
-  cat->add_option("IMAGE", a->image, "Image file")->required();
-  cat->add_flag("--deleted", a->deleted, "List deleted files too");
-  cat->callback([&ctx, a] {
-    ReadImage(ctx, a->image, [&](TZX_Disk& d) { return TrdosCat(ctx, d, a->deleted); });
-  });
-
-  auto* extract = app.add_subcommand("extract", "Copy TR-DOS files out of an image");
-  extract->add_option("IMAGE", a->image, "Image file")->required();
-  extract->add_option("NAMES", a->list, "Files as NAME.T (default: every file)");
-  auto* hob = extract->add_flag("--hobeta", a->hobeta, "One Hobeta file each, NAME.$T (default)");
-  auto* scl = extract->add_option("--scl", a->scl, "All of them into one SCL file");
-  auto* raw = extract->add_flag("--raw", a->raw, "The file's bytes, its length long, as NAME.T");
-  hob->excludes(scl)->excludes(raw);
-  scl->excludes(raw);
-  extract->add_option("-o,--output", a->extract.folder, "Folder for Hobeta and raw files");
-  extract->add_flag("-f,--force", a->extract.force, "Overwrite existing files");
-  extract->callback([&ctx, a] {
-    using Mode = TrdosExtractOptions::Mode;
-    a->extract.mode = !a->scl.empty() ? Mode::Scl : a->raw ? Mode::Raw : Mode::Hobeta;
-    a->extract.sclFile = a->scl;
-    ReadImage(ctx, a->image,
-              [&](TZX_Disk& d) { return TrdosExtract(ctx, d, a->list, a->extract); });
-  });
 
   auto* add = app.add_subcommand("add", "Add the files of SCL and Hobeta files to an image");
   add->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
@@ -271,18 +256,6 @@ void RegisterTrdosCommands(CLI::App& app, Context& ctx) {
   compact->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
   compact->callback(
       [&ctx, a] { ChangeImage(ctx, a->image, [&](TZX_Disk& d) { return TrdosCompact(ctx, d); }); });
-
-  auto* make = app.add_subcommand("new", "Create an empty disk image");
-  make->require_subcommand(1);
-  auto* trdos = make->add_subcommand("trdos", "Empty 80-track two-sided TR-DOS disk");
-  trdos->add_option("OUT", a->out, "Image file to write; the format by its extension")->required();
-  trdos->add_option("--name", a->name, "Disk name, at most 8 characters (default NEW DISK)");
-  trdos->callback([&ctx, a] {
-    auto disk = std::make_unique<TZX_Disk>();
-    disk->CreateTrdosDisk(a->name);
-    disk->CountTracks();
-    SaveImage(ctx, *disk, a->out);
-  });
 }
 
 }  // namespace kelvara::cli

@@ -34,5 +34,10 @@ int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& n
 int TrdosAdd(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& files);
 int TrdosRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names);
 int TrdosCompact(Context& ctx, TZX_Disk& disk);
+// The whole sectors of the file NAME.T.
+int TrdosFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
+                   std::vector<uint8_t>& out);
+// Saves the image by its extension (new images and changed ones).
+void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path);
 
 }  // namespace kelvara::cli
