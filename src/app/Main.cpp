@@ -190,6 +190,7 @@ void TFMain::BuildMenus() {
     connect(Item(name), &QAction::triggered, this, handler);
   };
   on("TRDOS1", &TFMain::TRDOS1Click);
+  on("CPMProfi1", &TFMain::CPMProfi1Click);
   on("N4", &TFMain::N4Click);
   on("N6", &TFMain::N6Click);
   on("N31", &TFMain::N31Click);
@@ -430,6 +431,11 @@ void TFMain::N31Click() {
 
 void TFMain::TRDOS1Click() {
   disk_->CreateTrdosDisk(dialogs_.AskDiskName());
+  zxd->ResetToTopLeft();
+}
+
+void TFMain::CPMProfi1Click() {
+  disk_->CreateCpmDisk();
   zxd->ResetToTopLeft();
 }
 

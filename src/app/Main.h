@@ -58,16 +58,17 @@ class TFMain : public QMainWindow {
   bool LoadAndFinish(const std::string& path);
 
   // Menu handlers.
-  void N1Click();      // "Образ" opens: enabling
-  void N2Click();      // "Диск" opens: enabling
-  void TRDOS1Click();  // "Создать образ" -> "TR-DOS диска"
-  void N4Click();      // "Загрузить" (project file; the item is hidden)
-  void N6Click();      // "Сохранить" (project file; the item is hidden)
-  void N31Click();     // "Загрузить образ"
-  void N32Click();     // "Сохранить образ"
-  void N12Click();     // "Очистить образ"
-  void N20Click();     // "Выход"
-  void N29Click();     // "Настройки программы"
+  void N1Click();         // "Образ" opens: enabling
+  void N2Click();         // "Диск" opens: enabling
+  void TRDOS1Click();     // "Создать образ" -> "TR-DOS диска"
+  void CPMProfi1Click();  // "Создать образ" -> "CP/M диска (Profi)"
+  void N4Click();         // "Загрузить" (project file; the item is hidden)
+  void N6Click();         // "Сохранить" (project file; the item is hidden)
+  void N31Click();        // "Загрузить образ"
+  void N32Click();        // "Сохранить образ"
+  void N12Click();        // "Очистить образ"
+  void N20Click();        // "Выход"
+  void N29Click();        // "Настройки программы"
   // The current cell changed: the header's track and sector values and the
   // track's log.
   void zxdClick();

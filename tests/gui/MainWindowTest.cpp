@@ -212,7 +212,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!w->CatalogSnapshot.Valid);  // a pattern, not a TR-DOS disk
   }
 
-  void newTrdosDiskTakesTheNameAndShowsTheMapFromTheTop() {
+  void newDisksShowTheMapFromTheTop() {
     w->LoadAndFinish(WriteTrd(*dir, "a.trd", 40));
     w->zxd->setCurrentIndex(w->zxd->model()->index(60, 5));
     dialogs->diskNames = {"ABC"};
@@ -225,6 +225,12 @@ class MainWindowTest : public QObject {
     // Neither the image's name nor the status bar changes.
     QCOMPARE(w->ImageFileName(), std::string("a.trd"));
     QVERIFY(w->StatusPanel(1).contains("a.trd"));
+
+    w->zxd->setCurrentIndex(w->zxd->model()->index(30, 2));
+    w->CPMProfi1Click();
+    QCOMPARE(int(w->Disk().CountTracks()), 160);
+    QCOMPARE(int(w->Disk().GetTrack(0).SectorHeader(4).Sec), 9);
+    QCOMPARE(w->zxd->currentIndex().row(), 0);
   }
 
   void saveDialogDefaultExtensionFollowsTheChosenType() {
