@@ -24,9 +24,9 @@ namespace {
 
 enum ItemFlag : unsigned { kHidden = 1, kSeparatorAfter = 2, kChecked = 4, kDisabled = 8 };
 
-// The menu bar as data: a row with a menu caption opens a menu (or, with
-// `sub`, a submenu of the menu open at that point); the rows after it are
-// its items until the next menu row.
+// The menu bar as data: a Menu row opens a menu of the bar, a Submenu row a
+// submenu of that menu until its EndSubmenu row; Item rows go into whatever
+// is open.
 struct MenuRow {
   enum Kind { Menu, Submenu, EndSubmenu, Item } kind;
   const char* name;
@@ -115,6 +115,7 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   tb5->setObjectName("tb5");
   tb5->setCheckable(true);
   toolb1->hide();
+  toolb1->toggleViewAction()->setVisible(false);  // hidden for the whole run
 
   auto* pn1 = new QWidget(this);
   pn1->setObjectName("pn1");
