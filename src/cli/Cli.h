@@ -30,5 +30,6 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
 // Registration of each command group (one per source file).
 void RegisterImageCommands(CLI::App& app, Context& ctx);  // info, convert
+void RegisterMapCommands(CLI::App& app, Context& ctx);    // map
 
 }  // namespace kelvara::cli

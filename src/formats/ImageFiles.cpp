@@ -19,10 +19,18 @@ bool SaveBy(TZX_Disk& disk, const std::string& path, const SaveOptions&) {
   return (disk.*Save)(path);
 }
 
+// A UDI track is synthesised afresh or over its own raw bytes as the
+// RestoreTrack setting says.
+bool SaveUdiFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+  disk.KeepRawBytes = !options.restoreTrack;
+  return disk.SaveUDI(path);
+}
+
 // In the order keys are compared; a row without a reader is a format still
 // to come and counts as unsupported.
 const std::array<ImageFormat, 8> kImageFormats = {{
-    {"UDI", "Error load UDI - ", nullptr, nullptr, false},
+    // A UDI load that had to leave tracks out says so.
+    {"UDI", "Error load UDI - ", LoadBy<&TZX_Disk::LoadUDI>, SaveUdiFile, true},
     {"FDI", "Error load FDI -", nullptr, nullptr, false},
     // The TRD reader's only failures are a missing, unreadable or oversized
     // file; such a load is a failure like any other.
@@ -31,7 +39,7 @@ const std::array<ImageFormat, 8> kImageFormats = {{
     {"PRO", "Error load PRO -", nullptr, nullptr, true},
     {"SCL", "Error load SCL -", nullptr, nullptr, true},
     {"KDI", "Error load KDI -", nullptr, nullptr, true},
-    {"HFE", "Error load HFE -", nullptr, nullptr, true},
+    {"HFE", "Error load HFE -", LoadBy<&TZX_Disk::LoadHFE>, SaveBy<&TZX_Disk::SaveHFE>, true},
 }};
 
 }  // namespace
@@ -90,6 +98,12 @@ SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOpti
   r.ok = format->save(disk, path, options);
   if (!r.ok) {
     r.errorText = disk.StatusText.empty() ? "Cannot write " + path : disk.StatusText;
+  }
+  // A failed UDI save shows one fixed text; the LOG line names the track and
+  // sector synthesis refused (or the reason the file could not be written).
+  if (!r.ok && format->save == SaveUdiFile) {
+    r.logLine = r.errorText;
+    r.errorText = kUdiSaveErrorText;
   }
   return r;
 }

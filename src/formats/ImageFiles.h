@@ -29,6 +29,7 @@ std::string ExtensionKey(const std::string& path);
 const ImageFormat* FindImageFormat(const std::string& key);
 
 inline constexpr const char* kUnsupportedFileText = "Данный тип файлов не поддерживается!";
+inline constexpr const char* kUdiSaveErrorText = "Ошибка создания образа UDI";
 
 struct LoadResult {
   bool ok = false;
