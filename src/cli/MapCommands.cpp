@@ -21,18 +21,13 @@ char SectorMark(const TSectorRec& s) {
 }
 
 void PrintMap(std::ostream& out, const TZX_Disk& disk) {
-  out << "+ good  x bad  - no data  . empty slot  R raw track bytes\n";
+  out << "+ good  x bad  - no data  R raw track bytes\n";
   for (int t = 0; t < kTrackCount; ++t) {
     const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     if (!track.Present) continue;
-    int used = 0;  // slots up to the last present one
-    for (int i = 0; i < kSlotCount; ++i) {
-      if (track.Sectors[i].Present) used = i + 1;
-    }
     std::string marks;
-    for (int i = 0; i < used; ++i) {
-      const TSectorRec& s = track.Sectors[i];
-      marks += s.Present ? SectorMark(s) : '.';
+    for (const TSectorRec& s : track.Sectors) {
+      if (s.Present) marks += SectorMark(s);
     }
     char label[8];
     std::snprintf(label, sizeof label, "T%03d", t);

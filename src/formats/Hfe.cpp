@@ -20,7 +20,7 @@
 #include <system_error>
 #include <vector>
 
-#include "formats/TrackNotes.h"
+#include "formats/TrackImage.h"
 #include "model/ByteReader.h"
 #include "model/FileIO.h"
 #include "model/ZXDisk.h"
@@ -176,11 +176,6 @@ int SideDecoder::Decode(uint8_t* out, int cap) {
   return n;
 }
 
-// Size of a sector's data: a WD179x looks only at the low two bits of N.
-int ControllerSectorBytes(uint8_t sizeCode) {
-  return SectorBytes(sizeCode & 3);
-}
-
 // The side-1 track that a failed scan names, written out whole for a look
 // with a hex viewer; the dump is a help, its failure is not reported.
 void DumpTrack(const TTrack& track) {
@@ -274,7 +269,7 @@ bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
     }
     // Cylinders past the image's last are checked but not loaded.
     if (2 * t >= kTrackCount) {
-      notes.TrackBeyondImage();
+      notes.TracksBeyondImage(sides);
       continue;
     }
     const std::span<const uint8_t> area = file.subspan(block * kBlock, length);

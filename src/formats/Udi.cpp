@@ -19,7 +19,7 @@
 #include <array>
 #include <string>
 
-#include "formats/TrackNotes.h"
+#include "formats/TrackImage.h"
 #include "model/ByteReader.h"
 #include "model/FileIO.h"
 #include "model/ZXDisk.h"
@@ -36,13 +36,6 @@ constexpr size_t kCylinderSize = 2 * kTrackRecordSize;                    // 140
 
 bool IsSyncByte(std::span<const uint8_t> marks, int pos) {
   return (marks[pos >> 3] >> (pos & 7)) & 1;
-}
-
-// Size of a sector's data. A WD179x looks only at the low two bits of N, so
-// a protection's odd size code reads as the controller would read it; the
-// slot keeps the code as recorded.
-int ControllerSectorBytes(uint8_t sizeCode) {
-  return SectorBytes(sizeCode & 3);
 }
 
 // Finds the sectors in one track's bytes. A byte after one or more sync bytes
@@ -175,7 +168,7 @@ bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
     // its tracks go to the even indexes.
     const int index = lastSide ? k : 2 * k;
     if (index >= kTrackCount) {
-      notes.TrackBeyondImage();
+      notes.TracksBeyondImage(1);
       continue;
     }
     TTrack& track = GetTrack(static_cast<uint8_t>(index));

@@ -1,6 +1,4 @@
-#include "formats/TrackNotes.h"
-
-#include "model/ZXDisk.h"
+#include "formats/TrackImage.h"
 
 namespace kelvara {
 
