@@ -14,6 +14,8 @@
 // bytes of each side, side 1 again from the block's byte 256.
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -43,17 +45,24 @@ constexpr int kDataBytesPerBlock = 128;
 constexpr uint16_t kTrackLength = 25000;
 constexpr size_t kTrackArea = 49 * kBlock;
 
-// Cells in time order, first cell in the most significant bit.
-constexpr uint16_t kSyncA1 = 0x4489;  // A1 without the clock between bits 4 and 3
-constexpr uint16_t kMaskA1 = 0x55DD;
-constexpr uint16_t kMaskC2 = 0x5775;  // C2 without the clock between bits 3 and 2
-
 constexpr uint8_t Reverse(uint8_t b) {
   uint8_t r = 0;
   for (int i = 0; i < 8; ++i)
     r = static_cast<uint8_t>(r | (((b >> i) & 1) << (7 - i)));
   return r;
 }
+
+// 16 cells written as the textbooks do, first cell in the top bit, as the two
+// file bytes read little-endian: first cell in bit 0.
+constexpr uint16_t FileOrder(uint16_t cells) {
+  return static_cast<uint16_t>(Reverse(static_cast<uint8_t>(cells >> 8)) |
+                               Reverse(static_cast<uint8_t>(cells)) << 8);
+}
+
+constexpr uint16_t kSyncA1 = FileOrder(0x4489);  // A1 without the clock between bits 4 and 3
+constexpr uint16_t kMaskA1 = FileOrder(0x55DD);
+constexpr uint16_t kMaskC2 = FileOrder(0x5775);  // C2 without the clock between bits 3 and 2
+constexpr uint16_t kFirstClock = FileOrder(0x8000);
 
 // Standard MFM of a byte after a 0 bit: a data cell is the data bit, a clock
 // cell is 1 only between two 0 bits.
@@ -66,28 +75,45 @@ constexpr uint16_t MfmCells(uint8_t b) {
     cells = static_cast<uint16_t>(cells << 2 | clock << 1 | bit);
     prev = bit;
   }
-  return cells;
+  return FileOrder(cells);
 }
 
-// Four data bits from eight cells: a bit is 1 when its (clock, data) pair is
-// (0, 1); a (1, 1) pair, which MFM never writes, reads as 0.
+// Four data bits from eight cells (first in bit 0): a bit is 1 when its
+// (clock, data) pair is (0, 1); a (1, 1) pair, which MFM never writes, reads as 0.
 constexpr uint8_t DataNibble(uint8_t cells) {
   uint8_t n = 0;
-  for (int pair = 3; pair >= 0; --pair) {
-    const int clock = (cells >> (2 * pair + 1)) & 1;
-    const int data = (cells >> (2 * pair)) & 1;
+  for (int pair = 0; pair < 4; ++pair) {
+    const int clock = (cells >> (2 * pair)) & 1;
+    const int data = (cells >> (2 * pair + 1)) & 1;
     n = static_cast<uint8_t>(n << 1 | (clock == 0 && data == 1));
   }
   return n;
 }
 
-// Eight consecutive cells of the A1 sync pattern: any A1 sync in a stream of
-// bytes covers one of them whole, whatever its bit alignment.
-constexpr bool InSyncPattern(uint8_t cells) {
-  for (int k = 0; k <= 8; ++k) {
-    if (static_cast<uint8_t>(kSyncA1 >> (8 - k)) == cells) return true;
+// A sync pattern starting k cells into file byte i (k = 0..7) fills the top
+// of byte i, all of byte i+1 and the bottom k cells of byte i+2. Each table
+// marks, per byte value, the k for which the byte holds its part; a start
+// is where all three agree.
+constexpr uint8_t SyncHead(uint8_t b) {
+  uint8_t ks = 0;
+  for (int k = 0; k < 8; ++k) {
+    if ((b >> k) == (kSyncA1 & (0xFF >> k))) ks = static_cast<uint8_t>(ks | 1 << k);
   }
-  return false;
+  return ks;
+}
+constexpr uint8_t SyncBody(uint8_t b) {
+  uint8_t ks = 0;
+  for (int k = 0; k < 8; ++k) {
+    if (b == static_cast<uint8_t>(kSyncA1 >> (8 - k))) ks = static_cast<uint8_t>(ks | 1 << k);
+  }
+  return ks;
+}
+constexpr uint8_t SyncTail(uint8_t b) {
+  uint8_t ks = 0;
+  for (int k = 0; k < 8; ++k) {
+    if ((b & ((1 << k) - 1)) == (kSyncA1 >> (16 - k))) ks = static_cast<uint8_t>(ks | 1 << k);
+  }
+  return ks;
 }
 
 template <typename T, T (*F)(uint8_t)>
@@ -97,10 +123,11 @@ constexpr std::array<T, 256> Table() {
     t[i] = F(static_cast<uint8_t>(i));
   return t;
 }
-constexpr auto kReverse = Table<uint8_t, Reverse>();
 constexpr auto kMfm = Table<uint16_t, MfmCells>();
 constexpr auto kNibble = Table<uint8_t, DataNibble>();
-constexpr auto kSyncPart = Table<bool, InSyncPattern>();
+constexpr auto kSyncHead = Table<uint8_t, SyncHead>();
+constexpr auto kSyncBody = Table<uint8_t, SyncBody>();
+constexpr auto kSyncTail = Table<uint8_t, SyncTail>();
 
 // Decodes one side's cells into data bytes. Cells normally start on a byte
 // boundary, but some emulator tools write streams shifted by a few cells, or
@@ -113,25 +140,27 @@ class SideDecoder {
   void Reset() { count_ = 0; }
   // Appends the side's bytes of one block, as they stand in the file.
   void Append(std::span<const uint8_t> fileBytes) {
-    for (uint8_t b : fileBytes)
-      cells_[count_++] = kReverse[b];
+    std::memcpy(cells_.data() + count_, fileBytes.data(), fileBytes.size());
+    count_ += fileBytes.size();
   }
   size_t CellBytes() const { return count_; }
   // Decoded bytes into out (at most cap); returns their number.
   int Decode(uint8_t* out, int cap);
 
  private:
-  // 16 cells from bit position pos, the first in the top bit.
+  // 16 cells from bit position pos, the first in bit 0.
   uint16_t Cells(size_t pos) const {
-    const size_t i = pos >> 3;
-    const uint32_t w = static_cast<uint32_t>(cells_[i]) << 16 | cells_[i + 1] << 8 | cells_[i + 2];
-    return static_cast<uint16_t>(w >> (8 - (pos & 7)));
+    uint32_t w;
+    static_assert(std::endian::native == std::endian::little,
+                  "cells are read as little-endian words");
+    std::memcpy(&w, cells_.data() + (pos >> 3), sizeof w);
+    return static_cast<uint16_t>(w >> (pos & 7));
   }
   void FindSyncs();
 
-  // The largest side a 16-bit track length can give, and two bytes of slack
-  // for reading 16 cells at any bit.
-  std::array<uint8_t, 32768 + 2> cells_{};
+  // The largest side a 16-bit track length can give, and slack for reading
+  // 16 cells at any bit.
+  std::array<uint8_t, 32768 + 4> cells_{};
   size_t count_ = 0;
   std::vector<size_t> syncs_;  // bit positions of A1 syncs, ascending
 };
@@ -139,24 +168,17 @@ class SideDecoder {
 void SideDecoder::FindSyncs() {
   syncs_.clear();
   const size_t bits = count_ * 8;
-  size_t next = 0;  // no sync is recorded twice
-  for (size_t i = 0; i < count_; ++i) {
-    if (!kSyncPart[cells_[i]]) continue;
-    // The patterns that hold this byte whole, in ascending order.
-    for (size_t k = 9; k-- > 0;) {
-      if (8 * i < k) continue;
-      const size_t start = 8 * i - k;
-      if (start < next || start + 16 > bits) continue;
-      if (Cells(start) == kSyncA1) {
-        syncs_.push_back(start);
-        next = start + 1;
-      }
+  for (size_t i = 0; i + 1 < count_; ++i) {
+    const uint8_t ks = kSyncHead[cells_[i]] & kSyncBody[cells_[i + 1]] & kSyncTail[cells_[i + 2]];
+    if (!ks) continue;
+    for (int k = 0; k < 8; ++k) {
+      if ((ks >> k & 1) && 8 * i + k + 16 <= bits) syncs_.push_back(8 * i + k);
     }
   }
 }
 
 int SideDecoder::Decode(uint8_t* out, int cap) {
-  cells_[count_] = cells_[count_ + 1] = 0;
+  std::memset(cells_.data() + count_, 0, 4);
   FindSyncs();
   const size_t bits = count_ * 8;
   size_t pos = syncs_.empty() ? 0 : syncs_.front() % 16;
@@ -170,7 +192,7 @@ int SideDecoder::Decode(uint8_t* out, int cap) {
       continue;
     }
     const uint16_t w = Cells(pos);
-    out[n++] = static_cast<uint8_t>(kNibble[w >> 8] << 4 | kNibble[w & 0xFF]);
+    out[n++] = static_cast<uint8_t>(kNibble[w & 0xFF] << 4 | kNibble[w >> 8]);
     pos += 16;
   }
   return n;
@@ -314,7 +336,7 @@ void EncodeSide(const uint8_t* raw, const uint8_t* marks, int side, uint8_t* are
   int prevBit = 0;
   for (int i = 0; i < kSideBytes; ++i) {
     uint16_t cells = kMfm[raw[i]];
-    if (prevBit) cells &= 0x7FFF;
+    if (prevBit) cells &= ~kFirstClock;
     if ((marks[i >> 3] >> (i & 7)) & 1) {
       if (raw[i] == 0xA1) cells &= kMaskA1;
       if (raw[i] == 0xC2) cells &= kMaskC2;
@@ -322,8 +344,8 @@ void EncodeSide(const uint8_t* raw, const uint8_t* marks, int side, uint8_t* are
     prevBit = raw[i] & 1;
     uint8_t* dst =
         area + (i / kDataBytesPerBlock) * kBlock + side * kHalfBlock + (i % kDataBytesPerBlock) * 2;
-    dst[0] = kReverse[cells >> 8];
-    dst[1] = kReverse[cells & 0xFF];
+    dst[0] = static_cast<uint8_t>(cells);
+    dst[1] = static_cast<uint8_t>(cells >> 8);
   }
 }
 

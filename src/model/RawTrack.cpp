@@ -131,9 +131,14 @@ class TrackWriter {
     buf_[pos] = b;
     flags_[pos >> 3] = static_cast<uint8_t>(flags_[pos >> 3] | (1u << (pos & 7)));
   }
+  // Runs are cut to the buffer like single bytes.
   void PutRun(int pos, int count, uint8_t b) {
-    for (int i = 0; i < count; ++i)
-      Put(pos + i, b);
+    const int from = std::max(pos, 0), to = std::min(pos + count, size_);
+    if (from < to) std::memset(buf_ + from, b, to - from);
+  }
+  void PutBytes(int pos, const uint8_t* bytes, int count) {
+    const int from = std::max(pos, 0), to = std::min(pos + count, size_);
+    if (from < to) std::memcpy(buf_ + from, bytes + (from - pos), to - from);
   }
   void PutCrc(int pos, uint16_t crc) {
     Put(pos, static_cast<uint8_t>(crc >> 8));
@@ -142,15 +147,13 @@ class TrackWriter {
   // The slot's data, zero-filled to the sector size when it holds less.
   void PutData(int pos, const TSectorRec& s, int size) {
     const int have = std::min<int>(s.DataLength, size);
-    for (int i = 0; i < size; ++i)
-      Put(pos + i, i < have ? s.Data[i] : 0);
+    PutBytes(pos, s.Data.data(), have);
+    PutRun(pos + have, size - have, 0x00);
   }
-  // The head of a field that runs past the track end: raw buffer bytes up to
-  // `end`, whatever DataLength says.
+  // The head of a field that runs past the track end: raw buffer bytes,
+  // whatever DataLength says.
   void PutCutData(int pos, const TSectorRec& s, int count) {
-    count = std::clamp(count, 0, kSectorDataSize);
-    for (int i = 0; i < count; ++i)
-      Put(pos + i, s.Data[i]);
+    PutBytes(pos, s.Data.data(), std::clamp(count, 0, kSectorDataSize));
   }
   // CRC of `count` written bytes from `pos`, complemented for a bad sector.
   uint16_t FieldCrc(int pos, int count, bool good) const {
@@ -268,15 +271,13 @@ bool TrackWriter::WriteEntry(const FormatEntry& e, int& pos, int reduction, cons
                              int slot, bool last) {
   switch (e.kind) {
     case Entry::Fill:
-      for (int i = 0; i < e.count; ++i, ++pos) {
-        if (e.byte == kWriteA1) {
-          PutSync(pos, 0xA1);
-        } else if (e.byte == kWriteC2) {
-          PutSync(pos, 0xC2);
-        } else {
-          Put(pos, e.byte);
-        }
+      if (e.byte == kWriteA1 || e.byte == kWriteC2) {
+        for (int i = 0; i < e.count; ++i)
+          PutSync(pos + i, e.byte == kWriteA1 ? 0xA1 : 0xC2);
+      } else {
+        PutRun(pos, e.count, e.byte);
       }
+      pos += e.count;
       break;
     case Entry::LeadIn:
     case Entry::Gap3:
