@@ -285,7 +285,13 @@ bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
     r.Seek(listBlock * kBlock + 4u * t);
     r.U16(block);
     r.U16(length);
-    if (!r.Ok() || block * kBlock + length > file.size()) {
+    const size_t fullBlocks = length / kBlock;
+    const size_t partial = (length % kBlock) / 2;  // bytes of each side in the last block
+    // Side 1's share of a last block that is not full starts at its byte
+    // 256, beyond the track length: it must be in the file too.
+    const size_t extent =
+        partial && sides == 2 ? fullBlocks * kBlock + kHalfBlock + partial : length;
+    if (!r.Ok() || block * kBlock + extent > file.size()) {
       disk.StatusText = "Size HFE file error!";
       return false;
     }
@@ -294,9 +300,7 @@ bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
       notes.TracksBeyondImage(sides);
       continue;
     }
-    const std::span<const uint8_t> area = file.subspan(block * kBlock, length);
-    const size_t fullBlocks = length / kBlock;
-    const size_t partial = (length % kBlock) / 2;  // bytes of each side in the last block
+    const std::span<const uint8_t> area = file.subspan(block * kBlock, extent);
     for (int side = 0; side < sides; ++side) {
       decoder->Reset();
       for (size_t i = 0; i < fullBlocks; ++i)

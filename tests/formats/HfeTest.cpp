@@ -170,6 +170,18 @@ TEST_F(HfeTest, HeaderAndLayoutErrors) {
   EXPECT_EQ(back->GetTrack(1).CountSectors(), 16);
   EXPECT_FALSE(back->GetTrack(2).Present);
 
+  // A last block that is not full: side 1's share lies past the track
+  // length, and past the end of this file.
+  f = good;
+  f[9] = 1;
+  SetU16(f, 512 + 2, 100);
+  f.resize(1024 + 256 + 49);
+  EXPECT_FALSE(back->ReadHfeBytes(f));
+  EXPECT_EQ(back->StatusText, "Size HFE file error!");
+  f.resize(1024 + 256 + 50);
+  EXPECT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
+  EXPECT_EQ(back->GetTrack(1).RawLength, 25);
+
   f = good;
   SetU16(f, 18, 5000);  // a track list past the end
   EXPECT_FALSE(back->ReadHfeBytes(f));
