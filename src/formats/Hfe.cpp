@@ -251,6 +251,26 @@ Scan ScanSide(TTrack& track) {
   return Scan::Ok;
 }
 
+// One track list entry's sides decoded into image tracks 2t and 2t + 1.
+void DecodeTrack(TZX_Disk& disk, int t, std::span<const uint8_t> area, uint16_t length, int sides,
+                 SideDecoder& decoder, TrackNotes& notes) {
+  const size_t fullBlocks = length / kBlock;
+  const size_t partial = (length % kBlock) / 2;
+  for (int side = 0; side < sides; ++side) {
+    decoder.Reset();
+    for (size_t i = 0; i < fullBlocks; ++i)
+      decoder.Append(area.subspan(i * kBlock + side * kHalfBlock, kHalfBlock));
+    decoder.Append(area.subspan(fullBlocks * kBlock + side * kHalfBlock, partial));
+    const int index = 2 * t + side;
+    TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
+    track.RawLength =
+        static_cast<uint16_t>(decoder.Decode(track.RawData.data(), kRawTrackCapacity));
+    if (decoder.CellBytes() / 2 > static_cast<size_t>(kRawTrackCapacity)) notes.TrackCut(index);
+    track.Present = 0xFF;
+    track.RawValid = 1;
+  }
+}
+
 // The reader behind LoadHFE and ReadHfeBytes; failedSide1 gets the image
 // track of a side-1 scan failure, for the dump.
 bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
@@ -285,12 +305,11 @@ bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
     r.Seek(listBlock * kBlock + 4u * t);
     r.U16(block);
     r.U16(length);
-    const size_t fullBlocks = length / kBlock;
-    const size_t partial = (length % kBlock) / 2;  // bytes of each side in the last block
     // Side 1's share of a last block that is not full starts at its byte
     // 256, beyond the track length: it must be in the file too.
+    const size_t partial = (length % kBlock) / 2;
     const size_t extent =
-        partial && sides == 2 ? fullBlocks * kBlock + kHalfBlock + partial : length;
+        partial && sides == 2 ? length / kBlock * kBlock + kHalfBlock + partial : length;
     if (!r.Ok() || block * kBlock + extent > file.size()) {
       disk.StatusText = "Size HFE file error!";
       return false;
@@ -300,20 +319,7 @@ bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
       notes.TracksBeyondImage(sides);
       continue;
     }
-    const std::span<const uint8_t> area = file.subspan(block * kBlock, extent);
-    for (int side = 0; side < sides; ++side) {
-      decoder->Reset();
-      for (size_t i = 0; i < fullBlocks; ++i)
-        decoder->Append(area.subspan(i * kBlock + side * kHalfBlock, kHalfBlock));
-      decoder->Append(area.subspan(fullBlocks * kBlock + side * kHalfBlock, partial));
-      const int index = 2 * t + side;
-      TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
-      track.RawLength =
-          static_cast<uint16_t>(decoder->Decode(track.RawData.data(), kRawTrackCapacity));
-      if (decoder->CellBytes() / 2 > static_cast<size_t>(kRawTrackCapacity)) notes.TrackCut(index);
-      track.Present = 0xFF;
-      track.RawValid = 1;
-    }
+    DecodeTrack(disk, t, file.subspan(block * kBlock, extent), length, sides, *decoder, notes);
     for (int side = 0; side < sides; ++side) {
       const int index = 2 * t + side;
       TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
@@ -333,9 +339,9 @@ bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
 }
 
 // One side's raw bytes as MFM cells into the track area: the first 48 blocks
-// take 128 data bytes a side, the last one the remaining 106. Sync bytes lose
-// their missing clock; after a byte that ends in a 1 the next byte's first
-// clock is cleared.
+// take 128 data bytes a side, the last one the remaining 106. Sync bytes go
+// out with their clock missing; after a byte that ends in a 1 the next byte's
+// first clock is cleared.
 void EncodeSide(const uint8_t* raw, const uint8_t* marks, int side, uint8_t* area) {
   int prevBit = 0;
   for (int i = 0; i < kSideBytes; ++i) {

@@ -103,6 +103,48 @@ bool ScanTrack(TTrack& track, std::span<const uint8_t> bytes, std::span<const ui
   return true;
 }
 
+struct UdiHeader {
+  int lastCyl = 0;
+  int lastSide = 0;
+};
+
+// The checks of a UDI file before its tracks, in the order that decides which
+// text a broken file gets; the reader is left at the first track record.
+bool ReadHeader(std::span<const uint8_t> body, uint32_t storedCrc, ByteReader& r, UdiHeader& h,
+                std::string& error) {
+  // The checksum first: a file of any other kind fails here.
+  if (storedCrc != CalcCrc32(body)) {
+    error = "UDI file CRC error!";
+    return false;
+  }
+  std::string signature;
+  uint32_t length = 0, extendedHeader = 0;
+  uint8_t version = 0, lastCyl = 0, lastSide = 0, reserved = 0;
+  r.Text(4, signature);
+  if (signature != "UDI!") {
+    error = "No UDI format!";
+    return false;
+  }
+  r.U32(length);
+  r.U8(version);
+  r.U8(lastCyl);
+  r.U8(lastSide);
+  r.U8(reserved);
+  r.U32(extendedHeader);
+  // A third side has no place in the image's numbering.
+  if (version != 0 || reserved != 0 || extendedHeader != 0 || lastSide > 1) {
+    error = "Error UDI format!";
+    return false;
+  }
+  if (length != body.size()) {
+    error = "Error UDI file length!";
+    return false;
+  }
+  h.lastCyl = lastCyl;
+  h.lastSide = lastSide;
+  return true;
+}
+
 }  // namespace
 
 bool TZX_Disk::LoadUDI(const std::string& path) {
@@ -121,42 +163,15 @@ bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
     StatusText = "Error UDI file!";
     return false;
   }
-  // The checksum first: a file of any other kind fails here.
   const std::span<const uint8_t> body = file.first(file.size() - kCrcSize);
   uint32_t storedCrc = 0;
   ByteReader(file.subspan(body.size())).U32(storedCrc);
-  if (storedCrc != CalcCrc32(body)) {
-    StatusText = "UDI file CRC error!";
-    return false;
-  }
-
   ByteReader r(body);
-  std::string signature;
-  uint32_t length = 0, extendedHeader = 0;
-  uint8_t version = 0, lastCyl = 0, lastSide = 0, reserved = 0;
-  r.Text(4, signature);
-  if (signature != "UDI!") {
-    StatusText = "No UDI format!";
-    return false;
-  }
-  r.U32(length);
-  r.U8(version);
-  r.U8(lastCyl);
-  r.U8(lastSide);
-  r.U8(reserved);
-  r.U32(extendedHeader);
-  // A third side has no place in the image's numbering.
-  if (version != 0 || reserved != 0 || extendedHeader != 0 || lastSide > 1) {
-    StatusText = "Error UDI format!";
-    return false;
-  }
-  if (length != body.size()) {
-    StatusText = "Error UDI file length!";
-    return false;
-  }
+  UdiHeader h;
+  if (!ReadHeader(body, storedCrc, r, h, StatusText)) return false;
 
   TrackNotes notes;
-  const int fileTracks = (lastCyl + 1) * (lastSide + 1);
+  const int fileTracks = (h.lastCyl + 1) * (h.lastSide + 1);
   for (int k = 0; k < fileTracks; ++k) {
     uint8_t type = 0;
     uint16_t trackLength = 0;
@@ -171,7 +186,7 @@ bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
     }
     // A single-sided file keeps the image's numbering (cylinder x 2 + side):
     // its tracks go to the even indexes.
-    const int index = lastSide ? k : 2 * k;
+    const int index = h.lastSide ? k : 2 * k;
     if (index >= kTrackCount) {
       notes.TracksBeyondImage(1);
       continue;
