@@ -7,6 +7,7 @@
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
+#include "support/ImageFileTest.h"
 #include "support/TempDir.h"
 
 namespace kelvara {
@@ -56,18 +57,7 @@ void InsertCells(std::vector<bool>& cells, size_t at, int count) {
   cells.resize(cells.size() - count);
 }
 
-class HfeTest : public ::testing::Test {
- protected:
-  std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
-  std::unique_ptr<TZX_Disk> back = std::make_unique<TZX_Disk>();
-  TempDir dir;
-
-  std::vector<uint8_t> Saved() {
-    std::vector<uint8_t> out;
-    EXPECT_TRUE(disk->BuildHfeBytes(out)) << disk->StatusText;
-    return out;
-  }
-};
+class HfeTest : public test::ImageFileTest<&TZX_Disk::BuildHfeBytes> {};
 
 TEST_F(HfeTest, FullDiskRoundTrip) {
   test::FillStandardDisk(*disk, 160, 7);

@@ -8,6 +8,7 @@
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
+#include "support/ImageFileTest.h"
 #include "support/TempDir.h"
 
 namespace kelvara {
@@ -105,18 +106,7 @@ uint32_t U32At(const std::vector<uint8_t>& f, size_t at) {
   return f[at] | f[at + 1] << 8 | f[at + 2] << 16 | static_cast<uint32_t>(f[at + 3]) << 24;
 }
 
-class UdiTest : public ::testing::Test {
- protected:
-  std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
-  std::unique_ptr<TZX_Disk> back = std::make_unique<TZX_Disk>();
-  TempDir dir;
-
-  std::vector<uint8_t> Saved() {
-    std::vector<uint8_t> out;
-    EXPECT_TRUE(disk->BuildUdiBytes(out)) << disk->StatusText;
-    return out;
-  }
-};
+class UdiTest : public test::ImageFileTest<&TZX_Disk::BuildUdiBytes> {};
 
 TEST_F(UdiTest, HeaderChecksInOrderWithTheirTexts) {
   FileTrack t;
