@@ -20,6 +20,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   app.set_version_flag("--version", "kelvara-cli 0.1.0");
   RegisterImageCommands(app, ctx);
   RegisterMapCommands(app, ctx);
+  RegisterDriveCommands(app, ctx);
 
   try {
     app.parse(argc, argv);

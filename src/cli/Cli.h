@@ -30,6 +30,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
 // Registration of each command group (one per source file).
 void RegisterImageCommands(CLI::App& app, Context& ctx);  // info, convert
+void RegisterDriveCommands(CLI::App& app, Context& ctx);  // read, write, drive-cat
 void RegisterMapCommands(CLI::App& app, Context& ctx);    // map
 
 }  // namespace kelvara::cli

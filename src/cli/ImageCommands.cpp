@@ -13,7 +13,7 @@ namespace {
 
 // Loads an image by extension; on failure reports why and returns false.
 bool LoadOrFail(Context& ctx, TZX_Disk& disk, const std::string& path) {
-  const LoadResult r = LoadImageFile(disk, path);
+  const LoadResult r = LoadImageFile(disk, path, ImageTypes::WithProject);
   if (!r.ok) ctx.Fail(path + ": " + r.errorText);
   return r.ok;
 }
@@ -89,7 +89,7 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
     SaveOptions options;
     options.restoreTrack = ctx.settings.RestoreTrack;
     options.td0Compress = ctx.settings.TD0arch;
-    const SaveResult r = SaveImageFile(*disk, out, options);
+    const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
     if (!r.ok)
       ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));
   });

@@ -44,7 +44,7 @@ void RegisterMapCommands(CLI::App& app, Context& ctx) {
   map->add_option("IMAGE", *path, "Image file")->required();
   map->callback([&ctx, path] {
     auto disk = std::make_unique<TZX_Disk>();
-    const LoadResult r = LoadImageFile(*disk, *path);
+    const LoadResult r = LoadImageFile(*disk, *path, ImageTypes::WithProject);
     if (!r.ok) {
       ctx.Fail(*path + ": " + r.errorText);
       return;

@@ -31,16 +31,24 @@ bool SaveUdiFile(TZX_Disk& disk, const std::string& path, const SaveOptions& opt
 const std::array<ImageFormat, 8> kImageFormats = {{
     // A UDI load that had to leave tracks out says so.
     {"UDI", "Error load UDI - ", LoadBy<&TZX_Disk::LoadUDI>, SaveUdiFile, true},
-    {"FDI", "Error load FDI -", nullptr, nullptr, false},
+    // The FDI reader leaves a note on success when a track lists more
+    // sectors than the image keeps.
+    {"FDI", "Error load FDI -", LoadBy<&TZX_Disk::LoadFDI>, SaveBy<&TZX_Disk::SaveFDI>, true},
     // The TRD reader's only failures are a missing, unreadable or oversized
     // file; such a load is a failure like any other.
     {"TRD", "Error load TRD -", LoadBy<&TZX_Disk::LoadTRD>, SaveBy<&TZX_Disk::SaveTRD>, true},
     {"TD0", "Error load TD0 -", nullptr, nullptr, true},
-    {"PRO", "Error load PRO -", nullptr, nullptr, true},
+    {"PRO", "Error load PRO -", LoadBy<&TZX_Disk::LoadPRO>, SaveBy<&TZX_Disk::SavePRO>, true},
     {"SCL", "Error load SCL -", nullptr, nullptr, true},
-    {"KDI", "Error load KDI -", nullptr, nullptr, true},
+    {"KDI", "Error load KDI -", LoadBy<&TZX_Disk::LoadKDI>, SaveBy<&TZX_Disk::SaveKDI>, true},
     {"HFE", "Error load HFE -", LoadBy<&TZX_Disk::LoadHFE>, SaveBy<&TZX_Disk::SaveHFE>, true},
 }};
+
+// The program's own project file. The desktop program opens and saves it
+// with commands of its own and keeps it out of the general dialogs, drops and
+// hand-offs; kelvara-cli takes it like any other type.
+const ImageFormat kProjectFormat = {"UDF", "Error load UDF -", LoadBy<&TZX_Disk::LoadProject>,
+                                    SaveBy<&TZX_Disk::SaveProject>, false};
 
 }  // namespace
 
@@ -54,17 +62,18 @@ std::string ExtensionKey(const std::string& path) {
   return key;
 }
 
-const ImageFormat* FindImageFormat(const std::string& key) {
+const ImageFormat* FindImageFormat(const std::string& key, ImageTypes types) {
   for (const ImageFormat& f : kImageFormats) {
     if (key == f.key) return f.load ? &f : nullptr;
   }
+  if (types == ImageTypes::WithProject && key == kProjectFormat.key) return &kProjectFormat;
   return nullptr;
 }
 
-LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path) {
+LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path, ImageTypes types) {
   LoadResult r;
   disk.StatusText.clear();
-  const ImageFormat* format = FindImageFormat(ExtensionKey(path));
+  const ImageFormat* format = FindImageFormat(ExtensionKey(path), types);
   if (!format) {
     r.errorText = kUnsupportedFileText;
     disk.ClearImage();
@@ -86,9 +95,10 @@ LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path) {
   return r;
 }
 
-SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options,
+                         ImageTypes types) {
   SaveResult r;
-  const ImageFormat* format = FindImageFormat(ExtensionKey(path));
+  const ImageFormat* format = FindImageFormat(ExtensionKey(path), types);
   if (!format || !format->save) {
     r.errorText = kUnsupportedFileText;
     return r;

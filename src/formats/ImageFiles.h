@@ -25,8 +25,12 @@ struct ImageFormat {
 // The characters after the last dot of the file name, upper-cased, cut to
 // three: "disk.udix" -> "UDI"; "" without a dot.
 std::string ExtensionKey(const std::string& path);
+// Which types a caller takes: the general ones of the desktop program's
+// dialogs, or those and the project file (.udf), as kelvara-cli does.
+enum class ImageTypes { General, WithProject };
+
 // The table row for a key; nullptr when the key is in no row.
-const ImageFormat* FindImageFormat(const std::string& key);
+const ImageFormat* FindImageFormat(const std::string& key, ImageTypes types = ImageTypes::General);
 
 inline constexpr const char* kUnsupportedFileText = "Данный тип файлов не поддерживается!";
 inline constexpr const char* kUdiSaveErrorText = "Ошибка создания образа UDI";
@@ -42,7 +46,8 @@ struct LoadResult {
 
 // Loads an image file by its extension. On any failure the image is left
 // empty, so that no partly read image stays in memory.
-LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path);
+LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path,
+                         ImageTypes types = ImageTypes::General);
 
 struct SaveResult {
   bool ok = false;
@@ -52,6 +57,7 @@ struct SaveResult {
 };
 
 // Saves the image by the extension of path. Nothing is written on failure.
-SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options);
+SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options,
+                         ImageTypes types = ImageTypes::General);
 
 }  // namespace kelvara

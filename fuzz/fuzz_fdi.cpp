@@ -1,0 +1,16 @@
+// FDI reader on arbitrary bytes: no read or write past the file or the image;
+// whatever loads is written back.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "model/ZXDisk.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static auto disk = std::make_unique<kelvara::TZX_Disk>();
+  if (disk->ReadFdiBytes({data, size})) {
+    std::vector<uint8_t> out;
+    disk->BuildFdiBytes(out);
+  }
+  return 0;
+}

@@ -1,0 +1,15 @@
+// Project file reader on arbitrary bytes: no read or write past the file or
+// the image. Whatever loads in full (good CRC or not) is written back.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "model/ZXDisk.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static auto disk = std::make_unique<kelvara::TZX_Disk>();
+  disk->ReadProjectBytes({data, size});
+  std::vector<uint8_t> out;
+  disk->BuildProjectBytes(out);
+  return 0;
+}

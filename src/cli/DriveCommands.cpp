@@ -1,0 +1,341 @@
+// read, write and drive-cat: the floppy drive operations over the same core
+// as the desktop program. LOG lines go to stdout, message boxes to stderr,
+// and a progress line to stderr when it is a terminal. Ctrl-C cancels a run
+// as the progress window's "Отмена" does.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <ostream>
+
+#include "cli/Cli.h"
+#include "drive/DriveSession.h"
+#include "drive/VirtualFloppy.h"
+#include "formats/ImageFiles.h"
+#include "model/FileIO.h"
+
+namespace kelvara::cli {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+  g_interrupted = 1;
+}
+
+// Ctrl-C sets the cancel flag while a run is going.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    g_interrupted = 0;
+    previous_ = std::signal(SIGINT, OnInterrupt);
+  }
+  ~InterruptGuard() { std::signal(SIGINT, previous_); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  void (*previous_)(int);
+};
+
+std::string OnePerLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r') c = '\n';
+  return text;
+}
+
+class CliOperationHost final : public OperationHost {
+ public:
+  CliOperationHost(std::ostream& out, std::ostream& err, bool progressLine)
+      : out_(out), err_(err), progressLine_(progressLine) {}
+  ~CliOperationHost() override { EndProgress(); }
+
+  void ClearLog() override {}
+  void AddLog(const std::string& line, bool) override {
+    EndProgress();
+    out_ << line << "\n";
+  }
+  void SetTrackLabel(const std::string& text) override {
+    label_ = text;
+    Draw();
+  }
+  void SetProgress(int position, int maximum) override {
+    position_ = position;
+    maximum_ = maximum;
+    Draw();
+  }
+  void ProcessEvents() override {}
+  bool CancelRequested() override { return g_interrupted != 0; }
+  void ShowMessage(const std::string& caption, const std::string& text) override {
+    EndProgress();
+    err_ << caption << " " << OnePerLine(text) << "\n";
+  }
+
+ private:
+  void Draw() {
+    if (!progressLine_) return;
+    err_ << "\rДорожка - " << label_ << "  " << position_ << "/" << maximum_ << "   " << std::flush;
+    drawn_ = true;
+  }
+  void EndProgress() {
+    if (!drawn_) return;
+    err_ << "\r\033[K" << std::flush;
+    drawn_ = false;
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+  bool progressLine_;
+  bool drawn_ = false;
+  std::string label_ = "0";
+  int position_ = 0;
+  int maximum_ = 0;
+};
+
+struct DriveOptions {
+  std::string drive;
+  std::string virtualDrive;
+  std::string rate;
+  int first = -1;
+  int last = -1;
+  int retries = -1;
+  std::vector<std::string> faults;
+};
+
+void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
+  cmd->add_option("--drive", o.drive, "Drive A or B (setting Drive)")
+      ->check(CLI::IsMember({"A", "B"}));
+  cmd->add_option("--virtual-drive", o.virtualDrive,
+                  "Use the virtual drive with this disk image (or $KELVARA_VIRTUAL_DRIVE)");
+  cmd->add_option("--rate", o.rate, "Data rate (setting Rate)")
+      ->check(CLI::IsMember({"250K", "300K", "500K", "1M"}));
+  cmd->add_option("--fault", o.faults,
+                  "Virtual drive: fail calls N..M of a kind, e.g. read:5:23 or read:5-14:23")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            DriveFault fault;
+            std::string error;
+            return ParseDriveFault(text, fault, error) ? std::string() : error;
+          },
+          "CALL:N[-M]:CODE"));
+  if (!runOptions) return;
+  cmd->add_option("--first", o.first, "First track (setting FirstTrack)")
+      ->check(CLI::Range(0, kTrackCount - 1));
+  cmd->add_option("--last", o.last, "Last track (setting LastTrack)")
+      ->check(CLI::Range(0, kTrackCount - 1));
+  cmd->add_option("--retries", o.retries, "Attempts per sector (setting RetryCount)")
+      ->check(CLI::Range(0, 255));
+}
+
+TSettings SettingsWith(const TSettings& base, const DriveOptions& o) {
+  TSettings s = base;
+  if (!o.drive.empty()) s.Drive = o.drive;
+  if (!o.rate.empty()) s.Rate = static_cast<uint8_t>(DataRateCode(o.rate));
+  if (o.first >= 0) s.FirstTrack = static_cast<uint8_t>(o.first);
+  if (o.last >= 0) s.LastTrack = static_cast<uint8_t>(o.last);
+  if (o.retries >= 0) s.RetryCount = static_cast<uint8_t>(o.retries);
+  return s;
+}
+
+// A drive session opened as the program opens it at start-up; nullptr (and
+// the reasons on stderr) when the drive cannot be used.
+std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, const TSettings& s,
+                                          VirtualFloppy*& virtualDrive) {
+  std::unique_ptr<FloppyDriver> driver = CreateFloppyDriver(o.virtualDrive);
+  virtualDrive = dynamic_cast<VirtualFloppy*>(driver.get());
+  if (virtualDrive) {
+    for (const std::string& text : o.faults) {
+      DriveFault fault;
+      std::string error;
+      ParseDriveFault(text, fault, error);
+      virtualDrive->AddFault(fault);
+    }
+    if (!FileExists(virtualDrive->ImagePath()))
+      ctx.err << "virtual disk " << virtualDrive->ImagePath()
+              << " does not exist: the drive holds an unformatted disk\n";
+  } else if (!o.faults.empty()) {
+    ctx.err << "--fault applies to the virtual drive only\n";
+  }
+  auto session = std::make_unique<DriveSession>(std::move(driver));
+  const DriveOpenReport report = session->OpenAtStartup(s);
+  for (const std::string& m : report.messages)
+    ctx.err << kErrorCaption << " " << m << "\n";
+  if (!report.diskMenuEnabled) {
+    const std::string& detail = session->Driver().Detail();
+    ctx.Fail(detail.empty() ? "the drive cannot be used" : detail);
+    return nullptr;
+  }
+  const size_t text = report.panel0.find_first_not_of(' ');
+  if (text != std::string::npos) ctx.err << report.panel0.substr(text) << "\n";
+  return session;
+}
+
+void ReportSimulatedTime(Context& ctx, const VirtualFloppy* virtualDrive) {
+  if (!virtualDrive) return;
+  char line[128];
+  std::snprintf(line, sizeof line, "Simulated drive time: %.1f s, %.1f revolutions\n",
+                virtualDrive->SimulatedSeconds(), virtualDrive->Revolutions());
+  ctx.err << line;
+}
+
+// A drive session with one "Диск" menu command run on it.
+struct DriveRun {
+  std::unique_ptr<DriveSession> session;
+  VirtualFloppy* virtualDrive = nullptr;
+  OperationResult result;
+};
+
+// Opens the drive, checks and runs one command and reports the simulated
+// time; false (the reasons given) when nothing ran.
+bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mode, TZX_Disk& disk,
+                DriveRun& run) {
+  run.session = OpenSession(ctx, o, s, run.virtualDrive);
+  if (!run.session) return false;
+  CliOperationHost host(ctx.out, ctx.err, &ctx.err == &std::cerr && ::isatty(STDERR_FILENO));
+  const DriveRunPlan plan = run.session->Plan(mode, disk, s);
+  for (const std::string& m : plan.messages)
+    host.ShowMessage(kErrorCaption, m);
+  if (!plan.start) {
+    ctx.Fail(plan.messages.empty() ? "the image has no tracks" : "nothing was done");
+    return false;
+  }
+  {
+    InterruptGuard guard;
+    run.result = run.session->Run(plan, disk, s, host);
+  }
+  ReportSimulatedTime(ctx, run.virtualDrive);
+  return true;
+}
+
+void FailUnlessFinished(Context& ctx, const OperationResult& result) {
+  if (result.end == OperationEnd::Cancelled) ctx.Fail("cancelled");
+  if (result.end == OperationEnd::Stopped) ctx.Fail("the operation stopped");
+}
+
+SaveOptions SaveOptionsOf(const TSettings& s) {
+  SaveOptions options;
+  options.restoreTrack = s.RestoreTrack;
+  options.td0Compress = s.TD0arch;
+  return options;
+}
+
+// The catalog sectors as read (1 to 9 of track 0), 16 bytes a line.
+bool PrintCatalogSectors(std::span<const uint8_t> block, std::ostream& out) {
+  constexpr size_t kCatalogSectors = 9 * 256;
+  for (size_t line = 0; line < kCatalogSectors; line += 16) {
+    char text[96];
+    int n = std::snprintf(text, sizeof text, "%04zX:", line);
+    std::string ascii;
+    for (size_t i = line; i < line + 16; ++i) {
+      n += std::snprintf(text + n, sizeof text - n, " %02X", block[i]);
+      ascii += block[i] >= 0x20 && block[i] < 0x7F ? static_cast<char>(block[i]) : '.';
+    }
+    out << text << "  " << ascii << "\n";
+  }
+  return true;
+}
+
+void RegisterRead(CLI::App& app, Context& ctx) {
+  struct Args {
+    std::string out;
+    DriveOptions drive;
+    bool scanOnly = false;
+    bool sectorsOnly = false;
+  };
+  auto args = std::make_shared<Args>();
+  auto* cmd = app.add_subcommand(
+      "read", "Scan and read a disk in the drive into a new image file, saved by extension");
+  cmd->add_option("OUT", args->out, "Image file to write")->required();
+  AddDriveOptions(cmd, args->drive, true);
+  auto* scan = cmd->add_flag("--scan-only", args->scanOnly, "Only scan the ID fields");
+  cmd->add_flag("--sectors-only", args->sectorsOnly,
+                "Only read the sectors listed in OUT (which must exist)")
+      ->excludes(scan);
+  cmd->callback([&ctx, args] {
+    const TSettings s = SettingsWith(ctx.settings, args->drive);
+    const int mode = args->scanOnly      ? kModeScan
+                     : args->sectorsOnly ? kModeRead
+                                         : kModeScan | kModeRead;
+    if (!FindImageFormat(ExtensionKey(args->out))) return ctx.Fail(kUnsupportedFileText);
+    auto disk = std::make_unique<TZX_Disk>();
+    if (mode == kModeRead) {
+      const LoadResult loaded = LoadImageFile(*disk, args->out);
+      if (!loaded.ok) return ctx.Fail(args->out + ": " + loaded.errorText);
+    }
+    DriveRun run;
+    if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
+    // What was read before a stop is kept.
+    if (disk->CountTracks() > 0) {
+      const SaveResult saved = SaveImageFile(*disk, args->out, SaveOptionsOf(s));
+      if (!saved.ok) return ctx.Fail(args->out + ": " + saved.errorText);
+    }
+    FailUnlessFinished(ctx, run.result);
+  });
+}
+
+void RegisterWrite(CLI::App& app, Context& ctx) {
+  struct Args {
+    std::string image;
+    DriveOptions drive;
+    bool formatOnly = false;
+    bool noFormat = false;
+  };
+  auto args = std::make_shared<Args>();
+  auto* cmd = app.add_subcommand("write", "Format a disk in the drive and write an image onto it");
+  cmd->add_option("IMAGE", args->image, "Image file to write onto the disk")->required();
+  AddDriveOptions(cmd, args->drive, true);
+  auto* formatOnly = cmd->add_flag("--format-only", args->formatOnly, "Only format the tracks");
+  cmd->add_flag("--no-format", args->noFormat, "Only write the sectors (a formatted disk)")
+      ->excludes(formatOnly);
+  cmd->callback([&ctx, args] {
+    const TSettings s = SettingsWith(ctx.settings, args->drive);
+    const int mode = args->formatOnly ? kModeFormat
+                     : args->noFormat ? kModeWrite
+                                      : kModeFormat | kModeWrite;
+    auto disk = std::make_unique<TZX_Disk>();
+    const LoadResult loaded = LoadImageFile(*disk, args->image);
+    if (!loaded.ok) return ctx.Fail(args->image + ": " + loaded.errorText);
+    DriveRun run;
+    if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
+    // The virtual disk keeps what was written, as a real one would.
+    if (run.virtualDrive) {
+      const std::string& path = run.virtualDrive->ImagePath();
+      std::string error;
+      if (!run.virtualDrive->SaveDisk(path, SaveOptionsOf(s), error))
+        return ctx.Fail("virtual disk " + path + ": " + error);
+    }
+    FailUnlessFinished(ctx, run.result);
+  });
+}
+
+void RegisterDriveCat(CLI::App& app, Context& ctx) {
+  auto options = std::make_shared<DriveOptions>();
+  auto* cmd =
+      app.add_subcommand("drive-cat", "The TR-DOS catalog straight from the disk in the drive");
+  AddDriveOptions(cmd, *options, false);
+  cmd->callback([&ctx, options] {
+    const TSettings s = SettingsWith(ctx.settings, *options);
+    VirtualFloppy* virtualDrive = nullptr;
+    auto session = OpenSession(ctx, *options, s, virtualDrive);
+    if (!session) return;
+    CliOperationHost host(ctx.out, ctx.err, false);
+    const DriveCatalogRead read = session->ReadCatalog(
+        host,
+        [&ctx](std::span<const uint8_t> block) { return PrintCatalogSectors(block, ctx.out); });
+    if (!read.ok) ctx.Fail("no TR-DOS catalog read");
+  });
+}
+
+}  // namespace
+
+void RegisterDriveCommands(CLI::App& app, Context& ctx) {
+  RegisterRead(app, ctx);
+  RegisterWrite(app, ctx);
+  RegisterDriveCat(app, ctx);
+}
+
+}  // namespace kelvara::cli

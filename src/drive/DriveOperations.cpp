@@ -1,0 +1,96 @@
+// The command table, the checks before a run, and the two commands that use
+// the drive without the progress window.
+#include "drive/DriveOperations.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr std::array<DriveCommand, 6> kDriveCommands = {{
+    {kModeScan, "Сканирование дорожек", "Сканирование дорожек диска", false, false},
+    {kModeRead, "Чтение секторов по  меткам", "Посекторное чтение диска", true, true},
+    {kModeScan | kModeRead, "Сканирование и чтение диска", "Сканирование с посекторным чтением",
+     false, false},
+    {kModeFormat, "Форматировать диск", "Форматирование диска", false, true},
+    {kModeWrite, "Записать диск", "Запись диска", false, true},
+    {kModeFormat | kModeWrite, "Форматировать и записать", "Формат и запись диска", false, true},
+}};
+
+constexpr const char* kFirstAfterLastText = "Начальная дорожка больше конечной...";
+constexpr const char* kEndLoweredText =
+    "Конечная дорожка превышает число дорожек в образе!\r"
+    "   Будет обработано число существующих дорожек!   ";
+
+// The catalog read's fixed count of attempts, whatever RetryCount says.
+constexpr int kCatalogAttempts = 5;
+
+}  // namespace
+
+const DriveCommand* FindDriveCommand(int mode) {
+  for (const DriveCommand& c : kDriveCommands) {
+    if (c.mode == mode) return &c;
+  }
+  return nullptr;
+}
+
+DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& settings) {
+  DriveRunPlan plan;
+  const DriveCommand* command = FindDriveCommand(mode);
+  if (!command) return plan;
+  const int tracks = disk.CountTracks();
+  if (command->needsTracks && tracks == 0) return plan;
+  plan.caption = command->caption;
+  plan.mode = mode;
+  if (settings.LastTrack < settings.FirstTrack) {
+    plan.messages.push_back(kFirstAfterLastText);
+    return plan;
+  }
+  plan.firstTrack = settings.FirstTrack;
+  plan.lastTrack = settings.LastTrack;
+  // The number of present tracks, not the highest present index.
+  if (command->endLowered && settings.LastTrack >= tracks) {
+    plan.messages.push_back(kEndLoweredText);
+    if (tracks == 0) return plan;
+    plan.lastTrack = tracks - 1;
+  }
+  plan.progressMax = mode < kModeFormat ? plan.lastTrack : tracks;
+  plan.start = true;
+  return plan;
+}
+
+bool ResetControllerToZero(DriveChannel& drive, OperationHost& host) {
+  if (!RestartController(drive, host)) return false;
+  if (!drive.Seek(0, 0)) {
+    host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()));
+    return false;
+  }
+  return true;
+}
+
+DriveCatalogRead ReadDriveCatalog(DriveChannel& drive, OperationHost& host,
+                                  const CatalogParse& parse) {
+  DriveCatalogRead result;
+  host.SetTrackLabel("0");
+  host.ClearLog();
+  if (!ResetControllerToZero(drive, host)) return result;
+  // Sectors 1 to 16 of 256 bytes, head 0, in one call.
+  const FD_READ_WRITE_PARAMS p{FD_OPTION_MFM, 0, 0, 0, 1, 1, 17, 0x0E, 0xFF};
+  bool read = false;
+  for (int i = 0; i < kCatalogAttempts && !read; ++i) {
+    uint32_t returned = 0;
+    read = drive.Read(p, result.buffer, returned);
+  }
+  if (!read) {
+    host.ShowMessage(kErrorCaption,
+                     "Ошибка - " + std::to_string(drive.LastError()) + " при чтении 0 дорожки!");
+    return result;
+  }
+  if (!parse(result.CatalogBlock())) {
+    host.ShowMessage(kErrorCaption, "Диск не соответствует формату TR-DOS!.");
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace kelvara

@@ -1,0 +1,91 @@
+// The drive operations of the "Диск" and "Контроллер" menus, free of any
+// window: the checks before a run, the reading run (scan, read by labels,
+// both), the writing run (format, write, both), the controller reset and the
+// TR-DOS catalog read straight from the drive. They talk to the drive
+// through a DriveChannel, to the user through an OperationHost, and change
+// the image in place (the writing run and the catalog read never change it).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+#include "drive/DriveChannel.h"
+#include "model/ZXDisk.h"
+
+namespace kelvara {
+
+// OperationMode bits; the commands use 2, 4, 6, 8, 16 and 24.
+inline constexpr int kModeScan = 2;
+inline constexpr int kModeRead = 4;
+inline constexpr int kModeFormat = 8;
+inline constexpr int kModeWrite = 16;
+
+struct DriveCommand {
+  int mode;
+  const char* menuItem;
+  const char* caption;  // the progress window's caption
+  bool needsTracks;     // does nothing at all on an image without tracks
+  bool endLowered;      // the last track is lowered to the image's track count
+};
+
+// The row of a mode in the command table; nullptr for any other mode.
+const DriveCommand* FindDriveCommand(int mode);
+
+// What the checks before a run decided.
+struct DriveRunPlan {
+  bool start = false;                 // show the progress window and run
+  std::vector<std::string> messages;  // "Ошибка!" boxes of the main window, in order
+  std::string caption;
+  int mode = 0;
+  int firstTrack = 0;  // FirstTrackOfRun
+  int lastTrack = 0;   // LastTrackOfRun, inclusive
+  int progressMax = 0;
+};
+
+// The checks a menu command makes before its run (StartDriveOperation).
+DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& settings);
+
+enum class OperationEnd { Finished, Cancelled, Stopped };
+
+struct OperationResult {
+  OperationEnd end = OperationEnd::Stopped;
+  int badSectors = 0;  // BadSectorCount of a reading run
+};
+
+// Modes 2, 4 and 6 over the plan's tracks.
+OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,
+                                 int retryCount, OperationHost& host);
+// Modes 8, 16 and 24 over the plan's tracks.
+OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,
+                                  int retryCount, OperationHost& host);
+
+// "Сбросить FDD контроллер": reset, seek to cylinder 80, then to cylinder 0.
+// Failures are shown in an "Ошибка!" box; nothing is shown on success.
+bool ResetControllerToZero(DriveChannel& drive, OperationHost& host);
+
+// The catalog read: sectors 1 to 16 of track 0 in one call into a buffer of
+// its own; the first 2560 bytes (sectors 1 to 10) go to the TR-DOS parse.
+inline constexpr size_t kCatalogReadSize = 4096;
+inline constexpr size_t kCatalogBlockSize = 2560;
+
+// Parses the 2560-byte block; false when it is not a TR-DOS catalog.
+using CatalogParse = std::function<bool(std::span<const uint8_t> block)>;
+
+struct DriveCatalogRead {
+  bool ok = false;  // read and taken as a TR-DOS catalog
+  std::array<uint8_t, kCatalogReadSize> buffer{};
+
+  std::span<const uint8_t> CatalogBlock() const { return {buffer.data(), kCatalogBlockSize}; }
+};
+
+// "Считать ZX каталог": never touches the image; every failure is one
+// "Ошибка!" box.
+DriveCatalogRead ReadDriveCatalog(DriveChannel& drive, OperationHost& host,
+                                  const CatalogParse& parse);
+
+}  // namespace kelvara

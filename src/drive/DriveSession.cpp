@@ -1,0 +1,125 @@
+#include "drive/DriveSession.h"
+
+#include <cstdio>
+
+namespace kelvara {
+
+namespace {
+
+constexpr uint32_t kVersionMask = 0xFFFF0000;
+constexpr uint32_t kSupportedVersion = 0x01000000;
+constexpr const char* kDriverLoadError = "  Driver load error";
+
+std::string HexVersion(uint32_t version) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", version);
+  return text;
+}
+
+}  // namespace
+
+DriveSession::DriveSession(std::unique_ptr<FloppyDriver> driver)
+    : driver_(std::move(driver)),
+      ioBuffer_(std::make_unique<std::array<uint8_t, kIoBufferSize>>()) {}
+
+DriveSession::~DriveSession() {
+  if (driveHandle_ != kInvalidHandle) driver_->Close(driveHandle_);
+}
+
+bool DriveSession::OpenDrive(const TSettings& settings, DriveOpenReport& report) {
+  if (driveHandle_ != kInvalidHandle) driver_->Close(driveHandle_);
+  // "A" is the first drive; any other value the second.
+  driveHandle_ = driver_->Open(settings.Drive == "A" ? FloppyDevice::Drive0 : FloppyDevice::Drive1);
+  if (driveHandle_ == kInvalidHandle) {
+    report.messages.push_back("Дисковод " + settings.Drive + " не найден!");
+    report.diskMenuEnabled = false;
+    return false;
+  }
+  uint32_t returned = 0;
+  const uint8_t rate = settings.Rate;
+  if (!driver_->Control(driveHandle_, IOCTL_FD_SET_DATA_RATE, {&rate, 1}, {}, returned)) {
+    report.messages.push_back("Ошибка установки скорости передачи!");
+    report.diskMenuEnabled = false;
+    return false;
+  }
+  return true;
+}
+
+DriveOpenReport DriveSession::OpenAtStartup(const TSettings& settings) {
+  DriveOpenReport report;
+  if (driverHandle_ == kInvalidHandle) driverHandle_ = driver_->Open(FloppyDevice::Control);
+  if (driverHandle_ == kInvalidHandle) {
+    report.messages.push_back("Ошибка загрузки драйвера!");
+    report.panel0 = kDriverLoadError;
+    report.diskMenuEnabled = false;
+    return report;
+  }
+  std::array<uint8_t, 4> out{};
+  uint32_t returned = 0;
+  if (!driver_->Control(driverHandle_, IOCTL_FDRAWCMD_GET_VERSION, {}, out, returned)) {
+    report.messages.push_back("Ошибка определения версии драйвера!");
+    report.panel0 = kDriverLoadError;
+    report.diskMenuEnabled = false;
+    return report;
+  }
+  const uint32_t version = out[0] | out[1] << 8 | out[2] << 16 | uint32_t{out[3]} << 24;
+  if ((version & kVersionMask) != kSupportedVersion) {
+    report.messages.push_back("Версия драйвера не поддерживается!");
+    report.panel0 = "  Driver version - not allowed";
+    report.diskMenuEnabled = false;
+    return report;
+  }
+  report.panel0 = "  Driver version - " + HexVersion(version);
+  driverUsable_ = true;
+  OpenDrive(settings, report);
+  // Asked also when the drive did not open: the call then fails.
+  FD_FDC_INFO info{};
+  if (driver_->Control(driveHandle_, IOCTL_FD_GET_FDC_INFO, {},
+                       {reinterpret_cast<uint8_t*>(&info), sizeof info}, returned)) {
+    report.panel0 += std::string(" / FDC Type - ") + ControllerTypeName(info.ControllerType);
+  } else {
+    report.messages.push_back("Ошибка получения информации о контроллере FDC!");
+    report.panel0 += " / FDC info read error";
+    report.diskMenuEnabled = false;
+  }
+  return report;
+}
+
+DriveOpenReport DriveSession::Reopen(const TSettings& settings) {
+  DriveOpenReport report;
+  if (!driverUsable_) {
+    report.diskMenuEnabled = false;
+    return report;
+  }
+  OpenDrive(settings, report);
+  return report;
+}
+
+DriveChannel DriveSession::Channel() {
+  return DriveChannel(*driver_, driveHandle_, *ioBuffer_);
+}
+
+DriveRunPlan DriveSession::Plan(int mode, TZX_Disk& disk, const TSettings& settings) const {
+  return StartDriveOperation(mode, disk, settings);
+}
+
+OperationResult DriveSession::Run(const DriveRunPlan& plan, TZX_Disk& disk,
+                                  const TSettings& settings, OperationHost& host) {
+  if (disk.View()) disk.View()->ScrollToTopAndRepaint();
+  host.SetProgress(0, plan.progressMax);
+  DriveChannel drive = Channel();
+  return plan.mode < kModeFormat ? RunReadOperation(drive, disk, plan, settings.RetryCount, host)
+                                 : RunWriteOperation(drive, disk, plan, settings.RetryCount, host);
+}
+
+bool DriveSession::ResetController(OperationHost& host) {
+  DriveChannel drive = Channel();
+  return ResetControllerToZero(drive, host);
+}
+
+DriveCatalogRead DriveSession::ReadCatalog(OperationHost& host, const CatalogParse& parse) {
+  DriveChannel drive = Channel();
+  return ReadDriveCatalog(drive, host, parse);
+}
+
+}  // namespace kelvara

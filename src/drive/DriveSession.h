@@ -1,0 +1,71 @@
+// The drive layer for the whole run of a program: the driver backend, the
+// driver and drive handles, the 32 KiB transfer buffer, the opening at
+// start-up and after the settings change, and the operations the menus
+// start. The desktop program and kelvara-cli host the same session.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+#include "drive/DriveOperations.h"
+#include "drive/FloppyDriver.h"
+#include "drive/OperationHost.h"
+#include "model/ZXDisk.h"
+
+namespace kelvara {
+
+struct DriveOpenReport {
+  std::vector<std::string> messages;  // each shown in an "Ошибка!" box, in order
+  std::string panel0;                 // status-bar panel 0; Reopen leaves it empty = unchanged
+  bool diskMenuEnabled = true;
+};
+
+class DriveSession {
+ public:
+  explicit DriveSession(std::unique_ptr<FloppyDriver> driver);
+  ~DriveSession();
+  DriveSession(const DriveSession&) = delete;
+  DriveSession& operator=(const DriveSession&) = delete;
+
+  // Opens the driver, checks its version, opens the drive of setting
+  // `Drive`, sets the data rate of `Rate` and asks the controller type.
+  DriveOpenReport OpenAtStartup(const TSettings& settings);
+  // After the settings dialog: the drive of the new `Drive` at the new
+  // `Rate`; the version and controller are not asked again. Without a
+  // usable driver (start-up failed before the drive) nothing is opened and
+  // the menu stays disabled.
+  DriveOpenReport Reopen(const TSettings& settings);
+  bool DriveValid() const { return driveHandle_ != kInvalidHandle; }
+
+  FloppyDriver& Driver() { return *driver_; }
+
+  // The checks of a "Диск" menu command (mode 2, 4, 6, 8, 16 or 24).
+  DriveRunPlan Plan(int mode, TZX_Disk& disk, const TSettings& settings) const;
+  // Runs a plan the checks allowed, as the progress window does once shown:
+  // the map scrolled to the top, the progress reset, then the reading or
+  // the writing run by mode.
+  OperationResult Run(const DriveRunPlan& plan, TZX_Disk& disk, const TSettings& settings,
+                      OperationHost& host);
+
+  // "Сбросить FDD контроллер".
+  bool ResetController(OperationHost& host);
+  // "Считать ZX каталог".
+  DriveCatalogRead ReadCatalog(OperationHost& host, const CatalogParse& parse);
+
+ private:
+  DriveChannel Channel();
+  // Opens the drive of `Drive` and sets `Rate`, adding the messages of a
+  // failure; true when both succeeded.
+  bool OpenDrive(const TSettings& settings, DriveOpenReport& report);
+
+  std::unique_ptr<FloppyDriver> driver_;
+  DeviceHandle driverHandle_ = kInvalidHandle;
+  DeviceHandle driveHandle_ = kInvalidHandle;
+  bool driverUsable_ = false;  // opened, and its version accepted
+  std::unique_ptr<std::array<uint8_t, kIoBufferSize>> ioBuffer_;
+};
+
+}  // namespace kelvara

@@ -1,0 +1,111 @@
+// The layer through which every drive is reached: devices opened by kind and
+// one control call per operation of the driver's code table, each taking the
+// driver's own parameter record as bytes. A failed call leaves an error code
+// (shown in decimal) in LastError.
+//
+// Control() checks what every backend would have to check (a known code, a
+// handle of the right device, records of the right length) and hands the
+// decoded record to the backend.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "drive/Fdraw.h"
+
+namespace kelvara {
+
+// The driver's control device and the two drive devices (drive A, drive B).
+enum class FloppyDevice { Control, Drive0, Drive1 };
+
+using DeviceHandle = int;
+inline constexpr DeviceHandle kInvalidHandle = -1;
+
+// The bytes a scan is offered, and the transfer buffer of the drive layer.
+inline constexpr size_t kScanBufferSize = 16384;
+inline constexpr size_t kIoBufferSize = 32768;
+
+// The error codes a backend gives for calls that never reach the hardware.
+struct CallErrorCodes {
+  uint32_t invalidHandle;
+  uint32_t invalidFunction;
+  uint32_t invalidParameter;
+};
+
+class FloppyDriver {
+ public:
+  virtual ~FloppyDriver() = default;
+  FloppyDriver(const FloppyDriver&) = delete;
+  FloppyDriver& operator=(const FloppyDriver&) = delete;
+
+  // Opens a device; kInvalidHandle on failure, with LastError set.
+  virtual DeviceHandle Open(FloppyDevice device) = 0;
+  virtual void Close(DeviceHandle handle) = 0;
+
+  // One control call. For the write call `out` is the data to write (the
+  // driver reads it), as the transfer method of that code has it.
+  bool Control(DeviceHandle handle, uint32_t code, std::span<const uint8_t> in,
+               std::span<uint8_t> out, uint32_t& bytesReturned);
+
+  uint32_t LastError() const { return lastError_; }
+  // Why the last failed open failed, in words, when the code alone does not
+  // say it (for example the reason a virtual disk image did not load).
+  const std::string& Detail() const { return detail_; }
+
+ protected:
+  explicit FloppyDriver(CallErrorCodes codes) : codes_(codes) {}
+
+  virtual bool IsControlHandle(DeviceHandle handle) const = 0;
+  virtual bool IsDriveHandle(DeviceHandle handle) const = 0;
+
+  // The operations, called with a handle of the right device and records of
+  // the right size; each returns false through Fail().
+  virtual bool GetVersion(uint32_t& version) = 0;
+  virtual bool SetDataRate(DeviceHandle drive, uint8_t code) = 0;
+  virtual bool GetFdcInfo(DeviceHandle drive, FD_FDC_INFO& info) = 0;
+  virtual bool ResetController(DeviceHandle drive) = 0;
+  virtual bool Seek(DeviceHandle drive, const FD_SEEK_PARAMS& p) = 0;
+  // Fills `out` with the count byte and the headers.
+  virtual bool ScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                         uint32_t& bytesReturned) = 0;
+  virtual bool ReadData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> out,
+                        uint32_t& bytesReturned) = 0;
+  // `data` is never empty.
+  virtual bool WriteData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p,
+                         std::span<const uint8_t> data) = 0;
+  virtual bool FormatTrack(DeviceHandle drive, const FD_FORMAT_PARAMS& p) = 0;
+
+  bool Fail(uint32_t code) {
+    lastError_ = code;
+    return false;
+  }
+  bool Succeed() {
+    lastError_ = 0;
+    return true;
+  }
+  void SetDetail(std::string text) { detail_ = std::move(text); }
+  const CallErrorCodes& Codes() const { return codes_; }
+
+ private:
+  bool Dispatch(DeviceHandle handle, uint32_t code, std::span<const uint8_t> in,
+                std::span<uint8_t> out, uint32_t& bytesReturned);
+
+  CallErrorCodes codes_;
+  uint32_t lastError_ = 0;
+  std::string detail_;
+};
+
+// Sizes of the sectors a read or write may name: the controller knows size
+// codes 0..7 (128 to 16384 bytes); higher codes are refused.
+inline constexpr uint8_t kLargestSizeCode = 7;
+
+// The virtual drive when virtualDiskImage (or else the environment variable
+// KELVARA_VIRTUAL_DRIVE) names an image file, the Linux floppy otherwise.
+std::unique_ptr<FloppyDriver> CreateFloppyDriver(const std::string& virtualDiskImage);
+// The image file of the virtual drive that CreateFloppyDriver would choose;
+// "" for the Linux floppy.
+std::string VirtualDriveImage(const std::string& virtualDiskImage);
+
+}  // namespace kelvara

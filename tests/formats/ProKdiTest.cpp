@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "model/FileIO.h"
+#include "model/ZXDisk.h"
+#include "support/DiskBuilder.h"
+#include "support/TempDir.h"
+
+namespace kelvara {
+namespace {
+
+using test::PatternBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+class ProKdiTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
+  TempDir dir;
+};
+
+TEST_F(ProKdiTest, LoadsFiveSectorsOfEveryTrackWithTheTrueSide) {
+  const auto file = PatternBytes(819200, 4);
+  WriteBytes(dir / "a.pro", file);
+  for (const bool pro : {true, false}) {
+    ASSERT_TRUE(pro ? disk->LoadPRO(dir / "a.pro") : disk->LoadKDI(dir / "a.pro"));
+    EXPECT_EQ(disk->CountTracks(), 160);
+    EXPECT_EQ(disk->GetTrack(0).Sectors[4].Sec, pro ? 9 : 5);
+    EXPECT_EQ(disk->GetTrack(1).Sectors[4].Sec, 5);
+    for (int t = 0; t < 160; ++t) {
+      const TTrack& track = disk->GetTrack(static_cast<uint8_t>(t));
+      for (int k = 0; k < 5; ++k) {
+        const TSectorRec& s = track.Sectors[k];
+        ASSERT_TRUE(s.Present);
+        EXPECT_EQ(s.Cyl, t / 2);
+        EXPECT_EQ(s.Head, t % 2) << "the head byte is the side";
+        EXPECT_EQ(s.SizeCode, 3);
+        EXPECT_EQ(s.HeaderCrc, IdFieldCrc(s.Cyl, s.Head, s.Sec, 3));
+        EXPECT_EQ(s.DataOk, 0xFF);
+        ASSERT_EQ(s.DataLength, 1024);
+        const auto at = file.begin() + t * 5120 + k * 1024;
+        ASSERT_TRUE(std::equal(at, at + 1024, s.Data.begin())) << t << "/" << k;
+      }
+      EXPECT_FALSE(track.Sectors[5].Present);
+    }
+  }
+}
+
+TEST_F(ProKdiTest, TrackCountRoundsAndPartialOrOversizedFilesAreHandled) {
+  EXPECT_TRUE(disk->ReadProBytes(PatternBytes(2560, 1)));
+  EXPECT_EQ(disk->CountTracks(), 0);
+  EXPECT_TRUE(disk->ReadKdiBytes(PatternBytes(3 * 5120 - 2560, 1)));  // 2.5 -> 2
+  EXPECT_EQ(disk->CountTracks(), 2);
+  EXPECT_TRUE(disk->StatusText.empty());
+
+  // 1.6 tracks round to 2: the second keeps its three whole sectors.
+  EXPECT_TRUE(disk->ReadProBytes(PatternBytes(5120 + 3 * 1024 + 100, 1)));
+  EXPECT_EQ(disk->GetTrack(1).CountSectors(), 3);
+  EXPECT_EQ(disk->StatusText, "PRO file ends inside track 1: 3 of 5 sectors read.");
+
+  disk->StatusText.clear();
+  EXPECT_FALSE(disk->ReadKdiBytes(PatternBytes(169 * 5120, 1)));
+  EXPECT_EQ(disk->StatusText, "KDI file too large: 169 tracks, at most 168!");
+  EXPECT_EQ(disk->CountTracks(), 2) << "a refused file leaves the image";
+  EXPECT_TRUE(disk->ReadKdiBytes(PatternBytes(168 * 5120, 1)));
+}
+
+TEST_F(ProKdiTest, RoundTripsAreExact) {
+  const auto file = PatternBytes(819200, 8);
+  ASSERT_TRUE(disk->ReadProBytes(file));
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(disk->BuildProBytes(out));
+  EXPECT_EQ(out, file);
+  ASSERT_TRUE(disk->ReadKdiBytes(file));
+  ASSERT_TRUE(disk->BuildKdiBytes(out));
+  EXPECT_EQ(out, file);
+}
+
+TEST_F(ProKdiTest, WritersTakeSectorsByNumberFromTheFirstFiveSlots) {
+  ASSERT_TRUE(disk->ReadKdiBytes(PatternBytes(4 * 5120, 2)));
+  TTrack& t1 = disk->GetTrack(1);
+  std::swap(t1.Sectors[0], t1.Sectors[3]);
+  std::vector<uint8_t> kdi;
+  ASSERT_TRUE(disk->BuildKdiBytes(kdi));
+  EXPECT_EQ(kdi, PatternBytes(4 * 5120, 2)) << "slot order does not matter";
+
+  // KDI track 0 has no sector 9: the PRO writer refuses and writes nothing.
+  const std::vector<uint8_t> old = {1, 2, 3};
+  WriteBytes(dir / "x.pro", old);
+  EXPECT_FALSE(disk->SavePRO(dir / "x.pro"));
+  EXPECT_EQ(disk->StatusText, "Track 0 has no sector 9 among its first 5 slots!");
+  EXPECT_EQ(ReadBytes(dir / "x.pro"), old);
+  EXPECT_TRUE(disk->SaveKDI(dir / "x.kdi"));
+
+  // Likewise a PRO image has no sector 5 on track 0 for KDI.
+  ASSERT_TRUE(disk->ReadProBytes(PatternBytes(4 * 5120, 2)));
+  EXPECT_FALSE(disk->SaveKDI(dir / "y.kdi"));
+  EXPECT_FALSE(FileExists(dir / "y.kdi"));
+
+  // A sector moved past slot 4, or a slot no longer present, is missing.
+  std::swap(t1.Sectors[2], t1.Sectors[5]);
+  EXPECT_FALSE(disk->BuildProBytes(kdi));
+  EXPECT_EQ(disk->StatusText, "Track 1 has no sector 3 among its first 5 slots!");
+  std::swap(t1.Sectors[2], t1.Sectors[5]);
+  t1.Sectors[2].Present = 0;
+  EXPECT_FALSE(disk->BuildProBytes(kdi));
+}
+
+TEST_F(ProKdiTest, MissingFileLeavesTheImage) {
+  test::FillStandardDisk(*disk, 2);
+  EXPECT_FALSE(disk->LoadPRO(dir / "none.pro"));
+  EXPECT_FALSE(disk->LoadKDI(""));
+  EXPECT_EQ(disk->CountTracks(), 2);
+}
+
+}  // namespace
+}  // namespace kelvara
