@@ -63,12 +63,9 @@ TEST_F(HfeTest, FullDiskRoundTrip) {
   test::FillStandardDisk(*disk, 160, 7);
   const auto f = Saved();
   ASSERT_EQ(f.size(), 1024 + 80 * kArea);
-  EXPECT_EQ(std::string(f.begin(), f.begin() + 8), "HXCPICFE");
-  EXPECT_EQ(f[9], 80);
-  EXPECT_EQ(f[10], 2);
-  EXPECT_EQ(U16At(f, 12), 250u);
-  EXPECT_EQ(U16At(f, 18), 1u);
-  EXPECT_EQ(f[20], 0xFF);
+  EXPECT_EQ(std::vector<uint8_t>(f.begin(), f.begin() + 21),
+            (std::vector<uint8_t>{'H', 'X', 'C', 'P', 'I', 'C', 'F', 'E', 0, 80,  2,
+                                  0,   250, 0,   0,   0,   2,   1,   1,   0, 0xFF}));
   EXPECT_EQ(U16At(f, 512 + 4 * 79), (1024 + 79 * kArea) / 512);
   EXPECT_EQ(U16At(f, 512 + 4 * 79 + 2), 25000u);
 
@@ -84,12 +81,26 @@ TEST_F(HfeTest, FullDiskRoundTrip) {
 }
 
 TEST_F(HfeTest, ShortImagesAreWrittenAsEightyCylinders) {
-  test::FillStandardDisk(*disk, 80);
-  const auto f = Saved();
+  test::FillStandardDisk(*disk, 80, 2);
+  auto f = Saved();
   EXPECT_EQ(f[9], 40);
   EXPECT_EQ(f.size(), 1024 + 80 * kArea);
   ASSERT_TRUE(back->ReadHfeBytes(f));
   EXPECT_EQ(back->CountTracks(), 80);
+
+  // The same file read as single-sided with 80 tracks: the even image tracks.
+  f[9] = 80;
+  f[10] = 1;
+  ASSERT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
+  EXPECT_EQ(back->CountTracks(), 80);
+  for (int t = 0; t < 160; ++t) {
+    const TTrack& track = back->GetTrack(static_cast<uint8_t>(t));
+    ASSERT_EQ(track.Present != 0, t % 2 == 0) << t;
+    ASSERT_EQ(track.RawLength == 0, t % 2 == 1) << t;
+  }
+  EXPECT_TRUE(std::equal(back->GetTrack(78).Sectors[3].Data.begin(),
+                         back->GetTrack(78).Sectors[3].Data.begin() + 256,
+                         disk->GetTrack(78).Sectors[3].Data.begin()));
 }
 
 TEST_F(HfeTest, MfmCellsOfPlainAndSyncBytes) {
@@ -113,22 +124,6 @@ TEST_F(HfeTest, MfmCellsOfPlainAndSyncBytes) {
   EXPECT_EQ(cells(6249), std::pair(uint8_t{0x49}, uint8_t{0x2A}));  // 4E after 4E: 0x9254
   EXPECT_EQ(f[CellByte(0, 0, 2 * 6250)], 0xFF);                     // past the stored bytes
   EXPECT_EQ(f[CellByte(0, 1, 0)], 0xAA);  // an absent side: FF bytes, 0x5555
-}
-
-TEST_F(HfeTest, SingleSidedFileFillsEvenTracks) {
-  test::FillStandardDisk(*disk, 160, 2);
-  auto f = Saved();
-  f[10] = 1;
-  ASSERT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
-  EXPECT_EQ(back->CountTracks(), 80);
-  for (int t = 0; t < 160; t += 2) {
-    ASSERT_TRUE(back->GetTrack(static_cast<uint8_t>(t)).Present);
-    const TTrack& odd = back->GetTrack(static_cast<uint8_t>(t + 1));
-    ASSERT_FALSE(odd.Present);
-    EXPECT_EQ(odd.RawLength, 0);
-    EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(t)).Sectors[0].Data[5],
-              disk->GetTrack(static_cast<uint8_t>(t)).Sectors[0].Data[5]);
-  }
 }
 
 TEST_F(HfeTest, HeaderAndLayoutErrors) {

@@ -72,30 +72,17 @@ std::vector<uint8_t> Reseal(std::vector<uint8_t> file, bool fixLength = true) {
 }
 
 std::vector<uint8_t> UdiFile(const std::vector<FileTrack>& tracks, int lastCyl, int lastSide) {
-  std::vector<uint8_t> f = {'U',
-                            'D',
-                            'I',
-                            '!',
-                            0,
-                            0,
-                            0,
-                            0,
-                            0,
-                            static_cast<uint8_t>(lastCyl),
-                            static_cast<uint8_t>(lastSide),
-                            0,
-                            0,
-                            0,
-                            0,
-                            0};
+  std::vector<uint8_t> f(16);
+  f[0] = 'U', f[1] = 'D', f[2] = 'I', f[3] = '!';
+  f[9] = static_cast<uint8_t>(lastCyl);
+  f[10] = static_cast<uint8_t>(lastSide);
   for (const FileTrack& t : tracks) {
-    f.push_back(0);
-    f.push_back(static_cast<uint8_t>(t.bytes.size()));
-    f.push_back(static_cast<uint8_t>(t.bytes.size() >> 8));
+    f.insert(f.end(),
+             {0, static_cast<uint8_t>(t.bytes.size()), static_cast<uint8_t>(t.bytes.size() >> 8)});
     f.insert(f.end(), t.bytes.begin(), t.bytes.end());
     std::vector<uint8_t> marks((t.bytes.size() + 7) / 8);
     for (size_t i = 0; i < t.sync.size(); ++i)
-      if (t.sync[i]) marks[i / 8] |= static_cast<uint8_t>(1 << (i % 8));
+      marks[i / 8] |= static_cast<uint8_t>(t.sync[i] << (i % 8));
     f.insert(f.end(), marks.begin(), marks.end());
   }
   f.resize(f.size() + 4);
@@ -113,42 +100,33 @@ TEST_F(UdiTest, HeaderChecksInOrderWithTheirTexts) {
   t.Put(0x4E, 40);
   const auto good = UdiFile({t, t}, 0, 1);
   ASSERT_TRUE(disk->ReadUdiBytes(good)) << disk->StatusText;
-
   EXPECT_FALSE(disk->ReadUdiBytes(std::vector<uint8_t>(good.begin(), good.begin() + 19)));
   EXPECT_EQ(disk->StatusText, "Error UDI file!");
 
-  // The checksum comes first, even with the header intact.
-  auto f = good;
-  f.back() ^= 1;
-  EXPECT_FALSE(disk->ReadUdiBytes(f));
-  EXPECT_EQ(disk->StatusText, "UDI file CRC error!");
-
-  f = good;
-  f[3] = '?';
-  EXPECT_FALSE(disk->ReadUdiBytes(Reseal(f)));
-  EXPECT_EQ(disk->StatusText, "No UDI format!");
-
-  for (size_t at : {8, 11, 12, 15}) {
-    f = good;
-    f[at] = 1;
-    EXPECT_FALSE(disk->ReadUdiBytes(Reseal(f)));
-    EXPECT_EQ(disk->StatusText, "Error UDI format!") << at;
+  // A byte changed (and the file sealed again, or not) and the text it gives.
+  // The checksum comes first, even with the header intact; the second
+  // track's length runs past the file, with the first track loaded.
+  const struct {
+    size_t at;
+    uint8_t value;
+    bool reseal, fixLength;
+    const char* text;
+  } cases[] = {
+      {good.size() - 1, static_cast<uint8_t>(good.back() ^ 1), false, false, "UDI file CRC error!"},
+      {3, '?', true, true, "No UDI format!"},
+      {8, 1, true, true, "Error UDI format!"},
+      {10, 2, true, true, "Error UDI format!"},  // three sides
+      {11, 1, true, true, "Error UDI format!"},
+      {15, 1, true, true, "Error UDI format!"},
+      {4, static_cast<uint8_t>(good[4] + 1), true, false, "Error UDI file length!"},
+      {16 + 3 + 40 + 5 + 2, 41, true, true, "Error UDI file length!"},
+  };
+  for (const auto& c : cases) {
+    auto f = good;
+    f[c.at] = c.value;
+    EXPECT_FALSE(disk->ReadUdiBytes(c.reseal ? Reseal(f, c.fixLength) : f));
+    EXPECT_EQ(disk->StatusText, c.text) << c.at;
   }
-  f = good;
-  f[10] = 2;  // three sides
-  EXPECT_FALSE(disk->ReadUdiBytes(Reseal(f)));
-  EXPECT_EQ(disk->StatusText, "Error UDI format!");
-
-  f = good;
-  f[4] += 1;
-  EXPECT_FALSE(disk->ReadUdiBytes(Reseal(f, false)));
-  EXPECT_EQ(disk->StatusText, "Error UDI file length!");
-
-  // A track longer than the bytes left; the track before it stays loaded.
-  f = good;
-  f[16 + 3 + 40 + 5 + 2] = 41;
-  EXPECT_FALSE(disk->ReadUdiBytes(Reseal(f)));
-  EXPECT_EQ(disk->StatusText, "Error UDI file length!");
   EXPECT_TRUE(disk->GetTrack(0).Present);
 }
 
@@ -163,8 +141,8 @@ TEST_F(UdiTest, SectorScanFollowsTheSyncBytes) {
   auto bad = PatternBytes(256, 3);
   t.Data(bad);
   t.bytes[t.bytes.size() - 25] ^= 0xFF;  // a data CRC error
-  t.Id(4);                               // no data field:
-  t.Id(5);                               // this ID is passed over
+  t.Id(4, 5);  // no data field (and N = 5, which a WD179x reads as 256 bytes):
+  t.Id(5);     // this ID is passed over
   t.Data(PatternBytes(256, 5));
   t.Put(0xA1, 3);  // A1 bytes that are not sync bytes
   t.Put(0xFB);
@@ -179,7 +157,7 @@ TEST_F(UdiTest, SectorScanFollowsTheSyncBytes) {
   for (int i = 0; i < 4; ++i) {
     const TSectorRec& s = track.Sectors[i];
     EXPECT_EQ(s.Sec, ids[i]);
-    EXPECT_EQ(s.HeaderCrc, IdFieldCrc(0, 0, ids[i], 1));
+    EXPECT_EQ(s.HeaderCrc, IdFieldCrc(0, 0, ids[i], i == 3 ? 5 : 1));
     EXPECT_EQ(s.DataLength, 256);
     EXPECT_EQ(s.ErrorCount, 0);
     EXPECT_EQ(s.DataOk, i == 2 ? 0 : 0xFF) << i;
@@ -198,26 +176,20 @@ TEST_F(UdiTest, FieldsAtTheTrackEnd) {
   t.Id(1);
   t.Data(PatternBytes(256, 1), 0xFB, false);
   // A data mark in the last bytes, and an ID cut short.
-  FileTrack u;
-  u.Put(0x4E, 10);
+  FileTrack u, v;
   u.Id(1);
   u.Put(0xA1, 3, true);
   u.Put(0xFB);
   u.Put(0x00);
-  FileTrack v;
-  v.Put(0x4E, 10);
   v.Put(0xA1, 3, true);
   v.Put(0xFE);
   v.Put(0x00, 5);
   ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({t, u, v}, 2, 0))) << disk->StatusText;
 
   const TSectorRec& s = disk->GetTrack(0).Sectors[0];
-  EXPECT_EQ(s.DataOk, 0);
-  EXPECT_EQ(s.DataLength, 256);
+  EXPECT_TRUE(s.DataOk == 0 && s.DataLength == 256);
   const TSectorRec& e = disk->GetTrack(2).Sectors[0];
-  EXPECT_TRUE(e.Present);
-  EXPECT_EQ(e.DataLength, 0);
-  EXPECT_EQ(e.DataOk, 0);
+  EXPECT_TRUE(e.Present && e.DataOk == 0 && e.DataLength == 0);
   EXPECT_FALSE(disk->GetTrack(4).Sectors[0].Present);
 }
 
@@ -225,8 +197,7 @@ TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   // A single-sided file keeps the image's numbering: its tracks go to the even indexes.
   FileTrack small;
   small.Put(0x4E, 8);
-  auto ok = disk->ReadUdiBytes(UdiFile(std::vector<FileTrack>(3, small), 2, 0));
-  ASSERT_TRUE(ok);
+  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile(std::vector<FileTrack>(3, small), 2, 0)));
   EXPECT_TRUE(disk->GetTrack(4).Present);
   EXPECT_FALSE(disk->GetTrack(1).Present);
   EXPECT_EQ(disk->StatusText, "");
@@ -253,17 +224,6 @@ TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   EXPECT_EQ(disk->GetTrack(1).Sectors[19].Sec, 20);
   EXPECT_EQ(disk->StatusText,
             "Track 0 cut to 14002 bytes. Track 1: sectors after the 20th not loaded.");
-}
-
-TEST_F(UdiTest, OddSizeCodesReadAsTheControllerReadsThem) {
-  FileTrack t;
-  t.Id(1, 5);  // N = 5: a WD179x reads 256 bytes
-  t.Data(PatternBytes(256, 1));
-  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({t}, 0, 0)));
-  const TSectorRec& s = disk->GetTrack(0).Sectors[0];
-  EXPECT_EQ(s.SizeCode, 5);
-  EXPECT_EQ(s.DataLength, 256);
-  EXPECT_EQ(s.DataOk, 0xFF);
 }
 
 TEST_F(UdiTest, WriterCountsCylindersAndFillsHoles) {
@@ -305,23 +265,19 @@ TEST_F(UdiTest, RoundTripKeepsSectorsAndTheirState) {
   ASSERT_TRUE(disk->SaveUDI(dir / "a.udi"));
   ASSERT_TRUE(back->LoadUDI(dir / "a.udi")) << back->StatusText;
   test::ExpectSameSectors(*disk, *back);
-  for (int t = 0; t < 6; ++t) {
+  for (int t = 0; t < 6; ++t)
     EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(t)).RawLength, kRawTrackSize);
-    EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(t)).RawValid, 1);
-  }
   // Saved again over its own raw tracks, it is the same file but for the
   // bad sector's first data sync byte.
   back->KeepRawBytes = true;
   ASSERT_TRUE(back->SaveUDI(dir / "b.udi"));
-  const auto a = ReadBytes(dir / "a.udi");
+  auto a = ReadBytes(dir / "a.udi");
   const auto b = ReadBytes(dir / "b.udi");
-  ASSERT_EQ(a.size(), b.size());
-  std::vector<size_t> differ;
-  for (size_t i = 0; i + 4 < a.size(); ++i)
-    if (a[i] != b[i]) differ.push_back(i);
-  ASSERT_EQ(differ.size(), 1u);
-  EXPECT_EQ(a[differ[0]], 0xA1);
-  EXPECT_EQ(b[differ[0]], 0x14);
+  const auto differ = std::mismatch(a.begin(), a.end(), b.begin());
+  ASSERT_NE(differ.first, a.end());
+  EXPECT_TRUE(*differ.first == 0xA1 && *differ.second == 0x14);
+  *differ.first = 0x14;
+  EXPECT_TRUE(std::equal(a.begin(), a.end() - 4, b.begin()));
 }
 
 TEST_F(UdiTest, DispatchSetsKeepRawBytesAndReportsFailures) {
