@@ -21,6 +21,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   RegisterImageCommands(app, ctx);
   RegisterMapCommands(app, ctx);
   RegisterDriveCommands(app, ctx);
+  RegisterFileCommands(app, ctx);
+  RegisterTrdosCommands(app, ctx);
 
   try {
     app.parse(argc, argv);

@@ -12,6 +12,7 @@
 #include <ostream>
 
 #include "cli/Cli.h"
+#include "cli/TrdosCommands.h"
 #include "drive/DriveSession.h"
 #include "drive/VirtualFloppy.h"
 #include "formats/ImageFiles.h"
@@ -223,22 +224,6 @@ SaveOptions SaveOptionsOf(const TSettings& s) {
   return options;
 }
 
-// The catalog sectors as read (1 to 9 of track 0), 16 bytes a line.
-bool PrintCatalogSectors(std::span<const uint8_t> block, std::ostream& out) {
-  constexpr size_t kCatalogSectors = 9 * 256;
-  for (size_t line = 0; line < kCatalogSectors; line += 16) {
-    char text[96];
-    int n = std::snprintf(text, sizeof text, "%04zX:", line);
-    std::string ascii;
-    for (size_t i = line; i < line + 16; ++i) {
-      n += std::snprintf(text + n, sizeof text - n, " %02X", block[i]);
-      ascii += block[i] >= 0x20 && block[i] < 0x7F ? static_cast<char>(block[i]) : '.';
-    }
-    out << text << "  " << ascii << "\n";
-  }
-  return true;
-}
-
 void RegisterRead(CLI::App& app, Context& ctx) {
   struct Args {
     std::string out;
@@ -323,9 +308,10 @@ void RegisterDriveCat(CLI::App& app, Context& ctx) {
     auto session = OpenSession(ctx, *options, s, virtualDrive);
     if (!session) return;
     CliOperationHost host(ctx.out, ctx.err, false);
-    const DriveCatalogRead read = session->ReadCatalog(
-        host,
-        [&ctx](std::span<const uint8_t> block) { return PrintCatalogSectors(block, ctx.out); });
+    const DriveCatalogRead read =
+        session->ReadCatalog(host, [&ctx](std::span<const uint8_t> track0) {
+          return TrdosCatFromDrive(ctx, track0, /*showDeleted=*/false);
+        });
     if (!read.ok) ctx.Fail("no TR-DOS catalog read");
   });
 }

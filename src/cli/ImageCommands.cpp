@@ -78,17 +78,21 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
       "convert", "Convert an image file; reader and writer are chosen by the file extensions");
   struct Paths {
     std::string in, out;
+    bool td0Compress = false;
   };
   auto paths = std::make_shared<Paths>();
   convert->add_option("IN", paths->in, "Image file to read")->required();
   convert->add_option("OUT", paths->out, "Image file to write")->required();
-  convert->callback([&ctx, paths] {
+  CLI::Option* td0Compress =
+      convert->add_flag("--td0-compress,!--no-td0-compress", paths->td0Compress,
+                        "Pack a TD0 file (LZH) or not, whatever the setting TD0arch says");
+  convert->callback([&ctx, paths, td0Compress] {
     const std::string& out = paths->out;
     auto disk = std::make_unique<TZX_Disk>();
     if (!LoadOrFail(ctx, *disk, paths->in)) return;
     SaveOptions options;
     options.restoreTrack = ctx.settings.RestoreTrack;
-    options.td0Compress = ctx.settings.TD0arch;
+    options.td0Compress = td0Compress->count() ? paths->td0Compress : ctx.settings.TD0arch;
     const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
     if (!r.ok)
       ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));

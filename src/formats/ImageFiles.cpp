@@ -26,6 +26,10 @@ bool SaveUdiFile(TZX_Disk& disk, const std::string& path, const SaveOptions& opt
   return disk.SaveUDI(path);
 }
 
+bool SaveTd0(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+  return disk.SaveTD0(path, options.td0Compress);
+}
+
 // In the order keys are compared; a row without a reader is a format still
 // to come and counts as unsupported.
 const std::array<ImageFormat, 8> kImageFormats = {{
@@ -37,9 +41,9 @@ const std::array<ImageFormat, 8> kImageFormats = {{
     // The TRD reader's only failures are a missing, unreadable or oversized
     // file; such a load is a failure like any other.
     {"TRD", "Error load TRD -", LoadBy<&TZX_Disk::LoadTRD>, SaveBy<&TZX_Disk::SaveTRD>, true},
-    {"TD0", "Error load TD0 -", nullptr, nullptr, true},
+    {"TD0", "Error load TD0 -", LoadBy<&TZX_Disk::LoadTD0>, SaveTd0, true},
     {"PRO", "Error load PRO -", LoadBy<&TZX_Disk::LoadPRO>, SaveBy<&TZX_Disk::SavePRO>, true},
-    {"SCL", "Error load SCL -", nullptr, nullptr, true},
+    {"SCL", "Error load SCL -", LoadBy<&TZX_Disk::LoadSCL>, SaveBy<&TZX_Disk::SaveSCL>, true},
     {"KDI", "Error load KDI -", LoadBy<&TZX_Disk::LoadKDI>, SaveBy<&TZX_Disk::SaveKDI>, true},
     {"HFE", "Error load HFE -", LoadBy<&TZX_Disk::LoadHFE>, SaveBy<&TZX_Disk::SaveHFE>, true},
 }};

@@ -9,7 +9,7 @@
 namespace kelvara {
 
 enum class Answer { Yes, No, Cancel };
-enum class MessageIcon { Information, Warning, Error, Question };
+enum class MessageIcon { Information, Warning, Error, Question, None };
 
 class Prompt {
  public:

@@ -1,10 +1,12 @@
 // read, write and drive-cat of kelvara-cli over the virtual drive.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 
-#include "cli/Cli.h"
+#include "support/CliRun.h"
 #include "support/TempDir.h"
+#include "support/TrdosBuilder.h"
 
 namespace kelvara {
 namespace {
@@ -14,20 +16,8 @@ using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
 
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "kelvara-cli");
-  std::vector<const char*> argv;
-  for (const std::string& a : args)
-    argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
+using test::CliRun;
+using test::RunCliArgs;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -41,7 +31,7 @@ TEST(CliDrive, ReadReproducesTheDiskAndPrintsTheLog) {
   TempDir dir;
   const auto disk = PatternBytes(160 * 4096, 8);
   WriteBytes(dir / "in.trd", disk);
-  CliRun r = Cli({"read", dir / "out.trd", "--virtual-drive", dir / "in.trd"});
+  CliRun r = RunCliArgs({"read", dir / "out.trd", "--virtual-drive", dir / "in.trd"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadBytes(dir / "out.trd"), disk);
   const auto log = Lines(r.out);
@@ -55,8 +45,8 @@ TEST(CliDrive, ReadReproducesTheDiskAndPrintsTheLog) {
 
   // Sector 5 of track 0 fails all ten attempts; track 1 is read again later
   // by its labels alone.
-  r = Cli({"read", dir / "bad.trd", "--virtual-drive", dir / "in.trd", "--last", "1", "--fault",
-           "read:5-14:23"});
+  r = RunCliArgs({"read", dir / "bad.trd", "--virtual-drive", dir / "in.trd", "--last", "1",
+                  "--fault", "read:5-14:23"});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
   EXPECT_NE(
@@ -64,8 +54,8 @@ TEST(CliDrive, ReadReproducesTheDiskAndPrintsTheLog) {
       lines.end());
   EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
             (std::vector<std::string>{"Операция выполнена!", "Сбойных секторов - 1"}));
-  r = Cli({"read", dir / "bad.trd", "--virtual-drive", dir / "in.trd", "--sectors-only", "--first",
-           "1", "--last", "1", "--retries", "1"});
+  r = RunCliArgs({"read", dir / "bad.trd", "--virtual-drive", dir / "in.trd", "--sectors-only",
+                  "--first", "1", "--last", "1", "--retries", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Начало операции!", "Операция выполнена!"}));
 }
@@ -74,41 +64,50 @@ TEST(CliDrive, WriteChangesTheVirtualDiskFile) {
   TempDir dir;
   const auto image = PatternBytes(4 * 4096, 2);
   WriteBytes(dir / "image.trd", image);
-  CliRun r = Cli({"write", dir / "image.trd", "--virtual-drive", dir / "disk.trd"});
+  CliRun r = RunCliArgs({"write", dir / "image.trd", "--virtual-drive", dir / "disk.trd"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("does not exist: the drive holds an unformatted disk"), std::string::npos);
   EXPECT_EQ(ReadBytes(dir / "disk.trd"), image);
 
   // Writing onto an unformatted disk fails sector by sector, and the run
   // still ends normally.
-  r = Cli({"write", dir / "image.trd", "--no-format", "--virtual-drive", dir / "blank.trd",
-           "--last", "0", "--retries", "1"});
+  r = RunCliArgs({"write", dir / "image.trd", "--no-format", "--virtual-drive", dir / "blank.trd",
+                  "--last", "0", "--retries", "1"});
   EXPECT_EQ(Lines(r.out).size(), 2u + 16u);
   EXPECT_EQ(Lines(r.out)[1], "Ошибка записи сектора  - 27 (Track - 0 / Sector - 1)");
 }
 
 TEST(CliDrive, DriveCatAndRefusals) {
   TempDir dir;
-  auto disk = PatternBytes(2 * 4096, 5);
-  disk[0] = 'A';
-  WriteBytes(dir / "in.trd", disk);
-  CliRun r = Cli({"drive-cat", "--virtual-drive", dir / "in.trd"});
+  auto image = std::make_unique<TZX_Disk>();
+  test::BuildTrdosDisk(
+      *image, {test::PatternFile("GAME", 'B', 3), test::PatternFile("PIC", 'C', 27)}, "DRIVECAT");
+  ASSERT_TRUE(image->SaveTRD(dir / "in.trd"));
+  CliRun r = RunCliArgs({"drive-cat", "--virtual-drive", dir / "in.trd"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Lines(r.out).size(), 9u * 16u);
-  EXPECT_EQ(Lines(r.out)[0].substr(0, 9), "0000: 41 ");
+  EXPECT_NE(r.out.find("DRIVECAT"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("GAME"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("PIC"), std::string::npos) << r.out;
 
-  r = Cli({"drive-cat", "--virtual-drive", dir / "in.trd", "--fault", "read:1-5:21"});
+  // A disk that is no TR-DOS volume is said to be so.
+  WriteBytes(dir / "junk.trd", PatternBytes(2 * 4096, 5));
+  r = RunCliArgs({"drive-cat", "--virtual-drive", dir / "junk.trd"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Диск не соответствует формату TR-DOS!."), std::string::npos) << r.err;
+
+  r = RunCliArgs({"drive-cat", "--virtual-drive", dir / "in.trd", "--fault", "read:1-5:21"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Ошибка! Ошибка - 21 при чтении 0 дорожки!"), std::string::npos);
 
-  r = Cli(
+  r = RunCliArgs(
       {"read", dir / "out.trd", "--virtual-drive", dir / "in.trd", "--fault", "open-driver:1:2"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Ошибка! Ошибка загрузки драйвера!"), std::string::npos);
   EXPECT_TRUE(ReadBytes(dir / "out.trd").empty());
 
-  EXPECT_EQ(Cli({"read", dir / "x.trd", "--sectors-only"}).status, 1);  // x.trd has no labels
-  EXPECT_EQ(Cli({"read", dir / "x.trd", "--fault", "read:1"}).status, 2);
+  EXPECT_EQ(RunCliArgs({"read", dir / "x.trd", "--sectors-only"}).status,
+            1);  // x.trd has no labels
+  EXPECT_EQ(RunCliArgs({"read", dir / "x.trd", "--fault", "read:1"}).status, 2);
 }
 
 }  // namespace

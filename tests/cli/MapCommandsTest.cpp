@@ -3,36 +3,21 @@
 
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <vector>
 
-#include "cli/Cli.h"
 #include "model/ZXDisk.h"
+#include "support/CliRun.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
 
 namespace kelvara {
 namespace {
 
+using test::CliRun;
 using test::PatternBytes;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
-
-struct CliRun {
-  int status;
-  std::string out, err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "kelvara-cli");
-  std::vector<const char*> argv;
-  for (const auto& a : args)
-    argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
 
 // A UDI file of a disk, with one byte of its first track changed.
 void WriteChangedUdi(TZX_Disk& disk, const std::string& path, size_t trackByte, uint8_t value) {
@@ -50,9 +35,9 @@ TEST(TrackImageConvert, TrdThroughUdiAndHfeKeepsEverySector) {
   const auto trd = PatternBytes(655360, 11);
   WriteBytes(dir / "x.trd", trd);
   for (const char* via : {"x.udi", "x.hfe"}) {
-    CliRun r = Cli({"convert", dir / "x.trd", dir / via});
+    CliRun r = test::RunCliArgs({"convert", dir / "x.trd", dir / via});
     ASSERT_EQ(r.status, 0) << r.err;
-    r = Cli({"convert", dir / via, dir / "y.trd"});
+    r = test::RunCliArgs({"convert", dir / via, dir / "y.trd"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(dir / "y.trd"), trd) << via;
   }
@@ -64,7 +49,7 @@ TEST(TrackImageConvert, FailedUdiSaveSaysWhere) {
   auto disk = std::make_unique<TZX_Disk>();
   test::FillStandardDisk(*disk, 2);
   WriteChangedUdi(*disk, dir / "odd.udi", 165, 5);  // N of the first ID
-  const CliRun r = Cli({"convert", dir / "odd.udi", dir / "out.udi"});
+  const CliRun r = test::RunCliArgs({"convert", dir / "odd.udi", dir / "out.udi"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("out.udi: Ошибка создания образа UDI (Ошибка в дорожке - 0 / Сектор - "),
             std::string::npos)
@@ -82,16 +67,17 @@ TEST(MapCommand, ARowPerPresentTrackWithAMarkPerSector) {
   // The third sector loses its data mark: its ID stays, without data.
   WriteChangedUdi(*disk, dir / "m.udi", 205 + 2 * 372, 0x4E);
 
-  const CliRun r = Cli({"map", dir / "m.udi"});
+  const CliRun r = test::RunCliArgs({"map", dir / "m.udi"});
   ASSERT_EQ(r.status, 0) << r.err;
   // Whole cylinders are written: tracks 1 and 3 are fillers, present with no sectors.
   EXPECT_NE(r.out.find("\nT000 R +x-\nT001 R \nT002 R +\nT003 R \n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("T004"), std::string::npos);
 
   WriteBytes(dir / "a.trd", PatternBytes(4096, 1));
-  EXPECT_NE(Cli({"map", dir / "a.trd"}).out.find("\nT000   ++++++++++++++++\n"), std::string::npos);
-  EXPECT_EQ(Cli({"map", dir / "missing.udi"}).status, 1);
-  EXPECT_EQ(Cli({"map"}).status, 2);
+  EXPECT_NE(test::RunCliArgs({"map", dir / "a.trd"}).out.find("\nT000   ++++++++++++++++\n"),
+            std::string::npos);
+  EXPECT_EQ(test::RunCliArgs({"map", dir / "missing.udi"}).status, 1);
+  EXPECT_EQ(test::RunCliArgs({"map"}).status, 2);
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// Hobeta import on arbitrary bytes onto a disk whose catalog track is hostile
+// too: the first 2304 input bytes become sectors 1..9 of track 0, the rest is
+// the Hobeta file. Then the catalog commands run on what came of it.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "../tests/support/FakePrompt.h"
+#include "app/Settings.h"
+#include "filesystems/ZXCAT.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace kelvara;
+  constexpr size_t kTrack0 = 9 * 256;
+  static auto disk = std::make_unique<TZX_Disk>();
+  static TSettings settings;
+  test::FakePrompt prompt;  // answers Yes; a fresh one keeps no messages from run to run
+  prompt.texts = {"R"};
+  disk->CreateTrdosDisk("FUZZ");
+  const size_t head = std::min(size, kTrack0);
+  for (size_t i = 0; i < head; ++i)
+    disk->GetTrack(0).Sectors[i / 256].Data[i % 256] = data[i];
+
+  ZxCatalog zx(*disk, prompt, settings);
+  if (!zx.OpenFromImage()) return 0;
+  zx.ImportBytes("fuzz.$C", {data + head, size - head});
+  zx.ToggleShowDeleted();
+  const int last[] = {static_cast<int>(zx.Rows().size()) - 1};
+  zx.RestoreFile(last[0]);
+  zx.DeleteFiles(last);
+  zx.CompactVolume();
+  return 0;
+}

@@ -1,0 +1,143 @@
+// cat, extract and new cpm for CP/M Profi disks, and screen: a ZX screen as a
+// PNG picture.
+#include "cli/CpmCommands.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "filesystems/ScrUn.h"
+#include "formats/ImageFiles.h"
+#include "model/FileIO.h"
+#include "model/Png.h"
+
+namespace kelvara::cli {
+
+namespace {
+
+int Failed(Context& ctx, const std::string& reason) {
+  ctx.Fail(reason);
+  return 1;
+}
+
+// Loads an image and checks that it is a CP/M disk.
+std::string Hex2(unsigned v) {
+  std::ostringstream s;
+  s << std::uppercase << std::hex << std::setw(2) << std::setfill('0') << v;
+  return s.str();
+}
+
+// "NAME.EXT" as typed on a command line: the attribute bits (bit 7 of each
+// byte: read-only, system, ...) cleared, the padding dropped, capitals.
+std::string TypedName(const CpmKey& key) {
+  auto part = [&](size_t from, size_t n) {
+    std::string s;
+    for (size_t i = from; i < from + n; ++i)
+      s += static_cast<char>(std::toupper(key[i] & 0x7F));
+    return s.erase(s.find_last_not_of(' ') + 1);
+  };
+  const std::string ext = part(8, 3);
+  return ext.empty() ? part(0, 8) : part(0, 8) + "." + ext;
+}
+
+// A file named on the command line: as NAME.EXT in any case, or as the
+// 11-byte key that extract uses for the file name.
+const CpmFileRow* FindRow(const CpmCatalog& cat, const std::string& name) {
+  std::string typed = name;
+  for (char& c : typed)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const CpmFileRow& row : cat.rows) {
+    if (TypedName(row.key) == typed || CpmProposedFileName(row.key) == name) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show) {
+  const CpmCatalog cat = ReadCpmCatalog(disk, show);
+  const std::string separator = SystemDecimalSeparator();
+  std::ostream& out = ctx.out;
+  out << "Filename Ext    Length Atrib №\n";
+  for (const CpmFileRow& row : cat.rows) {
+    out << row.Name() << ' ' << row.Ext() << ' ' << std::setw(9)
+        << CpmSizeText(row.records, separator) << ' ' << Hex2(row.user) << "    "
+        << Hex2(row.extent) << "\n";
+  }
+  out << "Количество файлов: " << cat.rows.size() << "\n";
+  out << "Занято: " << cat.UsedKb() << " кБ\n";
+  out << "Свободно: " << cat.FreeKb() << " кБ\n";
+  return 0;
+}
+
+int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
+               const std::string& outDir, CpmShowOptions show, bool force) {
+  const CpmCatalog cat = ReadCpmCatalog(disk, show);
+  std::vector<const CpmFileRow*> rows;
+  for (const std::string& name : names) {
+    const CpmFileRow* row = FindRow(cat, name);
+    if (!row) return Failed(ctx, name + ": no such file in the CP/M directory");
+    rows.push_back(row);
+  }
+  if (names.empty()) {
+    for (const CpmFileRow& row : cat.rows)
+      rows.push_back(&row);
+  }
+  const std::string folder = outDir.empty() || outDir.back() == '/' ? outDir : outDir + "/";
+  std::set<std::string> written;
+  int status = 0;
+  for (const CpmFileRow* row : rows) {
+    const std::string path = folder + CpmProposedFileName(row->key) + ".cpm";
+    std::string error;
+    // Namesakes of different users, or a deleted copy, would share one name.
+    if (written.count(path)) {
+      status = Failed(ctx, path + ": another file of this disk has the same name");
+    } else if (!force && FileExists(path)) {
+      status = Failed(ctx, path + ": file exists (--force replaces it)");
+    } else if (!WriteCpmFile(disk, *row, path, error)) {
+      status = Failed(ctx, path + ": " + error);
+    } else {
+      written.insert(path);
+      ctx.out << path << "\n";
+    }
+  }
+  return status;
+}
+
+int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
+                 std::vector<uint8_t>& out) {
+  const CpmCatalog cat = ReadCpmCatalog(disk, {.hidden = true});
+  const CpmFileRow* row = FindRow(cat, name);
+  if (row && CollectCpmFile(disk, row->key, row->user, out)) return 0;
+  return Failed(ctx, name + ": no such file in the CP/M directory");
+}
+
+int NewCpm(Context& ctx, const std::string& outPath) {
+  auto disk = std::make_unique<TZX_Disk>();
+  disk->CreateCpmDisk();
+  const SaveResult r = SaveImageFile(*disk, outPath, SaveOptions{});
+  return r.ok ? 0 : Failed(ctx, outPath + ": " + r.errorText);
+}
+
+int ScreenToPng(Context& ctx, std::span<const uint8_t> screen, const std::string& outPath,
+                int scale) {
+  scale = std::max(scale, 1);
+  if (screen.size() < kZxScreenBytes) {
+    return Failed(ctx, outPath + ": " + std::to_string(screen.size()) +
+                           " bytes are too few for a screen of " + std::to_string(kZxScreenBytes));
+  }
+  const std::vector<uint8_t> rgb =
+      ScaleRgb(ZxScreenToRgb(screen.first(kZxScreenBytes)), kZxScreenWidth, kZxScreenHeight, scale);
+  std::string error;
+  if (!WritePngRgb(outPath, rgb, kZxScreenWidth * scale, kZxScreenHeight * scale, error)) {
+    return Failed(ctx, outPath + ": " + error);
+  }
+  return 0;
+}
+
+}  // namespace kelvara::cli

@@ -1,0 +1,35 @@
+// The CP/M and screen commands of kelvara-cli as plain functions, so that the
+// commands shared with other file systems (cat, extract, new, screen) can
+// choose by the image and call them. Each returns 0 on success, or 1 after
+// reporting the failure through the context.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "filesystems/CPMcat.h"
+
+namespace kelvara::cli {
+
+// The directory of a CP/M disk: a row per listed file, then the free and used
+// space and the number of files.
+int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show);
+// Saves the named files (all listed files when names is empty) into outDir,
+// each as its 11-byte key with the extension cpm. An existing file is
+// replaced only with `force`.
+int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
+               const std::string& outDir, CpmShowOptions show, bool force);
+// The bytes of the file NAME.EXT (hidden files included).
+int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
+                 std::vector<uint8_t>& out);
+// Writes an empty CP/M Profi disk to outPath, its format chosen by extension.
+int NewCpm(Context& ctx, const std::string& outPath);
+// Writes the first 6912 bytes of `screen` as a PNG picture, each pixel a
+// scale x scale square.
+int ScreenToPng(Context& ctx, std::span<const uint8_t> screen, const std::string& outPath,
+                int scale);
+
+}  // namespace kelvara::cli

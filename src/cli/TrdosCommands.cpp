@@ -1,0 +1,261 @@
+// cat, extract, add, rm, compact and new trdos: the TR-DOS catalog window's
+// commands for scripts. A command that changes an image saves it back (by
+// its extension, atomically) only when the whole command succeeded, so a
+// failure part-way leaves the file as it was.
+#include "cli/TrdosCommands.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+
+#include "cli/CliPrompt.h"
+#include "filesystems/ZXCAT.h"
+#include "formats/ImageFiles.h"
+#include "model/CodePage.h"
+
+namespace kelvara::cli {
+
+namespace {
+
+// Width on a terminal: UTF-8 continuation bytes take no column.
+size_t Columns(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+std::string PadTo(std::string s, size_t width) {
+  const size_t n = Columns(s);
+  if (n < width) s.append(width - n, ' ');
+  return s;
+}
+
+// Names on old disks may hold control bytes; they would steer the terminal.
+std::string Printable(std::string s) {
+  for (char& c : s) {
+    if (static_cast<unsigned char>(c) < 32) c = '?';
+  }
+  return s;
+}
+
+void PrintList(std::ostream& out, const std::vector<TrdosListRow>& rows) {
+  std::array<size_t, kTrdosListColumns.size()> width{};
+  for (size_t c = 0; c < width.size(); ++c) {
+    width[c] = Columns(kTrdosListColumns[c]);
+    for (const TrdosListRow& r : rows)
+      width[c] = std::max(width[c], Columns(r.cells[c]));
+  }
+  auto line = [&](auto cell) {
+    std::string text;
+    for (size_t c = 0; c < width.size(); ++c)
+      text += c + 1 < width.size() ? PadTo(cell(c), width[c] + 2) : cell(c);
+    out << text << "\n";
+  };
+  line([](size_t c) { return std::string(kTrdosListColumns[c]); });
+  for (const TrdosListRow& r : rows)
+    line([&](size_t c) { return Printable(r.cells[c]); });
+}
+
+// Catalog indices of the live files named NAME.T (the name without its
+// padding spaces). False, after saying which, when a name matches no file.
+bool FindFiles(Context& ctx, const TTrdosCatalog& cat, const std::vector<std::string>& names,
+               std::vector<int>& out) {
+  for (const std::string& arg : names) {
+    const size_t dot = arg.find_last_of('.');
+    const std::string name = Utf8ToCp1251(arg.substr(0, dot));
+    const std::string type = dot == std::string::npos ? "" : Utf8ToCp1251(arg.substr(dot + 1));
+    bool found = false;
+    if (name.size() <= 8 && type.size() == 1) {
+      const auto bytes = TrdosNameBytes(arg.substr(0, dot), ' ');
+      for (int i = 0; i < cat.ListedBound(); ++i) {
+        const TTrdosFileEntry& e = cat.Entries[i];
+        if (e.IsLive() && e.Name == bytes && e.FileType == static_cast<uint8_t>(type[0])) {
+          out.push_back(i);
+          found = true;
+        }
+      }
+    }
+    if (!found) {
+      ctx.Fail("no file " + arg + " on the disk");
+      return false;
+    }
+  }
+  return true;
+}
+
+// The status of a catalog command: its failure was shown already unless the
+// window keeps it quiet; a question declined for want of a user is a failure
+// here.
+int StatusOf(Context& ctx, const CatalogOutcome& r, const CliPrompt& prompt) {
+  if (!r.ok) {
+    if (!r.note.empty()) ctx.Fail(r.note);
+    ctx.status = 1;
+  } else if (r.cancelled && !prompt.Declined().empty()) {
+    ctx.Fail(prompt.Declined().back() + " (use --force to overwrite)");
+  }
+  return ctx.status;
+}
+
+// Loads an image, lets `change` work on it and saves it back when it succeeded.
+void ChangeImage(Context& ctx, const std::string& path,
+                 const std::function<int(TZX_Disk&)>& change) {
+  auto disk = std::make_unique<TZX_Disk>();
+  const LoadResult loaded = LoadImageFile(*disk, path);
+  if (!loaded.ok) return ctx.Fail(path + ": " + loaded.errorText);
+  if (change(*disk) != 0) return;
+  // The raw tracks follow the changed sectors, as when the catalog window
+  // closes after a change.
+  for (int t = 0; t < kTrackCount; ++t) {
+    TTrack& track = disk->GetTrack(static_cast<uint8_t>(t));
+    track.CountSectors();
+    track.SectorsToRaw();
+  }
+  SaveImage(ctx, *disk, path);
+}
+
+}  // namespace
+
+void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path) {
+  SaveOptions options;
+  options.restoreTrack = ctx.settings.RestoreTrack;
+  options.td0Compress = ctx.settings.TD0arch;
+  const SaveResult saved = SaveImageFile(disk, path, options);
+  if (!saved.ok) ctx.Fail(path + ": " + saved.errorText);
+}
+
+namespace {
+
+void PrintCatalog(Context& ctx, ZxCatalog& cat, bool showDeleted) {
+  if (cat.ShowDeleted() != showDeleted) cat.ToggleShowDeleted();
+  size_t width = 0;
+  for (const LabelledValue& v : cat.Description())
+    width = std::max(width, Columns(v.label));
+  for (const LabelledValue& v : cat.Description())
+    ctx.out << PadTo(v.label + ":", width + 2) << Printable(v.value) << "\n";
+  ctx.out << "\n";
+  PrintList(ctx.out, cat.Rows());
+}
+
+}  // namespace
+
+int TrdosCat(Context& ctx, TZX_Disk& disk, bool showDeleted) {
+  CliPrompt prompt(ctx, false);
+  ZxCatalog cat(disk, prompt, ctx.settings);
+  if (!cat.OpenFromImage()) return ctx.status;
+  PrintCatalog(ctx, cat, showDeleted);
+  return 0;
+}
+
+int TrdosFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
+                   std::vector<uint8_t>& out) {
+  TTrdosCatalog cat;
+  if (!ReadTrdosCatalog(disk, cat)) {
+    ctx.Fail("no TR-DOS catalog on the image");
+    return ctx.status;
+  }
+  std::vector<int> entries;
+  if (!FindFiles(ctx, cat, {name}, entries)) return ctx.status;
+  const TTrdosFileEntry& e = cat.Entries[entries.front()];
+  TrdosSectorAddress failed;
+  if (!ReadTrdosRun(disk, e.FirstTrack, e.FirstSector, e.SectorCount, out, failed)) {
+    ctx.Fail(name + ": sector " + std::to_string(failed.sec) + " of track " +
+             std::to_string(failed.track) + " cannot be read");
+    return ctx.status;
+  }
+  return 0;
+}
+
+bool TrdosCatFromDrive(Context& ctx, std::span<const uint8_t> track0, bool showDeleted) {
+  CliPrompt prompt(ctx, false);
+  auto disk = std::make_unique<TZX_Disk>();  // a drive's catalog is read-only: no image behind it
+  ZxCatalog cat(*disk, prompt, ctx.settings);
+  if (!cat.OpenFromDrive(track0)) return false;
+  PrintCatalog(ctx, cat, showDeleted);
+  return true;
+}
+
+int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names,
+                 const TrdosExtractOptions& options) {
+  CliPrompt prompt(ctx, options.force);
+  ZxCatalog cat(disk, prompt, ctx.settings);
+  if (!cat.OpenFromImage()) return ctx.status;
+  std::vector<int> entries;
+  if (!FindFiles(ctx, cat.Catalog(), names, entries)) return ctx.status;
+  if (names.empty()) {
+    for (const TrdosListRow& r : ListTrdosFiles(cat.Catalog(), false))
+      entries.push_back(r.entry);
+  }
+  if (options.mode == TrdosExtractOptions::Mode::Scl) {
+    if (entries.empty()) {
+      ctx.Fail("Файлы для сохранения не выбраны..!");
+      return ctx.status;
+    }
+    return StatusOf(ctx, cat.ExportSclTo(options.sclFile, entries), prompt);
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(options.folder, ec);
+  if (ec) {
+    ctx.Fail(options.folder + ": " + ec.message());
+    return ctx.status;
+  }
+  const ExportKind kind =
+      options.mode == TrdosExtractOptions::Mode::Raw ? ExportKind::Raw : ExportKind::Hobeta;
+  return StatusOf(ctx, cat.ExportFilesTo(options.folder, entries, kind), prompt);
+}
+
+int TrdosAdd(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& files) {
+  CliPrompt prompt(ctx, false);
+  ZxCatalog cat(disk, prompt, ctx.settings);
+  if (!cat.OpenFromImage()) return ctx.status;
+  return StatusOf(ctx, cat.AddFilesFrom(files), prompt);
+}
+
+int TrdosRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names) {
+  CliPrompt prompt(ctx, false);
+  ZxCatalog cat(disk, prompt, ctx.settings);
+  if (!cat.OpenFromImage()) return ctx.status;
+  std::vector<int> entries;
+  if (!FindFiles(ctx, cat.Catalog(), names, entries)) return ctx.status;
+  return StatusOf(ctx, cat.DeleteEntries(entries), prompt);
+}
+
+int TrdosCompact(Context& ctx, TZX_Disk& disk) {
+  CliPrompt prompt(ctx, false);
+  ZxCatalog cat(disk, prompt, ctx.settings);
+  if (!cat.OpenFromImage()) return ctx.status;
+  return StatusOf(ctx, cat.CompactVolume(), prompt);
+}
+
+void RegisterTrdosCommands(CLI::App& app, Context& ctx) {
+  struct Args {
+    std::string image;
+    std::vector<std::string> list;
+  };
+  auto a = std::make_shared<Args>();
+
+  auto* add = app.add_subcommand("add", "Add the files of SCL and Hobeta files to an image");
+  add->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
+  add->add_option("FILES", a->list, "SCL (*.scl) and Hobeta (*.$?) files")->required();
+  add->callback([&ctx, a] {
+    ChangeImage(ctx, a->image, [&](TZX_Disk& d) { return TrdosAdd(ctx, d, a->list); });
+  });
+
+  auto* rm = app.add_subcommand("rm", "Delete TR-DOS files");
+  rm->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
+  rm->add_option("NAMES", a->list, "Files as NAME.T")->required();
+  rm->callback([&ctx, a] {
+    ChangeImage(ctx, a->image, [&](TZX_Disk& d) { return TrdosRemove(ctx, d, a->list); });
+  });
+
+  auto* compact = app.add_subcommand("compact", "Close the gaps left by deleted files");
+  compact->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
+  compact->callback(
+      [&ctx, a] { ChangeImage(ctx, a->image, [&](TZX_Disk& d) { return TrdosCompact(ctx, d); }); });
+}
+
+}  // namespace kelvara::cli

@@ -1,0 +1,51 @@
+// A freshly formatted TR-DOS disk: 80 cylinders, two sides, sixteen 256-byte
+// sectors per track numbered 1..16 without interleave. TR-DOS writes head 0
+// into the address fields of both sides, so only the track index tells the
+// sides apart. The disk is sector-level only: raw tracks are synthesised
+// when the image is written.
+#include "filesystems/Trdos.h"
+#include "model/ZXDisk.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr int kNewDiskTracks = 160;
+
+void FormatTrack(TTrack& track) {
+  track.Present = 0xFF;
+  track.RawLength = 0;
+  track.RawValid = 0;
+  track.Log.clear();
+  for (int slot = 0; slot < kTrdosSectorsPerTrack; ++slot) {
+    TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(slot));
+    s = TSectorRec{};
+    s.Present = 0xFF;
+    s.Cyl = static_cast<uint8_t>(track.TrackNo / 2);
+    s.Head = 0;
+    s.Sec = static_cast<uint8_t>(slot + 1);
+    s.SizeCode = 1;
+    s.HeaderCrc = IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+    s.DataOk = 0xFF;
+    s.DataLength = kTrdosSectorSize;
+  }
+}
+
+}  // namespace
+
+void TZX_Disk::CreateTrdosDisk(const std::string& name) {
+  ClearImage();
+  for (int t = 0; t < kNewDiskTracks; ++t)
+    FormatTrack(GetTrack(static_cast<uint8_t>(t)));
+
+  std::span<uint8_t> service = GetTrack(0).SectorHeader(kTrdosServiceSector - 1).Data;
+  TTrdosCatalog empty;
+  SetFreePointer(empty, kTrdosFirstDataTrack * kTrdosSectorsPerTrack);
+  StoreVolumeCounts(service, empty);
+  service[trdos_service::kDiskType] = kTrdosDiskType80x2;
+  service[trdos_service::kTrdosId] = kTrdosIdByte;
+  const auto diskName = TrdosNameBytes(name, ' ');
+  std::copy(diskName.begin(), diskName.end(), service.begin() + trdos_service::kDiskName);
+}
+
+}  // namespace kelvara

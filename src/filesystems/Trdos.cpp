@@ -1,0 +1,227 @@
+#include "filesystems/Trdos.h"
+
+#include <algorithm>
+
+#include "model/ByteReader.h"
+#include "model/CodePage.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr size_t kServiceOffset = (kTrdosServiceSector - 1) * kTrdosSectorSize;
+constexpr size_t kNeededBlock = kTrdosServiceSector * kTrdosSectorSize;
+
+uint8_t ServiceByte(std::span<const uint8_t> block, int offset) {
+  return block[kServiceOffset + static_cast<size_t>(offset)];
+}
+
+bool AllZero(std::span<const uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+std::string SectorErrorText(int sec) {
+  return "Ошибка сектора - (track 0 sector " + std::to_string(sec) + ")..!";
+}
+
+}  // namespace
+
+void TTrdosFileEntry::Encode(std::span<uint8_t, kTrdosEntrySize> out) const {
+  std::copy(Name.begin(), Name.end(), out.begin());
+  out[8] = FileType;
+  out[9] = static_cast<uint8_t>(Start & 0xFF);
+  out[10] = static_cast<uint8_t>(Start >> 8);
+  out[11] = static_cast<uint8_t>(Length & 0xFF);
+  out[12] = static_cast<uint8_t>(Length >> 8);
+  out[13] = SectorCount;
+  out[14] = FirstSector;
+  out[15] = FirstTrack;
+}
+
+TTrdosFileEntry TTrdosFileEntry::Decode(std::span<const uint8_t, kTrdosEntrySize> in) {
+  TTrdosFileEntry e;
+  ByteReader r(in);
+  r.Bytes(e.Name);
+  r.U8(e.FileType);
+  r.U16(e.Start);
+  r.U16(e.Length);
+  r.U8(e.SectorCount);
+  r.U8(e.FirstSector);
+  r.U8(e.FirstTrack);
+  return e;
+}
+
+const TSectorRec* GetLogicalSector(const TZX_Disk& disk, int track, int sec) {
+  if (track < 0 || track >= kTrackCount) return nullptr;
+  for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(track)).Sectors) {
+    if (s.Sec == sec) return &s;
+  }
+  return nullptr;
+}
+
+TSectorRec* GetLogicalSector(TZX_Disk& disk, int track, int sec) {
+  return const_cast<TSectorRec*>(GetLogicalSector(static_cast<const TZX_Disk&>(disk), track, sec));
+}
+
+const TSectorRec* UsableSector(const TZX_Disk& disk, int track, int sec) {
+  const TSectorRec* s = GetLogicalSector(disk, track, sec);
+  return (s && s->Present && s->DataLength >= kTrdosSectorSize) ? s : nullptr;
+}
+
+TSectorRec* UsableSector(TZX_Disk& disk, int track, int sec) {
+  return const_cast<TSectorRec*>(UsableSector(static_cast<const TZX_Disk&>(disk), track, sec));
+}
+
+bool ParseTrdosCatalog(std::span<const uint8_t> sectors, TTrdosCatalog& out) {
+  out = TTrdosCatalog{};
+  if (sectors.size() < kNeededBlock) return false;
+  namespace sv = trdos_service;
+  const uint8_t id = ServiceByte(sectors, sv::kTrdosId);
+  const uint8_t type = ServiceByte(sectors, sv::kDiskType);
+  if (id != kTrdosIdByte || type < 0x16 || type > 0x19) return false;
+
+  out.FirstFreeSector = ServiceByte(sectors, sv::kFirstFreeSector);
+  out.FirstFreeTrack = ServiceByte(sectors, sv::kFirstFreeTrack);
+  out.DiskType = type;
+  out.FileCount = ServiceByte(sectors, sv::kFileCount);
+  out.FreeSectors = static_cast<uint16_t>(ServiceByte(sectors, sv::kFreeSectors) |
+                                          ServiceByte(sectors, sv::kFreeSectors + 1) << 8);
+  out.TrdosId = id;
+  out.DeletedCount = ServiceByte(sectors, sv::kDeletedCount);
+  std::copy_n(sectors.begin() + kServiceOffset + sv::kDiskName, 8, out.DiskName.begin());
+
+  // Eight zero name bytes end the catalog; an entry whose first byte alone is
+  // zero is still read (and counts as deleted).
+  int n = 0;
+  while (n < kTrdosMaxFiles) {
+    const auto bytes =
+        sectors.subspan(static_cast<size_t>(n) * kTrdosEntrySize).first<kTrdosEntrySize>();
+    if (AllZero(bytes.first(8))) break;
+    out.Entries[n++] = TTrdosFileEntry::Decode(bytes);
+  }
+  out.ListedCount = static_cast<uint8_t>(n);
+  out.Valid = true;
+  return true;
+}
+
+bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
+  out = TTrdosCatalog{};
+  const TTrack& track = disk.GetTrack(0);
+  if (!track.Present) return false;
+  std::vector<uint8_t> block(kNeededBlock, 0);
+  // Only the first slots, as many as are present, are looked at: a track is
+  // filled from slot 0 upward.
+  const auto present = std::count_if(track.Sectors.begin(), track.Sectors.end(),
+                                     [](const TSectorRec& s) { return s.Present; });
+  for (int i = 0; i < present; ++i) {
+    const TSectorRec& s = track.Sectors[i];
+    if (s.Sec == 0 || s.Sec > kTrdosServiceSector) continue;
+    if (s.SizeCode != 1 || !s.Present) return false;
+    if (s.Sec == kTrdosServiceSector && s.DataLength < kTrdosSectorSize) return false;
+    std::copy_n(s.Data.begin(), kTrdosSectorSize,
+                block.begin() + (s.Sec - 1) * static_cast<ptrdiff_t>(kTrdosSectorSize));
+  }
+  return ParseTrdosCatalog(block, out);
+}
+
+bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& error) {
+  for (int sec = 1; sec <= kTrdosMaxFiles / 16; ++sec) {
+    TSectorRec* s = UsableSector(disk, 0, sec);
+    if (!s) {
+      error = SectorErrorText(sec);
+      return false;
+    }
+    std::fill_n(s->Data.begin(), kTrdosSectorSize, 0);
+  }
+  for (int i = 0; i < cat.ListedBound(); ++i) {
+    const int sec = i / 16 + 1;
+    TSectorRec* s = UsableSector(disk, 0, sec);
+    if (!s) {
+      error = SectorErrorText(sec);
+      return false;
+    }
+    cat.Entries[i].Encode(
+        std::span<uint8_t, kTrdosEntrySize>(s->Data.data() + (i % 16) * kTrdosEntrySize, 16));
+  }
+  TSectorRec* service = UsableSector(disk, 0, kTrdosServiceSector);
+  if (!service) {
+    error = SectorErrorText(kTrdosServiceSector);
+    return false;
+  }
+  // The disk type and the identification byte belong to the formatter.
+  StoreVolumeCounts(service->Data, cat);
+  std::copy(cat.DiskName.begin(), cat.DiskName.end(),
+            service->Data.begin() + trdos_service::kDiskName);
+  return true;
+}
+
+void StoreVolumeCounts(std::span<uint8_t> service, const TTrdosCatalog& cat) {
+  namespace sv = trdos_service;
+  service[sv::kFirstFreeSector] = cat.FirstFreeSector;
+  service[sv::kFirstFreeTrack] = cat.FirstFreeTrack;
+  service[sv::kFileCount] = cat.FileCount;
+  service[sv::kDeletedCount] = cat.DeletedCount;
+  service[sv::kFreeSectors] = static_cast<uint8_t>(cat.FreeSectors & 0xFF);
+  service[sv::kFreeSectors + 1] = static_cast<uint8_t>(cat.FreeSectors >> 8);
+}
+
+uint16_t FreeSectorsFrom(int linear) {
+  return static_cast<uint16_t>(std::clamp(kTrdosTotalSectors - linear, 0, kTrdosTotalSectors));
+}
+
+void SetFreePointer(TTrdosCatalog& cat, int linear) {
+  cat.FirstFreeTrack = static_cast<uint8_t>(linear / kTrdosSectorsPerTrack);
+  cat.FirstFreeSector = static_cast<uint8_t>(linear % kTrdosSectorsPerTrack);
+  cat.FreeSectors = FreeSectorsFrom(linear);
+}
+
+bool ReadTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,
+                  std::vector<uint8_t>& out, TrdosSectorAddress& failed) {
+  out.clear();
+  out.reserve(static_cast<size_t>(count) * kTrdosSectorSize);
+  int track = firstTrack;
+  int sec = firstSector + 1;
+  for (int i = 0; i < count; ++i) {
+    const TSectorRec* s = UsableSector(disk, track, sec);
+    if (!s) {
+      failed = {track, sec};
+      return false;
+    }
+    out.insert(out.end(), s->Data.begin(), s->Data.begin() + kTrdosSectorSize);
+    if (++sec > kTrdosSectorsPerTrack) {
+      sec = 1;
+      ++track;
+    }
+  }
+  return true;
+}
+
+std::string FindSectorOwner(const TTrdosCatalog& snapshot, int track, int position) {
+  if (track == 0 || !snapshot.Valid) return {};
+  const int s = track * kTrdosSectorsPerTrack + position;
+  for (int i = 0; i < snapshot.ListedBound(); ++i) {
+    const TTrdosFileEntry& e = snapshot.Entries[i];
+    if (s >= e.FirstLinear() && s < e.FirstLinear() + e.SectorCount) {
+      return TrdosNameText(e.Name) + "_" + TrdosTypeText(e.FileType);
+    }
+  }
+  return "Free sector!";
+}
+
+std::string TrdosNameText(const std::array<uint8_t, 8>& name) {
+  return Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
+}
+
+std::string TrdosTypeText(uint8_t type) {
+  return Cp1251ToUtf8(std::string(1, static_cast<char>(type)));
+}
+
+std::array<uint8_t, 8> TrdosNameBytes(const std::string& utf8, uint8_t pad) {
+  const std::string bytes = Utf8ToCp1251(utf8);
+  std::array<uint8_t, 8> out;
+  out.fill(pad);
+  std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), out.size()), out.begin());
+  return out;
+}
+
+}  // namespace kelvara

@@ -1,0 +1,658 @@
+// LZHUF as TeleDisk uses it. The bit stream is fixed by the format: every
+// table, tie rule and update step below decides which bits a file holds, so
+// none of it may change for speed.
+#include "formats/LZH.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <tuple>
+#include <utility>
+
+namespace kelvara {
+
+namespace {
+
+constexpr int kRingSize = 4096;
+constexpr int kRingMask = kRingSize - 1;
+constexpr int kLookahead = 60;  // longest match
+constexpr int kThreshold = 2;   // longer matches than this are worth a distance
+constexpr int kSymbols = 256 - kThreshold + kLookahead;  // 256 bytes + lengths 3..60
+constexpr int kNodes = 2 * kSymbols - 1;                 // 314 leaves, 313 inner nodes
+constexpr int kRoot = kNodes - 1;
+constexpr uint16_t kRebuildAt = 0x8000;  // root frequency that halves every count
+constexpr int kFirstPosition = kRingSize - kLookahead;
+constexpr uint8_t kFillByte = 0x20;  // the ring starts as spaces
+
+// ---------------------------------------------------------------------------
+// Position code: the upper six bits h of a distance get a canonical prefix
+// code whose length grows with h (near matches are the common ones).
+
+struct LengthRun {
+  int below;  // h values up to this one (exclusive) ...
+  int bits;   // ... have codes of this length
+};
+constexpr std::array<LengthRun, 6> kPositionCodeLengths = {
+    {{1, 3}, {4, 4}, {12, 5}, {24, 6}, {48, 7}, {64, 8}}};
+
+struct PositionTables {
+  std::array<uint8_t, 64> code{};  // left-aligned in 8 bits
+  std::array<uint8_t, 64> bits{};
+  std::array<uint8_t, 256> highOf{};  // for every 8-bit value: the h whose code prefixes it
+  std::array<uint8_t, 256> bitsOf{};  // and that code's length
+};
+
+constexpr PositionTables MakePositionTables() {
+  PositionTables t{};
+  int value = 0;
+  int h = 0;
+  for (const LengthRun& run : kPositionCodeLengths) {
+    for (; h < run.below; ++h) {
+      t.code[h] = static_cast<uint8_t>(value);
+      t.bits[h] = static_cast<uint8_t>(run.bits);
+      const int span = 1 << (8 - run.bits);
+      for (int v = value; v < value + span; ++v) {
+        t.highOf[v] = static_cast<uint8_t>(h);
+        t.bitsOf[v] = static_cast<uint8_t>(run.bits);
+      }
+      value += span;
+    }
+  }
+  return t;
+}
+constexpr PositionTables kPosition = MakePositionTables();
+static_assert(kPosition.code[1] == 0x20 && kPosition.code[4] == 0x50 &&
+              kPosition.code[12] == 0x90 && kPosition.code[24] == 0xC0 &&
+              kPosition.code[48] == 0xF0 && kPosition.code[63] == 0xFF);
+
+// ---------------------------------------------------------------------------
+// The adaptive Huffman tree. Nodes are kept in ascending order of frequency
+// (the root last); an inner node's children are son and son + 1, a leaf's son
+// entry is its symbol + kNodes. A node's frequency, parent and son share one
+// record: walking up the tree is then one load per level.
+
+class AdaptiveHuffman {
+ public:
+  struct Node {
+    uint16_t freq;
+    uint16_t parent;
+    uint16_t son;
+    uint16_t unused;  // a power-of-two record is cheaper to index
+  };
+
+  AdaptiveHuffman();
+  // Counts one more use of `symbol` and restores the frequency order.
+  void Update(int symbol);
+
+  // The node a symbol's leaf hangs in.
+  int LeafNode(int symbol) const { return leaf_[symbol]; }
+  const Node& operator[](int n) const { return nodes_[n]; }
+
+ private:
+  void Rebuild();
+  // Points the parent links of a son entry's children (or its leaf) at n.
+  void Adopt(int son, int n) {
+    if (son >= kNodes) {
+      leaf_[son - kNodes] = static_cast<uint16_t>(n);
+    } else {
+      nodes_[son].parent = nodes_[son + 1].parent = static_cast<uint16_t>(n);
+    }
+  }
+
+  // One more than the nodes: a sentinel above every real frequency stops the
+  // upward search for a node to swap with.
+  std::array<Node, kNodes + 1> nodes_;
+  std::array<uint16_t, kSymbols> leaf_;
+};
+
+AdaptiveHuffman::AdaptiveHuffman() {
+  for (int i = 0; i < kSymbols; ++i) {
+    nodes_[i].freq = 1;
+    nodes_[i].son = static_cast<uint16_t>(i + kNodes);
+    leaf_[i] = static_cast<uint16_t>(i);
+  }
+  for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) {
+    nodes_[j].freq = static_cast<uint16_t>(nodes_[i].freq + nodes_[i + 1].freq);
+    nodes_[j].son = static_cast<uint16_t>(i);
+    Adopt(i, j);
+  }
+  nodes_[kNodes] = {0xFFFF, 0, 0, 0};
+  nodes_[kRoot].parent = 0;
+}
+
+void AdaptiveHuffman::Update(int symbol) {
+  if (nodes_[kRoot].freq == kRebuildAt) Rebuild();
+  int n = leaf_[symbol];
+  do {
+    const uint16_t k = ++nodes_[n].freq;
+    if (k > nodes_[n + 1].freq) {
+      // Swap n with the last node of its old frequency, so the order holds.
+      int l = n + 1;
+      while (k > nodes_[l + 1].freq)
+        ++l;
+      nodes_[n].freq = nodes_[l].freq;
+      nodes_[l].freq = k;
+      const int i = nodes_[n].son;
+      const int j = nodes_[l].son;
+      Adopt(i, l);
+      Adopt(j, n);
+      nodes_[l].son = static_cast<uint16_t>(i);
+      nodes_[n].son = static_cast<uint16_t>(j);
+      n = l;
+    }
+    n = nodes_[n].parent;
+  } while (n != 0);
+}
+
+void AdaptiveHuffman::Rebuild() {
+  // Leaves first, in node order, each count halved (rounding up: none drops to 0).
+  int leaves = 0;
+  for (int i = 0; i < kNodes; ++i) {
+    if (nodes_[i].son >= kNodes) {
+      nodes_[leaves].freq = static_cast<uint16_t>((nodes_[i].freq + 1) / 2);
+      nodes_[leaves].son = nodes_[i].son;
+      ++leaves;
+    }
+  }
+  // Then every inner node, joining nodes i and i + 1, inserted after the last
+  // node whose frequency does not exceed its own.
+  for (int i = 0, j = kSymbols; j < kNodes; i += 2, ++j) {
+    const uint16_t f = static_cast<uint16_t>(nodes_[i].freq + nodes_[i + 1].freq);
+    int k = j - 1;
+    while (f < nodes_[k].freq)
+      --k;
+    ++k;
+    std::memmove(&nodes_[k + 1], &nodes_[k], static_cast<size_t>(j - k) * sizeof(Node));
+    nodes_[k].freq = f;
+    nodes_[k].son = static_cast<uint16_t>(i);
+  }
+  for (int i = 0; i < kNodes; ++i)
+    Adopt(nodes_[i].son, i);
+}
+
+// ---------------------------------------------------------------------------
+// Decoding.
+
+// The decoder's input: bytes are fetched one at a time into a 16-bit window
+// whenever it holds 8 bits or fewer; the count of fetches, not the position
+// in the input, decides when decoding ends.
+class BitReader {
+ public:
+  BitReader(std::span<const uint8_t> input, size_t start) : input_(input), pos_(start) {}
+
+  int Bit() {
+    Fill();
+    const int bit = (window_ >> 15) & 1;
+    window_ = static_cast<uint16_t>(window_ << 1);
+    --bits_;
+    return bit;
+  }
+  int Byte() {
+    Fill();
+    const int byte = window_ >> 8;
+    window_ = static_cast<uint16_t>(window_ << 8);
+    bits_ -= 8;
+    return byte;
+  }
+  size_t Fetched() const { return fetched_; }
+
+ private:
+  void Fill() {
+    while (bits_ <= 8) {
+      const uint8_t b = pos_ < input_.size() ? input_[pos_] : 0;
+      ++pos_;
+      ++fetched_;
+      window_ = static_cast<uint16_t>(window_ | (b << (8 - bits_)));
+      bits_ += 8;
+    }
+  }
+
+  std::span<const uint8_t> input_;
+  size_t pos_;
+  size_t fetched_ = 0;
+  uint16_t window_ = 0;
+  int bits_ = 0;
+};
+
+class Decoder {
+ public:
+  // Only the positions before the first one start as spaces; the rest is
+  // zero until written (no encoder refers to it, a hostile stream may).
+  Decoder(std::span<const uint8_t> input, size_t start) : in_(input, start) {
+    ring_.fill(0);
+    std::fill(ring_.begin(), ring_.begin() + kFirstPosition, kFillByte);
+  }
+
+  void Run(size_t limit, std::vector<uint8_t>& out, size_t maxOut) {
+    size_t produced = 0;
+    int r = kFirstPosition;
+    while (in_.Fetched() < limit && produced < maxOut) {
+      const int c = DecodeSymbol();
+      if (c < 256) {
+        out.push_back(static_cast<uint8_t>(c));
+        ring_[r] = static_cast<uint8_t>(c);
+        r = (r + 1) & kRingMask;
+        ++produced;
+        continue;
+      }
+      const int from = (r - DecodeDistance() - 1) & kRingMask;
+      const int length = c - (256 - kThreshold - 1);
+      for (int k = 0; k < length && produced < maxOut; ++k) {
+        const uint8_t b = ring_[(from + k) & kRingMask];
+        out.push_back(b);
+        ring_[r] = b;
+        r = (r + 1) & kRingMask;
+        ++produced;
+      }
+    }
+  }
+
+ private:
+  int DecodeSymbol() {
+    int n = tree_[kRoot].son;
+    while (n < kNodes)
+      n = tree_[n + in_.Bit()].son;
+    const int symbol = n - kNodes;
+    tree_.Update(symbol);
+    return symbol;
+  }
+
+  int DecodeDistance() {
+    int v = in_.Byte();
+    const int high = kPosition.highOf[v];
+    for (int extra = kPosition.bitsOf[v] - 2; extra > 0; --extra)
+      v = (v << 1) | in_.Bit();
+    return (high << 6) | (v & 0x3F);
+  }
+
+  BitReader in_;
+  AdaptiveHuffman tree_;
+  std::array<uint8_t, kRingSize> ring_;
+};
+
+// ---------------------------------------------------------------------------
+// Encoding.
+
+class BitWriter {
+ public:
+  explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+
+  // The low `count` (at most 32) bits of `bits`, most significant first.
+  void Put(uint32_t bits, int count) {
+    acc_ = (acc_ << count) | bits;
+    pending_ += count;
+    while (pending_ >= 8) {
+      pending_ -= 8;
+      out_.push_back(static_cast<uint8_t>(acc_ >> pending_));
+    }
+  }
+  void Flush() {
+    if (pending_) out_.push_back(static_cast<uint8_t>(acc_ << (8 - pending_)));
+    pending_ = 0;
+  }
+
+ private:
+  std::vector<uint8_t>& out_;
+  uint64_t acc_ = 0;
+  int pending_ = 0;
+};
+
+// Eight bytes as a number whose order is the order of the bytes as strings.
+uint64_t LoadOrdered(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+
+// Binary search trees of ring positions, one per first byte, ordered by the
+// 60 bytes that start at each position. Inserting a position also finds the
+// longest earlier match for it.
+class MatchFinder {
+ public:
+  static constexpr int kNone = kRingSize;
+
+  // The ring is zero until the encoder fills it: its mirror stays zero until
+  // the input wraps round to position 0, and keys near the ring's end read it.
+  MatchFinder() {
+    ring_.fill(0);
+    kids_.fill({kNone, kNone});
+    dad_.fill(kNone);
+  }
+
+  struct Match {
+    int length;  // 0 when nothing of 3 bytes or more matched
+    int distance;
+  };
+
+  uint8_t* Ring() { return ring_.data(); }
+  // Stores a byte at a ring position (and its mirror).
+  void Store(int at, uint8_t c) {
+    ring_[at] = c;
+    if (at < kLookahead - 1) ring_[at + kRingSize] = c;
+  }
+  // Adds position r to its tree; with kFind also finds the longest match for
+  // it (a search whose result nobody reads skips that bookkeeping).
+  template <bool kFind>
+  Match Insert(int r);
+  // Whether Insert(a), Delete(gone), Insert(b) may run as Delete(gone), then
+  // Insert(a) beside Insert(b): when a and b go into different trees and
+  // `gone` is in no tree or in another than a's.
+  bool Independent(int a, int gone, int b) const {
+    return ring_[a] != ring_[b] && (dad_[gone] == kNone || ring_[gone] != ring_[a]);
+  }
+  // Insert(a) and Insert(b), the two searches interleaved.
+  template <bool kFindA, bool kFindB>
+  std::pair<Match, Match> InsertPair(int a, int b);
+  // Takes position p out of its tree, if it is in one.
+  void Delete(int p);
+
+ private:
+  static constexpr int kLeft = 0;
+  static constexpr int kRight = 1;
+  // Where each child sits in the two children read as one 32-bit number.
+  static constexpr int kLeftHalf = std::endian::native == std::endian::little ? 0 : 1;
+  static constexpr int kRightHalf = 1 - kLeftHalf;
+  // Key bytes 1..59 are compared eight at a time; the last word holds three
+  // key bytes (the rest is masked off).
+  static constexpr uint64_t kLastWordMask = 0xFFFFFF0000000000u;
+
+  // One search down a tree: the key, where it stands and the best match so far.
+  struct Search {
+    int r;
+    const uint8_t* key;
+    uint64_t head;  // key bytes 1..8
+    int p;
+    int side;
+    int next;
+    int length;
+    int distance;
+  };
+  Search Start(int r);
+  // One step down; false once r has been placed. Inlined, so that two
+  // searches interleave in one loop.
+  template <bool kFind>
+  [[gnu::always_inline]] bool Step(Search& s);
+  int CompareTail(const uint8_t* key, int p, int& side) const;
+  uint16_t& Left(int n) { return kids_[n][kLeft]; }
+  uint16_t& Right(int n) { return kids_[n][kRight]; }
+  void Replace(int p, int r);
+
+  // The ring plus a mirror of its first 59 bytes, so a 60-byte key never
+  // wraps, plus slack for reading the last key word whole.
+  std::array<uint8_t, kRingSize + kLookahead - 1 + 5> ring_;
+  // Children (left, right) and parents of positions; the 256 roots sit at
+  // kRingSize + 1 + first byte and use only the right child.
+  std::array<std::array<uint16_t, 2>, kRingSize + 257> kids_;
+  std::array<uint16_t, kRingSize + 257> dad_;
+};
+
+// Compares key bytes 9..59 of a key and node p, after bytes 1..8 were equal:
+// returns the first that differs (kLookahead for none) and sets the side.
+int MatchFinder::CompareTail(const uint8_t* key, int p, int& side) const {
+  for (int at = 9; at < kLookahead; at += 8) {
+    uint64_t a = LoadOrdered(key + at);
+    uint64_t b = LoadOrdered(&ring_[p + at]);
+    if (at + 8 > kLookahead) {
+      a &= kLastWordMask;
+      b &= kLastWordMask;
+    }
+    if (a != b) {
+      side = a > b ? kRight : kLeft;
+      return at + std::countl_zero(a ^ b) / 8;
+    }
+  }
+  return kLookahead;
+}
+
+MatchFinder::Search MatchFinder::Start(int r) {
+  kids_[r] = {kNone, kNone};
+  const int root = kRingSize + 1 + ring_[r];
+  return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0, 0};
+}
+
+template <bool kFind>
+inline bool MatchFinder::Step(Search& s) {
+  if (s.next == kNone) {
+    kids_[s.p][s.side] = static_cast<uint16_t>(s.r);
+    dad_[s.r] = static_cast<uint16_t>(s.p);
+    return false;
+  }
+  const int p = s.p = s.next;
+  // Both children are fetched before the comparison that picks one, and the
+  // pick is arithmetic: which way a key goes is a coin toss to a branch
+  // predictor, and this loop is most of the encoder's time.
+  uint32_t kids;
+  std::memcpy(&kids, &kids_[p], sizeof kids);
+  // i: the first key byte that differs (60 for none); larger keys go right.
+  const uint64_t node = LoadOrdered(&ring_[p + 1]);
+  int i;
+  if (s.head != node) {
+    s.side = static_cast<int>(s.head > node);
+    i = kFind ? 1 + std::countl_zero(s.head ^ node) / 8 : 0;
+  } else {
+    i = CompareTail(s.key, p, s.side);
+  }
+  const uint32_t left = static_cast<uint16_t>(kids >> (16 * kLeftHalf));
+  const uint32_t right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
+  s.next = static_cast<int>(left ^ ((left ^ right) & (0u - static_cast<uint32_t>(s.side))));
+  if (kFind) {
+    // The longest match wins; of equally long ones, the nearest. Bitwise and
+    // masked rather than branched: no branch to mispredict.
+    const int d = ((s.r - p) & kRingMask) - 1;
+    const bool better = (i > kThreshold) & ((i > s.length) | ((i == s.length) & (d < s.distance)));
+    const int take = -static_cast<int>(better);
+    s.length ^= (s.length ^ i) & take;
+    s.distance ^= (s.distance ^ d) & take;
+  }
+  if (i >= kLookahead) {
+    Replace(p, s.r);
+    return false;
+  }
+  return true;
+}
+
+template <bool kFind>
+MatchFinder::Match MatchFinder::Insert(int r) {
+  Search s = Start(r);
+  while (Step<kFind>(s)) {
+  }
+  return {s.length, s.distance};
+}
+
+template <bool kFindA, bool kFindB>
+std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(int a, int b) {
+  // Two independent walks in one loop: each hides the other's load latency.
+  Search x = Start(a);
+  Search y = Start(b);
+  bool walkX = true, walkY = true;
+  while (walkX && walkY) {
+    walkX = Step<kFindA>(x);
+    walkY = Step<kFindB>(y);
+  }
+  while (walkX)
+    walkX = Step<kFindA>(x);
+  while (walkY)
+    walkY = Step<kFindB>(y);
+  return {{x.length, x.distance}, {y.length, y.distance}};
+}
+
+// A full-length match: r takes p's place in the tree, p leaves it.
+void MatchFinder::Replace(int p, int r) {
+  dad_[r] = dad_[p];
+  Left(r) = Left(p);
+  Right(r) = Right(p);
+  dad_[Left(p)] = static_cast<uint16_t>(r);
+  dad_[Right(p)] = static_cast<uint16_t>(r);
+  if (Right(dad_[p]) == p) {
+    Right(dad_[p]) = static_cast<uint16_t>(r);
+  } else {
+    Left(dad_[p]) = static_cast<uint16_t>(r);
+  }
+  dad_[p] = kNone;
+}
+
+void MatchFinder::Delete(int p) {
+  if (dad_[p] == kNone) return;
+  int q;
+  if (Right(p) == kNone) {
+    q = Left(p);
+  } else if (Left(p) == kNone) {
+    q = Right(p);
+  } else {
+    // Two children: the in-order predecessor takes p's place.
+    q = Left(p);
+    if (Right(q) != kNone) {
+      do {
+        q = Right(q);
+      } while (Right(q) != kNone);
+      Right(dad_[q]) = Left(q);
+      dad_[Left(q)] = dad_[q];
+      Left(q) = Left(p);
+      dad_[Left(p)] = static_cast<uint16_t>(q);
+    }
+    Right(q) = Right(p);
+    dad_[Right(p)] = static_cast<uint16_t>(q);
+  }
+  dad_[q] = dad_[p];
+  if (Right(dad_[p]) == p) {
+    Right(dad_[p]) = static_cast<uint16_t>(q);
+  } else {
+    Left(dad_[p]) = static_cast<uint16_t>(q);
+  }
+  dad_[p] = kNone;
+}
+
+// The finder's work is one fixed sequence whatever the coder decides: for
+// the t-th input byte consumed (t >= 1), delete the ring position the next
+// input byte overwrites, store that byte while input remains, and insert the
+// position that enters the window (for every t below the input's length). The
+// coder only chooses which results it reads: those at the starts of its
+// symbols. So the finder runs a step ahead, two steps at once where they
+// touch different trees.
+class Encoder {
+ public:
+  Encoder(std::span<const uint8_t> input, std::vector<uint8_t>& out) : input_(input), bits_(out) {}
+
+  void Run();
+
+ private:
+  static int Deleted(size_t step) { return static_cast<int>((step - 1) & kRingMask); }
+  static int Inserted(size_t step) { return static_cast<int>((kFirstPosition + step) & kRingMask); }
+  void FindThrough(size_t step);
+  void DeleteAndStore(size_t step) {
+    finder_.Delete(Deleted(step));
+    if (stored_ < input_.size()) finder_.Store(Deleted(step), input_[stored_++]);
+  }
+  void EncodeSymbol(int symbol);
+  void EncodeDistance(int distance);
+
+  std::span<const uint8_t> input_;
+  size_t stored_ = 0;                            // input bytes stored in the ring
+  size_t found_ = 0;                             // steps whose insert is done
+  std::array<MatchFinder::Match, 4> results_{};  // of the last steps, by step
+  BitWriter bits_;
+  AdaptiveHuffman tree_;
+  MatchFinder finder_;
+};
+
+void Encoder::EncodeSymbol(int symbol) {
+  // The path from the leaf up: one bit per node, 1 for the second child. A
+  // Huffman tree whose counts stay below 2^16 is far less than 64 deep.
+  // Each bit enters at the top, so the code ends up root first.
+  uint64_t code = 0;
+  int length = 0;
+  for (int k = tree_.LeafNode(symbol); k != kRoot; k = tree_[k].parent) {
+    code = (code >> 1) | (static_cast<uint64_t>(k & 1) << 63);
+    ++length;
+  }
+  if (length > 32) {
+    bits_.Put(static_cast<uint32_t>(code >> 32), 32);
+    code <<= 32;
+    length -= 32;
+  }
+  bits_.Put(static_cast<uint32_t>(code >> (64 - length)), length);
+  tree_.Update(symbol);
+}
+
+void Encoder::EncodeDistance(int distance) {
+  const int high = distance >> 6;
+  bits_.Put(kPosition.code[high] >> (8 - kPosition.bits[high]), kPosition.bits[high]);
+  bits_.Put(static_cast<uint32_t>(distance & 0x3F), 6);
+}
+
+void Encoder::FindThrough(size_t step) {
+  const size_t last = input_.size() - 1;  // the last step that inserts
+  // Steps before `step` lie inside the match just coded: only their inserts
+  // matter, not what they would find.
+  while (found_ <= step) {
+    const size_t u = found_;
+    if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
+      DeleteAndStore(u);
+      DeleteAndStore(u + 1);
+      const int a = Inserted(u), b = Inserted(u + 1);
+      if (u + 1 < step) {
+        finder_.InsertPair<false, false>(a, b);
+      } else if (u < step) {
+        results_[(u + 1) & 3] = finder_.InsertPair<false, true>(a, b).second;
+      } else {
+        std::tie(results_[u & 3], results_[(u + 1) & 3]) = finder_.InsertPair<true, true>(a, b);
+      }
+      found_ += 2;
+    } else {
+      DeleteAndStore(u);
+      if (u < step) {
+        finder_.Insert<false>(Inserted(u));
+      } else {
+        results_[u & 3] = finder_.Insert<true>(Inserted(u));
+      }
+      found_ += 1;
+    }
+  }
+}
+
+void Encoder::Run() {
+  const size_t n = input_.size();
+  uint8_t* ring = finder_.Ring();
+  std::fill(ring, ring + kFirstPosition, kFillByte);
+  for (; stored_ < std::min<size_t>(kLookahead, n); ++stored_)
+    ring[kFirstPosition + stored_] = input_[stored_];
+  for (int i = 1; i <= kLookahead; ++i)
+    finder_.Insert<false>(kFirstPosition - i);
+  results_[0] = finder_.Insert<true>(kFirstPosition);
+  found_ = 1;
+  for (size_t t = 0; t < n;) {
+    FindThrough(t);
+    const MatchFinder::Match m = results_[t & 3];
+    // A match may not run past the input's end.
+    const int length = std::min(m.length, static_cast<int>(std::min<size_t>(kLookahead, n - t)));
+    if (length <= kThreshold) {
+      EncodeSymbol(input_[t]);
+      ++t;
+    } else {
+      EncodeSymbol(length + (256 - kThreshold - 1));
+      EncodeDistance(m.distance);
+      t += static_cast<size_t>(length);
+    }
+  }
+  bits_.Flush();
+}
+
+}  // namespace
+
+void LzhUnpack(std::span<const uint8_t> input, size_t start, std::vector<uint8_t>& out,
+               size_t maxOut) {
+  if (input.empty()) return;
+  auto decoder = std::make_unique<Decoder>(input, start);
+  decoder->Run(input.size(), out, maxOut);
+}
+
+void LzhPack(std::span<const uint8_t> input, std::vector<uint8_t>& out) {
+  if (input.empty()) return;
+  auto encoder = std::make_unique<Encoder>(input, out);
+  encoder->Run();
+}
+
+}  // namespace kelvara
