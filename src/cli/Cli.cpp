@@ -19,6 +19,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   app.require_subcommand(1);
   app.set_version_flag("--version", "kelvara-cli 0.1.0");
   RegisterImageCommands(app, ctx);
+  RegisterMapCommands(app, ctx);
   RegisterDriveCommands(app, ctx);
   RegisterFileCommands(app, ctx);
   RegisterTrdosCommands(app, ctx);

@@ -33,6 +33,7 @@ void RegisterImageCommands(CLI::App& app, Context& ctx);  // info, convert
 void RegisterDriveCommands(CLI::App& app, Context& ctx);  // read, write, drive-cat
 void RegisterFileCommands(CLI::App& app, Context& ctx);   // cat, extract, new, screen
 void RegisterTrdosCommands(CLI::App& app, Context& ctx);  // add, rm, compact
+void RegisterMapCommands(CLI::App& app, Context& ctx);    // map
 void RegisterDemoCommands(CLI::App& app, Context& ctx);   // demo
 
 }  // namespace kelvara::cli

@@ -94,7 +94,8 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
     options.restoreTrack = ctx.settings.RestoreTrack;
     options.td0Compress = td0Compress->count() ? paths->td0Compress : ctx.settings.TD0arch;
     const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
-    if (!r.ok) ctx.Fail(out + ": " + r.errorText);
+    if (!r.ok)
+      ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));
   });
 }
 

@@ -19,6 +19,13 @@ bool SaveBy(TZX_Disk& disk, const std::string& path, const SaveOptions&) {
   return (disk.*Save)(path);
 }
 
+// A UDI track is synthesised afresh or over its own raw bytes as the
+// RestoreTrack setting says.
+bool SaveUdiFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+  disk.KeepRawBytes = !options.restoreTrack;
+  return disk.SaveUDI(path);
+}
+
 bool SaveTd0(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
   return disk.SaveTD0(path, options.td0Compress);
 }
@@ -26,7 +33,8 @@ bool SaveTd0(TZX_Disk& disk, const std::string& path, const SaveOptions& options
 // In the order keys are compared; a row without a reader is a format still
 // to come and counts as unsupported.
 const std::array<ImageFormat, 8> kImageFormats = {{
-    {"UDI", "Error load UDI - ", nullptr, nullptr, false},
+    // A UDI load that had to leave tracks out says so.
+    {"UDI", "Error load UDI - ", LoadBy<&TZX_Disk::LoadUDI>, SaveUdiFile, true},
     // The FDI reader leaves a note on success when a track lists more
     // sectors than the image keeps.
     {"FDI", "Error load FDI -", LoadBy<&TZX_Disk::LoadFDI>, SaveBy<&TZX_Disk::SaveFDI>, true},
@@ -37,7 +45,7 @@ const std::array<ImageFormat, 8> kImageFormats = {{
     {"PRO", "Error load PRO -", LoadBy<&TZX_Disk::LoadPRO>, SaveBy<&TZX_Disk::SavePRO>, true},
     {"SCL", "Error load SCL -", LoadBy<&TZX_Disk::LoadSCL>, SaveBy<&TZX_Disk::SaveSCL>, true},
     {"KDI", "Error load KDI -", LoadBy<&TZX_Disk::LoadKDI>, SaveBy<&TZX_Disk::SaveKDI>, true},
-    {"HFE", "Error load HFE -", nullptr, nullptr, true},
+    {"HFE", "Error load HFE -", LoadBy<&TZX_Disk::LoadHFE>, SaveBy<&TZX_Disk::SaveHFE>, true},
 }};
 
 // The program's own project file. The desktop program opens and saves it
@@ -104,6 +112,12 @@ SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOpti
   r.ok = format->save(disk, path, options);
   if (!r.ok) {
     r.errorText = disk.StatusText.empty() ? "Cannot write " + path : disk.StatusText;
+  }
+  // A failed UDI save shows one fixed text; the LOG line names the track and
+  // sector synthesis refused (or the reason the file could not be written).
+  if (!r.ok && format->save == SaveUdiFile) {
+    r.logLine = r.errorText;
+    r.errorText = kUdiSaveErrorText;
   }
   return r;
 }

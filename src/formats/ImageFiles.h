@@ -33,6 +33,7 @@ enum class ImageTypes { General, WithProject };
 const ImageFormat* FindImageFormat(const std::string& key, ImageTypes types = ImageTypes::General);
 
 inline constexpr const char* kUnsupportedFileText = "Данный тип файлов не поддерживается!";
+inline constexpr const char* kUdiSaveErrorText = "Ошибка создания образа UDI";
 
 struct LoadResult {
   bool ok = false;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/DiskBuilder.h"
+#include "support/TempDir.h"
 
 namespace kelvara {
 namespace {
@@ -45,6 +46,29 @@ uint32_t Crc32BitByBit(std::span<const uint8_t> bytes) {
     r ^= static_cast<int32_t>(0xFFFFFFFFu);
   }
   return static_cast<uint32_t>(r);
+}
+
+uint16_t Crc16BitByBit(std::span<const uint8_t> bytes) {
+  uint16_t r = 0xFFFF;
+  for (uint8_t b : bytes) {
+    r ^= static_cast<uint16_t>(b << 8);
+    for (int i = 0; i < 8; ++i)
+      r = static_cast<uint16_t>((r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1);
+  }
+  return r;
+}
+
+// Both CRCs take several bytes a step, with the rest one at a time: every
+// length and starting offset must agree with the definition.
+TEST(Crc, EveryLengthAndOffsetMatchesBitwiseDefinition) {
+  const auto data = test::PatternBytes(160, 17);
+  for (size_t start = 0; start < 8; ++start) {
+    for (size_t n = 0; n + start <= 150; ++n) {
+      const std::span<const uint8_t> bytes(data.data() + start, n);
+      ASSERT_EQ(CalcCrc16(bytes), Crc16BitByBit(bytes)) << start << "+" << n;
+      ASSERT_EQ(CalcCrc32(bytes), Crc32BitByBit(bytes)) << start << "+" << n;
+    }
+  }
 }
 
 TEST(Crc32, TableMatchesBitwiseDefinition) {

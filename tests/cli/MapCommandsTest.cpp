@@ -1,0 +1,84 @@
+// kelvara-cli in process: track-level conversions and the text disk map.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "model/ZXDisk.h"
+#include "support/CliRun.h"
+#include "support/DiskBuilder.h"
+#include "support/TempDir.h"
+
+namespace kelvara {
+namespace {
+
+using test::CliRun;
+using test::PatternBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+// A UDI file of a disk, with one byte of its first track changed.
+void WriteChangedUdi(TZX_Disk& disk, const std::string& path, size_t trackByte, uint8_t value) {
+  std::vector<uint8_t> f;
+  ASSERT_TRUE(disk.BuildUdiBytes(f));
+  f[16 + 3 + trackByte] = value;
+  const uint32_t crc = CalcCrc32({f.data(), f.size() - 4});
+  for (size_t i = 0; i < 4; ++i)
+    f[f.size() - 4 + i] = static_cast<uint8_t>(crc >> (8 * i));
+  WriteBytes(path, f);
+}
+
+TEST(TrackImageConvert, TrdThroughUdiAndHfeKeepsEverySector) {
+  TempDir dir;
+  const auto trd = PatternBytes(655360, 11);
+  WriteBytes(dir / "x.trd", trd);
+  for (const char* via : {"x.udi", "x.hfe"}) {
+    CliRun r = test::RunCliArgs({"convert", dir / "x.trd", dir / via});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = test::RunCliArgs({"convert", dir / via, dir / "y.trd"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "y.trd"), trd) << via;
+  }
+}
+
+TEST(TrackImageConvert, FailedUdiSaveSaysWhere) {
+  // Size code 5 reads as 256 bytes but cannot be written again.
+  TempDir dir;
+  auto disk = std::make_unique<TZX_Disk>();
+  test::FillStandardDisk(*disk, 2);
+  WriteChangedUdi(*disk, dir / "odd.udi", 165, 5);  // N of the first ID
+  const CliRun r = test::RunCliArgs({"convert", dir / "odd.udi", dir / "out.udi"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("out.udi: Ошибка создания образа UDI (Ошибка в дорожке - 0 / Сектор - "),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.udi"));
+}
+
+TEST(MapCommand, ARowPerPresentTrackWithAMarkPerSector) {
+  TempDir dir;
+  auto disk = std::make_unique<TZX_Disk>();
+  test::AddSector(*disk, 0, 0, 0, 1, 1, PatternBytes(256, 1));
+  test::AddSector(*disk, 0, 0, 0, 2, 1, PatternBytes(256, 2), false);
+  test::AddSector(*disk, 0, 0, 0, 3, 1, PatternBytes(256, 3));
+  test::AddSector(*disk, 2, 1, 0, 1, 1, PatternBytes(256, 4));
+  // The third sector loses its data mark: its ID stays, without data.
+  WriteChangedUdi(*disk, dir / "m.udi", 205 + 2 * 372, 0x4E);
+
+  const CliRun r = test::RunCliArgs({"map", dir / "m.udi"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Whole cylinders are written: tracks 1 and 3 are fillers, present with no sectors.
+  EXPECT_NE(r.out.find("\nT000 R +x-\nT001 R \nT002 R +\nT003 R \n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("T004"), std::string::npos);
+
+  WriteBytes(dir / "a.trd", PatternBytes(4096, 1));
+  EXPECT_NE(test::RunCliArgs({"map", dir / "a.trd"}).out.find("\nT000   ++++++++++++++++\n"),
+            std::string::npos);
+  EXPECT_EQ(test::RunCliArgs({"map", dir / "missing.udi"}).status, 1);
+  EXPECT_EQ(test::RunCliArgs({"map"}).status, 2);
+}
+
+}  // namespace
+}  // namespace kelvara

@@ -1,0 +1,337 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "formats/ImageFiles.h"
+#include "model/ZXDisk.h"
+#include "support/DiskBuilder.h"
+#include "support/ImageFileTest.h"
+#include "support/TempDir.h"
+
+namespace kelvara {
+namespace {
+
+using test::PatternBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+// A track of a hand-made UDI file: its bytes and which of them are sync bytes.
+struct FileTrack {
+  std::vector<uint8_t> bytes;
+  std::vector<bool> sync;
+
+  void Put(uint8_t b, int count = 1, bool isSync = false) {
+    bytes.insert(bytes.end(), count, b);
+    sync.insert(sync.end(), count, isSync);
+  }
+  void PutCrc(size_t from) {
+    const uint16_t crc = CalcCrc16({bytes.data() + from, bytes.size() - from});
+    Put(static_cast<uint8_t>(crc >> 8));
+    Put(static_cast<uint8_t>(crc));
+  }
+  void Id(uint8_t r, uint8_t n = 1) {
+    Put(0x00, 12);
+    const size_t from = bytes.size();
+    Put(0xA1, 3, true);
+    for (uint8_t b : {uint8_t{0xFE}, uint8_t{0}, uint8_t{0}, r, n})
+      Put(b);
+    PutCrc(from);
+    Put(0x4E, 22);
+  }
+  void Data(const std::vector<uint8_t>& data, uint8_t mark = 0xFB, bool gapAfter = true) {
+    Put(0x00, 12);
+    const size_t from = bytes.size();
+    Put(0xA1, 3, true);
+    Put(mark);
+    for (uint8_t b : data)
+      Put(b);
+    PutCrc(from);
+    if (gapAfter) Put(0x4E, 24);
+  }
+};
+
+std::vector<uint8_t> Seal(std::vector<uint8_t> body) {
+  const uint32_t crc = CalcCrc32(body);
+  for (int i = 0; i < 4; ++i)
+    body.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+  return body;
+}
+
+// Recomputes the length field and the checksum after a change.
+std::vector<uint8_t> Reseal(std::vector<uint8_t> file, bool fixLength = true) {
+  file.resize(file.size() - 4);
+  if (fixLength) {
+    for (int i = 0; i < 4; ++i)
+      file[4 + i] = static_cast<uint8_t>(file.size() >> (8 * i));
+  }
+  return Seal(std::move(file));
+}
+
+std::vector<uint8_t> UdiFile(const std::vector<FileTrack>& tracks, int lastCyl, int lastSide) {
+  std::vector<uint8_t> f(16);
+  f[0] = 'U', f[1] = 'D', f[2] = 'I', f[3] = '!';
+  f[9] = static_cast<uint8_t>(lastCyl);
+  f[10] = static_cast<uint8_t>(lastSide);
+  for (const FileTrack& t : tracks) {
+    f.insert(f.end(),
+             {0, static_cast<uint8_t>(t.bytes.size()), static_cast<uint8_t>(t.bytes.size() >> 8)});
+    f.insert(f.end(), t.bytes.begin(), t.bytes.end());
+    std::vector<uint8_t> marks((t.bytes.size() + 7) / 8);
+    for (size_t i = 0; i < t.sync.size(); ++i)
+      marks[i / 8] |= static_cast<uint8_t>(t.sync[i] << (i % 8));
+    f.insert(f.end(), marks.begin(), marks.end());
+  }
+  f.resize(f.size() + 4);
+  return Reseal(std::move(f));
+}
+
+uint32_t U32At(const std::vector<uint8_t>& f, size_t at) {
+  return f[at] | f[at + 1] << 8 | f[at + 2] << 16 | static_cast<uint32_t>(f[at + 3]) << 24;
+}
+
+class UdiTest : public test::ImageFileTest<&TZX_Disk::BuildUdiBytes> {};
+
+TEST_F(UdiTest, HeaderChecksInOrderWithTheirTexts) {
+  FileTrack t;
+  t.Put(0x4E, 40);
+  const auto good = UdiFile({t, t}, 0, 1);
+  ASSERT_TRUE(disk->ReadUdiBytes(good)) << disk->StatusText;
+  EXPECT_FALSE(disk->ReadUdiBytes(std::vector<uint8_t>(good.begin(), good.begin() + 19)));
+  EXPECT_EQ(disk->StatusText, "Error UDI file!");
+
+  // A byte changed (and the file sealed again, or not) and the text it gives.
+  // The checksum comes first, even with the header intact; the second
+  // track's length runs past the file, with the first track loaded.
+  const struct {
+    size_t at;
+    uint8_t value;
+    bool reseal, fixLength;
+    const char* text;
+  } cases[] = {
+      {good.size() - 1, static_cast<uint8_t>(good.back() ^ 1), false, false, "UDI file CRC error!"},
+      {3, '?', true, true, "No UDI format!"},
+      {8, 1, true, true, "Error UDI format!"},
+      {10, 2, true, true, "Error UDI format!"},  // three sides
+      {11, 1, true, true, "Error UDI format!"},
+      {15, 1, true, true, "Error UDI format!"},
+      {4, static_cast<uint8_t>(good[4] + 1), true, false, "Error UDI file length!"},
+      {16 + 3 + 40 + 5 + 2, 41, true, true, "Error UDI file length!"},
+  };
+  for (const auto& c : cases) {
+    auto f = good;
+    f[c.at] = c.value;
+    EXPECT_FALSE(disk->ReadUdiBytes(c.reseal ? Reseal(f, c.fixLength) : f));
+    EXPECT_EQ(disk->StatusText, c.text) << c.at;
+  }
+  EXPECT_TRUE(disk->GetTrack(0).Present);
+}
+
+TEST_F(UdiTest, SectorScanFollowsTheSyncBytes) {
+  FileTrack t;
+  t.Put(0x4E, 30);
+  t.Id(1);
+  t.Data(PatternBytes(256, 1));
+  t.Id(2);
+  t.Data(PatternBytes(256, 2), 0xF8);  // deleted data reads like any other
+  t.Id(3);
+  auto bad = PatternBytes(256, 3);
+  t.Data(bad);
+  t.bytes[t.bytes.size() - 25] ^= 0xFF;  // a data CRC error
+  t.Id(4, 5);  // no data field (and N = 5, which a WD179x reads as 256 bytes):
+  t.Id(5);     // this ID is passed over
+  t.Data(PatternBytes(256, 5));
+  t.Put(0xA1, 3);  // A1 bytes that are not sync bytes
+  t.Put(0xFB);
+  t.Put(0x4E, 300);
+  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({t}, 0, 0))) << disk->StatusText;
+
+  const TTrack& track = disk->GetTrack(0);
+  EXPECT_EQ(track.RawValid, 1);
+  EXPECT_EQ(track.RawLength, t.bytes.size());
+  EXPECT_EQ(track.SectorCount, 4);
+  const uint8_t ids[] = {1, 2, 3, 4};
+  for (int i = 0; i < 4; ++i) {
+    const TSectorRec& s = track.Sectors[i];
+    EXPECT_EQ(s.Sec, ids[i]);
+    EXPECT_EQ(s.HeaderCrc, IdFieldCrc(0, 0, ids[i], i == 3 ? 5 : 1));
+    EXPECT_EQ(s.DataLength, 256);
+    EXPECT_EQ(s.ErrorCount, 0);
+    EXPECT_EQ(s.DataOk, i == 2 ? 0 : 0xFF) << i;
+    EXPECT_EQ(track.RawData[s.DataOffset - 1], i == 1 ? 0xF8 : 0xFB);
+  }
+  EXPECT_TRUE(std::equal(bad.begin() + 1, bad.end(), track.Sectors[2].Data.begin() + 1));
+  EXPECT_TRUE(std::equal(track.Sectors[3].Data.begin(), track.Sectors[3].Data.begin() + 256,
+                         PatternBytes(256, 5).begin()));
+  EXPECT_FALSE(track.Sectors[4].Present);
+}
+
+TEST_F(UdiTest, FieldsAtTheTrackEnd) {
+  // The data CRC's second byte is the track's last: taken as running past it.
+  FileTrack t;
+  t.Put(0x4E, 10);
+  t.Id(1);
+  t.Data(PatternBytes(256, 1), 0xFB, false);
+  // A data mark in the last bytes, and an ID cut short.
+  FileTrack u, v;
+  u.Id(1);
+  u.Put(0xA1, 3, true);
+  u.Put(0xFB);
+  u.Put(0x00);
+  v.Put(0xA1, 3, true);
+  v.Put(0xFE);
+  v.Put(0x00, 5);
+  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({t, u, v}, 2, 0))) << disk->StatusText;
+
+  const TSectorRec& s = disk->GetTrack(0).Sectors[0];
+  EXPECT_TRUE(s.DataOk == 0 && s.DataLength == 256);
+  const TSectorRec& e = disk->GetTrack(2).Sectors[0];
+  EXPECT_TRUE(e.Present && e.DataOk == 0 && e.DataLength == 0);
+  EXPECT_FALSE(disk->GetTrack(4).Sectors[0].Present);
+}
+
+TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
+  // A single-sided file keeps the image's numbering: its tracks go to the even indexes.
+  FileTrack small;
+  small.Put(0x4E, 8);
+  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile(std::vector<FileTrack>(3, small), 2, 0)));
+  EXPECT_TRUE(disk->GetTrack(4).Present);
+  EXPECT_FALSE(disk->GetTrack(1).Present);
+  EXPECT_EQ(disk->StatusText, "");
+
+  // 85 cylinders: the last two tracks have no place.
+  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile(std::vector<FileTrack>(170, small), 84, 1)));
+  EXPECT_EQ(disk->CountTracks(), 168);
+  EXPECT_EQ(disk->StatusText, "2 track(s) beyond track 167 not loaded.");
+
+  // A track longer than the raw buffer, and one of 21 sectors.
+  FileTrack longTrack;
+  longTrack.Put(0x4E, kRawTrackCapacity - 20);
+  longTrack.Id(1);
+  longTrack.Data(PatternBytes(128, 1));
+  FileTrack crowded;
+  for (int r = 1; r <= 21; ++r) {
+    crowded.Id(static_cast<uint8_t>(r), 0);
+    crowded.Data(PatternBytes(128, r));
+  }
+  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({longTrack, crowded}, 0, 1)));
+  EXPECT_EQ(disk->GetTrack(0).RawLength, kRawTrackCapacity);
+  EXPECT_FALSE(disk->GetTrack(0).Sectors[0].Present);
+  EXPECT_EQ(disk->GetTrack(1).CountSectors(), 20);
+  EXPECT_EQ(disk->GetTrack(1).Sectors[19].Sec, 20);
+  EXPECT_EQ(disk->StatusText,
+            "Track 0 cut to 14002 bytes. Track 1: sectors after the 20th not loaded.");
+}
+
+TEST_F(UdiTest, WriterCountsCylindersAndFillsHoles) {
+  test::FillStandardDisk(*disk, 161);
+  auto f = Saved();
+  EXPECT_EQ(U32At(f, 4), 16u + 81 * 14082);
+  EXPECT_EQ(f.size(), 16u + 81 * 14082 + 4);
+  EXPECT_EQ(f[9], 80);
+  EXPECT_EQ(f[10], 1);
+  EXPECT_EQ(U32At(f, f.size() - 4), CalcCrc32({f.data(), f.size() - 4}));
+  // Every record: type 0, 6256 bytes, a 782-byte bitmap.
+  EXPECT_EQ(f[16], 0);
+  EXPECT_EQ(f[17] | f[18] << 8, kRawTrackSize);
+  ASSERT_TRUE(back->ReadUdiBytes(f));
+  EXPECT_EQ(back->CountTracks(), 162);
+  EXPECT_EQ(back->GetTrack(161).SectorCount, 0);
+
+  test::FillStandardDisk(*disk, 3);
+  EXPECT_EQ(Saved()[9], 1);
+
+  // Tracks after a hole are not lost.
+  disk->ClearImage();
+  test::AddSector(*disk, 0, 0, 0, 1, 1, PatternBytes(256, 1));
+  test::AddSector(*disk, 5, 2, 1, 1, 1, PatternBytes(256, 2));
+  f = Saved();
+  EXPECT_EQ(f[9], 2);
+  ASSERT_TRUE(back->ReadUdiBytes(f));
+  EXPECT_EQ(back->GetTrack(5).Sectors[0].Cyl, 2);
+
+  disk->ClearImage();
+  std::vector<uint8_t> out;
+  EXPECT_FALSE(disk->BuildUdiBytes(out));
+  EXPECT_EQ(disk->StatusText, "The image has no tracks to save!");
+}
+
+TEST_F(UdiTest, RoundTripKeepsSectorsAndTheirState) {
+  test::FillStandardDisk(*disk, 6, 4);
+  disk->GetTrack(2).Sectors[3].DataOk = 0;
+  ASSERT_TRUE(disk->SaveUDI(dir / "a.udi"));
+  ASSERT_TRUE(back->LoadUDI(dir / "a.udi")) << back->StatusText;
+  test::ExpectSameSectors(*disk, *back);
+  for (int t = 0; t < 6; ++t)
+    EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(t)).RawLength, kRawTrackSize);
+  // Saved again over its own raw tracks, it is the same file but for the
+  // bad sector's first data sync byte.
+  back->KeepRawBytes = true;
+  ASSERT_TRUE(back->SaveUDI(dir / "b.udi"));
+  auto a = ReadBytes(dir / "a.udi");
+  const auto b = ReadBytes(dir / "b.udi");
+  const auto differ = std::mismatch(a.begin(), a.end(), b.begin());
+  ASSERT_NE(differ.first, a.end());
+  EXPECT_TRUE(*differ.first == 0xA1 && *differ.second == 0x14);
+  *differ.first = 0x14;
+  EXPECT_TRUE(std::equal(a.begin(), a.end() - 4, b.begin()));
+}
+
+TEST_F(UdiTest, DispatchSetsKeepRawBytesAndReportsFailures) {
+  FileTrack t;
+  t.Put(0x4E, 20);
+  t.Put(0x33, 10);  // bytes of the track's own, in its lead-in
+  t.Id(1);
+  t.Data(PatternBytes(256, 1));
+  t.Put(0x4E, 6000);
+  WriteBytes(dir / "in.udi", UdiFile({t}, 0, 0));
+  ASSERT_TRUE(LoadImageFile(*disk, dir / "in.udi").ok);
+  SaveOptions options;
+  options.restoreTrack = false;
+  ASSERT_TRUE(SaveImageFile(*disk, dir / "keep.udi", options).ok);
+  EXPECT_TRUE(disk->KeepRawBytes);
+  EXPECT_EQ(ReadBytes(dir / "keep.udi")[16 + 3 + 25], 0x33);
+  options.restoreTrack = true;
+  ASSERT_TRUE(SaveImageFile(*disk, dir / "fresh.udi", options).ok);
+  EXPECT_EQ(ReadBytes(dir / "fresh.udi")[16 + 3 + 25], 0x4E);
+
+  // A size code synthesis cannot write: nothing written, the LOG line says where.
+  WriteBytes(dir / "old.udi", {1, 2, 3});
+  test::FillStandardDisk(*disk, 4);
+  disk->GetTrack(3).Sectors[6].SizeCode = 4;
+  const SaveResult r = SaveImageFile(*disk, dir / "old.udi", options);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.errorText, "Ошибка создания образа UDI");
+  EXPECT_EQ(r.logLine, "Ошибка в дорожке - 3 / Сектор - 6");
+  EXPECT_EQ(disk->ErrTrack, 3);
+  EXPECT_EQ(ReadBytes(dir / "old.udi"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST_F(UdiTest, RealEmptyTrDosDisk) {
+  const std::string path = std::string(KELVARA_TESTDATA_DIR) + "/beta128-empty.udi";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no sample images";
+  const LoadResult r = LoadImageFile(*disk, path);
+  ASSERT_TRUE(r.ok) << r.errorText;
+  EXPECT_EQ(disk->CountTracks(), 168);  // of the file's 86 cylinders
+  EXPECT_EQ(r.statusPanel2, "4 track(s) beyond track 167 not loaded.");
+  for (int t = 0; t < kTrackCount; ++t) {
+    TTrack& track = disk->GetTrack(static_cast<uint8_t>(t));
+    ASSERT_EQ(track.CountSectors(), 16) << t;
+    for (int i = 0; i < 16; ++i)
+      ASSERT_EQ(track.Sectors[i].DataOk, 0xFF) << t << "/" << i;
+  }
+  const auto& slots = disk->GetTrack(0).Sectors;
+  const auto info =
+      std::find_if(slots.begin(), slots.end(), [](const TSectorRec& s) { return s.Sec == 9; });
+  ASSERT_NE(info, slots.end());
+  EXPECT_EQ(info->Data[0xE7], 0x10);  // the TR-DOS disk id
+  ASSERT_TRUE(disk->SaveUDI(dir / "copy.udi"));
+  ASSERT_TRUE(back->LoadUDI(dir / "copy.udi"));
+  test::ExpectSameSectors(*disk, *back);
+}
+
+}  // namespace
+}  // namespace kelvara
