@@ -94,18 +94,13 @@ SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings&
                              SettingsStore& store, Prompt& prompt, std::string& imageFileName) {
   SaveOutcome out;
   if (path.empty() || !MayReplace(path, prompt)) return out;
-  const bool udi = ExtensionKey(path) == "UDI";
-  if (udi) disk.KeepRawBytes = !settings.RestoreTrack;
   const SaveResult r = SaveImageFile(disk, path, {settings.RestoreTrack, settings.TD0arch});
-  if (!r.ok && udi && r.knownType) {
-    // Raw track synthesis names the track and slot it could not build; the
-    // writer's own text (an I/O error, say) follows the fixed message.
-    std::string text = "Ошибка создания образа UDI";
-    if (!disk.StatusText.empty()) text += "\n" + disk.StatusText;
-    prompt.ShowMessage("Внимание..!", text, MessageIcon::Warning);
+  if (!r.ok && !r.logLine.empty()) {
+    // UDI: one fixed message; the LOG line names the track and sector that
+    // raw synthesis refused, or why the file could not be written.
+    prompt.ShowMessage("Внимание..!", r.errorText, MessageIcon::Warning);
     out.clearLog = true;
-    out.logLines.push_back("Ошибка в дорожке - " + std::to_string(disk.ErrTrack) + " / Сектор - " +
-                           std::to_string(disk.ErrSector));
+    out.logLines.push_back(r.logLine);
     return out;
   }
   if (!r.ok) {

@@ -190,6 +190,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(dialogs->shownSpecs.back().fileName, std::string("copy"));
   }
 
+  void failedUdiSaveNamesTheTrackInTheLogAndIsNotRemembered() {
+    w->LoadAndFinish(WriteTrd(*dir, "game.trd", 4));
+    w->Disk().GetTrack(3).Sectors[6].SizeCode = 4;  // no raw track can hold it
+    w->Lzx1->addItem("older line");
+    dialogs->saveFiles = {dir->filePath("x.udi").toStdString()};
+    w->N32Click();
+    QCOMPARE(dialogs->prompt.messages.back().caption, std::string("Внимание..!"));
+    QCOMPARE(dialogs->prompt.messages.back().text, std::string("Ошибка создания образа UDI"));
+    QCOMPARE(w->Lzx1->count(), 1);
+    QCOMPARE(w->Lzx1->item(0)->text(), QString("Ошибка в дорожке - 3 / Сектор - 6"));
+    QCOMPARE(w->Lzx1->currentRow(), 0);
+    QVERIFY(!QFile::exists(dir->filePath("x.udi")));
+    QCOMPARE(w->ImageFileName(), std::string("game.trd"));
+  }
+
   void hiddenProjectCommandsSaveAndLoadWithTheirDialogs() {
     w->LoadAndFinish(WriteTrd(*dir, "game.trd", 2));
     w->Disk().Comment = {"about this disk"};
