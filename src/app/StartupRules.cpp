@@ -22,13 +22,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return line;
 }
 
+std::string AbsolutePath(const std::string& path, const std::string& folder) {
+  if (path.empty() || path.front() == '/' || folder.empty()) return path;
+  return folder + (folder.back() == '/' ? "" : "/") + path;
+}
+
 std::string HandoffMessage(const std::string& image, const std::string& currentFolder) {
-  if (image.empty()) return "s";
-  std::string path = image;
-  if (path.front() != '/' && !currentFolder.empty()) {
-    path = currentFolder + (currentFolder.back() == '/' ? "" : "/") + path;
-  }
-  return "v" + path;
+  return image.empty() ? "s" : "v" + AbsolutePath(image, currentFolder);
 }
 
 std::optional<std::string> HandoffPath(std::string_view message) {

@@ -19,15 +19,19 @@ struct CommandLine {
 };
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// A path as given, made absolute against `folder` when it is relative:
+// status texts show full paths, and a path handed to another copy has to
+// mean the same file there.
+std::string AbsolutePath(const std::string& path, const std::string& folder);
+
 // A hand-off message is "v" + the image path (load it) or "s" (just come to
 // the front); its bytes travel unchanged.
 // Longer messages cannot carry a path (PATH_MAX counts the terminator) and
 // are dropped unread.
 inline constexpr size_t kMaxHandoffMessage = 4096;
 
-// The message a second copy sends for its command-line image ("" for none).
-// A relative path is made absolute against `currentFolder`, since the
-// running copy resolves paths against its own folder, not the second copy's.
+// The message a second copy sends for its command-line image ("" for none),
+// the path made absolute against the second copy's folder.
 std::string HandoffMessage(const std::string& image, const std::string& currentFolder);
 // The path to load for a received message; nullopt for "s", for messages of
 // any other kind, for an empty path and for oversized messages.

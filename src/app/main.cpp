@@ -2,7 +2,7 @@
 // to the running one and exits without a window; the first copy opens the
 // main window.
 #include <QApplication>
-#include <QDir>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,22 +17,25 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName("Kelvara");
   const CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  std::error_code noFolder;
+  const std::string folder = std::filesystem::current_path(noFolder).string();
 
   SingleInstance instance;
-  if (instance.HandOff(HandoffMessage(line.image, QDir::currentPath().toStdString()))) return 0;
+  if (instance.HandOff(HandoffMessage(line.image, folder))) return 0;
   // Without the listener the program still works, only as a lone copy.
   instance.Listen();
 
   // A process-wide setting, so here rather than in the window.
   RaisePriority();
 
-  const std::string folder = SettingsStore::ProgramFolder();
+  const std::string programFolder = SettingsStore::ProgramFolder();
   DriveSession session(CreateFloppyDriver(line.virtualDrive));
   SessionDriveLink drive(session);
   QtDialogs dialogs;
-  TFMain window(dialogs, SettingsStore(SettingsStore::DefaultIniPath(folder), folder), drive);
+  TFMain window(dialogs, SettingsStore(SettingsStore::DefaultIniPath(programFolder), programFolder),
+                drive);
   dialogs.SetOwner(&window);
   window.show();
-  window.FormShow(line.image, &instance);
+  window.FormShow(AbsolutePath(line.image, folder), &instance);
   return app.exec();
 }
