@@ -42,10 +42,5 @@ TEST(DemoDisk, IsATrDosDiskWithALoaderAScreenAndCode) {
   EXPECT_EQ(first->Data[boot.Length + 1], 0xAA);
 }
 
-TEST(DemoDisk, UnsupportedOutputTypeFails) {
-  TempDir dir;
-  EXPECT_EQ(RunCliArgs({"demo", (dir / "demo.dsk").c_str()}), 1);
-}
-
 }  // namespace
 }  // namespace kelvara

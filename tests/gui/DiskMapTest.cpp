@@ -61,14 +61,6 @@ class DiskMapTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(map.get()));
   }
 
-  void gridHasTheFixedSizes() {
-    QCOMPARE(map->model()->rowCount(), 168);
-    QCOMPARE(map->columnWidth(0), 50);
-    QCOMPARE(map->columnWidth(1), 30);
-    QCOMPARE(map->rowHeight(0), 14);
-    QVERIFY(!map->showGrid());
-  }
-
   void sectorCellsAreColouredByTheirData() {
     AddSlot(0, 0, 1, 256, true);
     AddSlot(0, 1, 2, 256, false);
