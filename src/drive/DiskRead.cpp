@@ -45,12 +45,7 @@ void StoreHeaders(ReadRun& run, int n, size_t headers) {
     const uint8_t* id = io.data() + 1 + 4 * k;
     TSectorRec& s = track.Sectors[k];
     track.Present = 0xFF;
-    s.Present = 0xFF;
-    s.Cyl = id[0];
-    s.Head = id[1];
-    s.Sec = id[2];
-    s.SizeCode = id[3];
-    s.HeaderCrc = IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+    s.SetId(id[0], id[1], id[2], id[3]);
     run.disk.RefreshSectorCell(index, static_cast<uint8_t>(k));
   }
   track.CountSectors();

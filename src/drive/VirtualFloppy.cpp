@@ -380,12 +380,7 @@ bool VirtualFloppy::FormatTrack(DeviceHandle, const FD_FORMAT_PARAMS& p) {
   for (int i = 0; i < p.sectors; ++i) {
     const FD_ID_HEADER& h = p.Header[i];
     TSectorRec& s = t.Sectors[i];
-    s.Present = 0xFF;
-    s.Cyl = h.cyl;
-    s.Head = h.head;
-    s.Sec = h.sector;
-    s.SizeCode = h.size;
-    s.HeaderCrc = IdFieldCrc(h.cyl, h.head, h.sector, h.size);
+    s.SetId(h.cyl, h.head, h.sector, h.size);
     s.DataOk = 0xFF;
     s.SetData(fill);
   }

@@ -254,12 +254,8 @@ void TZX_Disk::CreateCpmDisk() {
     for (int slot = 0; slot < kCpmSectorsPerTrack; ++slot) {
       const int logical = t * kCpmSectorsPerTrack + slot;
       TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(slot));
-      s.Present = 0xFF;
-      s.Cyl = static_cast<uint8_t>(t / 2);
-      s.Head = static_cast<uint8_t>(t % 2);
-      s.Sec = CpmSectorOf(logical).sec;
-      s.SizeCode = 3;
-      s.HeaderCrc = IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+      s.SetId(static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2), CpmSectorOf(logical).sec,
+              3);
       s.DataOk = 0xFF;
       s.DataLength = kCpmSectorSize;
       // An all-zero directory entry is a live file (user 0, extent 0, blank

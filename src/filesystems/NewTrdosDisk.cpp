@@ -20,12 +20,7 @@ void FormatTrack(TTrack& track) {
   for (int slot = 0; slot < kTrdosSectorsPerTrack; ++slot) {
     TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(slot));
     s = TSectorRec{};
-    s.Present = 0xFF;
-    s.Cyl = static_cast<uint8_t>(track.TrackNo / 2);
-    s.Head = 0;
-    s.Sec = static_cast<uint8_t>(slot + 1);
-    s.SizeCode = 1;
-    s.HeaderCrc = IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+    s.SetId(static_cast<uint8_t>(track.TrackNo / 2), 0, static_cast<uint8_t>(slot + 1), 1);
     s.DataOk = 0xFF;
     s.DataLength = kTrdosSectorSize;
   }

@@ -113,13 +113,8 @@ bool ReadFdiTrack(ByteReader& r, std::span<const uint8_t> file, const FdiHeader&
       return Fail(status, kSizeError);
     }
     TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(i));
-    s.Present = 0xFF;
-    s.Cyl = c;
-    s.Head = hd;
-    s.Sec = sec;
-    s.SizeCode = n;
+    s.SetId(c, hd, sec, n);
     s.DataOk = (flags & kGoodCrcBits) ? 0xFF : 0;
-    s.HeaderCrc = IdFieldCrc(c, hd, sec, n);
     s.SetData(data);
   }
   return true;

@@ -80,12 +80,7 @@ bool ReadDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpFormat& f
         return true;
       }
       TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(k));
-      s.Present = 0xFF;
-      s.Cyl = static_cast<uint8_t>(t / 2);
-      s.Head = static_cast<uint8_t>(t % 2);
-      s.Sec = numbers[k];
-      s.SizeCode = kSizeCode;
-      s.HeaderCrc = IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+      s.SetId(static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2), numbers[k], kSizeCode);
       s.DataOk = 0xFF;
       s.SetData(file.subspan(offset, kSectorSize));
       offset += kSectorSize;

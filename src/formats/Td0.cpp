@@ -281,12 +281,7 @@ bool Td0Reader::ReadDataBlock(DecodedData& data) {
 }
 
 void Td0Reader::StoreSector(TSectorRec& s, const uint8_t* id, const DecodedData* data) {
-  s.Present = 0xFF;
-  s.Cyl = id[0];
-  s.Head = id[1];
-  s.Sec = id[2];
-  s.SizeCode = id[3];
-  s.HeaderCrc = IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+  s.SetId(id[0], id[1], id[2], id[3]);
   const uint8_t flags = id[4];
   // A sector without a data block has its ID only. One with a block is bad
   // when read with a CRC error, or when an older writer marked it 0x10.

@@ -56,12 +56,7 @@ bool TZX_Disk::ReadTrdBytes(std::span<const uint8_t> file) {
         break;
       }
       TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(i));
-      s.Present = 0xFF;
-      s.Cyl = static_cast<uint8_t>(t / 2);
-      s.Head = 0;
-      s.Sec = static_cast<uint8_t>(i + 1);
-      s.SizeCode = 1;
-      s.HeaderCrc = IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+      s.SetId(static_cast<uint8_t>(t / 2), 0, static_cast<uint8_t>(i + 1), 1);
       s.DataOk = 0xFF;
       s.SetData(file.subspan(offset, kTrdSectorSize));
       offset += kTrdSectorSize;

@@ -104,6 +104,15 @@ uint16_t IdFieldCrc(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode) {
   return CalcCrc16(id);
 }
 
+void TSectorRec::SetId(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode) {
+  Present = 0xFF;
+  Cyl = cyl;
+  Head = head;
+  Sec = sec;
+  SizeCode = sizeCode;
+  HeaderCrc = IdFieldCrc(cyl, head, sec, sizeCode);
+}
+
 uint16_t TSectorRec::SetData(std::span<const uint8_t> bytes) {
   const size_t n = std::min(bytes.size(), Data.size());
   std::copy_n(bytes.begin(), n, Data.begin());

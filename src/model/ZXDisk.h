@@ -47,6 +47,9 @@ struct TSectorRec {
   uint16_t DataLength = 0;  // valid bytes in Data; 0 = no data
   std::array<uint8_t, kSectorDataSize> Data{};
 
+  // Makes the slot a present sector with the ID field C, H, R, N and the CRC
+  // computed over it, as sources without a recorded ID CRC give it.
+  void SetId(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode);
   // Stores bytes as the slot's data, cut to the slot's capacity; returns the
   // number kept.
   uint16_t SetData(std::span<const uint8_t> bytes);

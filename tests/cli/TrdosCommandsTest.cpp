@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/Cli.h"
+#include "support/CliRun.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"
 
@@ -17,19 +18,10 @@ using test::ReadBytes;
 using test::SclBytes;
 using test::WriteBytes;
 
-struct CliRun {
-  int status;
-  std::string out, err;
-};
+using test::CliRun;
 
 CliRun Cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "kelvara-cli");
-  std::vector<const char*> argv;
-  for (const std::string& a : args)
-    argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
+  return test::RunCliArgs(std::move(args));
 }
 
 class TrdosCli : public ::testing::Test {

@@ -23,12 +23,7 @@ TSectorRec& AddSector(TZX_Disk& disk, uint8_t track, uint8_t cyl, uint8_t head, 
   t.Present = 0xFF;
   const uint8_t slot = t.CountSectors();
   TSectorRec& s = t.SectorHeader(slot);
-  s.Present = 0xFF;
-  s.Cyl = cyl;
-  s.Head = head;
-  s.Sec = sec;
-  s.SizeCode = sizeCode;
-  s.HeaderCrc = IdFieldCrc(cyl, head, sec, sizeCode);
+  s.SetId(cyl, head, sec, sizeCode);
   s.DataOk = good ? 0xFF : 0;
   s.ErrorCount = good ? 0 : 1;
   s.SetData(data);
