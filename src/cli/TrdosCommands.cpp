@@ -16,6 +16,7 @@
 #include "filesystems/ZXCAT.h"
 #include "formats/ImageFiles.h"
 #include "model/CodePage.h"
+#include "model/TrackEdits.h"
 
 namespace kelvara::cli {
 
@@ -110,11 +111,7 @@ void ChangeImage(Context& ctx, const std::string& path,
   if (change(*disk) != 0) return;
   // The raw tracks follow the changed sectors, as when the catalog window
   // closes after a change.
-  for (int t = 0; t < kTrackCount; ++t) {
-    TTrack& track = disk->GetTrack(static_cast<uint8_t>(t));
-    track.CountSectors();
-    track.SectorsToRaw();
-  }
+  SectorsToRawAll(*disk);
   SaveImage(ctx, *disk, path);
 }
 
