@@ -13,12 +13,6 @@ namespace {
 constexpr std::array<const char*, 8> kSaveKeys = {"UDI", "TRD", "TD0", "FDI",
                                                   "PRO", "SCL", "KDI", "HFE"};
 
-std::string NotWrittenText(const std::string& path, const std::string& reason) {
-  std::string text = "Файл " + path + " не записан!";
-  if (!reason.empty()) text += "\n" + reason;
-  return text;
-}
-
 void RememberFolder(TSettings& settings, SettingsStore& store, std::string TSettings::*field,
                     const char* key, const std::string& path) {
   const std::string folder = FolderOf(path);
@@ -27,13 +21,18 @@ void RememberFolder(TSettings& settings, SettingsStore& store, std::string TSett
   store.WriteFolder(key, folder);
 }
 
-// Asks before replacing a file; false when the user keeps it.
+}  // namespace
+
+std::string NotWrittenText(const std::string& path, const std::string& reason) {
+  std::string text = "Файл " + path + " не записан!";
+  if (!reason.empty()) text += "\n" + reason;
+  return text;
+}
+
 bool MayReplace(const std::string& path, Prompt& prompt) {
   return !FileExists(path) ||
          prompt.AskYesNo("Внимание..!", "Файл уже существует! Перезаписать?") == Answer::Yes;
 }
-
-}  // namespace
 
 bool ImageCommandsEnabled(TZX_Disk& disk) {
   return disk.CountTracks() != 0;

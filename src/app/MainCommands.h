@@ -111,6 +111,11 @@ bool OpenProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& sett
 bool SaveProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
                         SettingsStore& store, Prompt& prompt, std::string& imageFileName);
 
+// Asks before replacing an existing file; false when the user keeps it.
+bool MayReplace(const std::string& path, Prompt& prompt);
+// The message of a save that wrote nothing, with its reason when known.
+std::string NotWrittenText(const std::string& path, const std::string& reason);
+
 // "Очистить образ": asks first; true when the image was emptied.
 bool ClearImageCommand(TZX_Disk& disk, Prompt& prompt);
 

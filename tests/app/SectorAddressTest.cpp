@@ -1,0 +1,111 @@
+#include "app/SectorAddress.h"
+
+#include <gtest/gtest.h>
+
+#include "app/TrackEditing.h"
+#include "support/TempDir.h"
+
+namespace kelvara {
+namespace {
+
+TSectorRec ReadSlot() {
+  TSectorRec s;
+  s.Present = 0xFF;
+  s.Cyl = 7;
+  s.Head = 1;
+  s.Sec = 9;
+  s.SizeCode = 1;
+  s.HeaderCrc = 0x1234;  // as read from a disk, not the ID's own CRC
+  s.DataOk = 0;
+  s.SetData(test::PatternBytes(256, 3));
+  return s;
+}
+
+TEST(SectorAddress, FilledFromTheSlotWithAcceptOff) {
+  SectorAddressForm f;
+  f.Fill(ReadSlot());
+  EXPECT_EQ(f.cylText, "7");
+  EXPECT_EQ(f.secText, "9");
+  EXPECT_EQ(f.sidePosition, 1);
+  EXPECT_EQ(f.sizePosition, 1);
+  EXPECT_FALSE(f.noErrors);
+  EXPECT_EQ(f.CrcLabel(), "#1234");
+  EXPECT_FALSE(f.AcceptEnabled());
+  EXPECT_EQ(f.SizeItems(), (std::vector<std::string>{"128b", "256b", "512b", "1024b"}));
+  EXPECT_EQ(f.SideItems().size(), 2u);
+}
+
+TEST(SectorAddress, ChangeAndUndoStoresTheNewlyComputedCrc) {
+  TSectorRec s = ReadSlot();
+  SectorAddressForm f;
+  f.Fill(s);
+  f.cylText = "8";
+  f.Changed();
+  EXPECT_EQ(f.CrcLabel(), CrcText(IdFieldCrc(8, 1, 9, 1)));
+  f.cylText = "7";
+  f.Changed();
+  ASSERT_TRUE(f.AcceptEnabled());
+  f.Store(s);
+  EXPECT_EQ(s.HeaderCrc, IdFieldCrc(7, 1, 9, 1));
+  EXPECT_EQ(s.DataOk, 0);
+}
+
+TEST(SectorAddress, NewIdAndStateLeaveTheDataAlone) {
+  TSectorRec s = ReadSlot();
+  SectorAddressForm f;
+  f.Fill(s);
+  f.secText = "200";
+  f.sidePosition = 0;
+  f.sizePosition = 3;
+  f.noErrors = true;
+  f.Changed();
+  f.Store(s);
+  EXPECT_EQ(s.Sec, 200);
+  EXPECT_EQ(s.Head, 0);
+  EXPECT_EQ(s.SizeCode, 3);
+  EXPECT_EQ(s.DataOk, 0xFF);
+  EXPECT_EQ(s.HeaderCrc, IdFieldCrc(7, 0, 200, 3));
+  EXPECT_EQ(s.DataLength, 256);
+  EXPECT_EQ(s.Data[0], test::PatternBytes(256, 3)[0]);
+}
+
+TEST(SectorAddress, EmptyNumberFieldTurnsAcceptOffAgain) {
+  SectorAddressForm f;
+  f.Fill(ReadSlot());
+  f.cylText = "";
+  f.Changed();
+  EXPECT_FALSE(f.AcceptEnabled());
+  EXPECT_EQ(f.CrcLabel(), "#1234");
+  f.cylText = "0";
+  f.Changed();
+  EXPECT_TRUE(f.AcceptEnabled());
+  for (const char* bad : {"", "256", "1a", "-1", "1000"})
+    EXPECT_FALSE(SectorAddressForm::ByteValue(bad)) << bad;
+  EXPECT_EQ(SectorAddressForm::ByteValue("255"), 255);
+}
+
+TEST(SectorAddress, HeadAndSizeOutsideTheListsSurviveOtherChanges) {
+  TSectorRec s = ReadSlot();
+  s.Head = 3;
+  s.SizeCode = 5;
+  SectorAddressForm f;
+  f.Fill(s);
+  EXPECT_EQ(f.SideItems().back(), "3");
+  EXPECT_EQ(f.sidePosition, 2);
+  EXPECT_EQ(f.SizeItems().back(), "N=5");
+  EXPECT_EQ(f.sizePosition, 4);
+  f.noErrors = true;
+  f.Changed();
+  f.Store(s);
+  EXPECT_EQ(s.Head, 3);
+  EXPECT_EQ(s.SizeCode, 5);
+  EXPECT_EQ(s.HeaderCrc, IdFieldCrc(7, 3, 9, 5));
+
+  f.sidePosition = 1;
+  f.Changed();
+  f.Store(s);
+  EXPECT_EQ(s.Head, 1);
+}
+
+}  // namespace
+}  // namespace kelvara
