@@ -17,6 +17,7 @@
 #include "app/SingleInstance.h"
 #include "app/StartupRules.h"
 #include "widgets/DiskMap.h"
+#include "widgets/SSHex.h"
 
 namespace kelvara {
 
@@ -139,6 +140,7 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   layout->addWidget(split);
   setCentralWidget(pn1);
   BuildStatusBar();
+  BuildEditing();
 
   fmset = new Tfmset(this);
   resize(1313, 646);
@@ -247,11 +249,9 @@ QWidget* TFMain::BuildRightPanel() {
   panel6->setObjectName("Panel6");
   panel6->setMinimumWidth(550);
   panel6->setMaximumWidth(600);
-  s1 = new QPlainTextEdit(panel6);
+  s1 = new TSSHex(panel6);
   s1->setObjectName("s1");
-  s1->setReadOnly(true);
   s1->setAcceptDrops(false);
-  s1->setLineWrapMode(QPlainTextEdit::NoWrap);
   // The hex panel's bitmap font in the original look; a monospace face here.
   QFont mono("Liberation Mono");
   mono.setStyleHint(QFont::Monospace);
@@ -349,6 +349,9 @@ void TFMain::BuildStatusBar() {
 
 void TFMain::FormShow(const std::string& commandLineImage, SingleInstance* instance) {
   zxd->SetColumnCount(kMapColumns);
+  // The grid always has a current cell, so the map's first focus moves
+  // nothing and shows no cell by itself.
+  zxd->setCurrentIndex(zxd->model()->index(0, 0));
   toolb1->findChild<QAction*>("tb5")->setChecked(true);
   store_.Load(settings_);
   OpenDrive(false);
@@ -448,7 +451,6 @@ void TFMain::N4Click() {
   sb[1]->setText(QString::fromStdString(ImageStatusText(path, disk_->CountTracks())));
   zxd->ScrollToTopAndRepaint();
   zxdClick();
-  ReadTrdosCatalog(*disk_, CatalogSnapshot);
   ShowComment();
   pc1->setCurrentIndex(1);
 }
@@ -492,7 +494,10 @@ void TFMain::N12Click() {
   zxd->ScrollToTopAndRepaint();
   lb1->clear();
   Lzx1->clear();
-  s1->clear();
+  s1->Clear();
+  s1->SetReadOnly(true);
+  for (QPushButton* b : pnb)
+    b->setEnabled(false);
 }
 
 void TFMain::N20Click() {
@@ -505,24 +510,6 @@ void TFMain::N29Click() {
   if (!fmset->AcceptFlag()) return;
   AcceptSetup(fmset->Values(), settings_, store_);
   OpenDrive(true);
-}
-
-void TFMain::zxdClick() {
-  const QModelIndex cell = zxd->currentIndex();
-  const int column = cell.isValid() ? cell.column() : 0;
-  const int row = cell.isValid() ? cell.row() : 0;
-  const TTrack& track = disk_->GetTrack(static_cast<uint8_t>(row));
-  l2->setText(track.Present ? QString::number(row) : QString());
-  l1->clear();
-  if (column >= 1 && column <= kSlotCount) {
-    const TSectorRec& slot = track.SectorHeader(static_cast<uint8_t>(column - 1));
-    if (slot.Present) l1->setText(QString::number(slot.Sec));
-  }
-  Lzx1->clear();
-  if (track.Present) {
-    for (const std::string& line : track.Log)
-      Lzx1->addItem(QString::fromStdString(line));
-  }
 }
 
 void TFMain::BringToFront() {

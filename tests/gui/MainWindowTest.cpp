@@ -11,6 +11,7 @@
 #include "app/Main.h"
 #include "app/Setup.h"
 #include "widgets/DiskMap.h"
+#include "widgets/SSHex.h"
 
 using namespace kelvara;
 using test::FakeDrive;
@@ -106,7 +107,8 @@ class MainWindowTest : public QObject {
     w->Disk().Comment = {"line"};
     w->lb1->setPlainText("memo");
     w->Lzx1->addItem("log line");
-    w->s1->setPlainText("00: 00");
+    const uint8_t shown[] = {0x00};
+    w->s1->SetBytes(shown);
     w->l2->setText("3");
     dialogs->prompt.answers = {Answer::No};
     w->N12Click();
@@ -120,7 +122,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w->Disk().Comment.empty());
     QCOMPARE(w->Lzx1->count(), 0);
     QVERIFY(w->lb1->toPlainText().isEmpty());
-    QVERIFY(w->s1->toPlainText().isEmpty());
+    QVERIFY(w->s1->IsEmpty());
     QVERIFY(w->l2->text().isEmpty() && w->l1->text().isEmpty());
   }
 
