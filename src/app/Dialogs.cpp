@@ -171,8 +171,10 @@ bool QtDialogs::PickSaveFile(const std::string& caption, const std::string& filt
 }
 
 void QtDialogs::ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) {
+  // In MessageIcon's order.
   static const QMessageBox::Icon kIcons[] = {QMessageBox::Information, QMessageBox::Warning,
-                                             QMessageBox::Critical, QMessageBox::Question};
+                                             QMessageBox::Critical, QMessageBox::Question,
+                                             QMessageBox::NoIcon};
   QMessageBox box(kIcons[static_cast<int>(icon)], Q(caption), Q(text), QMessageBox::Ok, owner_);
   box.exec();
 }
