@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsimpleini-dev libcli11-dev libpng-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  xvfb xauth imagemagick fonts-liberation
+  xvfb xauth imagemagick fonts-liberation xdotool
   clang libclang-rt-14-dev clang-format
 )
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the main window with an image loaded, under a
-# virtual display, the image also in the virtual drive:
+# Takes a screenshot of the main window with an image loaded and a sector
+# clicked, under a virtual display, the image also in the virtual drive:
 # scripts/screenshot.sh BUILD_DIR IMAGE OUT.png
 set -euo pipefail
 width=1400 height=760
@@ -13,7 +13,14 @@ export XDG_RUNTIME_DIR
 "$build/src/kelvara" --virtual-drive "$image" "$image" &
 pid=$!
 sleep 4
-# The window opens centred at 1313 x 646.
-import -window root -crop "1313x646+$(((width - 1313) / 2))+$(((height - 646) / 2))" +repage "$out"
+# The window opens centred at 1313 x 646. A click on track 1, sector 4 (on the
+# demo disk a sector of its screen file) fills the information, owner and hex
+# panels.
+left=$(((width - 1313) / 2)) top=$(((height - 646) / 2))
+xdotool mousemove $((left + 157)) $((top + 73))
+sleep 0.3
+xdotool click 1
+sleep 1
+import -window root -crop "1313x646+$left+$top" +repage "$out"
 kill "$pid"
 rm -rf "$XDG_RUNTIME_DIR"

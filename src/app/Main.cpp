@@ -351,7 +351,8 @@ void TFMain::FormShow(const std::string& commandLineImage, SingleInstance* insta
   zxd->SetColumnCount(kMapColumns);
   // The grid always has a current cell, so the map's first focus moves
   // nothing and shows no cell by itself.
-  zxd->setCurrentIndex(zxd->model()->index(0, 0));
+  zxd->selectionModel()->setCurrentIndex(zxd->model()->index(0, 0),
+                                         QItemSelectionModel::NoUpdate);
   toolb1->findChild<QAction*>("tb5")->setChecked(true);
   store_.Load(settings_);
   OpenDrive(false);
