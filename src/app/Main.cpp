@@ -155,7 +155,9 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
 
 TFMain::~TFMain() {
   // Child widgets outlive the members; the map draws the image, so it goes
-  // while the image is still there.
+  // while the image is still there, and the memo no longer hands its lines
+  // to it.
+  lb1->removeEventFilter(this);
   delete zxd;
 }
 
@@ -351,8 +353,7 @@ void TFMain::FormShow(const std::string& commandLineImage, SingleInstance* insta
   zxd->SetColumnCount(kMapColumns);
   // The grid always has a current cell, so the map's first focus moves
   // nothing and shows no cell by itself.
-  zxd->selectionModel()->setCurrentIndex(zxd->model()->index(0, 0),
-                                         QItemSelectionModel::NoUpdate);
+  zxd->selectionModel()->setCurrentIndex(zxd->model()->index(0, 0), QItemSelectionModel::NoUpdate);
   toolb1->findChild<QAction*>("tb5")->setChecked(true);
   store_.Load(settings_);
   OpenDrive(false);
