@@ -163,49 +163,40 @@ void TSSHex::TypeDigit(int digit) {
   viewport()->update();
 }
 
-bool TSSHex::MoveByKey(const QKeyEvent& event) {
+std::optional<int> TSSHex::KeyTarget(const QKeyEvent& event) const {
   const bool ctrl = event.modifiers() & Qt::ControlModifier;
+  const int size = static_cast<int>(bytes_.size());
   const int lineStart = cursor_ - cursor_ % kBytesPerLine;
   const int page = VisibleLines() * kBytesPerLine;
-  int target = cursor_;
+  // Up and down keep to the column at the first and last lines, as in a
+  // text editor; the other keys stop at the first or last byte.
   switch (event.key()) {
     case Qt::Key_Left:
-      target = cursor_ - 1;
-      break;
+      return cursor_ - 1;
     case Qt::Key_Right:
-      target = cursor_ + 1;
-      break;
+      return cursor_ + 1;
     case Qt::Key_Up:
-      target = cursor_ - kBytesPerLine;
-      break;
+      return cursor_ >= kBytesPerLine ? cursor_ - kBytesPerLine : cursor_;
     case Qt::Key_Down:
-      target = cursor_ + kBytesPerLine;
-      break;
+      return cursor_ + kBytesPerLine < size ? cursor_ + kBytesPerLine : cursor_;
     case Qt::Key_PageUp:
-      target = cursor_ - page;
-      break;
+      return cursor_ - page;
     case Qt::Key_PageDown:
-      target = cursor_ + page;
-      break;
+      return cursor_ + page;
     case Qt::Key_Home:
-      target = ctrl ? 0 : lineStart;
-      break;
+      return ctrl ? 0 : lineStart;
     case Qt::Key_End:
-      target = ctrl ? static_cast<int>(bytes_.size()) - 1 : lineStart + kBytesPerLine - 1;
-      break;
+      return ctrl ? size - 1 : lineStart + kBytesPerLine - 1;
     default:
-      return false;
+      return std::nullopt;
   }
-  // Up and down stop at the edges rather than jumping to the first or last
-  // byte, as in a text editor's columns.
-  if (target < 0 && event.key() == Qt::Key_Up) target = cursor_;
-  if (target >= static_cast<int>(bytes_.size()) && event.key() == Qt::Key_Down) target = cursor_;
-  MoveCursor(target);
-  return true;
 }
 
 void TSSHex::keyPressEvent(QKeyEvent* event) {
-  if (MoveByKey(*event)) return;
+  if (const std::optional<int> target = KeyTarget(*event)) {
+    MoveCursor(*target);
+    return;
+  }
   const QString text = event->text();
   bool isDigit = false;
   const int digit = text.size() == 1 ? text.toInt(&isDigit, 16) : 0;

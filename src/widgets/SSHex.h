@@ -9,6 +9,7 @@
 #include <QAbstractScrollArea>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -63,7 +64,8 @@ class TSSHex : public QAbstractScrollArea {
   void MoveCursor(int index);
   void EnsureCursorVisible();
   void TypeDigit(int digit);
-  bool MoveByKey(const QKeyEvent& event);
+  // Where a movement key takes the cursor; nothing for other keys.
+  std::optional<int> KeyTarget(const QKeyEvent& event) const;
   void PaintLine(QPainter& painter, int line, int top) const;
   void PaintCursor(QPainter& painter, int top) const;
 
