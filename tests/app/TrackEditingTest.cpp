@@ -2,19 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 
-#include "app/MapCells.h"
 #include "support/DiskBuilder.h"
 #include "support/FakePrompt.h"
 #include "support/TempDir.h"
-#include "support/TrdosBuilder.h"
 
 namespace kelvara {
 namespace {
 
-using test::AddSector;
 using test::FakePrompt;
 using test::PatternBytes;
 
@@ -61,6 +57,14 @@ TEST_F(TrackEditingTest, SectorShowsItsIdStateDataAndTheTracksLog) {
   s.ErrorCount = 0;
   EXPECT_EQ(Click(5, 2).fields[5], "no data");
   EXPECT_EQ(CrcText(0x0A0C), "#0A0C");
+
+  // Good without data: the state says good, the panel shows nothing.
+  s.DataOk = 0xFF;
+  s.DataLength = 0;
+  const CellView empty = Click(5, 2);
+  EXPECT_EQ(empty.fields[5], "good");
+  EXPECT_TRUE(empty.hex == HexChange::Replace && empty.hexBytes.empty());
+  EXPECT_FALSE(empty.hexEditable || empty.hexButtons);
 }
 
 TEST_F(TrackEditingTest, ShownSectorSizeComesFromTheIdOnlyWhenAsked) {
@@ -69,15 +73,6 @@ TEST_F(TrackEditingTest, ShownSectorSizeComesFromTheIdOnlyWhenAsked) {
   EXPECT_EQ(Click(1, 1, true).hexBytes.size(), 512u);
   Slot(1, 0).SizeCode = 0;
   EXPECT_EQ(Click(1, 1, true).hexBytes.size(), 128u);
-}
-
-TEST_F(TrackEditingTest, SectorWithoutDataShowsGoodButNoBytes) {
-  Slot(0, 0).DataLength = 0;
-  const CellView v = Click(1, 0);
-  EXPECT_EQ(v.fields[5], "good");
-  EXPECT_EQ(v.hex, HexChange::Replace);
-  EXPECT_TRUE(v.hexBytes.empty());
-  EXPECT_FALSE(v.hexEditable || v.hexButtons);
 }
 
 TEST_F(TrackEditingTest, UnusableSizeCodeStopsAfterTheIdAndFreezesThePanel) {
@@ -124,16 +119,6 @@ TEST_F(TrackEditingTest, TrackLabelShowsItsOwnRawBytesOrASynthesisedTrack) {
   EXPECT_TRUE(Click(0, 2).hexBytes.empty());
 }
 
-TEST_F(TrackEditingTest, OwnerIsTheFileCoveringTheSectorOrFreeSpace) {
-  test::BuildTrdosDisk(*disk, {test::PatternFile("NAME", 'B', 18)});
-  ASSERT_TRUE(ReadTrdosCatalog(*disk, catalog));
-  const CellView file = Click(2, 2);  // track 2, position 1: the file's 18th sector
-  EXPECT_EQ(file.owner, Visibility::Shown);
-  EXPECT_EQ(file.ownerText, "NAME    _B");
-  EXPECT_EQ(Click(3, 2).ownerText, "Free sector!");
-  EXPECT_EQ(Click(1, 0).owner, Visibility::Hidden);
-}
-
 TEST_F(TrackEditingTest, ContextMenuFollowsTheClickedCell) {
   ContextMenuState s = InitialContextMenuState();
   GiveRawTrack(2);
@@ -159,110 +144,42 @@ TEST_F(TrackEditingTest, ContextMenuFollowsTheClickedCell) {
   PrepareContextMenu(*disk, 0, 50, s);
   EXPECT_TRUE(s[9].enabled);
   EXPECT_FALSE(s[8].enabled || s[22].enabled || s[19].enabled || s[3].visible);
-}
 
-TEST_F(TrackEditingTest, AddingASectorNeedsAnEmptySlotNextToTheUsedOnes) {
-  ContextMenuState s = InitialContextMenuState();
+  // A new sector only next to the used slots of a present track.
   PrepareContextMenu(*disk, 17, 1, s);
   EXPECT_TRUE(s[11].enabled);
-  PrepareContextMenu(*disk, 18, 1, s);  // column 17 is empty
+  PrepareContextMenu(*disk, 1, 80, s);
   EXPECT_FALSE(s[11].enabled);
-  PrepareContextMenu(*disk, 1, 80, s);  // absent track
-  EXPECT_FALSE(s[11].enabled);
-
   EXPECT_FALSE(AddSectorCommand(*disk, 3, 1));  // a used slot keeps its ID
   EXPECT_EQ(Slot(1, 2).Sec, 3);
-  disk->GetTrack(5).Present = 0xFF;
-  ASSERT_TRUE(AddSectorCommand(*disk, 1, 5));
-  const CellView v = Click(1, 5);
-  const std::array<std::string, 6> fields = {
-      "2", "1", "0", "256b", CrcText(IdFieldCrc(2, 1, 0, 1)), "good"};
-  EXPECT_EQ(v.fields, fields);
-  EXPECT_EQ(LookOfCell(*disk, 1, 5, false).image, CellImage::YellowSector);
 }
 
-TEST_F(TrackEditingTest, RemovingASectorAsksAndNeedsASectorColumn) {
-  EXPECT_FALSE(RemoveSectorCommand(*disk, 0, 1, prompt));
-  ASSERT_EQ(prompt.messages.size(), 1u);
-  EXPECT_EQ(prompt.messages[0].caption, "Ошибка!");
-  EXPECT_EQ(prompt.messages[0].text, "Сектор не выбран!");
-  EXPECT_TRUE(prompt.questions.empty());
-
-  prompt.answers = {Answer::No, Answer::Yes};
-  EXPECT_FALSE(RemoveSectorCommand(*disk, 4, 1, prompt));
-  EXPECT_EQ(Slot(1, 3).Sec, 4);
-  EXPECT_TRUE(RemoveSectorCommand(*disk, 4, 1, prompt));
-  EXPECT_EQ(Slot(1, 3).Sec, 5);
-  EXPECT_EQ(prompt.questions.back(),
-            "Удаление сектора..|Вы действительно хотите удалить сектор?\n"
-            "Последующие сектора будут сдвинуты!");
-}
-
-TEST_F(TrackEditingTest, ClearingATrackDropsOnlyItsRawBytesAndOnlyOnALabel) {
-  GiveRawTrack(1);
-  EXPECT_FALSE(ClearTrackCommand(*disk, 2, 1, prompt));
-  EXPECT_TRUE(prompt.questions.empty());
-  prompt.answers = {Answer::No};
-  EXPECT_FALSE(ClearTrackCommand(*disk, 0, 1, prompt));
-  EXPECT_EQ(LookOfCell(*disk, 0, 1, false).image, CellImage::BlueTrack);
-  EXPECT_TRUE(ClearTrackCommand(*disk, 0, 1, prompt));
-  EXPECT_EQ(LookOfCell(*disk, 0, 1, false).image, CellImage::YellowTrack);
-  EXPECT_EQ(disk->GetTrack(1).CountSectors(), 16);
-  EXPECT_EQ(prompt.questions.back(),
-            "Очиска RAW дорожки!|Вы действительно хотите удалить данные дорожки?");
-}
-
-TEST_F(TrackEditingTest, BaseTemplateNeedsABaseTrackWithRawBytes) {
-  BaseTrackOutcome r = SetBaseTrackCommand(*disk, 3);
-  EXPECT_EQ(r.switchCaption, "Использовать базовый шаблон для всех дорожек (Трэк - 3)");
-  EXPECT_FALSE(r.templateOn || disk->UseBaseTemplate);
-  EXPECT_FALSE(BaseTemplateSwitch(*disk, false));
-
-  GiveRawTrack(3);
-  EXPECT_TRUE(SetBaseTrackCommand(*disk, 3).templateOn);
-  EXPECT_FALSE(BaseTemplateSwitch(*disk, true));
-  EXPECT_FALSE(disk->UseBaseTemplate);
-  EXPECT_TRUE(BaseTemplateSwitch(*disk, false));
-  EXPECT_TRUE(disk->UseBaseTemplate);
-  disk->UseBaseTemplate = false;
-  disk->BaseTrack = 160;
-  EXPECT_FALSE(BaseTemplateSwitch(*disk, false));
-}
-
-TEST_F(TrackEditingTest, AcceptedPanelBytesChangeOnlyTheData) {
+TEST_F(TrackEditingTest, AcceptedPanelBytesStayWithinTheDataOrRawTrack) {
   TSectorRec& s = Slot(1, 0);
-  const TSectorRec before = s;
+  const uint8_t after = s.Data[256];
   std::vector<uint8_t> panel(300, 0xAB);  // more than the sector holds
-  prompt.answers = {Answer::No};
-  EXPECT_EQ(AcceptPanelBytes(*disk, 1, 1, panel, prompt), AcceptOutcome::Declined);
-  EXPECT_EQ(s.Data, before.Data);
   EXPECT_EQ(AcceptPanelBytes(*disk, 1, 1, panel, prompt), AcceptOutcome::Stored);
-  EXPECT_EQ(prompt.questions.back(), "Внимание!|Вы хотитете принять изменения сектора?");
   EXPECT_EQ(s.Data[255], 0xAB);
-  EXPECT_EQ(s.Data[256], before.Data[256]);
+  EXPECT_EQ(s.Data[256], after);
   EXPECT_EQ(s.DataLength, 256);
-  EXPECT_EQ(s.DataOk, before.DataOk);
-  EXPECT_EQ(s.HeaderCrc, before.HeaderCrc);
 
   EXPECT_EQ(AcceptPanelBytes(*disk, 0, 1, panel, prompt), AcceptOutcome::Nothing);
   GiveRawTrack(1);
   EXPECT_EQ(AcceptPanelBytes(*disk, 0, 1, panel, prompt), AcceptOutcome::Stored);
+  EXPECT_EQ(prompt.questions.back(), "Внимание!|Вы хотитете принять изменения дорожки?");
   EXPECT_EQ(disk->GetTrack(1).RawData[299], 0xAB);
   EXPECT_EQ(disk->GetTrack(1).RawData[300], PatternBytes(6300, 4)[300]);
 }
 
-TEST_F(TrackEditingTest, SectorFileHoldsExactlyThePanelsBytes) {
+TEST_F(TrackEditingTest, SectorFileIsReplacedOnlyOnYesAndAFailedWriteSaysSo) {
   test::TempDir dir;
   const std::string path = dir / "s.sec";
-  const std::vector<uint8_t> bytes = PatternBytes(256, 8);
-  EXPECT_TRUE(SaveSectorFile(path, bytes, prompt));
-  EXPECT_EQ(test::ReadBytes(path), bytes);
+  test::WriteBytes(path, {1, 2, 3});
   prompt.answers = {Answer::No};
   EXPECT_FALSE(SaveSectorFile(path, PatternBytes(10, 1), prompt));
-  EXPECT_EQ(test::ReadBytes(path), bytes);
+  EXPECT_EQ(test::ReadBytes(path), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(prompt.questions.back(), "Внимание..!|Файл уже существует! Перезаписать?");
-
-  EXPECT_FALSE(SaveSectorFile(dir / "no/such/s.sec", bytes, prompt));
+  EXPECT_FALSE(SaveSectorFile(dir / "no/such/s.sec", PatternBytes(10, 1), prompt));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].caption, "Ошибка!");
 }
