@@ -323,7 +323,7 @@ class MatchFinder {
   }
 
   struct Match {
-    int length;  // 0 when nothing of 3 bytes or more matched
+    int length;  // below 3: nothing worth a distance matched
     int distance;
   };
 
@@ -367,9 +367,14 @@ class MatchFinder {
     int p;
     int side;
     int next;
-    int length;
-    int distance;
+    int best;  // Score() of the best match so far
   };
+  // A match as one number in the order of preference: the longest, and of
+  // equally long ones the nearest ((p - r) mod 4096 is 4095 - distance). The
+  // largest score is then the tie rule's choice. Lengths below 3 score too;
+  // the coder sends a literal for them as it would for no match.
+  static int Score(int length, int p, int r) { return (length << 12) | ((p - r) & kRingMask); }
+  static Match Unscore(int best) { return {best >> 12, kRingMask - (best & kRingMask)}; }
   Search Start(int r);
   // One step down; false once r has been placed. Inlined, so that two
   // searches interleave in one loop.
@@ -379,6 +384,12 @@ class MatchFinder {
   uint16_t& Left(int n) { return kids_[n][kLeft]; }
   uint16_t& Right(int n) { return kids_[n][kRight]; }
   void Replace(int p, int r);
+  // The link in p's parent that points at p. Picked by index, not by a
+  // branch: which side a node hangs on is as unpredictable as a walk's turns.
+  uint16_t& ChildLink(int p) {
+    const int d = dad_[p];
+    return kids_[d][static_cast<int>(Right(d) == p)];
+  }
 
   // The ring plus a mirror of its first 59 bytes, so a 60-byte key never
   // wraps, plus slack for reading the last key word whole.
@@ -410,7 +421,7 @@ int MatchFinder::CompareTail(const uint8_t* key, int p, int& side) const {
 MatchFinder::Search MatchFinder::Start(int r) {
   kids_[r] = {kNone, kNone};
   const int root = kRingSize + 1 + ring_[r];
-  return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0, 0};
+  return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0};
 }
 
 template <bool kFind>
@@ -429,28 +440,19 @@ inline bool MatchFinder::Step(Search& s) {
   // i: the first key byte that differs (60 for none); larger keys go right.
   const uint64_t node = LoadOrdered(&ring_[p + 1]);
   int i;
-  if (s.head != node) {
+  if (s.head != node) [[likely]] {
     s.side = static_cast<int>(s.head > node);
-    i = kFind ? 1 + std::countl_zero(s.head ^ node) / 8 : 0;
+    i = 1 + std::countl_zero(s.head ^ node) / 8;
   } else {
     i = CompareTail(s.key, p, s.side);
+    if (i == kLookahead) {
+      s.best = Score(kLookahead, p, s.r);
+      Replace(p, s.r);
+      return false;
+    }
   }
-  const uint32_t left = static_cast<uint16_t>(kids >> (16 * kLeftHalf));
-  const uint32_t right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
-  s.next = static_cast<int>(left ^ ((left ^ right) & (0u - static_cast<uint32_t>(s.side))));
-  if (kFind) {
-    // The longest match wins; of equally long ones, the nearest. Bitwise and
-    // masked rather than branched: no branch to mispredict.
-    const int d = ((s.r - p) & kRingMask) - 1;
-    const bool better = (i > kThreshold) & ((i > s.length) | ((i == s.length) & (d < s.distance)));
-    const int take = -static_cast<int>(better);
-    s.length ^= (s.length ^ i) & take;
-    s.distance ^= (s.distance ^ d) & take;
-  }
-  if (i >= kLookahead) {
-    Replace(p, s.r);
-    return false;
-  }
+  s.next = static_cast<uint16_t>(kids >> (16 * (s.side ^ kLeftHalf)));
+  if (kFind) s.best = std::max(s.best, Score(i, p, s.r));
   return true;
 }
 
@@ -459,7 +461,7 @@ MatchFinder::Match MatchFinder::Insert(int r) {
   Search s = Start(r);
   while (Step<kFind>(s)) {
   }
-  return {s.length, s.distance};
+  return Unscore(s.best);
 }
 
 template <bool kFindA, bool kFindB>
@@ -476,7 +478,7 @@ std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(int a,
     walkX = Step<kFindA>(x);
   while (walkY)
     walkY = Step<kFindB>(y);
-  return {{x.length, x.distance}, {y.length, y.distance}};
+  return {Unscore(x.best), Unscore(y.best)};
 }
 
 // A full-length match: r takes p's place in the tree, p leaves it.
@@ -486,21 +488,16 @@ void MatchFinder::Replace(int p, int r) {
   Right(r) = Right(p);
   dad_[Left(p)] = static_cast<uint16_t>(r);
   dad_[Right(p)] = static_cast<uint16_t>(r);
-  if (Right(dad_[p]) == p) {
-    Right(dad_[p]) = static_cast<uint16_t>(r);
-  } else {
-    Left(dad_[p]) = static_cast<uint16_t>(r);
-  }
+  ChildLink(p) = static_cast<uint16_t>(r);
   dad_[p] = kNone;
 }
 
 void MatchFinder::Delete(int p) {
   if (dad_[p] == kNone) return;
   int q;
-  if (Right(p) == kNone) {
-    q = Left(p);
-  } else if (Left(p) == kNone) {
-    q = Right(p);
+  if (Left(p) == kNone || Right(p) == kNone) {
+    // At most one child, which takes p's place (kNone for none).
+    q = Left(p) ^ Right(p) ^ kNone;
   } else {
     // Two children: the in-order predecessor takes p's place.
     q = Left(p);
@@ -517,11 +514,7 @@ void MatchFinder::Delete(int p) {
     dad_[Right(p)] = static_cast<uint16_t>(q);
   }
   dad_[q] = dad_[p];
-  if (Right(dad_[p]) == p) {
-    Right(dad_[p]) = static_cast<uint16_t>(q);
-  } else {
-    Left(dad_[p]) = static_cast<uint16_t>(q);
-  }
+  ChildLink(p) = static_cast<uint16_t>(q);
   dad_[p] = kNone;
 }
 
