@@ -307,12 +307,28 @@ uint64_t LoadOrdered(const uint8_t* p) {
   return v;
 }
 
+// `right` when x > y, else `left`. The pick is a coin toss to a branch
+// predictor, and a plain ?: here compiles to a branch, so on x86-64 it is a
+// conditional move: one step of a tree walk then waits on the comparison
+// alone, not on a flag turned into a shift or a mask.
+inline uint32_t PickIfAbove(uint64_t x, uint64_t y, uint32_t left, uint32_t right) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  asm("cmp %[y], %[x]\n\tcmova %[right], %[left]"
+      : [left] "+r"(left)
+      : [x] "r"(x), [y] "r"(y), [right] "r"(right)
+      : "cc");
+  return left;
+#else
+  return x > y ? right : left;
+#endif
+}
+
 // Binary search trees of ring positions, one per first byte, ordered by the
 // 60 bytes that start at each position. Inserting a position also finds the
 // longest earlier match for it.
 class MatchFinder {
  public:
-  static constexpr int kNone = kRingSize;
+  static constexpr uint32_t kNone = kRingSize;
 
   // The ring is zero until the encoder fills it: its mirror stays zero until
   // the input wraps round to position 0, and keys near the ring's end read it.
@@ -329,25 +345,25 @@ class MatchFinder {
 
   uint8_t* Ring() { return ring_.data(); }
   // Stores a byte at a ring position (and its mirror).
-  void Store(int at, uint8_t c) {
+  void Store(uint32_t at, uint8_t c) {
     ring_[at] = c;
     if (at < kLookahead - 1) ring_[at + kRingSize] = c;
   }
   // Adds position r to its tree; with kFind also finds the longest match for
   // it (a search whose result nobody reads skips that bookkeeping).
   template <bool kFind>
-  Match Insert(int r);
+  Match Insert(uint32_t r);
   // Whether Insert(a), Delete(gone), Insert(b) may run as Delete(gone), then
   // Insert(a) beside Insert(b): when a and b go into different trees and
   // `gone` is in no tree or in another than a's.
-  bool Independent(int a, int gone, int b) const {
+  bool Independent(uint32_t a, uint32_t gone, uint32_t b) const {
     return ring_[a] != ring_[b] && (dad_[gone] == kNone || ring_[gone] != ring_[a]);
   }
   // Insert(a) and Insert(b), the two searches interleaved.
   template <bool kFindA, bool kFindB>
-  std::pair<Match, Match> InsertPair(int a, int b);
+  std::pair<Match, Match> InsertPair(uint32_t a, uint32_t b);
   // Takes position p out of its tree, if it is in one.
-  void Delete(int p);
+  void Delete(uint32_t p);
 
  private:
   static constexpr int kLeft = 0;
@@ -361,33 +377,35 @@ class MatchFinder {
 
   // One search down a tree: the key, where it stands and the best match so far.
   struct Search {
-    int r;
+    uint32_t r;
     const uint8_t* key;
     uint64_t head;  // key bytes 1..8
-    int p;
-    int side;
-    int next;
+    uint32_t p;
+    uint32_t side;
+    uint32_t next;
     int best;  // Score() of the best match so far
   };
   // A match as one number in the order of preference: the longest, and of
   // equally long ones the nearest ((p - r) mod 4096 is 4095 - distance). The
   // largest score is then the tie rule's choice. Lengths below 3 score too;
   // the coder sends a literal for them as it would for no match.
-  static int Score(int length, int p, int r) { return (length << 12) | ((p - r) & kRingMask); }
+  static int Score(int length, uint32_t p, uint32_t r) {
+    return (length << 12) | static_cast<int>((p - r) & kRingMask);
+  }
   static Match Unscore(int best) { return {best >> 12, kRingMask - (best & kRingMask)}; }
-  Search Start(int r);
+  Search Start(uint32_t r);
   // One step down; false once r has been placed. Inlined, so that two
   // searches interleave in one loop.
   template <bool kFind>
   [[gnu::always_inline]] bool Step(Search& s);
-  int CompareTail(const uint8_t* key, int p, int& side) const;
-  uint16_t& Left(int n) { return kids_[n][kLeft]; }
-  uint16_t& Right(int n) { return kids_[n][kRight]; }
-  void Replace(int p, int r);
+  int CompareTail(const uint8_t* key, uint32_t p, uint64_t& a, uint64_t& b) const;
+  uint16_t& Left(uint32_t n) { return kids_[n][kLeft]; }
+  uint16_t& Right(uint32_t n) { return kids_[n][kRight]; }
+  void Replace(uint32_t p, uint32_t r);
   // The link in p's parent that points at p. Picked by index, not by a
   // branch: which side a node hangs on is as unpredictable as a walk's turns.
-  uint16_t& ChildLink(int p) {
-    const int d = dad_[p];
+  uint16_t& ChildLink(uint32_t p) {
+    const uint32_t d = dad_[p];
     return kids_[d][static_cast<int>(Right(d) == p)];
   }
 
@@ -401,26 +419,24 @@ class MatchFinder {
 };
 
 // Compares key bytes 9..59 of a key and node p, after bytes 1..8 were equal:
-// returns the first that differs (kLookahead for none) and sets the side.
-int MatchFinder::CompareTail(const uint8_t* key, int p, int& side) const {
+// returns the first that differs (kLookahead for none), and in a and b the
+// key's and the node's words that hold it, which order the two.
+int MatchFinder::CompareTail(const uint8_t* key, uint32_t p, uint64_t& a, uint64_t& b) const {
   for (int at = 9; at < kLookahead; at += 8) {
-    uint64_t a = LoadOrdered(key + at);
-    uint64_t b = LoadOrdered(&ring_[p + at]);
+    a = LoadOrdered(key + at);
+    b = LoadOrdered(&ring_[p + at]);
     if (at + 8 > kLookahead) {
       a &= kLastWordMask;
       b &= kLastWordMask;
     }
-    if (a != b) {
-      side = a > b ? kRight : kLeft;
-      return at + std::countl_zero(a ^ b) / 8;
-    }
+    if (a != b) return at + std::countl_zero(a ^ b) / 8;
   }
   return kLookahead;
 }
 
-MatchFinder::Search MatchFinder::Start(int r) {
+MatchFinder::Search MatchFinder::Start(uint32_t r) {
   kids_[r] = {kNone, kNone};
-  const int root = kRingSize + 1 + ring_[r];
+  const uint32_t root = kRingSize + 1 + ring_[r];
   return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0};
 }
 
@@ -431,33 +447,38 @@ inline bool MatchFinder::Step(Search& s) {
     dad_[s.r] = static_cast<uint16_t>(s.p);
     return false;
   }
-  const int p = s.p = s.next;
-  // Both children are fetched before the comparison that picks one, and the
-  // pick is arithmetic: which way a key goes is a coin toss to a branch
-  // predictor, and this loop is most of the encoder's time.
+  const uint32_t p = s.p = s.next;
+  // Both children are fetched beside the key bytes, before the comparison
+  // that picks one: this loop is most of the encoder's time, and its speed
+  // is how soon each step knows where the next one goes.
   uint32_t kids;
   std::memcpy(&kids, &kids_[p], sizeof kids);
-  // i: the first key byte that differs (60 for none); larger keys go right.
-  const uint64_t node = LoadOrdered(&ring_[p + 1]);
+  // The key and the node as numbers: bytes 1..8, which most often differ,
+  // else the words where they do. i: the first key byte that differs (60 for
+  // none); larger keys go right.
+  uint64_t a = s.head;
+  uint64_t b = LoadOrdered(ring_.data() + 1 + p);
   int i;
-  if (s.head != node) [[likely]] {
-    s.side = static_cast<int>(s.head > node);
-    i = 1 + std::countl_zero(s.head ^ node) / 8;
+  if (a != b) [[likely]] {
+    i = 1 + std::countl_zero(a ^ b) / 8;
   } else {
-    i = CompareTail(s.key, p, s.side);
+    i = CompareTail(s.key, p, a, b);
     if (i == kLookahead) {
       s.best = Score(kLookahead, p, s.r);
       Replace(p, s.r);
       return false;
     }
   }
-  s.next = static_cast<uint16_t>(kids >> (16 * (s.side ^ kLeftHalf)));
+  s.side = static_cast<uint32_t>(a > b);
+  const auto left = static_cast<uint16_t>(kids >> (16 * kLeftHalf));
+  const auto right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
+  s.next = PickIfAbove(a, b, left, right);
   if (kFind) s.best = std::max(s.best, Score(i, p, s.r));
   return true;
 }
 
 template <bool kFind>
-MatchFinder::Match MatchFinder::Insert(int r) {
+MatchFinder::Match MatchFinder::Insert(uint32_t r) {
   Search s = Start(r);
   while (Step<kFind>(s)) {
   }
@@ -465,7 +486,7 @@ MatchFinder::Match MatchFinder::Insert(int r) {
 }
 
 template <bool kFindA, bool kFindB>
-std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(int a, int b) {
+std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(uint32_t a, uint32_t b) {
   // Two independent walks in one loop: each hides the other's load latency.
   Search x = Start(a);
   Search y = Start(b);
@@ -482,7 +503,7 @@ std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(int a,
 }
 
 // A full-length match: r takes p's place in the tree, p leaves it.
-void MatchFinder::Replace(int p, int r) {
+void MatchFinder::Replace(uint32_t p, uint32_t r) {
   dad_[r] = dad_[p];
   Left(r) = Left(p);
   Right(r) = Right(p);
@@ -492,9 +513,9 @@ void MatchFinder::Replace(int p, int r) {
   dad_[p] = kNone;
 }
 
-void MatchFinder::Delete(int p) {
+void MatchFinder::Delete(uint32_t p) {
   if (dad_[p] == kNone) return;
-  int q;
+  uint32_t q;
   if (Left(p) == kNone || Right(p) == kNone) {
     // At most one child, which takes p's place (kNone for none).
     q = Left(p) ^ Right(p) ^ kNone;
@@ -532,8 +553,10 @@ class Encoder {
   void Run();
 
  private:
-  static int Deleted(size_t step) { return static_cast<int>((step - 1) & kRingMask); }
-  static int Inserted(size_t step) { return static_cast<int>((kFirstPosition + step) & kRingMask); }
+  static uint32_t Deleted(size_t step) { return static_cast<uint32_t>((step - 1) & kRingMask); }
+  static uint32_t Inserted(size_t step) {
+    return static_cast<uint32_t>((kFirstPosition + step) & kRingMask);
+  }
   void FindThrough(size_t step);
   void DeleteAndStore(size_t step) {
     finder_.Delete(Deleted(step));
@@ -585,7 +608,7 @@ void Encoder::FindThrough(size_t step) {
     if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
       DeleteAndStore(u);
       DeleteAndStore(u + 1);
-      const int a = Inserted(u), b = Inserted(u + 1);
+      const uint32_t a = Inserted(u), b = Inserted(u + 1);
       if (u + 1 < step) {
         finder_.InsertPair<false, false>(a, b);
       } else if (u < step) {
@@ -613,7 +636,7 @@ void Encoder::Run() {
   for (; stored_ < std::min<size_t>(kLookahead, n); ++stored_)
     ring[kFirstPosition + stored_] = input_[stored_];
   for (int i = 1; i <= kLookahead; ++i)
-    finder_.Insert<false>(kFirstPosition - i);
+    finder_.Insert<false>(static_cast<uint32_t>(kFirstPosition - i));
   results_[0] = finder_.Insert<true>(kFirstPosition);
   found_ = 1;
   for (size_t t = 0; t < n;) {
