@@ -329,6 +329,8 @@ inline uint32_t PickIfAbove(uint64_t x, uint64_t y, uint32_t left, uint32_t righ
 class MatchFinder {
  public:
   static constexpr uint32_t kNone = kRingSize;
+  // A walk's `next` once r has taken the place of a node with its key.
+  static constexpr uint32_t kReplaced = kNone + 1;
 
   // The ring is zero until the encoder fills it: its mirror stays zero until
   // the input wraps round to position 0, and keys near the ring's end read it.
@@ -336,6 +338,7 @@ class MatchFinder {
     ring_.fill(0);
     kids_.fill({kNone, kNone});
     dad_.fill(kNone);
+    runNode_.fill(kNone);
   }
 
   struct Match {
@@ -359,6 +362,8 @@ class MatchFinder {
   bool Independent(uint32_t a, uint32_t gone, uint32_t b) const {
     return ring_[a] != ring_[b] && (dad_[gone] == kNone || ring_[gone] != ring_[a]);
   }
+  // Insert<true>(r) for a key that is one byte 60 times.
+  Match InsertRun(uint32_t r);
   // Insert(a) and Insert(b), the two searches interleaved.
   template <bool kFindA, bool kFindB>
   std::pair<Match, Match> InsertPair(uint32_t a, uint32_t b);
@@ -394,10 +399,12 @@ class MatchFinder {
   }
   static Match Unscore(int best) { return {best >> 12, kRingMask - (best & kRingMask)}; }
   Search Start(uint32_t r);
-  // One step down; false once r has been placed. Inlined, so that two
-  // searches interleave in one loop.
+  // One step down, while `next` is a node. Inlined, so that two searches
+  // interleave in one loop.
   template <bool kFind>
-  [[gnu::always_inline]] bool Step(Search& s);
+  [[gnu::always_inline]] void Step(Search& s);
+  // Hangs r where the walk ended (unless it took a node's place).
+  void Finish(const Search& s);
   int CompareTail(const uint8_t* key, uint32_t p, uint64_t& a, uint64_t& b) const;
   uint16_t& Left(uint32_t n) { return kids_[n][kLeft]; }
   uint16_t& Right(uint32_t n) { return kids_[n][kRight]; }
@@ -416,6 +423,11 @@ class MatchFinder {
   // kRingSize + 1 + first byte and use only the right child.
   std::array<std::array<uint16_t, 2>, kRingSize + 257> kids_;
   std::array<uint16_t, kRingSize + 257> dad_;
+  // For each byte value: kNone, or the position in its tree whose key is
+  // that byte 60 times. Keys in a tree all differ (a full match replaces the
+  // node it meets), so there is at most one such node; it may be there
+  // unrecorded when its key filled in after the input's end.
+  std::array<uint16_t, 256> runNode_;
 };
 
 // Compares key bytes 9..59 of a key and node p, after bytes 1..8 were equal:
@@ -441,12 +453,7 @@ MatchFinder::Search MatchFinder::Start(uint32_t r) {
 }
 
 template <bool kFind>
-inline bool MatchFinder::Step(Search& s) {
-  if (s.next == kNone) {
-    kids_[s.p][s.side] = static_cast<uint16_t>(s.r);
-    dad_[s.r] = static_cast<uint16_t>(s.p);
-    return false;
-  }
+inline void MatchFinder::Step(Search& s) {
   const uint32_t p = s.p = s.next;
   // Both children are fetched beside the key bytes, before the comparison
   // that picks one: this loop is most of the encoder's time, and its speed
@@ -466,7 +473,8 @@ inline bool MatchFinder::Step(Search& s) {
     if (i == kLookahead) {
       s.best = Score(kLookahead, p, s.r);
       Replace(p, s.r);
-      return false;
+      s.next = kReplaced;
+      return;
     }
   }
   s.side = static_cast<uint32_t>(a > b);
@@ -474,14 +482,20 @@ inline bool MatchFinder::Step(Search& s) {
   const auto right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
   s.next = PickIfAbove(a, b, left, right);
   if (kFind) s.best = std::max(s.best, Score(i, p, s.r));
-  return true;
+}
+
+void MatchFinder::Finish(const Search& s) {
+  if (s.next != kNone) return;
+  kids_[s.p][s.side] = static_cast<uint16_t>(s.r);
+  dad_[s.r] = static_cast<uint16_t>(s.p);
 }
 
 template <bool kFind>
 MatchFinder::Match MatchFinder::Insert(uint32_t r) {
   Search s = Start(r);
-  while (Step<kFind>(s)) {
-  }
+  while (s.next < kNone)
+    Step<kFind>(s);
+  Finish(s);
   return Unscore(s.best);
 }
 
@@ -490,20 +504,36 @@ std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(uint32
   // Two independent walks in one loop: each hides the other's load latency.
   Search x = Start(a);
   Search y = Start(b);
-  bool walkX = true, walkY = true;
-  while (walkX && walkY) {
-    walkX = Step<kFindA>(x);
-    walkY = Step<kFindB>(y);
+  while (x.next < kNone && y.next < kNone) {
+    Step<kFindA>(x);
+    Step<kFindB>(y);
   }
-  while (walkX)
-    walkX = Step<kFindA>(x);
-  while (walkY)
-    walkY = Step<kFindB>(y);
+  while (x.next < kNone)
+    Step<kFindA>(x);
+  while (y.next < kNone)
+    Step<kFindB>(y);
+  Finish(x);
+  Finish(y);
   return {Unscore(x.best), Unscore(y.best)};
+}
+
+MatchFinder::Match MatchFinder::InsertRun(uint32_t r) {
+  // A walk could only end at the node with the same key, taking its place,
+  // with that node as the best match: no other key shares 60 bytes.
+  uint16_t& node = runNode_[ring_[r]];
+  if (node == kNone) {
+    const Match m = Insert<true>(r);
+    node = static_cast<uint16_t>(r);
+    return m;
+  }
+  const uint32_t p = node;
+  Replace(p, r);
+  return Unscore(Score(kLookahead, p, r));
 }
 
 // A full-length match: r takes p's place in the tree, p leaves it.
 void MatchFinder::Replace(uint32_t p, uint32_t r) {
+  if (runNode_[ring_[p]] == p) runNode_[ring_[p]] = static_cast<uint16_t>(r);
   dad_[r] = dad_[p];
   Left(r) = Left(p);
   Right(r) = Right(p);
@@ -515,6 +545,7 @@ void MatchFinder::Replace(uint32_t p, uint32_t r) {
 
 void MatchFinder::Delete(uint32_t p) {
   if (dad_[p] == kNone) return;
+  if (runNode_[ring_[p]] == p) runNode_[ring_[p]] = kNone;
   uint32_t q;
   if (Left(p) == kNone || Right(p) == kNone) {
     // At most one child, which takes p's place (kNone for none).
@@ -560,13 +591,24 @@ class Encoder {
   void FindThrough(size_t step);
   void DeleteAndStore(size_t step) {
     finder_.Delete(Deleted(step));
-    if (stored_ < input_.size()) finder_.Store(Deleted(step), input_[stored_++]);
+    if (stored_ < input_.size()) finder_.Store(Deleted(step), Next());
   }
+  // The next input byte for the ring, counted into the run it extends.
+  uint8_t Next() {
+    const uint8_t c = input_[stored_];
+    same_ = stored_ > 0 && c == input_[stored_ - 1] ? same_ + 1 : 1;
+    ++stored_;
+    return c;
+  }
+  // Right after DeleteAndStore(step): whether the key inserted at that step
+  // is one byte 60 times. Its bytes are the last 60 stored.
+  bool KeyIsRun(size_t step) const { return stored_ == step + kLookahead && same_ >= kLookahead; }
   void EncodeSymbol(int symbol);
   void EncodeDistance(int distance);
 
   std::span<const uint8_t> input_;
   size_t stored_ = 0;                            // input bytes stored in the ring
+  size_t same_ = 0;                              // the last of them and those equal before it
   size_t found_ = 0;                             // steps whose insert is done
   std::array<MatchFinder::Match, 4> results_{};  // of the last steps, by step
   BitWriter bits_;
@@ -619,7 +661,9 @@ void Encoder::FindThrough(size_t step) {
       found_ += 2;
     } else {
       DeleteAndStore(u);
-      if (u < step) {
+      if (KeyIsRun(u)) {
+        results_[u & 3] = finder_.InsertRun(Inserted(u));
+      } else if (u < step) {
         finder_.Insert<false>(Inserted(u));
       } else {
         results_[u & 3] = finder_.Insert<true>(Inserted(u));
@@ -633,8 +677,8 @@ void Encoder::Run() {
   const size_t n = input_.size();
   uint8_t* ring = finder_.Ring();
   std::fill(ring, ring + kFirstPosition, kFillByte);
-  for (; stored_ < std::min<size_t>(kLookahead, n); ++stored_)
-    ring[kFirstPosition + stored_] = input_[stored_];
+  while (stored_ < std::min<size_t>(kLookahead, n))
+    ring[kFirstPosition + stored_] = Next();
   for (int i = 1; i <= kLookahead; ++i)
     finder_.Insert<false>(static_cast<uint32_t>(kFirstPosition - i));
   results_[0] = finder_.Insert<true>(kFirstPosition);
