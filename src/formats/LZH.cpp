@@ -311,14 +311,18 @@ uint64_t LoadOrdered(const uint8_t* p) {
 // predictor, and a plain ?: here compiles to a branch, so on x86-64 it is a
 // conditional move: one step of a tree walk then waits on the comparison
 // alone, not on a flag turned into a shift or a mask.
-inline uint32_t PickIfAbove(uint64_t x, uint64_t y, uint32_t left, uint32_t right) {
+inline uint32_t PickIfAbove(uint64_t x, uint64_t y, uint32_t left, uint32_t right,
+                            uint32_t& above) {
 #if defined(__x86_64__) && defined(__GNUC__)
-  asm("cmp %[y], %[x]\n\tcmova %[right], %[left]"
-      : [left] "+r"(left)
+  uint8_t flag;
+  asm("cmp %[y], %[x]\n\tcmova %[right], %[left]\n\tseta %[flag]"
+      : [left] "+r"(left), [flag] "=q"(flag)
       : [x] "r"(x), [y] "r"(y), [right] "r"(right)
       : "cc");
+  above = flag;
   return left;
 #else
+  above = x > y;
   return x > y ? right : left;
 #endif
 }
@@ -364,6 +368,12 @@ class MatchFinder {
   }
   // Insert<true>(r) for a key that is one byte 60 times.
   Match InsertRun(uint32_t r);
+  // Insert<true>(r) when node q, in its tree, has the same key.
+  Match InsertTwin(uint32_t r, uint32_t q) {
+    Replace(q, r);
+    return Unscore(Score(kLookahead, q, r));
+  }
+  bool InTree(uint32_t p) const { return dad_[p] != kNone; }
   // Insert(a) and Insert(b), the two searches interleaved.
   template <bool kFindA, bool kFindB>
   std::pair<Match, Match> InsertPair(uint32_t a, uint32_t b);
@@ -373,9 +383,6 @@ class MatchFinder {
  private:
   static constexpr int kLeft = 0;
   static constexpr int kRight = 1;
-  // Where each child sits in the two children read as one 32-bit number.
-  static constexpr int kLeftHalf = std::endian::native == std::endian::little ? 0 : 1;
-  static constexpr int kRightHalf = 1 - kLeftHalf;
   // Key bytes 1..59 are compared eight at a time; the last word holds three
   // key bytes (the rest is masked off).
   static constexpr uint64_t kLastWordMask = 0xFFFFFF0000000000u;
@@ -458,8 +465,8 @@ inline void MatchFinder::Step(Search& s) {
   // Both children are fetched beside the key bytes, before the comparison
   // that picks one: this loop is most of the encoder's time, and its speed
   // is how soon each step knows where the next one goes.
-  uint32_t kids;
-  std::memcpy(&kids, &kids_[p], sizeof kids);
+  const uint32_t left = Left(p);
+  const uint32_t right = Right(p);
   // The key and the node as numbers: bytes 1..8, which most often differ,
   // else the words where they do. i: the first key byte that differs (60 for
   // none); larger keys go right.
@@ -477,10 +484,7 @@ inline void MatchFinder::Step(Search& s) {
       return;
     }
   }
-  s.side = static_cast<uint32_t>(a > b);
-  const auto left = static_cast<uint16_t>(kids >> (16 * kLeftHalf));
-  const auto right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
-  s.next = PickIfAbove(a, b, left, right);
+  s.next = PickIfAbove(a, b, left, right, s.side);
   if (kFind) s.best = std::max(s.best, Score(i, p, s.r));
 }
 
@@ -526,9 +530,7 @@ MatchFinder::Match MatchFinder::InsertRun(uint32_t r) {
     node = static_cast<uint16_t>(r);
     return m;
   }
-  const uint32_t p = node;
-  Replace(p, r);
-  return Unscore(Score(kLookahead, p, r));
+  return InsertTwin(r, node);
 }
 
 // A full-length match: r takes p's place in the tree, p leaves it.
@@ -591,30 +593,96 @@ class Encoder {
   void FindThrough(size_t step);
   void DeleteAndStore(size_t step) {
     finder_.Delete(Deleted(step));
-    if (stored_ < input_.size()) finder_.Store(Deleted(step), Next());
+    if (stored_ < input_.size()) StoreNext(Deleted(step));
   }
-  // The next input byte for the ring, counted into the run it extends.
-  uint8_t Next() {
-    const uint8_t c = input_[stored_];
-    same_ = stored_ > 0 && c == input_[stored_ - 1] ? same_ + 1 : 1;
-    ++stored_;
-    return c;
-  }
-  // Right after DeleteAndStore(step): whether the key inserted at that step
-  // is one byte 60 times. Its bytes are the last 60 stored.
-  bool KeyIsRun(size_t step) const { return stored_ == step + kLookahead && same_ >= kLookahead; }
+  // Stores the next input byte at ring position `at`, counted into the runs
+  // of equal bytes and of bytes equal to the one `period_` back that it ends.
+  void StoreNext(uint32_t at);
+  // Sets the period the repeat count follows and counts it afresh.
+  void FollowPeriod(uint32_t period);
+  // Right after DeleteAndStore(step): inserts that step's position without
+  // a walk, and keeps the result, when the node with the same key is known.
+  bool InsertKnownTwin(size_t step);
+  // Inserts step's position (and step + 1's) by walking; results are kept
+  // from `need` on.
+  void Walk(size_t step, size_t need);
+  void WalkPair(size_t step, size_t need);
   void EncodeSymbol(int symbol);
   void EncodeDistance(int distance);
 
   std::span<const uint8_t> input_;
-  size_t stored_ = 0;                            // input bytes stored in the ring
-  size_t same_ = 0;                              // the last of them and those equal before it
-  size_t found_ = 0;                             // steps whose insert is done
+  size_t stored_ = 0;  // input bytes stored in the ring
+  size_t found_ = 0;   // steps whose insert is done
+  // How many of the last bytes stored equal the byte before them, and the
+  // byte `period_` positions back (the last match's distance + 1).
+  size_t same_ = 0;
+  size_t repeat_ = 0;
+  uint32_t period_ = 0;
   std::array<MatchFinder::Match, 4> results_{};  // of the last steps, by step
   BitWriter bits_;
   AdaptiveHuffman tree_;
   MatchFinder finder_;
 };
+
+void Encoder::StoreNext(uint32_t at) {
+  const uint8_t* ring = finder_.Ring();
+  const uint8_t c = input_[stored_];
+  same_ = stored_ > 0 && c == input_[stored_ - 1] ? same_ + 1 : 1;
+  repeat_ = period_ != 0 && c == ring[(at - period_) & kRingMask] ? repeat_ + 1 : 0;
+  finder_.Store(at, c);
+  ++stored_;
+}
+
+void Encoder::FollowPeriod(uint32_t period) {
+  if (period == period_) return;
+  period_ = period;
+  const uint8_t* ring = finder_.Ring();
+  const auto newest = static_cast<uint32_t>(kFirstPosition + stored_ - 1);
+  repeat_ = 0;
+  while (repeat_ < kLookahead) {
+    const auto at = static_cast<uint32_t>(newest - repeat_);
+    if (ring[at & kRingMask] != ring[(at - period) & kRingMask]) break;
+    ++repeat_;
+  }
+}
+
+// Keys never change while in a tree, and all keys in a tree differ, so a
+// key equal to a node's can only end its walk at that node, which it then
+// replaces, with that node as a match of 60 bytes: no other shares as many.
+// Two such nodes are known without a walk: the one recorded for a key of
+// one byte 60 times, and the node `period_` back when the 60 bytes of the
+// key each equal the byte that far back.
+bool Encoder::InsertKnownTwin(size_t step) {
+  if (stored_ != step + kLookahead) return false;  // the key reaches past the input
+  const uint32_t r = Inserted(step);
+  if (same_ >= kLookahead) {
+    results_[step & 3] = finder_.InsertRun(r);
+    return true;
+  }
+  const uint32_t q = (r - period_) & kRingMask;
+  if (repeat_ < kLookahead || !finder_.InTree(q)) return false;
+  results_[step & 3] = finder_.InsertTwin(r, q);
+  return true;
+}
+
+void Encoder::Walk(size_t step, size_t need) {
+  if (step < need) {
+    finder_.Insert<false>(Inserted(step));
+  } else {
+    results_[step & 3] = finder_.Insert<true>(Inserted(step));
+  }
+}
+
+void Encoder::WalkPair(size_t step, size_t need) {
+  const uint32_t a = Inserted(step), b = Inserted(step + 1);
+  if (step + 1 < need) {
+    finder_.InsertPair<false, false>(a, b);
+  } else if (step < need) {
+    results_[(step + 1) & 3] = finder_.InsertPair<false, true>(a, b).second;
+  } else {
+    std::tie(results_[step & 3], results_[(step + 1) & 3]) = finder_.InsertPair<true, true>(a, b);
+  }
+}
 
 void Encoder::EncodeSymbol(int symbol) {
   // The path from the leaf up: one bit per node, 1 for the second child. A
@@ -644,30 +712,23 @@ void Encoder::EncodeDistance(int distance) {
 void Encoder::FindThrough(size_t step) {
   const size_t last = input_.size() - 1;  // the last step that inserts
   // Steps before `step` lie inside the match just coded: only their inserts
-  // matter, not what they would find.
+  // matter, not what they would find. Two walks go side by side where they
+  // touch different trees; the check reads nothing the first store changed.
   while (found_ <= step) {
     const size_t u = found_;
-    if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
-      DeleteAndStore(u);
+    DeleteAndStore(u);
+    if (InsertKnownTwin(u)) {
+      found_ += 1;
+    } else if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
       DeleteAndStore(u + 1);
-      const uint32_t a = Inserted(u), b = Inserted(u + 1);
-      if (u + 1 < step) {
-        finder_.InsertPair<false, false>(a, b);
-      } else if (u < step) {
-        results_[(u + 1) & 3] = finder_.InsertPair<false, true>(a, b).second;
+      if (InsertKnownTwin(u + 1)) {
+        Walk(u, step);
       } else {
-        std::tie(results_[u & 3], results_[(u + 1) & 3]) = finder_.InsertPair<true, true>(a, b);
+        WalkPair(u, step);
       }
       found_ += 2;
     } else {
-      DeleteAndStore(u);
-      if (KeyIsRun(u)) {
-        results_[u & 3] = finder_.InsertRun(Inserted(u));
-      } else if (u < step) {
-        finder_.Insert<false>(Inserted(u));
-      } else {
-        results_[u & 3] = finder_.Insert<true>(Inserted(u));
-      }
+      Walk(u, step);
       found_ += 1;
     }
   }
@@ -678,7 +739,7 @@ void Encoder::Run() {
   uint8_t* ring = finder_.Ring();
   std::fill(ring, ring + kFirstPosition, kFillByte);
   while (stored_ < std::min<size_t>(kLookahead, n))
-    ring[kFirstPosition + stored_] = Next();
+    StoreNext(static_cast<uint32_t>(kFirstPosition + stored_));
   for (int i = 1; i <= kLookahead; ++i)
     finder_.Insert<false>(static_cast<uint32_t>(kFirstPosition - i));
   results_[0] = finder_.Insert<true>(kFirstPosition);
@@ -694,6 +755,7 @@ void Encoder::Run() {
     } else {
       EncodeSymbol(length + (256 - kThreshold - 1));
       EncodeDistance(m.distance);
+      FollowPeriod(static_cast<uint32_t>(m.distance + 1));
       t += static_cast<size_t>(length);
     }
   }
