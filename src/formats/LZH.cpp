@@ -342,7 +342,6 @@ class MatchFinder {
     ring_.fill(0);
     kids_.fill({kNone, kNone});
     dad_.fill(kNone);
-    runNode_.fill(kNone);
   }
 
   struct Match {
@@ -366,8 +365,6 @@ class MatchFinder {
   bool Independent(uint32_t a, uint32_t gone, uint32_t b) const {
     return ring_[a] != ring_[b] && (dad_[gone] == kNone || ring_[gone] != ring_[a]);
   }
-  // Insert<true>(r) for a key that is one byte 60 times.
-  Match InsertRun(uint32_t r);
   // Insert<true>(r) when node q, in its tree, has the same key.
   Match InsertTwin(uint32_t r, uint32_t q) {
     Replace(q, r);
@@ -430,11 +427,6 @@ class MatchFinder {
   // kRingSize + 1 + first byte and use only the right child.
   std::array<std::array<uint16_t, 2>, kRingSize + 257> kids_;
   std::array<uint16_t, kRingSize + 257> dad_;
-  // For each byte value: kNone, or the position in its tree whose key is
-  // that byte 60 times. Keys in a tree all differ (a full match replaces the
-  // node it meets), so there is at most one such node; it may be there
-  // unrecorded when its key filled in after the input's end.
-  std::array<uint16_t, 256> runNode_;
 };
 
 // Compares key bytes 9..59 of a key and node p, after bytes 1..8 were equal:
@@ -521,21 +513,8 @@ std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(uint32
   return {Unscore(x.best), Unscore(y.best)};
 }
 
-MatchFinder::Match MatchFinder::InsertRun(uint32_t r) {
-  // A walk could only end at the node with the same key, taking its place,
-  // with that node as the best match: no other key shares 60 bytes.
-  uint16_t& node = runNode_[ring_[r]];
-  if (node == kNone) {
-    const Match m = Insert<true>(r);
-    node = static_cast<uint16_t>(r);
-    return m;
-  }
-  return InsertTwin(r, node);
-}
-
 // A full-length match: r takes p's place in the tree, p leaves it.
 void MatchFinder::Replace(uint32_t p, uint32_t r) {
-  if (runNode_[ring_[p]] == p) runNode_[ring_[p]] = static_cast<uint16_t>(r);
   dad_[r] = dad_[p];
   Left(r) = Left(p);
   Right(r) = Right(p);
@@ -547,7 +526,6 @@ void MatchFinder::Replace(uint32_t p, uint32_t r) {
 
 void MatchFinder::Delete(uint32_t p) {
   if (dad_[p] == kNone) return;
-  if (runNode_[ring_[p]] == p) runNode_[ring_[p]] = kNone;
   uint32_t q;
   if (Left(p) == kNone || Right(p) == kNone) {
     // At most one child, which takes p's place (kNone for none).
@@ -595,8 +573,8 @@ class Encoder {
     finder_.Delete(Deleted(step));
     if (stored_ < input_.size()) StoreNext(Deleted(step));
   }
-  // Stores the next input byte at ring position `at`, counted into the runs
-  // of equal bytes and of bytes equal to the one `period_` back that it ends.
+  // Stores the next input byte at ring position `at`, counted into the run of
+  // bytes equal to the one `period_` back that it ends.
   void StoreNext(uint32_t at);
   // Sets the period the repeat count follows and counts it afresh.
   void FollowPeriod(uint32_t period);
@@ -613,9 +591,8 @@ class Encoder {
   std::span<const uint8_t> input_;
   size_t stored_ = 0;  // input bytes stored in the ring
   size_t found_ = 0;   // steps whose insert is done
-  // How many of the last bytes stored equal the byte before them, and the
-  // byte `period_` positions back (the last match's distance + 1).
-  size_t same_ = 0;
+  // How many of the last bytes stored equal the byte `period_` positions
+  // back (the last match's distance + 1).
   size_t repeat_ = 0;
   uint32_t period_ = 0;
   std::array<MatchFinder::Match, 4> results_{};  // of the last steps, by step
@@ -627,7 +604,6 @@ class Encoder {
 void Encoder::StoreNext(uint32_t at) {
   const uint8_t* ring = finder_.Ring();
   const uint8_t c = input_[stored_];
-  same_ = stored_ > 0 && c == input_[stored_ - 1] ? same_ + 1 : 1;
   repeat_ = period_ != 0 && c == ring[(at - period_) & kRingMask] ? repeat_ + 1 : 0;
   finder_.Store(at, c);
   ++stored_;
@@ -649,16 +625,12 @@ void Encoder::FollowPeriod(uint32_t period) {
 // Keys never change while in a tree, and all keys in a tree differ, so a
 // key equal to a node's can only end its walk at that node, which it then
 // replaces, with that node as a match of 60 bytes: no other shares as many.
-// Two such nodes are known without a walk: the one recorded for a key of
-// one byte 60 times, and the node `period_` back when the 60 bytes of the
-// key each equal the byte that far back.
+// Such a node is known without a walk when the 60 bytes of the key each
+// equal the byte `period_` back: the node that far back, if it is still in
+// its tree (a later equal key may have replaced it).
 bool Encoder::InsertKnownTwin(size_t step) {
   if (stored_ != step + kLookahead) return false;  // the key reaches past the input
   const uint32_t r = Inserted(step);
-  if (same_ >= kLookahead) {
-    results_[step & 3] = finder_.InsertRun(r);
-    return true;
-  }
   const uint32_t q = (r - period_) & kRingMask;
   if (repeat_ < kLookahead || !finder_.InTree(q)) return false;
   results_[step & 3] = finder_.InsertTwin(r, q);
