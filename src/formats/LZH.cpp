@@ -307,10 +307,10 @@ uint64_t LoadOrdered(const uint8_t* p) {
   return v;
 }
 
-// `right` when x > y, else `left`. The pick is a coin toss to a branch
-// predictor, and a plain ?: here compiles to a branch, so on x86-64 it is a
-// conditional move: one step of a tree walk then waits on the comparison
-// alone, not on a flag turned into a shift or a mask.
+// `right` when x > y, else `left`; `above` tells which. The pick is a coin
+// toss to a branch predictor, and GCC turns a plain ?: here into a branch,
+// so on x86-64 it is a conditional move: one step of a tree walk then waits
+// on the comparison alone, not on a flag turned into a shift or a mask.
 inline uint32_t PickIfAbove(uint64_t x, uint64_t y, uint32_t left, uint32_t right,
                             uint32_t& above) {
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -389,10 +389,10 @@ class MatchFinder {
     uint32_t r;
     const uint8_t* key;
     uint64_t head;  // key bytes 1..8
-    uint32_t p;
-    uint32_t side;
-    uint32_t next;
-    int best;  // Score() of the best match so far
+    uint32_t p;     // the node last compared (at first the tree's root)
+    uint32_t side;  // 1 when `next` is p's right child
+    uint32_t next;  // a node, kNone where r goes, or kReplaced
+    int best;       // Score() of the best match so far
   };
   // A match as one number in the order of preference: the longest, and of
   // equally long ones the nearest ((p - r) mod 4096 is 4095 - distance). The
