@@ -84,15 +84,10 @@ Bytes Repeats() {
 Bytes EmptySectors() {
   Bytes out;
   for (uint8_t sector = 0; sector < 200; ++sector) {
-    const uint8_t header[] = {static_cast<uint8_t>(sector / 16),
-                              0,
-                              static_cast<uint8_t>(1 + sector % 16),
-                              1,
-                              0,
-                              static_cast<uint8_t>(sector * 37),
-                              1,
-                              1,
-                              0};
+    const auto cylinder = static_cast<uint8_t>(sector / 16);
+    const auto number = static_cast<uint8_t>(1 + sector % 16);
+    const auto crc = static_cast<uint8_t>(sector * 37);
+    const uint8_t header[] = {cylinder, 0, number, 1, 0, crc, 1, 1, 0};
     out.insert(out.end(), std::begin(header), std::end(header));
     const Bytes data = sector % 9 == 4 ? test::PatternBytes(256, sector) : Bytes(256, 0);
     out.insert(out.end(), data.begin(), data.end());
