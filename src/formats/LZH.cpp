@@ -307,12 +307,34 @@ uint64_t LoadOrdered(const uint8_t* p) {
   return v;
 }
 
+// `right` when x > y, else `left`; `above` tells which. The pick is a coin
+// toss to a branch predictor, and GCC turns a plain ?: here into a branch,
+// so on x86-64 it is a conditional move: one step of a tree walk then waits
+// on the comparison alone, not on a flag turned into a shift or a mask.
+inline uint32_t PickIfAbove(uint64_t x, uint64_t y, uint32_t left, uint32_t right,
+                            uint32_t& above) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  uint8_t flag;
+  asm("cmp %[y], %[x]\n\tcmova %[right], %[left]\n\tseta %[flag]"
+      : [left] "+r"(left), [flag] "=q"(flag)
+      : [x] "r"(x), [y] "r"(y), [right] "r"(right)
+      : "cc");
+  above = flag;
+  return left;
+#else
+  above = x > y;
+  return x > y ? right : left;
+#endif
+}
+
 // Binary search trees of ring positions, one per first byte, ordered by the
 // 60 bytes that start at each position. Inserting a position also finds the
 // longest earlier match for it.
 class MatchFinder {
  public:
-  static constexpr int kNone = kRingSize;
+  static constexpr uint32_t kNone = kRingSize;
+  // A walk's `next` once r has taken the place of a node with its key.
+  static constexpr uint32_t kReplaced = kNone + 1;
 
   // The ring is zero until the encoder fills it: its mirror stays zero until
   // the input wraps round to position 0, and keys near the ring's end read it.
@@ -323,62 +345,80 @@ class MatchFinder {
   }
 
   struct Match {
-    int length;  // 0 when nothing of 3 bytes or more matched
+    int length;  // below 3: nothing worth a distance matched
     int distance;
   };
 
   uint8_t* Ring() { return ring_.data(); }
   // Stores a byte at a ring position (and its mirror).
-  void Store(int at, uint8_t c) {
+  void Store(uint32_t at, uint8_t c) {
     ring_[at] = c;
     if (at < kLookahead - 1) ring_[at + kRingSize] = c;
   }
   // Adds position r to its tree; with kFind also finds the longest match for
   // it (a search whose result nobody reads skips that bookkeeping).
   template <bool kFind>
-  Match Insert(int r);
+  Match Insert(uint32_t r);
   // Whether Insert(a), Delete(gone), Insert(b) may run as Delete(gone), then
   // Insert(a) beside Insert(b): when a and b go into different trees and
   // `gone` is in no tree or in another than a's.
-  bool Independent(int a, int gone, int b) const {
+  bool Independent(uint32_t a, uint32_t gone, uint32_t b) const {
     return ring_[a] != ring_[b] && (dad_[gone] == kNone || ring_[gone] != ring_[a]);
   }
+  // Insert<true>(r) when node q, in its tree, has the same key.
+  Match InsertTwin(uint32_t r, uint32_t q) {
+    Replace(q, r);
+    return Unscore(Score(kLookahead, q, r));
+  }
+  bool InTree(uint32_t p) const { return dad_[p] != kNone; }
   // Insert(a) and Insert(b), the two searches interleaved.
   template <bool kFindA, bool kFindB>
-  std::pair<Match, Match> InsertPair(int a, int b);
+  std::pair<Match, Match> InsertPair(uint32_t a, uint32_t b);
   // Takes position p out of its tree, if it is in one.
-  void Delete(int p);
+  void Delete(uint32_t p);
 
  private:
   static constexpr int kLeft = 0;
   static constexpr int kRight = 1;
-  // Where each child sits in the two children read as one 32-bit number.
-  static constexpr int kLeftHalf = std::endian::native == std::endian::little ? 0 : 1;
-  static constexpr int kRightHalf = 1 - kLeftHalf;
   // Key bytes 1..59 are compared eight at a time; the last word holds three
   // key bytes (the rest is masked off).
   static constexpr uint64_t kLastWordMask = 0xFFFFFF0000000000u;
 
   // One search down a tree: the key, where it stands and the best match so far.
   struct Search {
-    int r;
+    uint32_t r;
     const uint8_t* key;
     uint64_t head;  // key bytes 1..8
-    int p;
-    int side;
-    int next;
-    int length;
-    int distance;
+    uint32_t p;     // the node last compared (at first the tree's root)
+    uint32_t side;  // 1 when `next` is p's right child
+    uint32_t next;  // a node, kNone where r goes, or kReplaced
+    int best;       // Score() of the best match so far
   };
-  Search Start(int r);
-  // One step down; false once r has been placed. Inlined, so that two
-  // searches interleave in one loop.
+  // A match as one number in the order of preference: the longest, and of
+  // equally long ones the nearest ((p - r) mod 4096 is 4095 - distance). The
+  // largest score is then the tie rule's choice. Lengths below 3 score too;
+  // the coder sends a literal for them as it would for no match.
+  static int Score(int length, uint32_t p, uint32_t r) {
+    return (length << 12) | static_cast<int>((p - r) & kRingMask);
+  }
+  static Match Unscore(int best) { return {best >> 12, kRingMask - (best & kRingMask)}; }
+  Search Start(uint32_t r);
+  // One step down, while `next` is a node. Inlined, so that two searches
+  // interleave in one loop.
   template <bool kFind>
-  [[gnu::always_inline]] bool Step(Search& s);
-  int CompareTail(const uint8_t* key, int p, int& side) const;
-  uint16_t& Left(int n) { return kids_[n][kLeft]; }
-  uint16_t& Right(int n) { return kids_[n][kRight]; }
-  void Replace(int p, int r);
+  [[gnu::always_inline]] void Step(Search& s);
+  // Hangs r where the walk ended (unless it took a node's place).
+  void Finish(const Search& s);
+  int CompareTail(const uint8_t* key, uint32_t p, uint64_t& a, uint64_t& b) const;
+  uint16_t& Left(uint32_t n) { return kids_[n][kLeft]; }
+  uint16_t& Right(uint32_t n) { return kids_[n][kRight]; }
+  void Replace(uint32_t p, uint32_t r);
+  // The link in p's parent that points at p. Picked by index, not by a
+  // branch: which side a node hangs on is as unpredictable as a walk's turns.
+  uint16_t& ChildLink(uint32_t p) {
+    const uint32_t d = dad_[p];
+    return kids_[d][static_cast<int>(Right(d) == p)];
+  }
 
   // The ring plus a mirror of its first 59 bytes, so a 60-byte key never
   // wraps, plus slack for reading the last key word whole.
@@ -390,117 +430,106 @@ class MatchFinder {
 };
 
 // Compares key bytes 9..59 of a key and node p, after bytes 1..8 were equal:
-// returns the first that differs (kLookahead for none) and sets the side.
-int MatchFinder::CompareTail(const uint8_t* key, int p, int& side) const {
+// returns the first that differs (kLookahead for none), and in a and b the
+// key's and the node's words that hold it, which order the two.
+int MatchFinder::CompareTail(const uint8_t* key, uint32_t p, uint64_t& a, uint64_t& b) const {
   for (int at = 9; at < kLookahead; at += 8) {
-    uint64_t a = LoadOrdered(key + at);
-    uint64_t b = LoadOrdered(&ring_[p + at]);
+    a = LoadOrdered(key + at);
+    b = LoadOrdered(&ring_[p + at]);
     if (at + 8 > kLookahead) {
       a &= kLastWordMask;
       b &= kLastWordMask;
     }
-    if (a != b) {
-      side = a > b ? kRight : kLeft;
-      return at + std::countl_zero(a ^ b) / 8;
-    }
+    if (a != b) return at + std::countl_zero(a ^ b) / 8;
   }
   return kLookahead;
 }
 
-MatchFinder::Search MatchFinder::Start(int r) {
+MatchFinder::Search MatchFinder::Start(uint32_t r) {
   kids_[r] = {kNone, kNone};
-  const int root = kRingSize + 1 + ring_[r];
-  return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0, 0};
+  const uint32_t root = kRingSize + 1 + ring_[r];
+  return {r, &ring_[r], LoadOrdered(&ring_[r + 1]), root, kRight, Right(root), 0};
 }
 
 template <bool kFind>
-inline bool MatchFinder::Step(Search& s) {
-  if (s.next == kNone) {
-    kids_[s.p][s.side] = static_cast<uint16_t>(s.r);
-    dad_[s.r] = static_cast<uint16_t>(s.p);
-    return false;
-  }
-  const int p = s.p = s.next;
-  // Both children are fetched before the comparison that picks one, and the
-  // pick is arithmetic: which way a key goes is a coin toss to a branch
-  // predictor, and this loop is most of the encoder's time.
-  uint32_t kids;
-  std::memcpy(&kids, &kids_[p], sizeof kids);
-  // i: the first key byte that differs (60 for none); larger keys go right.
-  const uint64_t node = LoadOrdered(&ring_[p + 1]);
+inline void MatchFinder::Step(Search& s) {
+  const uint32_t p = s.p = s.next;
+  // Both children are fetched beside the key bytes, before the comparison
+  // that picks one: this loop is most of the encoder's time, and its speed
+  // is how soon each step knows where the next one goes.
+  const uint32_t left = Left(p);
+  const uint32_t right = Right(p);
+  // The key and the node as numbers: bytes 1..8, which most often differ,
+  // else the words where they do. i: the first key byte that differs (60 for
+  // none); larger keys go right.
+  uint64_t a = s.head;
+  uint64_t b = LoadOrdered(ring_.data() + 1 + p);
   int i;
-  if (s.head != node) {
-    s.side = static_cast<int>(s.head > node);
-    i = kFind ? 1 + std::countl_zero(s.head ^ node) / 8 : 0;
+  if (a != b) [[likely]] {
+    i = 1 + std::countl_zero(a ^ b) / 8;
   } else {
-    i = CompareTail(s.key, p, s.side);
+    i = CompareTail(s.key, p, a, b);
+    if (i == kLookahead) {
+      s.best = Score(kLookahead, p, s.r);
+      Replace(p, s.r);
+      s.next = kReplaced;
+      return;
+    }
   }
-  const uint32_t left = static_cast<uint16_t>(kids >> (16 * kLeftHalf));
-  const uint32_t right = static_cast<uint16_t>(kids >> (16 * kRightHalf));
-  s.next = static_cast<int>(left ^ ((left ^ right) & (0u - static_cast<uint32_t>(s.side))));
-  if (kFind) {
-    // The longest match wins; of equally long ones, the nearest. Bitwise and
-    // masked rather than branched: no branch to mispredict.
-    const int d = ((s.r - p) & kRingMask) - 1;
-    const bool better = (i > kThreshold) & ((i > s.length) | ((i == s.length) & (d < s.distance)));
-    const int take = -static_cast<int>(better);
-    s.length ^= (s.length ^ i) & take;
-    s.distance ^= (s.distance ^ d) & take;
-  }
-  if (i >= kLookahead) {
-    Replace(p, s.r);
-    return false;
-  }
-  return true;
+  s.next = PickIfAbove(a, b, left, right, s.side);
+  if (kFind) s.best = std::max(s.best, Score(i, p, s.r));
+}
+
+void MatchFinder::Finish(const Search& s) {
+  if (s.next != kNone) return;
+  kids_[s.p][s.side] = static_cast<uint16_t>(s.r);
+  dad_[s.r] = static_cast<uint16_t>(s.p);
 }
 
 template <bool kFind>
-MatchFinder::Match MatchFinder::Insert(int r) {
+MatchFinder::Match MatchFinder::Insert(uint32_t r) {
   Search s = Start(r);
-  while (Step<kFind>(s)) {
-  }
-  return {s.length, s.distance};
+  while (s.next < kNone)
+    Step<kFind>(s);
+  Finish(s);
+  return Unscore(s.best);
 }
 
 template <bool kFindA, bool kFindB>
-std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(int a, int b) {
+std::pair<MatchFinder::Match, MatchFinder::Match> MatchFinder::InsertPair(uint32_t a, uint32_t b) {
   // Two independent walks in one loop: each hides the other's load latency.
   Search x = Start(a);
   Search y = Start(b);
-  bool walkX = true, walkY = true;
-  while (walkX && walkY) {
-    walkX = Step<kFindA>(x);
-    walkY = Step<kFindB>(y);
+  while (x.next < kNone && y.next < kNone) {
+    Step<kFindA>(x);
+    Step<kFindB>(y);
   }
-  while (walkX)
-    walkX = Step<kFindA>(x);
-  while (walkY)
-    walkY = Step<kFindB>(y);
-  return {{x.length, x.distance}, {y.length, y.distance}};
+  while (x.next < kNone)
+    Step<kFindA>(x);
+  while (y.next < kNone)
+    Step<kFindB>(y);
+  Finish(x);
+  Finish(y);
+  return {Unscore(x.best), Unscore(y.best)};
 }
 
 // A full-length match: r takes p's place in the tree, p leaves it.
-void MatchFinder::Replace(int p, int r) {
+void MatchFinder::Replace(uint32_t p, uint32_t r) {
   dad_[r] = dad_[p];
   Left(r) = Left(p);
   Right(r) = Right(p);
   dad_[Left(p)] = static_cast<uint16_t>(r);
   dad_[Right(p)] = static_cast<uint16_t>(r);
-  if (Right(dad_[p]) == p) {
-    Right(dad_[p]) = static_cast<uint16_t>(r);
-  } else {
-    Left(dad_[p]) = static_cast<uint16_t>(r);
-  }
+  ChildLink(p) = static_cast<uint16_t>(r);
   dad_[p] = kNone;
 }
 
-void MatchFinder::Delete(int p) {
+void MatchFinder::Delete(uint32_t p) {
   if (dad_[p] == kNone) return;
-  int q;
-  if (Right(p) == kNone) {
-    q = Left(p);
-  } else if (Left(p) == kNone) {
-    q = Right(p);
+  uint32_t q;
+  if (Left(p) == kNone || Right(p) == kNone) {
+    // At most one child, which takes p's place (kNone for none).
+    q = Left(p) ^ Right(p) ^ kNone;
   } else {
     // Two children: the in-order predecessor takes p's place.
     q = Left(p);
@@ -517,11 +546,7 @@ void MatchFinder::Delete(int p) {
     dad_[Right(p)] = static_cast<uint16_t>(q);
   }
   dad_[q] = dad_[p];
-  if (Right(dad_[p]) == p) {
-    Right(dad_[p]) = static_cast<uint16_t>(q);
-  } else {
-    Left(dad_[p]) = static_cast<uint16_t>(q);
-  }
+  ChildLink(p) = static_cast<uint16_t>(q);
   dad_[p] = kNone;
 }
 
@@ -539,24 +564,97 @@ class Encoder {
   void Run();
 
  private:
-  static int Deleted(size_t step) { return static_cast<int>((step - 1) & kRingMask); }
-  static int Inserted(size_t step) { return static_cast<int>((kFirstPosition + step) & kRingMask); }
+  static uint32_t Deleted(size_t step) { return static_cast<uint32_t>((step - 1) & kRingMask); }
+  static uint32_t Inserted(size_t step) {
+    return static_cast<uint32_t>((kFirstPosition + step) & kRingMask);
+  }
   void FindThrough(size_t step);
   void DeleteAndStore(size_t step) {
     finder_.Delete(Deleted(step));
-    if (stored_ < input_.size()) finder_.Store(Deleted(step), input_[stored_++]);
+    if (stored_ < input_.size()) StoreNext(Deleted(step));
   }
+  // Stores the next input byte at ring position `at`, counted into the run of
+  // bytes equal to the one `period_` back that it ends.
+  void StoreNext(uint32_t at);
+  // Sets the period the repeat count follows and counts it afresh.
+  void FollowPeriod(uint32_t period);
+  // Right after DeleteAndStore(step): inserts that step's position without
+  // a walk, and keeps the result, when the node with the same key is known.
+  bool InsertKnownTwin(size_t step);
+  // Inserts step's position (and step + 1's) by walking; results are kept
+  // from `need` on.
+  void Walk(size_t step, size_t need);
+  void WalkPair(size_t step, size_t need);
   void EncodeSymbol(int symbol);
   void EncodeDistance(int distance);
 
   std::span<const uint8_t> input_;
-  size_t stored_ = 0;                            // input bytes stored in the ring
-  size_t found_ = 0;                             // steps whose insert is done
+  size_t stored_ = 0;  // input bytes stored in the ring
+  size_t found_ = 0;   // steps whose insert is done
+  // How many of the last bytes stored equal the byte `period_` positions
+  // back (the last match's distance + 1).
+  size_t repeat_ = 0;
+  uint32_t period_ = 0;
   std::array<MatchFinder::Match, 4> results_{};  // of the last steps, by step
   BitWriter bits_;
   AdaptiveHuffman tree_;
   MatchFinder finder_;
 };
+
+void Encoder::StoreNext(uint32_t at) {
+  const uint8_t* ring = finder_.Ring();
+  const uint8_t c = input_[stored_];
+  repeat_ = period_ != 0 && c == ring[(at - period_) & kRingMask] ? repeat_ + 1 : 0;
+  finder_.Store(at, c);
+  ++stored_;
+}
+
+void Encoder::FollowPeriod(uint32_t period) {
+  if (period == period_) return;
+  period_ = period;
+  const uint8_t* ring = finder_.Ring();
+  const auto newest = static_cast<uint32_t>(kFirstPosition + stored_ - 1);
+  repeat_ = 0;
+  while (repeat_ < kLookahead) {
+    const auto at = static_cast<uint32_t>(newest - repeat_);
+    if (ring[at & kRingMask] != ring[(at - period) & kRingMask]) break;
+    ++repeat_;
+  }
+}
+
+// Keys never change while in a tree, and all keys in a tree differ, so a
+// key equal to a node's can only end its walk at that node, which it then
+// replaces, with that node as a match of 60 bytes: no other shares as many.
+// Such a node is known without a walk when the 60 bytes of the key each
+// equal the byte `period_` back: the node that far back, if it is still in
+// its tree (a later equal key may have replaced it).
+bool Encoder::InsertKnownTwin(size_t step) {
+  if (stored_ != step + kLookahead) return false;  // the key reaches past the input
+  const uint32_t r = Inserted(step);
+  const uint32_t q = (r - period_) & kRingMask;
+  if (repeat_ < kLookahead || !finder_.InTree(q)) return false;
+  results_[step & 3] = finder_.InsertTwin(r, q);
+  return true;
+}
+
+void Encoder::Walk(size_t step, size_t need) {
+  if (step < need) {
+    finder_.Insert<false>(Inserted(step));
+  } else {
+    results_[step & 3] = finder_.Insert<true>(Inserted(step));
+  }
+}
+
+void Encoder::WalkPair(size_t step, size_t need) {
+  const uint32_t a = Inserted(step), b = Inserted(step + 1);
+  if (step + 1 < need) {
+    finder_.InsertPair<false, false>(a, b);
+  } else if (step < need) {
+    results_[(step + 1) & 3] = finder_.InsertPair<false, true>(a, b).second;
+  } else {
+    std::tie(results_[step & 3], results_[(step + 1) & 3]) = finder_.InsertPair<true, true>(a, b);
+  }
+}
 
 void Encoder::EncodeSymbol(int symbol) {
   // The path from the leaf up: one bit per node, 1 for the second child. A
@@ -586,28 +684,23 @@ void Encoder::EncodeDistance(int distance) {
 void Encoder::FindThrough(size_t step) {
   const size_t last = input_.size() - 1;  // the last step that inserts
   // Steps before `step` lie inside the match just coded: only their inserts
-  // matter, not what they would find.
+  // matter, not what they would find. Two walks go side by side where they
+  // touch different trees; the check reads nothing the first store changed.
   while (found_ <= step) {
     const size_t u = found_;
-    if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
-      DeleteAndStore(u);
+    DeleteAndStore(u);
+    if (InsertKnownTwin(u)) {
+      found_ += 1;
+    } else if (u < last && finder_.Independent(Inserted(u), Deleted(u + 1), Inserted(u + 1))) {
       DeleteAndStore(u + 1);
-      const int a = Inserted(u), b = Inserted(u + 1);
-      if (u + 1 < step) {
-        finder_.InsertPair<false, false>(a, b);
-      } else if (u < step) {
-        results_[(u + 1) & 3] = finder_.InsertPair<false, true>(a, b).second;
+      if (InsertKnownTwin(u + 1)) {
+        Walk(u, step);
       } else {
-        std::tie(results_[u & 3], results_[(u + 1) & 3]) = finder_.InsertPair<true, true>(a, b);
+        WalkPair(u, step);
       }
       found_ += 2;
     } else {
-      DeleteAndStore(u);
-      if (u < step) {
-        finder_.Insert<false>(Inserted(u));
-      } else {
-        results_[u & 3] = finder_.Insert<true>(Inserted(u));
-      }
+      Walk(u, step);
       found_ += 1;
     }
   }
@@ -617,10 +710,10 @@ void Encoder::Run() {
   const size_t n = input_.size();
   uint8_t* ring = finder_.Ring();
   std::fill(ring, ring + kFirstPosition, kFillByte);
-  for (; stored_ < std::min<size_t>(kLookahead, n); ++stored_)
-    ring[kFirstPosition + stored_] = input_[stored_];
+  while (stored_ < std::min<size_t>(kLookahead, n))
+    StoreNext(static_cast<uint32_t>(kFirstPosition + stored_));
   for (int i = 1; i <= kLookahead; ++i)
-    finder_.Insert<false>(kFirstPosition - i);
+    finder_.Insert<false>(static_cast<uint32_t>(kFirstPosition - i));
   results_[0] = finder_.Insert<true>(kFirstPosition);
   found_ = 1;
   for (size_t t = 0; t < n;) {
@@ -634,6 +727,7 @@ void Encoder::Run() {
     } else {
       EncodeSymbol(length + (256 - kThreshold - 1));
       EncodeDistance(m.distance);
+      FollowPeriod(static_cast<uint32_t>(m.distance + 1));
       t += static_cast<size_t>(length);
     }
   }

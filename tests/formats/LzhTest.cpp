@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,48 @@ Bytes Repetitive(size_t n) {
   Bytes out(n, 0);
   for (size_t i = 0; i < n; i += 997)
     out[i] = static_cast<uint8_t>(i);
+  return out;
+}
+
+// Pieces that each repeat a unit of random bytes: periods from one byte to
+// nearly the whole window, units from small and full alphabets, a flipped
+// byte now and then, and the input ending inside a repeat.
+Bytes Repeats() {
+  static constexpr size_t kPeriods[] = {1, 2, 3, 7, 59, 60, 61, 256, 1000, 4000, 4094, 4095};
+  uint32_t x = 2024;
+  const auto next = [&x] {
+    x = x * 1103515245u + 12345u;
+    return x >> 16;
+  };
+  Bytes out;
+  for (int round = 0; round < 2; ++round) {
+    for (size_t period : kPeriods) {
+      Bytes unit(period);
+      const uint32_t alphabet = round == 0 ? 3 : 256;
+      for (uint8_t& b : unit)
+        b = static_cast<uint8_t>(next() % alphabet);
+      for (size_t n = 0; n < 2 + 6000 / period; ++n)
+        out.insert(out.end(), unit.begin(), unit.end());
+      if (next() % 2) out[out.size() - 1 - next() % out.size() / 2] ^= 0x40;
+    }
+  }
+  out.resize(out.size() - 30);
+  return out;
+}
+
+// Free space as a TD0 body holds it: 256 zeros per sector behind a header
+// that counts up, now and then a sector of data; it ends in zeros.
+Bytes EmptySectors() {
+  Bytes out;
+  for (uint8_t sector = 0; sector < 200; ++sector) {
+    const auto cylinder = static_cast<uint8_t>(sector / 16);
+    const auto number = static_cast<uint8_t>(1 + sector % 16);
+    const auto crc = static_cast<uint8_t>(sector * 37);
+    const uint8_t header[] = {cylinder, 0, number, 1, 0, crc, 1, 1, 0};
+    out.insert(out.end(), std::begin(header), std::end(header));
+    const Bytes data = sector % 9 == 4 ? test::PatternBytes(256, sector) : Bytes(256, 0);
+    out.insert(out.end(), data.begin(), data.end());
+  }
   return out;
 }
 
@@ -147,6 +191,26 @@ TEST(Lzh, GoldenStream) {
   const Bytes unpacked = UnpackAfterHeader(packed);
   EXPECT_EQ(unpacked.size(), 130011u);
   EXPECT_TRUE(StartsWith(unpacked, big));
+
+  // Inputs where most keys equal the one a match's distance back, which the
+  // packer inserts without walking its trees.
+  const Bytes inputs[] = {Repeats(), EmptySectors()};
+  const size_t sizes[] = {44097, 8255};
+  const uint32_t crcs[] = {355772662u, 3784010856u};
+  for (int k = 0; k < 2; ++k) {
+    const Bytes repacked = Pack(inputs[k]);
+    EXPECT_EQ(repacked.size(), sizes[k]) << "input " << k;
+    EXPECT_EQ(CalcCrc32(repacked), crcs[k]) << "input " << k;
+    EXPECT_TRUE(StartsWith(UnpackAfterHeader(repacked), inputs[k])) << "input " << k;
+  }
+}
+
+TEST(Lzh, GoldenStreamOfARealDisk) {
+  const std::string path = std::string(KELVARA_TESTDATA_DIR) + "/EyeAche.trd";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no sample images";
+  const Bytes packed = Pack(test::ReadBytes(path));
+  EXPECT_EQ(packed.size(), 52009u);
+  EXPECT_EQ(CalcCrc32(packed), 8271249u);
 }
 
 }  // namespace
