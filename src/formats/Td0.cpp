@@ -31,6 +31,7 @@
 #include "formats/LZH.h"
 #include "model/ByteReader.h"
 #include "model/CodePage.h"
+#include "model/CrcTable.h"
 #include "model/FileIO.h"
 #include "model/ZXDisk.h"
 
@@ -59,18 +60,7 @@ constexpr const char* kSizeError = "Size Error.";
 constexpr const char* kSectorSizeError = "Sector Size Error!";
 constexpr const char* kFormatError = "TD0 format error!";
 
-constexpr std::array<uint16_t, 256> MakeTd0CrcTable() {
-  std::array<uint16_t, 256> table{};
-  for (int i = 0; i < 256; ++i) {
-    uint16_t r = static_cast<uint16_t>(i << 8);
-    for (int bit = 0; bit < 8; ++bit) {
-      r = (r & 0x8000) ? static_cast<uint16_t>((r << 1) ^ 0xA097) : static_cast<uint16_t>(r << 1);
-    }
-    table[i] = r;
-  }
-  return table;
-}
-constexpr auto kTd0CrcTable = MakeTd0CrcTable();
+constexpr auto kTd0CrcTable = MakeCrc16Table(0xA097);
 
 uint8_t LowCrc(std::span<const uint8_t> bytes) {
   return static_cast<uint8_t>(Td0Crc(bytes));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "model/CrcTable.h"
+
 namespace kelvara {
 
 namespace {
@@ -12,13 +14,7 @@ namespace {
 // tracks carry over half a megabyte of CRC-covered bytes.
 constexpr std::array<std::array<uint16_t, 256>, 8> MakeCrc16Tables() {
   std::array<std::array<uint16_t, 256>, 8> t{};
-  for (int i = 0; i < 256; ++i) {
-    uint16_t r = static_cast<uint16_t>(i << 8);
-    for (int bit = 0; bit < 8; ++bit) {
-      r = (r & 0x8000) ? static_cast<uint16_t>((r << 1) ^ 0x1021) : static_cast<uint16_t>(r << 1);
-    }
-    t[0][i] = r;
-  }
+  t[0] = MakeCrc16Table(0x1021);
   for (int k = 1; k < 8; ++k) {
     for (int i = 0; i < 256; ++i)
       t[k][i] = static_cast<uint16_t>((t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 8]);
