@@ -8,8 +8,8 @@
 #include <numeric>
 #include <vector>
 
-#include "filesystems/CPMcat.h"
-#include "filesystems/ScrUn.h"
+#include "filesystems/CpmCatalog.h"
+#include "filesystems/Viewers.h"
 
 namespace {
 

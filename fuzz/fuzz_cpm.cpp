@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "filesystems/CPMcat.h"
-#include "filesystems/ScrUn.h"
+#include "filesystems/CpmCatalog.h"
+#include "filesystems/Viewers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara;

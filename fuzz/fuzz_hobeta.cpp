@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "../tests/support/FakePrompt.h"
-#include "app/Settings.h"
-#include "filesystems/ZXCAT.h"
+#include "filesystems/TrdosCatalog.h"
+#include "session/Settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara;
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < head; ++i)
     disk->GetTrack(0).Sectors[i / 256].Data[i % 256] = data[i];
 
-  ZxCatalog zx(*disk, prompt, settings);
+  TrdosCatalog zx(*disk, prompt, settings);
   if (!zx.OpenFromImage()) return 0;
   zx.ImportBytes("fuzz.$C", {data + head, size - head});
   zx.ToggleShowDeleted();

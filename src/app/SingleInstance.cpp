@@ -6,7 +6,7 @@
 #include <QLocalSocket>
 #include <QtEndian>
 
-#include "app/StartupRules.h"
+#include "session/StartupRules.h"
 
 namespace kelvara {
 

@@ -8,9 +8,9 @@
 
 #include "app/Dialogs.h"
 #include "app/DriveLink.h"
-#include "app/Main.h"
 #include "app/SingleInstance.h"
-#include "app/StartupRules.h"
+#include "app/TFMain.h"
+#include "session/StartupRules.h"
 
 int main(int argc, char** argv) {
   using namespace kelvara;

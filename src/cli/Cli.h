@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/Settings.h"
+#include "session/Settings.h"
 
 namespace CLI {
 class App;

@@ -11,7 +11,7 @@
 #include <set>
 #include <sstream>
 
-#include "filesystems/ScrUn.h"
+#include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
 #include "model/Png.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
-#include "filesystems/CPMcat.h"
+#include "filesystems/CpmCatalog.h"
 
 namespace kelvara::cli {
 

@@ -8,7 +8,7 @@
 #include "cli/CliPrompt.h"
 #include "filesystems/Hobeta.h"
 #include "filesystems/Trdos.h"
-#include "filesystems/ZXCAT.h"
+#include "filesystems/TrdosCatalog.h"
 #include "formats/ImageFiles.h"
 
 namespace kelvara::cli {
@@ -66,7 +66,7 @@ bool BuildDemoDisk(Context& ctx, TZX_Disk& disk, const std::vector<DemoFile>& fi
   disk.CreateTrdosDisk("DEMO");
   disk.CountTracks();
   CliPrompt prompt(ctx, false);
-  ZxCatalog catalog(disk, prompt, ctx.settings);
+  TrdosCatalog catalog(disk, prompt, ctx.settings);
   if (!catalog.OpenFromImage()) return false;
   for (const DemoFile& f : files) {
     TTrdosFileEntry entry;

@@ -7,8 +7,8 @@
 #include "cli/Cli.h"
 #include "cli/CpmCommands.h"
 #include "cli/TrdosCommands.h"
-#include "filesystems/CPMcat.h"
-#include "filesystems/ScrUn.h"
+#include "filesystems/CpmCatalog.h"
+#include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
 

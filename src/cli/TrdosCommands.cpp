@@ -13,7 +13,7 @@
 #include <ostream>
 
 #include "cli/CliPrompt.h"
-#include "filesystems/ZXCAT.h"
+#include "filesystems/TrdosCatalog.h"
 #include "formats/ImageFiles.h"
 #include "model/CodePage.h"
 #include "model/TrackEdits.h"
@@ -127,7 +127,7 @@ void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path) {
 
 namespace {
 
-void PrintCatalog(Context& ctx, ZxCatalog& cat, bool showDeleted) {
+void PrintCatalog(Context& ctx, TrdosCatalog& cat, bool showDeleted) {
   if (cat.ShowDeleted() != showDeleted) cat.ToggleShowDeleted();
   size_t width = 0;
   for (const LabelledValue& v : cat.Description())
@@ -142,7 +142,7 @@ void PrintCatalog(Context& ctx, ZxCatalog& cat, bool showDeleted) {
 
 int TrdosCat(Context& ctx, TZX_Disk& disk, bool showDeleted) {
   CliPrompt prompt(ctx, false);
-  ZxCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.settings);
   if (!cat.OpenFromImage()) return ctx.status;
   PrintCatalog(ctx, cat, showDeleted);
   return 0;
@@ -170,7 +170,7 @@ int TrdosFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
 bool TrdosCatFromDrive(Context& ctx, std::span<const uint8_t> track0, bool showDeleted) {
   CliPrompt prompt(ctx, false);
   auto disk = std::make_unique<TZX_Disk>();  // a drive's catalog is read-only: no image behind it
-  ZxCatalog cat(*disk, prompt, ctx.settings);
+  TrdosCatalog cat(*disk, prompt, ctx.settings);
   if (!cat.OpenFromDrive(track0)) return false;
   PrintCatalog(ctx, cat, showDeleted);
   return true;
@@ -179,7 +179,7 @@ bool TrdosCatFromDrive(Context& ctx, std::span<const uint8_t> track0, bool showD
 int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names,
                  const TrdosExtractOptions& options) {
   CliPrompt prompt(ctx, options.force);
-  ZxCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.settings);
   if (!cat.OpenFromImage()) return ctx.status;
   std::vector<int> entries;
   if (!FindFiles(ctx, cat.Catalog(), names, entries)) return ctx.status;
@@ -207,14 +207,14 @@ int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& n
 
 int TrdosAdd(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& files) {
   CliPrompt prompt(ctx, false);
-  ZxCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.settings);
   if (!cat.OpenFromImage()) return ctx.status;
   return StatusOf(ctx, cat.AddFilesFrom(files), prompt);
 }
 
 int TrdosRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names) {
   CliPrompt prompt(ctx, false);
-  ZxCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.settings);
   if (!cat.OpenFromImage()) return ctx.status;
   std::vector<int> entries;
   if (!FindFiles(ctx, cat.Catalog(), names, entries)) return ctx.status;
@@ -223,7 +223,7 @@ int TrdosRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& na
 
 int TrdosCompact(Context& ctx, TZX_Disk& disk) {
   CliPrompt prompt(ctx, false);
-  ZxCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.settings);
   if (!cat.OpenFromImage()) return ctx.status;
   return StatusOf(ctx, cat.CompactVolume(), prompt);
 }

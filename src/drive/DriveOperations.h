@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
 #include "drive/DriveChannel.h"
 #include "model/ZXDisk.h"
+#include "session/Settings.h"
 
 namespace kelvara {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
 #include "drive/DriveOperations.h"
 #include "drive/FloppyDriver.h"
 #include "drive/OperationHost.h"
 #include "model/ZXDisk.h"
+#include "session/Settings.h"
 
 namespace kelvara {
 

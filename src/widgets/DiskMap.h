@@ -8,9 +8,9 @@
 #include <QTableView>
 #include <array>
 
-#include "app/MapCells.h"
 #include "model/DiskView.h"
 #include "model/ZXDisk.h"
+#include "session/MapCells.h"
 
 namespace kelvara {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "cli/CpmCommands.h"
-#include "filesystems/ScrUn.h"
+#include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
 #include "support/CliRun.h"
 #include "support/CpmDiskBuilder.h"

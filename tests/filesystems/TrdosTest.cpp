@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "filesystems/ZXCAT.h"
+#include "filesystems/TrdosCatalog.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"

@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "ScriptedDialogs.h"
-#include "app/Main.h"
-#include "app/seced.h"
+#include "app/TFMain.h"
+#include "app/TSecAd.h"
 #include "widgets/DiskMap.h"
-#include "widgets/SSHex.h"
+#include "widgets/TSSHex.h"
 
 using namespace kelvara;
 using test::FakeDrive;

@@ -8,10 +8,10 @@
 #include <memory>
 
 #include "ScriptedDialogs.h"
-#include "app/Main.h"
-#include "app/Setup.h"
+#include "app/TFMain.h"
+#include "app/Tfmset.h"
 #include "widgets/DiskMap.h"
-#include "widgets/SSHex.h"
+#include "widgets/TSSHex.h"
 
 using namespace kelvara;
 using test::FakeDrive;

@@ -14,9 +14,9 @@
 #include <memory>
 
 #include "ScriptedDialogs.h"
-#include "app/Main.h"
 #include "app/SingleInstance.h"
-#include "app/StartupRules.h"
+#include "app/TFMain.h"
+#include "session/StartupRules.h"
 
 using namespace kelvara;
 using test::ScriptedDialogs;

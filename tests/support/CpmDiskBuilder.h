@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "filesystems/CPMcat.h"
+#include "filesystems/CpmCatalog.h"
 
 namespace kelvara::test {
 

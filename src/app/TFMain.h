@@ -1,0 +1,168 @@
+// The main window: menus, the disk map, the hexadecimal panel, the
+// information group, the LOG list, the disk comment and the status bar. It
+// owns the one disk image of the run.
+//
+// Components keep their short names (zxd, Lzx1, lb1, s1, ...) and are public,
+// as the map's and panels' commands reach them directly; handlers are named
+// after the component and event.
+#pragma once
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolBar>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/Dialogs.h"
+#include "app/DriveLink.h"
+#include "filesystems/Trdos.h"
+#include "formats/ImageFiles.h"
+#include "model/ZXDisk.h"
+#include "session/Settings.h"
+#include "session/TrackEditing.h"
+
+namespace kelvara {
+
+class DiskMap;
+class SingleInstance;
+class Tfmset;
+class TSecAd;
+class TSSHex;
+
+class TFMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget* parent = nullptr);
+  ~TFMain() override;
+
+  // The first showing: map columns, settings, driver and drive, the image
+  // named on the command line (empty for none), then the hand-off listener
+  // (null for none).
+  void FormShow(const std::string& commandLineImage, SingleInstance* instance);
+
+  TZX_Disk& Disk() { return *disk_; }
+  TSettings& Settings() { return settings_; }
+  const std::string& ImageFileName() const { return imageFileName_; }
+  // A menu item or menu by its component name ("N31", "N2", ...).
+  QAction* Item(const QString& name) const;
+  QString StatusPanel(int i) const { return sb[static_cast<size_t>(i)]->text(); }
+
+  // Loads an image and finishes the load as every caller does: the comment,
+  // the map and the comment page on success; an empty image and the error
+  // box on failure.
+  bool LoadAndFinish(const std::string& path);
+
+  // Menu handlers.
+  void N1Click();         // "Образ" opens: enabling
+  void N2Click();         // "Диск" opens: enabling
+  void TRDOS1Click();     // "Создать образ" -> "TR-DOS диска"
+  void CPMProfi1Click();  // "Создать образ" -> "CP/M диска (Profi)"
+  void N4Click();         // "Загрузить" (project file; the item is hidden)
+  void N6Click();         // "Сохранить" (project file; the item is hidden)
+  void N31Click();        // "Загрузить образ"
+  void N32Click();        // "Сохранить образ"
+  void N12Click();        // "Очистить образ"
+  void N20Click();        // "Выход"
+  void N29Click();        // "Настройки программы"
+  // The map and its panels (TFMainEditing.cpp). The current cell changed (a
+  // click, an arrow key, a right click): the header, the information group,
+  // the owner panel, the hex panel and the LOG list show it.
+  void zxdClick();
+  // A right click at a point of the map's viewport: the cell there becomes
+  // the current cell and SelCol/SelTrack, and the context menu's entries are
+  // enabled and shown for it (the menu itself is popped up by the caller).
+  void zxdContextPopup(const QPoint& pos);
+  void z8Click();   // "Убрать дорожку"
+  void z9Click();   // "Добавить дорожку"
+  void z10Click();  // "Убрать сектор"
+  void z11Click();  // "Добавить сектор"
+  void z12Click();  // "Данные секторов -> RAW"
+  void z14Click();  // "Очистить дорожку"
+  void z22Click();  // "Установить базовым трэком"
+  void z23Click();  // "Редактировать адрес сектора"
+  void N21Click();  // "Использовать базовый шаблон для всех дорожек"
+  void s1ByteChange();
+  void pnb1Click();  // "Принять" under the hex panel
+  void pnb2Click();  // "Сохранить" under the hex panel
+  void lb1Exit();    // the comment memo lost the focus
+  // An entry of the map's context menu by number: z1 .. z23.
+  QAction* ContextItem(int number) const;
+  // Files dropped at a point of the window: one file on the disk map loads,
+  // anything else beeps. True when a file was taken.
+  bool WMDropFiles(const QPoint& at, const QStringList& files);
+  // A running copy was handed messages: come to the front and load each path.
+  void HandoffArrived();
+
+  DiskMap* zxd = nullptr;
+  QLabel* l1 = nullptr;               // "Сектор -" value
+  QLabel* l2 = nullptr;               // "Дорожка -" value
+  TSSHex* s1 = nullptr;               // hexadecimal panel
+  std::array<QPushButton*, 3> pnb{};  // "Принять", "Сохранить", "Загрузить" under s1
+  QGroupBox* gb1 = nullptr;
+  std::array<QLabel*, 6> an{};  // an1 .. an6 of gb1
+  QFrame* trp1 = nullptr;       // owner panel
+  QLabel* mml1 = nullptr;       // the file that owns the clicked sector
+  QMenu* pm1 = nullptr;         // the map's context menu
+  TSecAd* secad = nullptr;      // "Заголовок"
+  // The cell of the last right click; -1 when it was outside the cells.
+  int SelCol = -1;
+  int SelTrack = -1;
+  QTabWidget* pc1 = nullptr;
+  QListWidget* Lzx1 = nullptr;    // LOG
+  QPlainTextEdit* lb1 = nullptr;  // disk comment
+  QToolBar* toolb1 = nullptr;
+  std::array<QLabel*, 3> sb{};  // status bar panels
+  Tfmset* fmset = nullptr;
+  // The catalog that sector owners are looked up in, taken from the image
+  // at every click so that it names the files of the image shown.
+  TTrdosCatalog CatalogSnapshot;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenus();
+  QWidget* BuildMapPanel();
+  QWidget* BuildRightPanel();
+  QWidget* BuildBottomPanel();
+  void BuildStatusBar();
+  // The context menu, the owner panel, the address dialog and the wiring of
+  // the map, the hex panel and the memo (TFMainEditing.cpp).
+  void BuildEditing();
+  void ShowCellView(const CellView& view);
+  // After a command changed the image at the current cell: the map
+  // repainted, the panels filled afresh.
+  void RefreshAfterEdit();
+  // Runs the driver and drive opening (or the re-opening after the settings
+  // dialog) and shows what it reports.
+  void OpenDrive(bool reopen);
+  bool FinishLoad(const LoadResult& result);
+  // The memo filled afresh with the image's comment.
+  void ShowComment();
+  void AddLogLine(const std::string& line, bool select);
+  void BringToFront();
+
+  Dialogs& dialogs_;
+  SettingsStore store_;
+  DriveLink& drive_;
+  std::unique_ptr<TZX_Disk> disk_;
+  TSettings settings_;
+  std::string imageFileName_;
+  int saveFilterIndex_ = 1;
+  SingleInstance* instance_ = nullptr;
+  ContextMenuState menuState_ = InitialContextMenuState();
+  // The template switch starts checked although the template is off.
+  bool baseTemplateChecked_ = true;
+};
+
+}  // namespace kelvara

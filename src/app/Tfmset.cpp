@@ -1,0 +1,150 @@
+#include "app/Tfmset.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace kelvara {
+
+namespace {
+
+// The dialog keeps its small fixed size, so the groups sit tight.
+QGroupBox* Group(const char* title, QWidget* parent) {
+  auto* box = new QGroupBox(QString::fromUtf8(title), parent);
+  auto* form = new QFormLayout(box);
+  form->setContentsMargins(6, 2, 6, 4);
+  form->setVerticalSpacing(2);
+  return box;
+}
+
+void AddRow(QGroupBox* group, const char* caption, QWidget* field) {
+  static_cast<QFormLayout*>(group->layout())->addRow(QString::fromUtf8(caption), field);
+}
+
+}  // namespace
+
+QSpinBox* Tfmset::NumberField(size_t i) {
+  const SetupNumberField& f = kSetupNumberFields[i];
+  auto* box = new QSpinBox(this);
+  box->setObjectName(f.name);
+  box->setRange(f.min, f.max);
+  box->setToolTip(QString::fromUtf8(f.hint));
+  box->setButtonSymbols(QAbstractSpinBox::NoButtons);
+  box->setFixedWidth(f.digits == 2 ? 36 : 44);
+  connect(box, &QSpinBox::valueChanged, this, &Tfmset::e1Change);
+  return box;
+}
+
+Tfmset::Tfmset(QWidget* owner) : QDialog(owner) {
+  setWindowTitle("Настройки");
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  for (size_t i = 0; i < e.size(); ++i)
+    e[i] = NumberField(i);
+  for (size_t i = 0; i < cb.size(); ++i) {
+    cb[i] = new QCheckBox(QString::fromUtf8(kSetupFlagFields[i].caption), this);
+    cb[i]->setObjectName(kSetupFlagFields[i].name);
+    cb[i]->setToolTip(QString::fromUtf8(kSetupFlagFields[i].hint));
+    connect(cb[i], &QCheckBox::toggled, this, &Tfmset::e1Change);
+  }
+  cbdr = new QComboBox(this);
+  cbdr->setObjectName("cbdr");
+  for (const char* item : kDriveItems)
+    cbdr->addItem(item);
+  cbsr = new QComboBox(this);
+  cbsr->setObjectName("cbsr");
+  for (const char* item : kRateItems)
+    cbsr->addItem(item);
+  cbdr->setFixedWidth(70);
+  cbsr->setFixedWidth(70);
+  connect(cbdr, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
+  connect(cbsr, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
+
+  QGroupBox* retries = Group("Повторы", this);
+  AddRow(retries, kSetupNumberFields[0].caption, e[0]);
+  AddRow(retries, kSetupNumberFields[1].caption, e[1]);
+  QGroupBox* area = Group("Обрабатываемая область", this);
+  AddRow(area, kSetupNumberFields[2].caption, e[2]);
+  AddRow(area, kSetupNumberFields[3].caption, e[3]);
+  QGroupBox* fullRead = Group("Полное чтение дорожки", this);
+  AddRow(fullRead, kSetupNumberFields[4].caption, e[4]);
+  QGroupBox* timeout = Group("Таймаут", this);
+  AddRow(timeout, kSetupNumberFields[5].caption, e[5]);
+  QGroupBox* images = new QGroupBox("Образы", this);
+  auto* imagesLayout = new QVBoxLayout(images);
+  imagesLayout->setContentsMargins(6, 2, 6, 4);
+  imagesLayout->setSpacing(2);
+  for (QCheckBox* box : cb)
+    imagesLayout->addWidget(box);
+  QGroupBox* controller = Group("Параметры контроллера", this);
+  AddRow(controller, "Дисковод:", cbdr);
+  AddRow(controller, "Скорость передачи:", cbsr);
+  AddRow(controller, kSetupNumberFields[6].caption, e[6]);
+
+  bb1 = new QPushButton("Принять", this);
+  BitBtn2 = new QPushButton("Отменить", this);
+  connect(bb1, &QPushButton::clicked, this, &Tfmset::bb1Click);
+  connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* left = new QVBoxLayout;
+  for (QGroupBox* g : {retries, area, fullRead, timeout})
+    left->addWidget(g);
+  left->addStretch();
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(bb1);
+  buttons->addWidget(BitBtn2);
+  auto* right = new QVBoxLayout;
+  right->addWidget(images);
+  right->addWidget(controller);
+  right->addStretch();
+  right->addLayout(buttons);
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(6, 6, 6, 6);
+  layout->addLayout(left);
+  layout->addLayout(right);
+  setFixedSize(474, 293);
+}
+
+void Tfmset::SetValues(const SetupValues& values) {
+  for (size_t i = 0; i < e.size(); ++i) {
+    const SetupNumberField& f = kSetupNumberFields[i];
+    e[i]->setRange(std::min(f.min, values.numbers[i]), std::max(f.max, values.numbers[i]));
+    e[i]->setValue(values.numbers[i]);
+  }
+  for (size_t i = 0; i < cb.size(); ++i)
+    cb[i]->setChecked(values.flags[i]);
+  cbdr->setCurrentIndex(values.driveIndex);
+  cbsr->setCurrentIndex(values.rateIndex);
+}
+
+SetupValues Tfmset::Values() const {
+  SetupValues v;
+  for (size_t i = 0; i < e.size(); ++i)
+    v.numbers[i] = e[i]->value();
+  for (size_t i = 0; i < cb.size(); ++i)
+    v.flags[i] = cb[i]->isChecked();
+  v.driveIndex = cbdr->currentIndex();
+  v.rateIndex = cbsr->currentIndex();
+  return v;
+}
+
+void Tfmset::showEvent(QShowEvent* event) {
+  accepted_ = false;
+  bb1->hide();
+  QDialog::showEvent(event);
+}
+
+void Tfmset::e1Change() {
+  bb1->show();
+}
+
+void Tfmset::bb1Click() {
+  accepted_ = true;
+  accept();
+}
+
+}  // namespace kelvara

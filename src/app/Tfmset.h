@@ -1,0 +1,47 @@
+// The settings dialog "Настройки": six groups of fields over the settings
+// that the user may edit. "Принять" appears only once something changed.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QSpinBox>
+#include <array>
+
+#include "session/SetupRules.h"
+
+namespace kelvara {
+
+class Tfmset : public QDialog {
+  Q_OBJECT
+ public:
+  explicit Tfmset(QWidget* owner = nullptr);
+
+  // Fills the fields. A value outside a field's range (a GAP of 200 kept in
+  // the settings file, say) widens that field's range so that it is shown
+  // and stored back unchanged unless the user edits it.
+  void SetValues(const SetupValues& values);
+  SetupValues Values() const;
+  // Set by "Принять"; cleared each time the dialog shows.
+  bool AcceptFlag() const { return accepted_; }
+
+  std::array<QSpinBox*, 7> e{};    // e1 .. e7
+  std::array<QCheckBox*, 4> cb{};  // cb1 .. cb4
+  QComboBox* cbdr = nullptr;       // "Дисковод:"
+  QComboBox* cbsr = nullptr;       // "Скорость передачи:"
+  QPushButton* bb1 = nullptr;      // "Принять"
+  QPushButton* BitBtn2 = nullptr;  // "Отменить"
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void e1Change();
+  void bb1Click();
+  QSpinBox* NumberField(size_t i);
+
+  bool accepted_ = false;
+};
+
+}  // namespace kelvara

@@ -1,0 +1,405 @@
+// The catalog window's record, presentation and volume commands. The file
+// exchange (Hobeta and SCL export, import) is in TrdosCatalogFiles.cpp.
+#include "filesystems/TrdosCatalog.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "model/CodePage.h"
+#include "model/Prompt.h"
+#include "session/Settings.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr const char* kErrorCaption = "Ошибка..!";
+constexpr const char* kWarningCaption = "Внимание..!";
+constexpr int kScreenSectors = 27;  // 6912 bytes: bitmap and attributes
+constexpr int kScreenLength = 6912;
+
+std::string Hex(unsigned value, int digits) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+  return buf;
+}
+
+// A label shows the stored name up to its first zero byte; a renamed disk
+// is padded with zeros.
+std::string DiskNameText(const std::array<uint8_t, 8>& name) {
+  const auto end = std::find(name.begin(), name.end(), 0);
+  return Cp1251ToUtf8(std::string(name.begin(), end));
+}
+
+// The name as the list and the editor show it: a first byte below 32 (the
+// deleted and erased marks) as "?".
+std::string ListedNameText(const std::array<uint8_t, 8>& name) {
+  std::array<uint8_t, 8> shown = name;
+  if (shown[0] < 32) shown[0] = '?';
+  return TrdosNameText(shown);
+}
+
+const char* DiskTypeText(uint8_t type) {
+  switch (type) {
+    case 0x16:
+    case 0x18:
+      return "80-дорожек";
+    case 0x17:
+    case 0x19:
+      return "40-дорожек";
+    default:
+      return "Не определено";
+  }
+}
+
+}  // namespace
+
+std::vector<LabelledValue> DescribeTrdosDisk(const TTrdosCatalog& cat) {
+  return {
+      {"Название дискеты", DiskNameText(cat.DiskName)},
+      {"Тип дискеты", DiskTypeText(cat.DiskType)},
+      {"Свободный сектор", std::to_string(cat.FirstFreeSector + 1)},
+      {"Свободная дорожка", std::to_string(cat.FirstFreeTrack)},
+      {"Свободных секторов", std::to_string(cat.FreeSectors)},
+      {"Количество файлов", std::to_string(cat.FileCount)},
+      {"Удаленных файлов", std::to_string(cat.DeletedCount)},
+  };
+}
+
+std::vector<TrdosListRow> ListTrdosFiles(const TTrdosCatalog& cat, bool showDeleted) {
+  std::vector<TrdosListRow> rows;
+  for (int i = 0; i < cat.ListedBound(); ++i) {
+    const TTrdosFileEntry& e = cat.Entries[i];
+    if (!showDeleted && !e.IsLive()) continue;
+    rows.push_back(
+        {i,
+         {ListedNameText(e.Name), TrdosTypeText(e.FileType), Hex(e.Start, 4), Hex(e.Length, 4),
+          Hex(e.SectorCount, 2), Hex(e.FirstSector, 2), Hex(e.FirstTrack, 2)}});
+  }
+  return rows;
+}
+
+int TrdosRowEntry(const TTrdosCatalog& cat, bool showDeleted, int row) {
+  if (row < 0) return -1;
+  if (showDeleted) return row < cat.ListedBound() ? row : -1;
+  for (int i = 0; i < cat.ListedBound(); ++i) {
+    if (cat.Entries[i].IsLive() && row-- == 0) return i;
+  }
+  return -1;
+}
+
+TrdosMenuState TrdosMenuFor(const TTrdosCatalog& cat, bool showDeleted,
+                            std::span<const int> selectedRows) {
+  TrdosMenuState m;
+  m.showDeleted = true;
+  m.add = true;
+  m.renameDisk = true;
+  if (ListTrdosFiles(cat, showDeleted).empty()) return m;
+
+  m.saveHobeta = m.saveScl = m.remove = true;
+  m.compact = cat.DeletedCount != 0;
+  std::vector<int> entries;
+  for (int row : selectedRows) {
+    const int e = TrdosRowEntry(cat, showDeleted, row);
+    if (e >= 0) entries.push_back(e);
+  }
+  if (entries.size() == 1) {
+    const TTrdosFileEntry& e = cat.Entries[entries[0]];
+    m.viewHex = m.editEntry = true;
+    m.viewScreen = e.Length == kScreenLength;
+    m.restore = !e.IsLive();
+    m.remove = e.IsLive();
+  } else {
+    m.remove =
+        std::any_of(entries.begin(), entries.end(), [&](int e) { return cat.Entries[e].IsLive(); });
+  }
+  return m;
+}
+
+TrdosEntryFields TrdosEntryFieldsOf(const TTrdosFileEntry& e) {
+  return {ListedNameText(e.Name),
+          TrdosTypeText(e.FileType),
+          e.Start,
+          e.Length,
+          e.SectorCount,
+          e.FirstSector,
+          e.FirstTrack};
+}
+
+TrdosCatalog::TrdosCatalog(TZX_Disk& disk, Prompt& prompt, TSettings& settings,
+                           SettingsStore* store)
+    : disk_(disk), prompt_(prompt), settings_(settings), store_(store) {}
+
+bool TrdosCatalog::OpenFromImage() {
+  modified_ = false;
+  editable_ = ReadTrdosCatalog(disk_, cat_);
+  if (!editable_) {
+    prompt_.ShowMessage("Ошибка!", "Образ не соответствует стандартному TR-DOS диску!",
+                        MessageIcon::Error);
+  }
+  return editable_;
+}
+
+bool TrdosCatalog::OpenFromDrive(std::span<const uint8_t> track0) {
+  modified_ = false;
+  editable_ = false;
+  if (ParseTrdosCatalog(track0, cat_)) return true;
+  prompt_.ShowMessage("Ошибка!", "Диск не соответствует формату TR-DOS!.", MessageIcon::Error);
+  return false;
+}
+
+TrdosMenuState TrdosCatalog::MenuState(std::span<const int> selectedRows) const {
+  if (!editable_) return TrdosMenuState{};
+  return TrdosMenuFor(cat_, showDeleted_, selectedRows);
+}
+
+std::vector<int> TrdosCatalog::EntriesOf(std::span<const int> rows) const {
+  std::vector<int> entries;
+  for (int row : rows) {
+    const int e = EntryOfRow(row);
+    if (e >= 0) entries.push_back(e);
+  }
+  return entries;
+}
+
+void TrdosCatalog::Error(const std::string& text) {
+  prompt_.ShowMessage(kErrorCaption, text, MessageIcon::Error);
+}
+
+bool TrdosCatalog::WriteBack() {
+  std::string error;
+  if (WriteTrdosCatalog(disk_, cat_, error)) return true;
+  Error(error);
+  return false;
+}
+
+std::vector<int> TrdosCatalog::SelectedEntries(std::span<const int> rows, const char* noneText) {
+  std::vector<int> entries = EntriesOf(rows);
+  if (entries.empty()) Error(noneText);
+  return entries;
+}
+
+CatalogOutcome TrdosCatalog::DeleteFiles(std::span<const int> rows) {
+  if (!editable_) return CatalogOutcome::Failed();
+  const std::vector<int> entries = SelectedEntries(rows, "Файлы для удаления не выбраны..!");
+  if (entries.empty()) return CatalogOutcome::Failed();
+  if (prompt_.AskYesNo(kWarningCaption, "Вы действительно хотите удалить выбранные Файлы?") !=
+      Answer::Yes) {
+    return CatalogOutcome::Cancelled();
+  }
+  return DeleteEntries(entries);
+}
+
+// A deleted file in the middle of the catalog only gets the deleted mark.
+// The last file is erased instead (first byte 0, file count lowered, its
+// sectors given back to the free space), and so is every deleted file that
+// then stands last, so that the free space is always one run at the end.
+CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
+  if (!editable_) return CatalogOutcome::Failed();
+  modified_ = true;
+  std::sort(entries.rbegin(), entries.rend());
+  for (int i : entries) {
+    TTrdosFileEntry& e = cat_.Entries[i];
+    if (!e.IsLive()) continue;
+    if (i != cat_.FileCount - 1) {
+      e.Name[0] = kDeletedMark;
+      ++cat_.DeletedCount;
+      continue;
+    }
+    e.Name[0] = 0;
+    --cat_.FileCount;
+    SetFreePointer(cat_, e.FirstLinear());
+    for (int j = i - 1; j >= 0 && !cat_.Entries[j].IsLive(); --j) {
+      TTrdosFileEntry& d = cat_.Entries[j];
+      d.Name[0] = 0;
+      --cat_.FileCount;
+      // A count already at 0 stays there rather than wrapping to 255.
+      if (cat_.DeletedCount > 0) --cat_.DeletedCount;
+      SetFreePointer(cat_, d.FirstLinear());
+    }
+  }
+  const bool ok = WriteBack();
+  return CatalogOutcome::Finished(ok, Refresh::All);
+}
+
+CatalogOutcome TrdosCatalog::RestoreFile(int row) {
+  const int i = EntryOfRow(row);
+  if (!editable_ || i < 0 || cat_.Entries[i].IsLive()) return CatalogOutcome::Failed();
+  std::string letter;
+  if (!prompt_.AskText("Восстановление файла",
+                       "Для восстановления файла необходимо указать первую букву имени "
+                       "файла!\nЗадайте букву:",
+                       letter, 1)) {
+    return CatalogOutcome::Cancelled();
+  }
+  const std::string bytes = Utf8ToCp1251(letter);
+  // Only a printable first byte makes the entry live again.
+  if (bytes.empty() || static_cast<uint8_t>(bytes[0]) < 32) return CatalogOutcome::Cancelled();
+  RestoreEntry(i, static_cast<uint8_t>(bytes[0]));
+  const bool ok = WriteBack();
+  modified_ = true;
+  return CatalogOutcome::Finished(ok, Refresh::All);
+}
+
+void TrdosCatalog::RestoreEntry(int i, uint8_t letter) {
+  TTrdosFileEntry& e = cat_.Entries[i];
+  e.Name[0] = letter;
+  if (i < cat_.FileCount) {
+    if (cat_.DeletedCount > 0) --cat_.DeletedCount;
+    return;
+  }
+  // An entry erased from the end comes back as the last file: the free space
+  // starts after it again, and the erased entries before it count as
+  // deleted. They get the deleted mark too, since TR-DOS reads a first byte
+  // of 0 as the end of the catalog and would lose every file after them.
+  SetFreePointer(cat_, e.FirstLinear() + e.SectorCount);
+  int deleted = cat_.DeletedCount;
+  for (int j = cat_.FileCount; j < i; ++j) {
+    TTrdosFileEntry& d = cat_.Entries[j];
+    if (d.IsLive()) continue;
+    d.Name[0] = kDeletedMark;
+    ++deleted;
+  }
+  cat_.DeletedCount = static_cast<uint8_t>(std::min(deleted, 255));
+  cat_.FileCount = static_cast<uint8_t>(i + 1);
+}
+
+CatalogOutcome TrdosCatalog::RenameDisk() {
+  if (!editable_) return CatalogOutcome::Failed();
+  // The current name as the edit shows it and as the typed text is
+  // compared with: without its trailing blanks and zero padding.
+  std::string current = DiskNameText(cat_.DiskName);
+  current.erase(current.find_last_not_of(' ') + 1);
+  std::string name = current;
+  if (!prompt_.AskText("Имя диска!", "Задайте имя диска (8 символов максимум)\nИмя:", name, 8) ||
+      name == current) {
+    return CatalogOutcome::Cancelled();
+  }
+  modified_ = true;
+  // Padded with zeros, as TR-DOS pads names it writes itself; straight into
+  // the service sector without rewriting the catalog.
+  cat_.DiskName = TrdosNameBytes(name, 0);
+  if (TSectorRec* s = GetLogicalSector(disk_, 0, kTrdosServiceSector)) {
+    std::copy(cat_.DiskName.begin(), cat_.DiskName.end(),
+              s->Data.begin() + trdos_service::kDiskName);
+  }
+  return CatalogOutcome::Finished(true, Refresh::All);
+}
+
+CatalogOutcome TrdosCatalog::EditEntry(int row, const TrdosEntryFields& fields) {
+  const int i = EntryOfRow(row);
+  if (!editable_ || i < 0) return CatalogOutcome::Failed();
+  modified_ = true;
+  const int sec = i / 16 + 1;
+  if (!UsableSector(disk_, 0, sec)) {
+    Error("Ошибка сектора - (track 0 sector " + std::to_string(sec) + ")..!");
+    return CatalogOutcome::Failed();
+  }
+  TTrdosFileEntry& e = cat_.Entries[i];
+  const auto name = TrdosNameBytes(fields.name, ' ');
+  // A deleted entry edited with its "?" keeps its mark; any other first
+  // character replaces the mark (the counts are left alone).
+  const bool keepMark = !e.IsLive() && fields.name.starts_with('?');
+  std::copy(name.begin() + (keepMark ? 1 : 0), name.end(), e.Name.begin() + (keepMark ? 1 : 0));
+  // An emptied type field is padded like the name field: a space.
+  const std::string type = Utf8ToCp1251(fields.type);
+  e.FileType = type.empty() ? ' ' : static_cast<uint8_t>(type[0]);
+  e.Start = fields.start;
+  e.Length = fields.length;
+  e.SectorCount = fields.sectors;
+  e.FirstSector = fields.firstSector;
+  e.FirstTrack = fields.firstTrack;
+  const bool ok = WriteBack();
+  return CatalogOutcome::Finished(ok, Refresh::List);
+}
+
+CatalogOutcome TrdosCatalog::Compact() {
+  if (!editable_) return CatalogOutcome::Failed();
+  if (prompt_.AskYesNo(kWarningCaption,
+                       "Данная процедура может повредить структуру образа диска!\r"
+                       "          Сохраняйте образ под другим именем!           \r"
+                       "       Вы действительно хотите уплотнить образ?    ") != Answer::Yes) {
+    return CatalogOutcome::Cancelled();
+  }
+  return CompactVolume();
+}
+
+// Copies a run of sectors down the disk, first sector first, so an overlap
+// with the source is harmless. A source that is not usable or a destination
+// that is missing ends it with the message.
+bool TrdosCatalog::MoveRun(int from, int to, int count) {
+  for (int k = 0; k < count; ++k, ++from, ++to) {
+    const int srcTrack = from / kTrdosSectorsPerTrack, srcPos = from % kTrdosSectorsPerTrack;
+    const int dstTrack = to / kTrdosSectorsPerTrack, dstPos = to % kTrdosSectorsPerTrack;
+    const TSectorRec* src = UsableSector(disk_, srcTrack, srcPos + 1);
+    TSectorRec* dst = src ? GetLogicalSector(disk_, dstTrack, dstPos + 1) : nullptr;
+    if (!dst) {
+      const bool srcFailed = src == nullptr;
+      Error("Ошибка сектора - (track " + std::to_string(srcFailed ? srcTrack : dstTrack) +
+            " sector " + std::to_string(srcFailed ? srcPos : dstPos) + ")..!");
+      return false;
+    }
+    dst->Present = 0xFF;
+    dst->DataLength = kTrdosSectorSize;
+    std::copy_n(src->Data.begin(), kTrdosSectorSize, dst->Data.begin());
+  }
+  return true;
+}
+
+// Moves every live file down so that the files stand one after another from
+// track 1 sector 1 and the catalog holds only them. A sector failure stops
+// at once: what was moved stays moved and the record keeps its changes, but
+// nothing is written back.
+CatalogOutcome TrdosCatalog::CompactVolume() {
+  if (!editable_) return CatalogOutcome::Failed();
+  modified_ = true;
+  int dest = kTrdosFirstDataTrack * kTrdosSectorsPerTrack;
+  int slot = 0;
+  for (int i = 0; i < cat_.ListedBound(); ++i) {
+    TTrdosFileEntry e = cat_.Entries[i];
+    if (!e.IsLive()) continue;
+    if (e.FirstLinear() > dest) {
+      if (!MoveRun(e.FirstLinear(), dest, e.SectorCount)) return CatalogOutcome::Failed();
+      e.FirstTrack = static_cast<uint8_t>(dest / kTrdosSectorsPerTrack);
+      e.FirstSector = static_cast<uint8_t>(dest % kTrdosSectorsPerTrack);
+    }
+    cat_.Entries[slot] = e;
+    if (slot != i) cat_.Entries[i].Name[0] = 0;
+    ++slot;
+    // On a sound disk the next file starts where this one ends. Where files
+    // overlap, the destination never goes back, so that no file is moved
+    // over one already placed.
+    dest = std::max(dest, e.FirstLinear() + e.SectorCount);
+  }
+  cat_.FileCount = cat_.ListedCount = static_cast<uint8_t>(slot);
+  cat_.DeletedCount = 0;
+  SetFreePointer(cat_, dest);
+  std::fill(cat_.Entries.begin() + slot, cat_.Entries.end(), TTrdosFileEntry{});
+  const bool ok = WriteBack();
+  return CatalogOutcome::Finished(ok, Refresh::All);
+}
+
+bool TrdosCatalog::RunBytes(int entry, int sectors, std::vector<uint8_t>& out) const {
+  if (!editable_ || entry < 0) return false;
+  const TTrdosFileEntry& e = cat_.Entries[entry];
+  TrdosSectorAddress failed;
+  return ReadTrdosRun(disk_, e.FirstTrack, e.FirstSector, sectors, out, failed);
+}
+
+bool TrdosCatalog::ScreenBytes(int row, std::vector<uint8_t>& out) const {
+  return RunBytes(EntryOfRow(row), kScreenSectors, out);
+}
+
+bool TrdosCatalog::FileBytes(int row, std::vector<uint8_t>& out) const {
+  const int entry = EntryOfRow(row);
+  return entry >= 0 && RunBytes(entry, cat_.Entries[entry].SectorCount, out);
+}
+
+void TrdosCatalog::RememberFolder(std::string TSettings::*key, const char* name,
+                                  const std::string& folder) {
+  if (folder.empty() || settings_.*key == folder) return;
+  settings_.*key = folder;
+  if (store_) store_->WriteFolder(name, folder);
+}
+
+}  // namespace kelvara

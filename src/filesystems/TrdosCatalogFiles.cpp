@@ -1,0 +1,293 @@
+// The catalog window's file exchange: export of files as Hobeta files, as
+// plain bytes or as one SCL archive, and the import of SCL and Hobeta files
+// onto the volume. Every import check runs in a fixed order and the first
+// failure ends the whole import; the catalog is written back either way, so
+// the files added before the failure stay on the disk.
+#include <algorithm>
+#include <cctype>
+
+#include "filesystems/Hobeta.h"
+#include "filesystems/SclArchive.h"
+#include "filesystems/TrdosCatalog.h"
+#include "model/FileIO.h"
+#include "model/Prompt.h"
+#include "session/Settings.h"
+
+namespace kelvara {
+
+namespace {
+
+std::string WithSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+std::string EntryNameText(const TTrdosFileEntry& e) {
+  return TrdosNameText(e.Name) + "." + TrdosTypeText(e.FileType);
+}
+
+// The extension after the last dot of the file name, upper-cased, whole.
+std::string UpperExtension(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.find_last_of('.');
+  std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  for (char& c : ext)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+std::vector<uint8_t> ExportBytes(const TTrdosFileEntry& e, std::vector<uint8_t> data,
+                                 ExportKind kind) {
+  if (kind == ExportKind::Raw) {
+    // The file's own length; a length beyond its sectors has no bytes behind it.
+    data.resize(std::min<size_t>(e.Length, data.size()));
+    return data;
+  }
+  const auto header = HobetaHeader(e);
+  data.insert(data.begin(), header.begin(), header.end());
+  return data;
+}
+
+std::string ExportName(const TTrdosFileEntry& e, ExportKind kind) {
+  if (kind == ExportKind::Hobeta) return HobetaFileName(e);
+  return ExportBaseName(e.Name) + "." + ExportTypeText(e.FileType);
+}
+
+}  // namespace
+
+CatalogOutcome TrdosCatalog::ExportHobeta(std::span<const int> rows) {
+  if (!editable_) return CatalogOutcome::Failed();
+  std::string folder = settings_.HobetaDir;
+  if (!prompt_.PickFolder("Директория сохранения Хобетных файлов!", folder))
+    return CatalogOutcome::Cancelled();
+  const std::vector<int> entries = EntriesOf(rows);
+  if (entries.empty()) return CatalogOutcome::Finished(true);
+  CatalogOutcome r = ExportFilesTo(folder, entries, ExportKind::Hobeta);
+  if (r.ok && !r.cancelled) RememberFolder(&TSettings::HobetaDir, "HobetaDir", WithSlash(folder));
+  return r;
+}
+
+CatalogOutcome TrdosCatalog::ExportFilesTo(const std::string& folder, std::span<const int> entries,
+                                           ExportKind kind) {
+  if (!editable_) return CatalogOutcome::Failed();
+  for (int i : entries) {
+    const TTrdosFileEntry& e = cat_.Entries[i];
+    std::vector<uint8_t> data;
+    TrdosSectorAddress failed;
+    // The window ends the export here without a word; other callers get
+    // the reason.
+    if (!ReadTrdosRun(disk_, e.FirstTrack, e.FirstSector, e.SectorCount, data, failed)) {
+      return CatalogOutcome::Failed(EntryNameText(e) + ": sector " + std::to_string(failed.sec) +
+                                    " of track " + std::to_string(failed.track) + " is not usable");
+    }
+    const std::string name = ExportName(e, kind);
+    const std::string path = WithSlash(folder) + name;
+    if (FileExists(path)) {
+      const Answer a =
+          prompt_.AskYesNoCancel("Внимание..!", "Файл " + name + " уже существует! Перезаписать?");
+      if (a == Answer::Cancel) return CatalogOutcome::Cancelled();
+      if (a == Answer::No) continue;
+    }
+    std::string error;
+    if (!WriteFileAtomic(path, ExportBytes(e, std::move(data), kind), error)) {
+      Error(error);
+      return CatalogOutcome::Failed();
+    }
+  }
+  return CatalogOutcome::Finished(true);
+}
+
+CatalogOutcome TrdosCatalog::ExportScl(std::span<const int> rows) {
+  if (!editable_) return CatalogOutcome::Failed();
+  const std::vector<int> entries = SelectedEntries(rows, "Файлы для сохранения не выбраны..!");
+  if (entries.empty()) return CatalogOutcome::Failed();
+  std::string path;
+  if (!prompt_.PickSaveFile("Сохранить файл(ы) в SCL..!", "Sinclair file (*.scl)|*.scl",
+                            settings_.SCLDir, path) ||
+      path.empty()) {
+    return CatalogOutcome::Cancelled();
+  }
+  // The dialog's default extension.
+  if (FileNameOf(path).find('.') == std::string::npos) path += ".scl";
+  CatalogOutcome r = ExportSclTo(path, entries);
+  if (r.ok && !r.cancelled) RememberFolder(&TSettings::SCLDir, "SCLDir", FolderOf(path));
+  return r;
+}
+
+CatalogOutcome TrdosCatalog::ExportSclTo(const std::string& path, std::span<const int> entries) {
+  if (!editable_) return CatalogOutcome::Failed();
+  if (FileExists(path) &&
+      prompt_.AskYesNo("Внимание..!", "Файл " + path + " уже существует! Перезаписать?") !=
+          Answer::Yes) {
+    return CatalogOutcome::Cancelled();
+  }
+  std::vector<TTrdosFileEntry> files;
+  for (int i : entries)
+    files.push_back(cat_.Entries[i]);
+  std::vector<uint8_t> out;
+  TrdosSectorAddress failed;
+  if (!BuildSclArchive(disk_, files, out, failed)) {
+    Error("Ошибка сектора - (track " + std::to_string(failed.track) + " sector " +
+          std::to_string(failed.sec) + ")..!");
+    return CatalogOutcome::Failed();
+  }
+  std::string error;
+  if (!WriteFileAtomic(path, out, error)) {
+    Error(error);
+    return CatalogOutcome::Failed();
+  }
+  return CatalogOutcome::Finished(true);
+}
+
+CatalogOutcome TrdosCatalog::AddFiles() {
+  if (!editable_) return CatalogOutcome::Failed();
+  std::vector<std::string> paths;
+  if (!prompt_.PickOpenFiles("Добавить файл(ы) в образ..",
+                             "Sinclair file(s) (*.scl)|*.scl|Hobeta file(s) (*.$*)|*.$*|"
+                             "Sinclair & Hobeta files (*.scl & *.$*)|*.scl;*.$*",
+                             settings_.SCLDir, paths) ||
+      paths.empty()) {
+    return CatalogOutcome::Cancelled();
+  }
+  CatalogOutcome r = AddFilesFrom(paths);
+  RememberFolder(&TSettings::SCLDir, "SCLDir", FolderOf(paths.front()));
+  return r;
+}
+
+CatalogOutcome TrdosCatalog::AddFilesFrom(const std::vector<std::string>& paths) {
+  if (!editable_) return CatalogOutcome::Failed();
+  bool ok = true;
+  for (const std::string& path : paths) {
+    std::vector<uint8_t> file;
+    std::string error;
+    if (!ReadWholeFile(path, file, error)) {
+      ImportError(error);
+      ok = false;
+      break;
+    }
+    if (!ImportBytes(path, file)) {
+      ok = false;
+      break;
+    }
+  }
+  ok = WriteBack() && ok;
+  modified_ = true;
+  return CatalogOutcome::Finished(ok, Refresh::All);
+}
+
+void TrdosCatalog::ImportError(const std::string& text) {
+  prompt_.ShowMessage("Ошибка..!", text, MessageIcon::None);
+}
+
+bool TrdosCatalog::ImportBytes(const std::string& path, std::span<const uint8_t> file) {
+  if (!editable_) return false;
+  return UpperExtension(path) == "SCL" ? ImportScl(path, file) : ImportHobeta(path, file);
+}
+
+bool TrdosCatalog::ImportHobeta(const std::string& path, std::span<const uint8_t> file) {
+  if (file.size() < kHobetaHeaderSize) {
+    ImportError("Размер файла " + path + " слишком мал..!");
+    return false;
+  }
+  if (cat_.FileCount >= kTrdosMaxFiles) {
+    ImportError("Каталог диска заполнен..!");
+    return false;
+  }
+  TTrdosFileEntry header;
+  bool checksumOk = false;
+  ReadHobetaHeader(file, header, checksumOk);
+  if (!checksumOk) {
+    ImportError("Неправильная контрольная сумма файла " + path + " ..!");
+    return false;
+  }
+  const size_t size = static_cast<size_t>(header.SectorCount) * kTrdosSectorSize;
+  if (file.size() < kHobetaHeaderSize + size) {
+    ImportError("Ошибочный размер файла " + path + " ..!");
+    return false;
+  }
+  if (!CheckRoomFor(header) || NameTaken(header)) return false;
+  return AddFile(path, header, file.subspan(kHobetaHeaderSize, size));
+}
+
+bool TrdosCatalog::ImportScl(const std::string& path, std::span<const uint8_t> file) {
+  SclArchive scl;
+  switch (scl.Open(file)) {
+    case SclArchive::Status::BadChecksum:
+      ImportError("Ошибка в контрольной сумме файла " + path + " ..!");
+      return false;
+    case SclArchive::Status::BadSignature:
+      ImportError("Неверный дескриптор файла " + path + " ..!");
+      return false;
+    case SclArchive::Status::TooShort:
+      ImportError("Ошибка в длинне файла " + path + " ..!");
+      return false;
+    case SclArchive::Status::Ok:
+      break;
+  }
+  for (int i = 0; i < scl.Count(); ++i) {
+    const TTrdosFileEntry& header = scl.Header(i);
+    if (cat_.FileCount >= kTrdosMaxFiles) {
+      ImportError("Каталог диска заполнен..!");
+      return false;
+    }
+    if (NameTaken(header)) return false;
+    std::span<const uint8_t> data;
+    if (!scl.Data(i, data)) {
+      ImportError("Ошибочный размер файла " + path + " / " + EntryNameText(header) + " ..!");
+      return false;
+    }
+    if (!CheckRoomFor(header) || !AddFile(path, header, data)) return false;
+  }
+  return true;
+}
+
+bool TrdosCatalog::CheckRoomFor(const TTrdosFileEntry& header) {
+  if (header.SectorCount <= cat_.FreeSectors) return true;
+  ImportError("Нет места на образе диска ..!");
+  return false;
+}
+
+// Deleted entries count too: a restored file would otherwise share its name.
+bool TrdosCatalog::NameTaken(const TTrdosFileEntry& header) {
+  for (int i = 0; i < cat_.FileBound(); ++i) {
+    const TTrdosFileEntry& e = cat_.Entries[i];
+    if (e.Name == header.Name && e.FileType == header.FileType) {
+      ImportError("Файл с именем " + EntryNameText(header) + " в образе уже существует..!");
+      return true;
+    }
+  }
+  return false;
+}
+
+// Writes the data from the first-free pointer on, then makes the entry at
+// the file count. A sector that is not usable stops the copy: the sectors
+// written stay written but the catalog does not get the file.
+bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
+                           std::span<const uint8_t> data) {
+  int track = cat_.FirstFreeTrack;
+  int pos = cat_.FirstFreeSector;
+  for (size_t done = 0; done < data.size(); done += kTrdosSectorSize) {
+    TSectorRec* s = UsableSector(disk_, track, pos + 1);
+    if (!s) {
+      ImportError("Ошибка добавления файла " + path + " в образ ..!");
+      return false;
+    }
+    std::copy_n(data.begin() + static_cast<ptrdiff_t>(done), kTrdosSectorSize, s->Data.begin());
+    if (++pos >= kTrdosSectorsPerTrack) {
+      pos = 0;
+      ++track;
+    }
+  }
+  const int index = cat_.FileCount;
+  header.FirstSector = cat_.FirstFreeSector;
+  header.FirstTrack = cat_.FirstFreeTrack;
+  cat_.Entries[index] = header;
+  // The list grows only when the entry lands past it: an entry erased from
+  // the end of the catalog is still listed and is simply reused.
+  cat_.ListedCount = static_cast<uint8_t>(std::max<int>(cat_.ListedCount, index + 1));
+  SetFreePointer(cat_, track * kTrdosSectorsPerTrack + pos);
+  ++cat_.FileCount;
+  return true;
+}
+
+}  // namespace kelvara

@@ -1,0 +1,221 @@
+#include "session/Settings.h"
+
+#include <SimpleIni.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "model/FileIO.h"
+
+namespace kelvara {
+
+namespace {
+
+constexpr const char* kSection = "Option";
+constexpr const char* kIniName = "Kelvara.ini";
+
+// The integer a profile-string read gives: an optional sign and leading
+// digits; anything else (or nothing) reads as 0.
+long ParseProfileInt(const char* text) {
+  if (!text) return 0;
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  return end == text ? 0 : v;
+}
+
+bool FolderExists(const std::string& folder) {
+  struct stat st {};
+  return !folder.empty() && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string WithSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+using Ini = CSimpleIniA;  // keys compared without case, as profile strings are
+
+// Whether a file can be created in the folder: tried, since permission bits
+// say nothing for root or on read-only mounts.
+bool FolderWritable(const std::string& folder) {
+  std::string probe = folder + ".kelvara-probe-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+bool LoadIni(Ini& ini, const std::string& path) {
+  ini.SetUnicode(false);
+  if (!FileExists(path)) return true;
+  return ini.LoadFile(path.c_str()) >= 0;
+}
+
+bool SaveIni(const Ini& ini, const std::string& path) {
+  std::string text;
+  if (ini.Save(text) < 0) return false;
+  std::string error;
+  return WriteFileAtomic(
+      path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), error);
+}
+
+// One key of the record: how it reads, repairs and writes.
+struct Key {
+  const char* name;
+  std::function<void(Ini&, TSettings&)> read;
+  std::function<std::string(const TSettings&)> write;
+};
+
+// Integer keys: low eight bits, 0 becomes the default, then the range repair.
+Key ByteKey(const char* name, uint8_t TSettings::*field, uint8_t def,
+            std::function<uint8_t(uint8_t)> repair) {
+  return {name,
+          [=](Ini& ini, TSettings& s) {
+            auto v = static_cast<uint8_t>(ParseProfileInt(ini.GetValue(kSection, name, nullptr)));
+            if (v == 0) v = def;
+            s.*field = repair(v);
+          },
+          [=](const TSettings& s) { return std::to_string(s.*field); }};
+}
+
+// Flags: false (also a missing key) becomes the default.
+Key FlagKey(const char* name, bool TSettings::*field, bool def) {
+  return {name,
+          [=](Ini& ini, TSettings& s) {
+            const bool v = ParseProfileInt(ini.GetValue(kSection, name, nullptr)) != 0;
+            s.*field = v ? true : def;
+          },
+          [=](const TSettings& s) { return std::string(s.*field ? "1" : "0"); }};
+}
+
+Key FolderKey(const char* name, std::string TSettings::*field, const std::string& programFolder) {
+  return {name,
+          [=](Ini& ini, TSettings& s) {
+            const std::string v = ini.GetValue(kSection, name, "");
+            s.*field = FolderExists(v) ? WithSlash(v) : programFolder;
+          },
+          [=](const TSettings& s) { return s.*field; }};
+}
+
+uint8_t Keep(uint8_t v) {
+  return v;
+}
+
+// In the order they are read and written back at start-up.
+std::vector<Key> AllKeys(const std::string& programFolder) {
+  return {
+      ByteKey("RetryCount", &TSettings::RetryCount, 10, Keep),
+      ByteKey("RetryCountWithReset", &TSettings::RetryCountWithReset, 5, Keep),
+      ByteKey("FirstTrack", &TSettings::FirstTrack, 0,
+              [](uint8_t v) -> uint8_t { return v > 82 ? 0 : v; }),
+      ByteKey("LastTrack", &TSettings::LastTrack, 159,
+              [](uint8_t v) -> uint8_t { return v > 167 ? 167 : v; }),
+      ByteKey("CycleRead", &TSettings::CycleRead, 5,
+              [](uint8_t v) -> uint8_t { return v < 1 || v > 30 ? 5 : v; }),
+      ByteKey("TimeOut", &TSettings::TimeOut, 10,
+              [](uint8_t v) -> uint8_t { return v < 1 || v > 30 ? 10 : v; }),
+      FlagKey("RestoreTrack", &TSettings::RestoreTrack, true),
+      FlagKey("TD0arch", &TSettings::TD0arch, false),
+      FlagKey("OverlapTrackAndData", &TSettings::OverlapTrackAndData, false),
+      FlagKey("SetSectorSizeFromHead", &TSettings::SetSectorSizeFromHead, false),
+      FolderKey("Directory_1", &TSettings::Directory_1, programFolder),
+      FolderKey("Directory_2", &TSettings::Directory_2, programFolder),
+      FolderKey("HobetaDir", &TSettings::HobetaDir, programFolder),
+      FolderKey("SCLDir", &TSettings::SCLDir, programFolder),
+      {"Drive",
+       [](Ini& ini, TSettings& s) {
+         const std::string v = ini.GetValue(kSection, "Drive", "");
+         s.Drive = (v == "A" || v == "B") ? v : "A";
+       },
+       [](const TSettings& s) { return s.Drive; }},
+      ByteKey("GAP", &TSettings::GAP, 20,
+              [](uint8_t v) -> uint8_t { return v < 5 || v > 250 ? 20 : v; }),
+      ByteKey("Rate", &TSettings::Rate, 2, [](uint8_t v) -> uint8_t { return v > 3 ? 2 : v; }),
+  };
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(std::string iniPath, std::string programFolder)
+    : path_(std::move(iniPath)), programFolder_(WithSlash(std::move(programFolder))) {}
+
+std::string SettingsStore::ProgramFolder() {
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  return FolderOf(std::string(buf, static_cast<size_t>(n)));
+}
+
+std::string SettingsStore::DefaultIniPath(const std::string& programFolder) {
+  const std::string folder = WithSlash(programFolder);
+  const std::string local = folder + kIniName;
+  if (FileExists(local) ? ::access(local.c_str(), W_OK) == 0 && FolderWritable(folder)
+                        : FolderWritable(folder)) {
+    return local;
+  }
+  std::string config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+    config = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    config = std::string(home) + "/.config";
+  } else {
+    config = "/tmp";
+  }
+  const std::string dir = WithSlash(config) + "Kelvara/";
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir + kIniName;
+}
+
+bool SettingsStore::Load(TSettings& s, bool writeBack) {
+  Ini ini;
+  const bool parsed = LoadIni(ini, path_);
+  if (!parsed) ini.Reset();  // an unreadable file reads as empty and is rewritten
+  const std::vector<Key> keys = AllKeys(programFolder_);
+  for (const Key& k : keys) {
+    k.read(ini, s);
+    ini.SetValue(kSection, k.name, k.write(s).c_str());
+  }
+  return !writeBack || SaveIni(ini, path_);
+}
+
+bool SettingsStore::WriteDialogKeys(const TSettings& s) {
+  Ini ini;
+  if (!LoadIni(ini, path_)) ini.Reset();
+  static const char* const kOrder[] = {"RetryCount",
+                                       "RetryCountWithReset",
+                                       "FirstTrack",
+                                       "LastTrack",
+                                       "CycleRead",
+                                       "TimeOut",
+                                       "GAP",
+                                       "Rate",
+                                       "Drive",
+                                       "RestoreTrack",
+                                       "TD0arch",
+                                       "OverlapTrackAndData",
+                                       "SetSectorSizeFromHead"};
+  const std::vector<Key> keys = AllKeys(programFolder_);
+  for (const char* name : kOrder) {
+    for (const Key& k : keys) {
+      if (std::string(k.name) == name) ini.SetValue(kSection, name, k.write(s).c_str());
+    }
+  }
+  return SaveIni(ini, path_);
+}
+
+bool SettingsStore::WriteFolder(const std::string& key, const std::string& folder) {
+  Ini ini;
+  if (!LoadIni(ini, path_)) ini.Reset();
+  ini.SetValue(kSection, key.c_str(), WithSlash(folder).c_str());
+  return SaveIni(ini, path_);
+}
+
+}  // namespace kelvara

@@ -1,0 +1,61 @@
+#include "session/StartupRules.h"
+
+#include <sys/resource.h>
+
+#include <cerrno>
+
+namespace kelvara {
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  static const std::string kVirtualDrive = "--virtual-drive";
+  CommandLine line;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == kVirtualDrive) {
+      if (i + 1 < args.size()) line.virtualDrive = args[++i];
+    } else if (a.rfind(kVirtualDrive + "=", 0) == 0) {
+      line.virtualDrive = a.substr(kVirtualDrive.size() + 1);
+    } else if (line.image.empty()) {
+      line.image = a;
+    }
+  }
+  return line;
+}
+
+std::string AbsolutePath(const std::string& path, const std::string& folder) {
+  if (path.empty() || path.front() == '/' || folder.empty()) return path;
+  return folder + (folder.back() == '/' ? "" : "/") + path;
+}
+
+std::string HandoffMessage(const std::string& image, const std::string& currentFolder) {
+  return image.empty() ? "s" : "v" + AbsolutePath(image, currentFolder);
+}
+
+std::optional<std::string> HandoffPath(std::string_view message) {
+  if (message.size() < 2 || message.size() > kMaxHandoffMessage || message.front() != 'v') {
+    return std::nullopt;
+  }
+  return std::string(message.substr(1));
+}
+
+DropAction ClassifyDrop(int x, int y, const MapArea& map, int fileCount) {
+  if (fileCount <= 0) return DropAction::Ignore;
+  const bool onMap =
+      x >= map.left && x < map.left + map.width && y >= map.top && y < map.top + map.height;
+  if (!onMap || fileCount > 1) return DropAction::Beep;
+  return DropAction::Load;
+}
+
+int RaisePriority() {
+  // Drive operations run on the window thread and time their retries by the
+  // disk's turn; a higher priority keeps other work from stretching them.
+  // Ordinary users may not go below their nice limit, so try the strongest
+  // step first and settle for what is allowed.
+  for (int nice = -10; nice < 0; ++nice) {
+    if (::setpriority(PRIO_PROCESS, 0, nice) == 0) return nice;
+  }
+  errno = 0;
+  return ::getpriority(PRIO_PROCESS, 0);
+}
+
+}  // namespace kelvara

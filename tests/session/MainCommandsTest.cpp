@@ -1,0 +1,133 @@
+#include "session/MainCommands.h"
+
+#include <SimpleIni.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "support/DiskBuilder.h"
+#include "support/FakePrompt.h"
+#include "support/TempDir.h"
+
+namespace kelvara {
+namespace {
+
+using test::FakePrompt;
+using test::PatternBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+TEST(SaveDialog, ExtensionFollowsTheTypeAndTheNameLosesItsExtension) {
+  const char* expected[] = {"udi", "trd", "td0", "fdi", "pro", "scl", "kdi", "hfe"};
+  for (int i = 1; i <= 8; ++i)
+    EXPECT_EQ(SaveExtensionForFilter(i), expected[i - 1]);
+  EXPECT_EQ(SaveExtensionForFilter(0), "");
+  EXPECT_EQ(SaveExtensionForFilter(9), "");
+  EXPECT_EQ(ProposedSaveName("game.fdi"), "game");
+  EXPECT_EQ(ProposedSaveName(".trd"), "");
+  EXPECT_EQ(ProposedSaveName(""), "");
+  EXPECT_EQ(ProposedProjectName("game.trd"), "game.udf");
+  EXPECT_EQ(ProposedProjectName(""), "");
+}
+
+class ImageCommandsTest : public ::testing::Test {
+ protected:
+  std::string Stored(const char* key) {
+    CSimpleIniA f;
+    f.LoadFile(store.Path().c_str());
+    const char* v = f.GetValue("Option", key, nullptr);
+    return v ? v : "<missing>";
+  }
+
+  TempDir dir;
+  std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
+  TSettings settings;
+  SettingsStore store{dir / "Kelvara.ini", dir.Path()};
+  FakePrompt prompt;
+  std::string imageFileName = "old.trd";
+};
+
+TEST_F(ImageCommandsTest, ChosenImageRemembersItsFolderOnlyWhenItLoads) {
+  std::filesystem::create_directory(dir / "img");
+  const std::string good = dir / "img/game.trd";
+  WriteBytes(good, PatternBytes(16 * 4096, 3));
+  EXPECT_EQ(OpenChosenImage(*disk, dir / "img/none.trd", settings, store, imageFileName),
+            std::nullopt);
+  const std::optional<LoadResult> r = OpenChosenImage(*disk, good, settings, store, imageFileName);
+  ASSERT_TRUE(r && r->ok);
+  EXPECT_EQ(imageFileName, "game.trd");
+  EXPECT_EQ(settings.Directory_1, dir / "img/");
+  EXPECT_EQ(Stored("Directory_1"), dir / "img/");
+
+  WriteBytes(dir / "big.trd", PatternBytes(170 * 4096, 1));
+  const std::optional<LoadResult> bad =
+      OpenChosenImage(*disk, dir / "big.trd", settings, store, imageFileName);
+  ASSERT_TRUE(bad && !bad->ok);
+  EXPECT_EQ(imageFileName, "game.trd");
+  EXPECT_EQ(settings.Directory_1, dir / "img/");
+  EXPECT_EQ(disk->CountTracks(), 0);
+}
+
+TEST_F(ImageCommandsTest, SavedFileIsRememberedAndAnExistingOneIsAskedAbout) {
+  test::FillStandardDisk(*disk, 4);
+  std::filesystem::create_directory(dir / "out");
+  const std::string path = dir / "out/copy.trd";
+  SaveOutcome out = SaveImageCommand(*disk, path, settings, store, prompt, imageFileName);
+  EXPECT_TRUE(out.written);
+  EXPECT_TRUE(prompt.questions.empty());
+  EXPECT_EQ(ReadBytes(path).size(), 4u * 4096);
+  EXPECT_EQ(imageFileName, "copy.trd");
+  EXPECT_EQ(Stored("Directory_2"), dir / "out/");
+
+  WriteBytes(path, {1, 2, 3});
+  prompt.answers = {Answer::No};
+  out = SaveImageCommand(*disk, path, settings, store, prompt, imageFileName);
+  EXPECT_FALSE(out.written);
+  EXPECT_EQ(prompt.questions.back(), "Внимание..!|Файл уже существует! Перезаписать?");
+  EXPECT_EQ(ReadBytes(path), (std::vector<uint8_t>{1, 2, 3}));
+  prompt.answers = {Answer::Yes};
+  EXPECT_TRUE(SaveImageCommand(*disk, path, settings, store, prompt, imageFileName).written);
+  EXPECT_EQ(ReadBytes(path).size(), 4u * 4096);
+}
+
+TEST_F(ImageCommandsTest, FailedWriterSaysWhyAndRemembersNothing) {
+  test::FillStandardDisk(*disk, 4);
+  disk->GetTrack(2).SectorHeader(4).Sec = 99;  // track 2 now lacks sector 5
+  const std::string path = dir / "copy.trd";
+  WriteBytes(path, {7, 7});
+  const SaveOutcome out = SaveImageCommand(*disk, path, settings, store, prompt, imageFileName);
+  EXPECT_FALSE(out.written);
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "Ошибка!");
+  EXPECT_NE(prompt.messages[0].text.find("не записан"), std::string::npos);
+  EXPECT_NE(prompt.messages[0].text.find("Track 2 has no sector 5"), std::string::npos);
+  EXPECT_EQ(ReadBytes(path), (std::vector<uint8_t>{7, 7}));
+  EXPECT_EQ(imageFileName, "old.trd");
+  EXPECT_EQ(Stored("Directory_2"), "<missing>");
+}
+
+TEST_F(ImageCommandsTest, UnknownTypeWritesNothingAndSaysSo) {
+  test::FillStandardDisk(*disk, 2);
+  const SaveOutcome out =
+      SaveImageCommand(*disk, dir / "copy.dsk", settings, store, prompt, imageFileName);
+  EXPECT_FALSE(out.written);
+  EXPECT_FALSE(std::filesystem::exists(dir / "copy.dsk"));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_NE(prompt.messages[0].text.find("Данный тип файлов не поддерживается!"),
+            std::string::npos);
+  EXPECT_EQ(imageFileName, "old.trd");
+}
+
+TEST_F(ImageCommandsTest, ProjectThatCannotBeWrittenIsReportedAndNotRemembered) {
+  const std::string path = dir / "missing/work.udf";
+  EXPECT_FALSE(SaveProjectCommand(*disk, path, settings, store, prompt, imageFileName));
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].caption, "Ошибка!");
+  EXPECT_EQ(imageFileName, "old.trd");
+  EXPECT_EQ(Stored("Directory_1"), "<missing>");
+}
+
+}  // namespace
+}  // namespace kelvara

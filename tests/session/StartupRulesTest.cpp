@@ -1,0 +1,51 @@
+#include "session/StartupRules.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvara {
+namespace {
+
+TEST(CommandLine, FirstPlainArgumentIsTheImageBesideTheVirtualDrive) {
+  EXPECT_EQ(ParseCommandLine({}).image, "");
+  CommandLine line = ParseCommandLine({"--virtual-drive", "d.trd", "a.udi", "b.trd"});
+  EXPECT_EQ(line.image, "a.udi");
+  EXPECT_EQ(line.virtualDrive, "d.trd");
+  line = ParseCommandLine({"a.udi", "--virtual-drive=d.trd"});
+  EXPECT_EQ(line.image, "a.udi");
+  EXPECT_EQ(line.virtualDrive, "d.trd");
+}
+
+TEST(Handoff, MessageCarriesTheImageOrJustRaises) {
+  EXPECT_EQ(HandoffMessage("", "/home/u"), "s");
+  EXPECT_EQ(HandoffMessage("/img/disk.trd", "/home/u"), "v/img/disk.trd");
+  // Bytes of any code page travel unchanged.
+  EXPECT_EQ(HandoffMessage("/img/\xD0\x94\xE9.trd", "/"), "v/img/\xD0\x94\xE9.trd");
+  // The running copy's folder is not the sender's.
+  EXPECT_EQ(HandoffMessage("disk.trd", "/home/u/games"), "v/home/u/games/disk.trd");
+  EXPECT_EQ(HandoffMessage("sub/disk.trd", "/home/u/"), "v/home/u/sub/disk.trd");
+}
+
+TEST(Handoff, OnlyLoadMessagesWithAPathWithinTheLimitGiveAPath) {
+  EXPECT_EQ(HandoffPath("v/img/disk.trd"), "/img/disk.trd");
+  EXPECT_EQ(HandoffPath("s"), std::nullopt);
+  EXPECT_EQ(HandoffPath("x/img/disk.trd"), std::nullopt);
+  EXPECT_EQ(HandoffPath("v"), std::nullopt);
+  EXPECT_EQ(HandoffPath(""), std::nullopt);
+  const std::string longest = "v/" + std::string(kMaxHandoffMessage - 2, 'a');
+  EXPECT_EQ(HandoffPath(longest), longest.substr(1));
+  EXPECT_EQ(HandoffPath(longest + "a"), std::nullopt);
+}
+
+TEST(Drop, OneFileOnTheMapLoadsAnythingElseBeeps) {
+  const MapArea map{0, 34, 700, 400};
+  EXPECT_EQ(ClassifyDrop(10, 40, map, 1), DropAction::Load);
+  EXPECT_EQ(ClassifyDrop(699, 433, map, 1), DropAction::Load);
+  EXPECT_EQ(ClassifyDrop(10, 40, map, 2), DropAction::Beep);
+  EXPECT_EQ(ClassifyDrop(10, 20, map, 1), DropAction::Beep);   // the header strip
+  EXPECT_EQ(ClassifyDrop(10, 434, map, 1), DropAction::Beep);  // the LOG list below
+  EXPECT_EQ(ClassifyDrop(700, 40, map, 1), DropAction::Beep);  // the hex panel
+  EXPECT_EQ(ClassifyDrop(10, 40, map, 0), DropAction::Ignore);
+}
+
+}  // namespace
+}  // namespace kelvara
