@@ -39,6 +39,8 @@ constexpr Micros kTurnWindow{215000};
 constexpr Micros kNominalTurn{200000};
 constexpr Micros kShortestTurn{150000};  // 360 rpm drives turn in 167 ms
 constexpr int kMaxReadIds = 512;
+// How far apart two sightings of one ID field in two turns may fall.
+constexpr Micros kSightingJitter{1000};
 // An interval this many times the median one means an ID was missed.
 constexpr double kMissedIdRatio = 1.6;
 
@@ -157,8 +159,10 @@ bool LooksLikeMissedId(const std::vector<SeenId>& seen) {
                      [&](Micros d) { return d.count() > kMissedIdRatio * median.count(); });
 }
 
-// The revolution: the median time between two sightings of the same ID
-// about a turn apart; the nominal 200 ms when nothing was seen twice.
+// The revolution: the time between two sightings of the same ID about a
+// turn apart that most other such pairs agree with (a repeated ID on a
+// protected track pairs up at other times too); the nominal 200 ms when
+// nothing was seen twice.
 Micros Revolution(const std::vector<SeenId>& seen) {
   std::vector<Micros> turns;
   for (size_t i = 0; i < seen.size(); ++i) {
@@ -168,7 +172,18 @@ Micros Revolution(const std::vector<SeenId>& seen) {
         turns.push_back(d);
     }
   }
-  return turns.empty() ? kNominalTurn : Median(turns);
+  Micros best = kNominalTurn;
+  long bestVotes = 0;
+  for (const Micros t : turns) {
+    const long votes = std::count_if(turns.begin(), turns.end(), [&](Micros u) {
+      return (u > t ? u - t : t - u) <= kSightingJitter;
+    });
+    if (votes > bestVotes) {
+      best = t;
+      bestVotes = votes;
+    }
+  }
+  return best;
 }
 
 // The distinct ID fields of the scan in their order on the track, from the
@@ -243,7 +258,7 @@ std::string DriveOpenReason(const std::string& path, int error) {
     case ENODEV:
       return path +
              ": no drive. The BIOS (CMOS setup) reports no floppy drive of this unit: set "
-             "its type there, or give it to the kernel (floppy=cmos,UNIT,TYPE).";
+             "its type there, or give it to the kernel (floppy=UNIT,TYPE,cmos).";
     case ENOENT:
       return path +
              ": no such node. The kernel floppy driver made no node for this drive: the "
