@@ -15,6 +15,7 @@
 #include "app/TFmScr.h"
 #include "app/T_ZXCAT.h"
 #include "app/Tfmset.h"
+#include "filesystems/CpmCatalog.h"
 #include "filesystems/TrdosCatalog.h"
 #include "session/MainCommands.h"
 #include "session/SetupRules.h"
@@ -443,12 +444,12 @@ void TFMain::N31Click() {
 }
 
 void TFMain::TRDOS1Click() {
-  disk_->CreateTrdosDisk(dialogs_.AskDiskName());
+  CreateTrdosDisk(*disk_, dialogs_.AskDiskName());
   zxd->ResetToTopLeft();
 }
 
 void TFMain::CPMProfi1Click() {
-  disk_->CreateCpmDisk();
+  CreateCpmDisk(*disk_);
   zxd->ResetToTopLeft();
 }
 

@@ -11,6 +11,7 @@
 #include "app/TFMain.h"
 #include "app/TFmScr.h"
 #include "app/T_ZXCAT.h"
+#include "filesystems/CpmCatalog.h"
 #include "filesystems/TrdosCatalog.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"
@@ -111,7 +112,7 @@ class CatalogWindowTest : public QObject {
   }
 
   void notATrdosImageOpensNothing() {
-    w->Disk().CreateCpmDisk();
+    CreateCpmDisk(w->Disk());
     bool shown = false;
     dialogs->onDialog = [&](QDialog&) { shown = true; };
     w->N26Click();
@@ -303,7 +304,7 @@ class CatalogWindowTest : public QObject {
   }
 
   void closingAfterAChangeRebuildsTheRawTrack() {
-    w->Disk().CreateTrdosDisk("RAW");
+    CreateTrdosDisk(w->Disk(), "RAW");
     TTrack& t0 = w->Disk().GetTrack(0);
     t0.RawValid = 1;
     t0.RawLength = 6000;
