@@ -20,11 +20,12 @@ bool AllZero(std::span<const uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
-std::string SectorErrorText(int sec) {
-  return "Ошибка сектора - (track 0 sector " + std::to_string(sec) + ")..!";
-}
-
 }  // namespace
+
+std::string TrdosSectorErrorText(int track, int sec, std::string_view end) {
+  return "Ошибка сектора - (track " + std::to_string(track) + " sector " + std::to_string(sec) +
+         std::string(end);
+}
 
 void TTrdosFileEntry::Encode(std::span<uint8_t, kTrdosEntrySize> out) const {
   std::copy(Name.begin(), Name.end(), out.begin());
@@ -131,7 +132,7 @@ bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& er
   for (int sec = 1; sec <= kTrdosServiceSector; ++sec) {
     sectors[sec - 1] = UsableSector(disk, 0, sec);
     if (!sectors[sec - 1]) {
-      error = SectorErrorText(sec);
+      error = TrdosSectorErrorText(0, sec);
       return false;
     }
   }
