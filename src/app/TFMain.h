@@ -32,7 +32,9 @@
 namespace kelvara {
 
 class DiskMap;
+class OperationHost;
 class SingleInstance;
+class T_Prog;
 class Tfmset;
 class TSecAd;
 class TSSHex;
@@ -72,6 +74,17 @@ class TFMain : public QMainWindow {
   void N12Click();        // "Очистить образ"
   void N20Click();        // "Выход"
   void N29Click();        // "Настройки программы"
+  void N8Click();         // "Сканирование дорожек"
+  void N9Click();         // "Чтение секторов по  меткам"
+  void N17Click();        // "Сканирование и чтение диска"
+  void N14Click();        // "Форматировать диск"
+  void N15Click();        // "Записать диск"
+  void N33Click();        // "Форматировать и записать"
+  void N10Click();        // "Считать ZX каталог"
+  void N22Click();        // "Сбросить FDD контроллер"
+  // A "Диск" command by its operation mode: the checks, the question before
+  // a write, the progress window with the run, the map and panels after it.
+  void StartDriveOperation(int mode);
   // The map and its panels (TFMainEditing.cpp). The current cell changed (a
   // click, an arrow key, a right click): the header, the information group,
   // the owner panel, the hex panel and the LOG list show it.
@@ -121,6 +134,7 @@ class TFMain : public QMainWindow {
   QToolBar* toolb1 = nullptr;
   std::array<QLabel*, 3> sb{};  // status bar panels
   Tfmset* fmset = nullptr;
+  T_Prog* prog = nullptr;  // the progress window of the drive operations
   // The catalog that sector owners are looked up in, taken from the image
   // at every click so that it names the files of the image shown.
   TTrdosCatalog CatalogSnapshot;
@@ -139,7 +153,14 @@ class TFMain : public QMainWindow {
   // The context menu, the owner panel, the address dialog and the wiring of
   // the map, the hex panel and the memo (TFMainEditing.cpp).
   void BuildEditing();
+  // The progress window, the drive operations' host and the wiring of the
+  // "Диск" and "Контроллер" commands (TFMainDrive.cpp).
+  void BuildDrive();
   void ShowCellView(const CellView& view);
+  // What the panels show for the map's current cell.
+  CellView CurrentCellView();
+  // The catalog the drive gave, shown read-only.
+  void ShowDriveCatalog(const TTrdosCatalog& catalog);
   // After a command changed the image at the current cell: the map
   // repainted, the panels filled afresh.
   void RefreshAfterEdit();
@@ -155,6 +176,10 @@ class TFMain : public QMainWindow {
   Dialogs& dialogs_;
   SettingsStore store_;
   DriveLink& drive_;
+  // LOG list, header values and message boxes for the drive operations.
+  std::unique_ptr<OperationHost> windowHost_;
+  // A drive operation is running: hand-offs and drops wait for its end.
+  bool driveRunning_ = false;
   std::unique_ptr<TZX_Disk> disk_;
   TSettings settings_;
   std::string imageFileName_;
