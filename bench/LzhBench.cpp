@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "formats/LZH.h"
+#include "formats/Td0.h"
+#include "formats/Trd.h"
 #include "model/ZXDisk.h"
 
 namespace {
@@ -143,21 +145,21 @@ BENCHMARK(BM_LzhUnpack)->Unit(benchmark::kMillisecond);
 
 void BM_Td0SaveCompressedFullDisk(benchmark::State& state) {
   auto disk = std::make_unique<kelvara::TZX_Disk>();
-  disk->ReadTrdBytes(Corpus());
+  ReadTrdBytes(*disk, Corpus());
   std::vector<uint8_t> out;
   for (auto _ : state)
-    benchmark::DoNotOptimize(disk->BuildTd0Bytes(out, true));
+    benchmark::DoNotOptimize(BuildTd0Bytes(*disk, out, {true}));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kDiskBytes));
 }
 BENCHMARK(BM_Td0SaveCompressedFullDisk)->Unit(benchmark::kMillisecond);
 
 void BM_Td0LoadCompressedFullDisk(benchmark::State& state) {
   auto disk = std::make_unique<kelvara::TZX_Disk>();
-  disk->ReadTrdBytes(Corpus());
+  ReadTrdBytes(*disk, Corpus());
   std::vector<uint8_t> file;
-  disk->BuildTd0Bytes(file, true);
+  BuildTd0Bytes(*disk, file, {true});
   for (auto _ : state)
-    benchmark::DoNotOptimize(disk->ReadTd0Bytes(file));
+    benchmark::DoNotOptimize(ReadTd0Bytes(*disk, file));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kDiskBytes));
 }
 BENCHMARK(BM_Td0LoadCompressedFullDisk)->Unit(benchmark::kMillisecond);

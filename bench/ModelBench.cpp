@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/Trd.h"
 #include "model/ZXDisk.h"
 
 namespace {
@@ -40,17 +41,17 @@ void BM_TrdLoadFullDisk(benchmark::State& state) {
   const auto file = Bytes(655360);
   auto disk = std::make_unique<kelvara::TZX_Disk>();
   for (auto _ : state)
-    benchmark::DoNotOptimize(disk->ReadTrdBytes(file));
+    benchmark::DoNotOptimize(ReadTrdBytes(*disk, file));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 655360);
 }
 BENCHMARK(BM_TrdLoadFullDisk)->Unit(benchmark::kMillisecond);
 
 void BM_TrdSaveFullDisk(benchmark::State& state) {
   auto disk = std::make_unique<kelvara::TZX_Disk>();
-  disk->ReadTrdBytes(Bytes(655360));
+  ReadTrdBytes(*disk, Bytes(655360));
   std::vector<uint8_t> out;
   for (auto _ : state)
-    benchmark::DoNotOptimize(disk->BuildTrdBytes(out));
+    benchmark::DoNotOptimize(BuildTrdBytes(*disk, out));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 655360);
 }
 BENCHMARK(BM_TrdSaveFullDisk)->Unit(benchmark::kMillisecond);

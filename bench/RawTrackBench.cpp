@@ -6,6 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "formats/Hfe.h"
+#include "formats/Trd.h"
+#include "formats/Udi.h"
 #include "model/ZXDisk.h"
 
 namespace {
@@ -21,7 +24,7 @@ std::unique_ptr<kelvara::TZX_Disk> FullDisk() {
     b = static_cast<uint8_t>(x >> 16);
   }
   auto disk = std::make_unique<kelvara::TZX_Disk>();
-  disk->ReadTrdBytes(trd);
+  ReadTrdBytes(*disk, trd);
   return disk;
 }
 
@@ -58,16 +61,12 @@ void BM_Load(benchmark::State& state) {
 }
 
 using kelvara::TZX_Disk;
-BENCHMARK(BM_Save<&TZX_Disk::BuildUdiBytes>)
-    ->Name("BM_UdiSaveFullDisk")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Load<&TZX_Disk::BuildUdiBytes, &TZX_Disk::ReadUdiBytes>)
+BENCHMARK(BM_Save<BuildUdiBytes>)->Name("BM_UdiSaveFullDisk")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load<BuildUdiBytes, ReadUdiBytes>)
     ->Name("BM_UdiLoadFullDisk")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Save<&TZX_Disk::BuildHfeBytes>)
-    ->Name("BM_HfeSaveFullDisk")
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Load<&TZX_Disk::BuildHfeBytes, &TZX_Disk::ReadHfeBytes>)
+BENCHMARK(BM_Save<BuildHfeBytes>)->Name("BM_HfeSaveFullDisk")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Load<BuildHfeBytes, ReadHfeBytes>)
     ->Name("BM_HfeLoadFullDisk")
     ->Unit(benchmark::kMillisecond);
 

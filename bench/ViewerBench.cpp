@@ -27,7 +27,7 @@ std::vector<uint8_t> Bytes(size_t n) {
 // directory's, in 50 extents.
 std::unique_ptr<TZX_Disk> FullCpmDisk() {
   auto disk = std::make_unique<TZX_Disk>();
-  disk->CreateCpmDisk();
+  CreateCpmDisk(*disk);
   std::vector<uint8_t> dir(kCpmDirBytes, kCpmUnused);
   for (int e = 0; e < 50; ++e) {
     uint8_t* p = &dir[e * kCpmEntrySize];

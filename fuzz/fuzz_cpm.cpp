@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara;
   static auto disk = std::make_unique<TZX_Disk>();
   if (size < 2) return 0;
-  disk->CreateCpmDisk();
+  CreateCpmDisk(*disk);
   // The first two bytes damage one sector: a length other than 1024, or no
   // sector at all.
   TSectorRec& damaged = disk->GetTrack(data[0] % kCpmTracks).Sectors[data[1] % kCpmSectorsPerTrack];

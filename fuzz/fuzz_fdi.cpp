@@ -4,13 +4,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "formats/Fdi.h"
 #include "model/ZXDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto disk = std::make_unique<kelvara::TZX_Disk>();
-  if (disk->ReadFdiBytes({data, size})) {
+  if (ReadFdiBytes(*disk, {data, size})) {
     std::vector<uint8_t> out;
-    disk->BuildFdiBytes(out);
+    BuildFdiBytes(*disk, out);
   }
   return 0;
 }

@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "formats/Hfe.h"
 #include "model/ZXDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto disk = std::make_unique<kelvara::TZX_Disk>();
-  if (!disk->ReadHfeBytes({data, size})) return 0;
+  if (!ReadHfeBytes(*disk, {data, size})) return 0;
   disk->KeepRawBytes = size % 2;
   std::array<uint8_t, kelvara::kRawTrackSize> out;
   std::array<uint8_t, kelvara::kRawTrackSize / 8> marks;

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static TSettings settings;
   test::FakePrompt prompt;  // answers Yes; a fresh one keeps no messages from run to run
   prompt.texts = {"R"};
-  disk->CreateTrdosDisk("FUZZ");
+  CreateTrdosDisk(*disk, "FUZZ");
   const size_t head = std::min(size, kTrack0);
   for (size_t i = 0; i < head; ++i)
     disk->GetTrack(0).Sectors[i / 256].Data[i % 256] = data[i];

@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "formats/Project.h"
 #include "model/ZXDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto disk = std::make_unique<kelvara::TZX_Disk>();
-  disk->ReadProjectBytes({data, size});
+  ReadProjectBytes(*disk, {data, size});
   std::vector<uint8_t> out;
-  disk->BuildProjectBytes(out);
+  BuildProjectBytes(*disk, out);
   return 0;
 }

@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "formats/ProKdi.h"
 #include "model/ZXDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto disk = std::make_unique<kelvara::TZX_Disk>();
   std::vector<uint8_t> out;
-  if (disk->ReadProBytes({data, size})) disk->BuildProBytes(out);
-  if (disk->ReadKdiBytes({data, size})) disk->BuildKdiBytes(out);
+  if (ReadProBytes(*disk, {data, size})) BuildProBytes(*disk, out);
+  if (ReadKdiBytes(*disk, {data, size})) BuildKdiBytes(*disk, out);
   return 0;
 }

@@ -5,12 +5,13 @@
 #include <memory>
 #include <vector>
 
+#include "formats/Scl.h"
 #include "model/ZXDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto disk = std::make_unique<kelvara::TZX_Disk>();
-  disk->ReadSclBytes({data, size});
+  ReadSclBytes(*disk, {data, size});
   std::vector<uint8_t> out;
-  disk->BuildSclBytes(out);
+  BuildSclBytes(*disk, out);
   return 0;
 }

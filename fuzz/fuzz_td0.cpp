@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       file.insert(file.end(), rest.begin(), rest.end());
     }
   }
-  if (disk->ReadTd0Bytes(file)) {
+  if (ReadTd0Bytes(*disk, file)) {
     std::vector<uint8_t> out;
-    disk->BuildTd0Bytes(out, (data[0] & 4) != 0);
+    BuildTd0Bytes(*disk, out, {(data[0] & 4) != 0});
   }
   return 0;
 }

@@ -3,13 +3,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "formats/Trd.h"
 #include "model/ZXDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto disk = std::make_unique<kelvara::TZX_Disk>();
-  if (disk->ReadTrdBytes({data, size})) {
+  if (ReadTrdBytes(*disk, {data, size})) {
     std::vector<uint8_t> out;
-    disk->BuildTrdBytes(out);
+    BuildTrdBytes(*disk, out);
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/Udi.h"
 #include "model/ZXDisk.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,12 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < 4; ++i)
       file[file.size() - 4 + i] = static_cast<uint8_t>(crc >> (8 * i));
   }
-  if (disk->ReadUdiBytes(file)) {
+  if (ReadUdiBytes(*disk, file)) {
     disk->KeepRawBytes = size % 2;
     disk->UseBaseTemplate = size % 3 == 0;
     disk->BaseTrack = static_cast<uint8_t>(size % 170);
     std::vector<uint8_t> out;
-    disk->BuildUdiBytes(out);
+    BuildUdiBytes(*disk, out);
   }
   return 0;
 }

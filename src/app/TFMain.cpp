@@ -13,6 +13,7 @@
 
 #include "app/SingleInstance.h"
 #include "app/Tfmset.h"
+#include "filesystems/CpmCatalog.h"
 #include "session/MainCommands.h"
 #include "session/SetupRules.h"
 #include "session/StartupRules.h"
@@ -437,12 +438,12 @@ void TFMain::N31Click() {
 }
 
 void TFMain::TRDOS1Click() {
-  disk_->CreateTrdosDisk(dialogs_.AskDiskName());
+  CreateTrdosDisk(*disk_, dialogs_.AskDiskName());
   zxd->ResetToTopLeft();
 }
 
 void TFMain::CPMProfi1Click() {
-  disk_->CreateCpmDisk();
+  CreateCpmDisk(*disk_);
   zxd->ResetToTopLeft();
 }
 

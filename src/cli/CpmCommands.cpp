@@ -119,7 +119,7 @@ int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
 
 int NewCpm(Context& ctx, const std::string& outPath) {
   auto disk = std::make_unique<TZX_Disk>();
-  disk->CreateCpmDisk();
+  CreateCpmDisk(*disk);
   const SaveResult r = SaveImageFile(*disk, outPath, SaveOptions{});
   return r.ok ? 0 : Failed(ctx, outPath + ": " + r.errorText);
 }

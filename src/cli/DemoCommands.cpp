@@ -63,7 +63,7 @@ std::vector<uint8_t> Code() {
 // A new TR-DOS disk with the files added one after another from track 1,
 // each as a Hobeta file would bring it.
 bool BuildDemoDisk(Context& ctx, TZX_Disk& disk, const std::vector<DemoFile>& files) {
-  disk.CreateTrdosDisk("DEMO");
+  CreateTrdosDisk(disk, "DEMO");
   disk.CountTracks();
   CliPrompt prompt(ctx, false);
   TrdosCatalog catalog(disk, prompt, ctx.settings);

@@ -8,6 +8,7 @@
 #include "cli/CpmCommands.h"
 #include "cli/TrdosCommands.h"
 #include "filesystems/CpmCatalog.h"
+#include "filesystems/Trdos.h"
 #include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
@@ -97,7 +98,7 @@ void RegisterNew(CLI::App& app, Context& ctx) {
   trdos->add_option("--name", a->name, "Disk name, at most 8 characters (default NEW DISK)");
   trdos->callback([&ctx, a] {
     auto disk = std::make_unique<TZX_Disk>();
-    disk->CreateTrdosDisk(a->name);
+    CreateTrdosDisk(*disk, a->name);
     disk->CountTracks();
     SaveImage(ctx, *disk, a->out);
   });

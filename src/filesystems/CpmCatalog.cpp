@@ -246,10 +246,10 @@ CpmSaveOutcome SaveCpmFileAs(const TZX_Disk& disk, const CpmFileRow& row, Prompt
   return CpmSaveOutcome::Saved;
 }
 
-void TZX_Disk::CreateCpmDisk() {
-  ClearImage();
+void CreateCpmDisk(TZX_Disk& disk) {
+  disk.ClearImage();
   for (int t = 0; t < kCpmTracks; ++t) {
-    TTrack& track = GetTrack(static_cast<uint8_t>(t));
+    TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     track.Present = 0xFF;
     for (int slot = 0; slot < kCpmSectorsPerTrack; ++slot) {
       const int logical = t * kCpmSectorsPerTrack + slot;
@@ -264,8 +264,8 @@ void TZX_Disk::CreateCpmDisk() {
     }
     track.CountSectors();
   }
-  CountTracks();
-  if (View()) View()->ScrollToTopAndRepaint();
+  disk.CountTracks();
+  if (disk.View()) disk.View()->ScrollToTopAndRepaint();
 }
 
 }  // namespace kelvara

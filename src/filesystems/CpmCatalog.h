@@ -108,6 +108,9 @@ std::string SystemDecimalSeparator();
 bool CollectCpmFile(const TZX_Disk& disk, const CpmKey& key, uint8_t user,
                     std::vector<uint8_t>& out);
 
+// Makes the image a freshly formatted, empty CP/M Profi disk.
+void CreateCpmDisk(TZX_Disk& disk);
+
 // A CP/M disk has 5 or 6 sectors on track 0 (counted afresh).
 bool IsCpmImage(TZX_Disk& disk);
 

@@ -28,12 +28,12 @@ void FormatTrack(TTrack& track) {
 
 }  // namespace
 
-void TZX_Disk::CreateTrdosDisk(const std::string& name) {
-  ClearImage();
+void CreateTrdosDisk(TZX_Disk& disk, const std::string& name) {
+  disk.ClearImage();
   for (int t = 0; t < kNewDiskTracks; ++t)
-    FormatTrack(GetTrack(static_cast<uint8_t>(t)));
+    FormatTrack(disk.GetTrack(static_cast<uint8_t>(t)));
 
-  std::span<uint8_t> service = GetTrack(0).SectorHeader(kTrdosServiceSector - 1).Data;
+  std::span<uint8_t> service = disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).Data;
   TTrdosCatalog empty;
   SetFreePointer(empty, kTrdosFirstDataTrack * kTrdosSectorsPerTrack);
   StoreVolumeCounts(service, empty);

@@ -158,4 +158,8 @@ std::string TrdosTypeText(uint8_t type);
 // with `pad`.
 std::array<uint8_t, 8> TrdosNameBytes(const std::string& utf8, uint8_t pad);
 
+// Makes the image a freshly formatted, empty 80-track double-sided TR-DOS
+// disk with the given label (padded or cut to 8 characters).
+void CreateTrdosDisk(TZX_Disk& disk, const std::string& name);
+
 }  // namespace kelvara

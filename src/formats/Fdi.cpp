@@ -19,10 +19,10 @@
 #include <cctype>
 #include <string>
 
+#include "formats/Fdi.h"
 #include "formats/TextLines.h"
 #include "model/ByteReader.h"
 #include "model/FileIO.h"
-#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -122,20 +122,20 @@ bool ReadFdiTrack(ByteReader& r, std::span<const uint8_t> file, const FdiHeader&
 
 }  // namespace
 
-bool TZX_Disk::LoadFDI(const std::string& path) {
+bool LoadFDI(TZX_Disk& disk, const std::string& path) {
   if (!FileExists(path)) return false;
   std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, StatusText)) {
-    ClearImage();
+  if (!ReadWholeFile(path, file, disk.StatusText)) {
+    disk.ClearImage();
     return false;
   }
-  return ReadFdiBytes(file);
+  return ReadFdiBytes(disk, file);
 }
 
-bool TZX_Disk::ReadFdiBytes(std::span<const uint8_t> file) {
-  ClearImage();
-  if (file.empty()) return Fail(StatusText, kReadError);
-  if (!HasSignature(file)) return Fail(StatusText, kNotFdi);
+bool ReadFdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
+  disk.ClearImage();
+  if (file.empty()) return Fail(disk.StatusText, kReadError);
+  if (!HasSignature(file)) return Fail(disk.StatusText, kNotFdi);
   ByteReader r(file);
   FdiHeader h;
   r.Skip(4);  // signature and write-protect flag
@@ -148,38 +148,35 @@ bool TZX_Disk::ReadFdiBytes(std::span<const uint8_t> file) {
   // whatever its header claims.
   const uint64_t headersEnd =
       uint64_t{h.cylinders} * h.heads * kTrackHeaderSize + h.extra + kHeaderSize;
-  if (!r.Ok() || file.size() < headersEnd) return Fail(StatusText, kSizeError);
-  if (h.cylinders > kMaxCylinders || h.heads > kMaxHeads) return Fail(StatusText, kGeometryError);
+  if (!r.Ok() || file.size() < headersEnd) return Fail(disk.StatusText, kSizeError);
+  if (h.cylinders > kMaxCylinders || h.heads > kMaxHeads)
+    return Fail(disk.StatusText, kGeometryError);
 
   r.Skip(h.extra);
   Overflow overflow;
   for (int c = 0; c < h.cylinders; ++c) {
     for (int hd = 0; hd < h.heads; ++hd) {
       const int index = c * 2 + hd;
-      TTrack& track = GetTrack(static_cast<uint8_t>(index));
-      if (!ReadFdiTrack(r, file, h, index, track, overflow, StatusText)) return false;
+      TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
+      if (!ReadFdiTrack(r, file, h, index, track, overflow, disk.StatusText)) return false;
     }
   }
   // A track of more sectors than the image holds still loads; what was left
   // out is said, not hidden.
   if (overflow.sectors > 0) {
-    StatusText =
+    disk.StatusText =
         "FDI file lists more than 20 sectors on a track: " + std::to_string(overflow.sectors) +
         " sector(s) not kept, the first on track " + std::to_string(overflow.firstTrack) + ".";
   }
   return true;
 }
 
-bool TZX_Disk::BuildFdiBytes(std::vector<uint8_t>& out) {
+WriteResult BuildFdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   // Every cylinder up to the last present track is written, absent tracks as
   // tracks without sectors. Counting the cylinders from the highest present
   // track rather than from the number of present tracks keeps a track that
   // lies beyond a gap; for an image filled from track 0 both agree.
-  CountTracks();
-  int last = -1;
-  for (int t = 0; t < kTrackCount; ++t) {
-    if (GetTrack(static_cast<uint8_t>(t)).Present) last = t;
-  }
+  const int last = disk.LastPresentTrack();
   const int cylinders = (last + 2) / 2;
 
   ByteWriter w;
@@ -195,11 +192,11 @@ bool TZX_Disk::BuildFdiBytes(std::vector<uint8_t>& out) {
   // within a track stay below 20 x 1100.
   std::vector<uint8_t> data;
   for (int t = 0; t < cylinders * 2; ++t) {
-    TTrack& track = GetTrack(static_cast<uint8_t>(t));
+    const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     const size_t trackStart = data.size();
     w.U32(static_cast<uint32_t>(trackStart));
     w.U16(0);
-    w.U8(track.CountSectors());
+    w.U8(track.PresentSlots());
     // The present slots in slot order: with the slots contiguous these are
     // slots 0..count-1, and a gap left by an edit loses no sector.
     for (const TSectorRec& s : track.Sectors) {
@@ -215,7 +212,7 @@ bool TZX_Disk::BuildFdiBytes(std::vector<uint8_t>& out) {
   }
   // The description is the start of the disk comment; this program does not
   // read it back.
-  std::string text = JoinCrLfLines(Comment);
+  std::string text = JoinCrLfLines(disk.Comment);
   text.resize(std::min(text.size(), kDescriptionLength));
   w.PatchU16(8, static_cast<uint16_t>(w.Size()));
   w.Text(text);
@@ -223,13 +220,11 @@ bool TZX_Disk::BuildFdiBytes(std::vector<uint8_t>& out) {
   w.PatchU16(10, static_cast<uint16_t>(w.Size()));
   w.Bytes(data);
   out = w.Take();
-  return true;
+  return {};
 }
 
-bool TZX_Disk::SaveFDI(const std::string& path) {
-  std::vector<uint8_t> out;
-  BuildFdiBytes(out);
-  return WriteFileAtomic(path, out, StatusText);
+WriteResult SaveFDI(const TZX_Disk& disk, const std::string& path) {
+  return BuildAndWrite(path, [&](std::vector<uint8_t>& out) { return BuildFdiBytes(disk, out); });
 }
 
 }  // namespace kelvara

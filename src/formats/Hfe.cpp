@@ -22,10 +22,10 @@
 #include <system_error>
 #include <vector>
 
+#include "formats/Hfe.h"
 #include "formats/TrackImage.h"
 #include "model/ByteReader.h"
 #include "model/FileIO.h"
-#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -34,7 +34,6 @@ namespace {
 constexpr size_t kBlock = 512;
 constexpr size_t kHalfBlock = 256;
 constexpr size_t kHeaderArea = 2 * kBlock;  // header, then the track list
-constexpr int kMarkBitmapSize = kRawTrackSize / 8;
 
 // The writer's fixed geometry: 6250 data bytes a side (250 kbit/s at 300 rpm),
 // 48 full blocks of 128 data bytes a side and a last block of 106, in a
@@ -361,31 +360,29 @@ void EncodeSide(const uint8_t* raw, const uint8_t* marks, int side, uint8_t* are
 
 }  // namespace
 
-bool TZX_Disk::LoadHFE(const std::string& path) {
+bool LoadHFE(TZX_Disk& disk, const std::string& path) {
   if (path.empty() || !FileExists(path)) return false;
   std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, StatusText)) {
-    ClearImage();
+  if (!ReadWholeFile(path, file, disk.StatusText)) {
+    disk.ClearImage();
     return false;
   }
   int failedSide1 = -1;
-  if (ReadHfe(*this, file, &failedSide1)) return true;
-  if (failedSide1 >= 0) DumpTrack(GetTrack(static_cast<uint8_t>(failedSide1)));
+  if (ReadHfe(disk, file, &failedSide1)) return true;
+  if (failedSide1 >= 0) DumpTrack(disk.GetTrack(static_cast<uint8_t>(failedSide1)));
   return false;
 }
 
-bool TZX_Disk::ReadHfeBytes(std::span<const uint8_t> file) {
-  return ReadHfe(*this, file, nullptr);
+bool ReadHfeBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
+  return ReadHfe(disk, file, nullptr);
 }
 
-bool TZX_Disk::BuildHfeBytes(std::vector<uint8_t>& out) {
+WriteResult BuildHfeBytes(const TZX_Disk& disk, std::vector<uint8_t>& out,
+                          const HfeOptions& options) {
   out.clear();
   // The header counts the cylinders up to the last present track; at least
   // 80 cylinders of track data follow, as drives and emulators expect.
-  int last = -1;
-  for (int t = 0; t < kTrackCount; ++t) {
-    if (GetTrack(static_cast<uint8_t>(t)).Present) last = t;
-  }
+  const int last = disk.LastPresentTrack();
   const int cylinders = (last + 2) / 2;
   const int written = std::max(cylinders, kMinCylinders);
 
@@ -416,12 +413,13 @@ bool TZX_Disk::BuildHfeBytes(std::vector<uint8_t>& out) {
     for (int side = 0; side < 2; ++side) {
       const auto index = static_cast<uint8_t>(2 * c + side);
       marks.fill(0);
-      if (GetTrack(index).Present) {
+      if (disk.GetTrack(index).Present) {
         raw.fill(0x4E);
-        if (!BuildRawTrack(index, raw.data(), marks.data())) {
-          ErrTrack = static_cast<uint8_t>(c);  // the cylinder, not the track
-          StatusText = "Cannot build track " + std::to_string(index) + " for the HFE file!";
-          return false;
+        RawTrackFault fault;
+        if (!BuildRawTrack(disk, index, raw.data(), marks.data(), {options.keepRawBytes}, fault)) {
+          fault.track = c;  // the cylinder, not the track
+          return WriteResult::Failed(
+              "Cannot build track " + std::to_string(index) + " for the HFE file!", fault);
         }
       } else {
         raw.fill(0xFF);  // an unformatted track
@@ -430,13 +428,12 @@ bool TZX_Disk::BuildHfeBytes(std::vector<uint8_t>& out) {
     }
   }
   out = w.Take();
-  return true;
+  return {};
 }
 
-bool TZX_Disk::SaveHFE(const std::string& path) {
-  std::vector<uint8_t> out;
-  if (!BuildHfeBytes(out)) return false;
-  return WriteFileAtomic(path, out, StatusText);
+WriteResult SaveHFE(const TZX_Disk& disk, const std::string& path, const HfeOptions& options) {
+  return BuildAndWrite(
+      path, [&](std::vector<uint8_t>& out) { return BuildHfeBytes(disk, out, options); });
 }
 
 }  // namespace kelvara

@@ -3,56 +3,63 @@
 #include <array>
 #include <cctype>
 
+#include "formats/Fdi.h"
+#include "formats/Hfe.h"
+#include "formats/ProKdi.h"
+#include "formats/Project.h"
+#include "formats/Scl.h"
+#include "formats/Td0.h"
+#include "formats/Trd.h"
+#include "formats/Udi.h"
 #include "model/FileIO.h"
 
 namespace kelvara {
 
 namespace {
 
-// Member readers and writers as table entries.
-template <bool (TZX_Disk::*Load)(const std::string&)>
-bool LoadBy(TZX_Disk& disk, const std::string& path) {
-  return (disk.*Load)(path);
-}
-template <bool (TZX_Disk::*Save)(const std::string&)>
-bool SaveBy(TZX_Disk& disk, const std::string& path, const SaveOptions&) {
-  return (disk.*Save)(path);
+// Writers without options as table entries.
+template <WriteResult (*Save)(const TZX_Disk&, const std::string&)>
+WriteResult SavePlain(TZX_Disk& disk, const std::string& path, const SaveOptions&) {
+  return Save(disk, path);
 }
 
 // A UDI track is synthesised afresh or over its own raw bytes as the
-// RestoreTrack setting says.
-bool SaveUdiFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+// RestoreTrack setting says; the image keeps the choice (a project file
+// stores it, and later HFE saves follow it).
+WriteResult SaveUdiFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
   disk.KeepRawBytes = !options.restoreTrack;
-  return disk.SaveUDI(path);
+  return SaveUDI(disk, path, {disk.KeepRawBytes});
 }
 
-bool SaveTd0(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
-  return disk.SaveTD0(path, options.td0Compress);
+WriteResult SaveHfeFile(TZX_Disk& disk, const std::string& path, const SaveOptions&) {
+  return SaveHFE(disk, path, {disk.KeepRawBytes});
 }
 
-// In the order keys are compared; a row without a reader is a format still
-// to come and counts as unsupported.
+WriteResult SaveTd0File(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+  return SaveTD0(disk, path, {options.td0Compress});
+}
+
+// In the order keys are compared.
 const std::array<ImageFormat, 8> kImageFormats = {{
-    // A UDI load that had to leave tracks out says so.
-    {"UDI", "Error load UDI - ", LoadBy<&TZX_Disk::LoadUDI>, SaveUdiFile, true},
-    // The FDI reader leaves a note on success when a track lists more
-    // sectors than the image keeps.
-    {"FDI", "Error load FDI -", LoadBy<&TZX_Disk::LoadFDI>, SaveBy<&TZX_Disk::SaveFDI>, true},
-    // The TRD reader's only failures are a missing, unreadable or oversized
-    // file; such a load is a failure like any other.
-    {"TRD", "Error load TRD -", LoadBy<&TZX_Disk::LoadTRD>, SaveBy<&TZX_Disk::SaveTRD>, true},
-    {"TD0", "Error load TD0 -", LoadBy<&TZX_Disk::LoadTD0>, SaveTd0, true},
-    {"PRO", "Error load PRO -", LoadBy<&TZX_Disk::LoadPRO>, SaveBy<&TZX_Disk::SavePRO>, true},
-    {"SCL", "Error load SCL -", LoadBy<&TZX_Disk::LoadSCL>, SaveBy<&TZX_Disk::SaveSCL>, true},
-    {"KDI", "Error load KDI -", LoadBy<&TZX_Disk::LoadKDI>, SaveBy<&TZX_Disk::SaveKDI>, true},
-    {"HFE", "Error load HFE -", LoadBy<&TZX_Disk::LoadHFE>, SaveBy<&TZX_Disk::SaveHFE>, true},
+    {"UDI", "Error load UDI - ", LoadUDI, SaveUdiFile},
+    {"FDI", "Error load FDI -", LoadFDI, SavePlain<SaveFDI>},
+    {"TRD", "Error load TRD -", LoadTRD, SavePlain<SaveTRD>},
+    {"TD0", "Error load TD0 -", LoadTD0, SaveTd0File},
+    {"PRO", "Error load PRO -", LoadPRO, SavePlain<SavePRO>},
+    {"SCL", "Error load SCL -", LoadSCL, SavePlain<SaveSCL>},
+    {"KDI", "Error load KDI -", LoadKDI, SavePlain<SaveKDI>},
+    {"HFE", "Error load HFE -", LoadHFE, SaveHfeFile},
 }};
 
 // The program's own project file. The desktop program opens and saves it
 // with commands of its own and keeps it out of the general dialogs, drops and
 // hand-offs; kelvara-cli takes it like any other type.
-const ImageFormat kProjectFormat = {"UDF", "Error load UDF -", LoadBy<&TZX_Disk::LoadProject>,
-                                    SaveBy<&TZX_Disk::SaveProject>, false};
+WriteResult SaveProjectFile(TZX_Disk& disk, const std::string& path, const SaveOptions&) {
+  disk.CountTracks();  // the file carries the count, so the image agrees with it
+  return SaveProject(disk, path);
+}
+
+const ImageFormat kProjectFormat = {"UDF", "Error load UDF -", LoadProject, SaveProjectFile};
 
 }  // namespace
 
@@ -68,7 +75,7 @@ std::string ExtensionKey(const std::string& path) {
 
 const ImageFormat* FindImageFormat(const std::string& key, ImageTypes types) {
   for (const ImageFormat& f : kImageFormats) {
-    if (key == f.key) return f.load ? &f : nullptr;
+    if (key == f.key) return &f;
   }
   if (types == ImageTypes::WithProject && key == kProjectFormat.key) return &kProjectFormat;
   return nullptr;
@@ -85,7 +92,7 @@ LoadResult LoadImageFile(TZX_Disk& disk, const std::string& path, ImageTypes typ
   }
   r.ok = format->load(disk, path);
   if (r.ok) {
-    if (format->statusOnSuccess) r.statusPanel2 = disk.StatusText;
+    r.statusPanel2 = disk.StatusText;
     r.imageFileName = FileNameOf(path);
     r.statusPanel1 =
         "Disk Image - " + path + " (Дорожек - " + std::to_string(disk.CountTracks()) + ")";
@@ -103,19 +110,21 @@ SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOpti
                          ImageTypes types) {
   SaveResult r;
   const ImageFormat* format = FindImageFormat(ExtensionKey(path), types);
-  if (!format || !format->save) {
+  if (!format) {
     r.errorText = kUnsupportedFileText;
     return r;
   }
   r.knownType = true;
-  disk.StatusText.clear();
-  r.ok = format->save(disk, path, options);
-  if (!r.ok) {
-    r.errorText = disk.StatusText.empty() ? "Cannot write " + path : disk.StatusText;
-  }
+  const WriteResult w = format->save(disk, path, options);
+  r.ok = w.ok;
+  if (r.ok) return r;
+  // The image keeps where synthesis last refused.
+  if (w.fault.track >= 0) disk.ErrTrack = static_cast<uint8_t>(w.fault.track);
+  if (w.fault.slot >= 0) disk.ErrSector = static_cast<uint8_t>(w.fault.slot);
+  r.errorText = w.text.empty() ? "Cannot write " + path : w.text;
   // A failed UDI save shows one fixed text; the LOG line names the track and
   // sector synthesis refused (or the reason the file could not be written).
-  if (!r.ok && format->save == SaveUdiFile) {
+  if (format->save == SaveUdiFile) {
     r.logLine = r.errorText;
     r.errorText = kUdiSaveErrorText;
   }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "formats/WriteResult.h"
 #include "model/ZXDisk.h"
 
 namespace kelvara {
@@ -18,8 +19,8 @@ struct ImageFormat {
   const char* key;          // extension key, e.g. "UDI"
   const char* errorPrefix;  // start of the LOG line of a failed load
   bool (*load)(TZX_Disk&, const std::string& path);
-  bool (*save)(TZX_Disk&, const std::string& path, const SaveOptions&);
-  bool statusOnSuccess;  // the reader may leave an information line on success
+  // Non-const: the UDI row records the raw-byte choice on the image.
+  WriteResult (*save)(TZX_Disk&, const std::string& path, const SaveOptions&);
 };
 
 // The characters after the last dot of the file name, upper-cased, cut to

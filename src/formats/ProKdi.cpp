@@ -9,8 +9,8 @@
 #include <array>
 #include <string>
 
+#include "formats/ProKdi.h"
 #include "model/FileIO.h"
-#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -46,12 +46,13 @@ size_t RoundedTrackCount(size_t length) {
   return whole;
 }
 
-bool LoadDump(TZX_Disk& disk, const std::string& path,
-              bool (TZX_Disk::*read)(std::span<const uint8_t>)) {
+bool ReadDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpFormat& format);
+
+bool LoadDump(TZX_Disk& disk, const std::string& path, const DumpFormat& format) {
   if (!FileExists(path)) return false;
   std::vector<uint8_t> file;
   if (!ReadWholeFile(path, file, disk.StatusText)) return false;
-  return (disk.*read)(file);
+  return ReadDump(disk, file, format);
 }
 
 bool ReadDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpFormat& format) {
@@ -98,9 +99,9 @@ const TSectorRec* FindSector(const TTrack& track, uint8_t sec) {
   return nullptr;
 }
 
-bool BuildDump(TZX_Disk& disk, std::vector<uint8_t>& out, const DumpFormat& format) {
+WriteResult BuildDump(const TZX_Disk& disk, std::vector<uint8_t>& out, const DumpFormat& format) {
   out.clear();
-  const int count = disk.CountTracks();
+  const int count = disk.PresentTracks();
   out.reserve(static_cast<size_t>(count) * kTrackSize);
   // By index, not by presence: an image is filled from track 0 upward.
   for (int t = 0; t < count; ++t) {
@@ -108,49 +109,42 @@ bool BuildDump(TZX_Disk& disk, std::vector<uint8_t>& out, const DumpFormat& form
     for (uint8_t sec : format.Numbers(t)) {
       const TSectorRec* s = FindSector(track, sec);
       if (!s) {
-        disk.StatusText = "Track " + std::to_string(t) + " has no sector " + std::to_string(sec) +
-                          " among its first 5 slots!";
         out.clear();
-        return false;
+        return WriteResult::Failed("Track " + std::to_string(t) + " has no sector " +
+                                   std::to_string(sec) + " among its first 5 slots!");
       }
       out.insert(out.end(), s->Data.begin(), s->Data.begin() + kSectorSize);
     }
   }
-  return true;
-}
-
-bool SaveDump(TZX_Disk& disk, const std::string& path, const DumpFormat& format) {
-  std::vector<uint8_t> out;
-  if (!BuildDump(disk, out, format)) return false;
-  return WriteFileAtomic(path, out, disk.StatusText);
+  return {};
 }
 
 }  // namespace
 
-bool TZX_Disk::LoadPRO(const std::string& path) {
-  return LoadDump(*this, path, &TZX_Disk::ReadProBytes);
+bool LoadPRO(TZX_Disk& disk, const std::string& path) {
+  return LoadDump(disk, path, kPro);
 }
-bool TZX_Disk::SavePRO(const std::string& path) {
-  return SaveDump(*this, path, kPro);
+bool ReadProBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
+  return ReadDump(disk, file, kPro);
 }
-bool TZX_Disk::ReadProBytes(std::span<const uint8_t> file) {
-  return ReadDump(*this, file, kPro);
+WriteResult BuildProBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
+  return BuildDump(disk, out, kPro);
 }
-bool TZX_Disk::BuildProBytes(std::vector<uint8_t>& out) {
-  return BuildDump(*this, out, kPro);
+WriteResult SavePRO(const TZX_Disk& disk, const std::string& path) {
+  return BuildAndWrite(path, [&](std::vector<uint8_t>& out) { return BuildDump(disk, out, kPro); });
 }
 
-bool TZX_Disk::LoadKDI(const std::string& path) {
-  return LoadDump(*this, path, &TZX_Disk::ReadKdiBytes);
+bool LoadKDI(TZX_Disk& disk, const std::string& path) {
+  return LoadDump(disk, path, kKdi);
 }
-bool TZX_Disk::SaveKDI(const std::string& path) {
-  return SaveDump(*this, path, kKdi);
+bool ReadKdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
+  return ReadDump(disk, file, kKdi);
 }
-bool TZX_Disk::ReadKdiBytes(std::span<const uint8_t> file) {
-  return ReadDump(*this, file, kKdi);
+WriteResult BuildKdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
+  return BuildDump(disk, out, kKdi);
 }
-bool TZX_Disk::BuildKdiBytes(std::vector<uint8_t>& out) {
-  return BuildDump(*this, out, kKdi);
+WriteResult SaveKDI(const TZX_Disk& disk, const std::string& path) {
+  return BuildAndWrite(path, [&](std::vector<uint8_t>& out) { return BuildDump(disk, out, kKdi); });
 }
 
 }  // namespace kelvara

@@ -17,11 +17,11 @@
 #include <algorithm>
 #include <string>
 
+#include "formats/Project.h"
 #include "formats/TextLines.h"
 #include "model/ByteReader.h"
 #include "model/CodePage.h"
 #include "model/FileIO.h"
-#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -200,59 +200,58 @@ void WriteTrack(ByteWriter& w, const TTrack& track) {
 
 }  // namespace
 
-bool TZX_Disk::LoadProject(const std::string& path) {
+bool LoadProject(TZX_Disk& disk, const std::string& path) {
   if (!FileExists(path)) return false;
   std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, StatusText)) {
-    ClearImage();
+  if (!ReadWholeFile(path, file, disk.StatusText)) {
+    disk.ClearImage();
     return false;
   }
-  return ReadProjectBytes(file);
+  return ReadProjectBytes(disk, file);
 }
 
-bool TZX_Disk::ReadProjectBytes(std::span<const uint8_t> file) {
+bool ReadProjectBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   // A file that ends early or claims more than the model holds leaves an
   // empty image rather than half of one, and KeepRawBytes as it was.
-  const bool keepRawBytes = KeepRawBytes;
-  ClearImage();
-  ProjectReader reader(*this, file);
+  const bool keepRawBytes = disk.KeepRawBytes;
+  disk.ClearImage();
+  ProjectReader reader(disk, file);
   uint32_t stored = 0;
   if (!reader.ReadRecords() || !reader.StoredCrc(stored)) {
-    ClearImage();
-    KeepRawBytes = keepRawBytes;
-    StatusText = reader.Error();
+    disk.ClearImage();
+    disk.KeepRawBytes = keepRawBytes;
+    disk.StatusText = reader.Error();
     return false;
   }
   // A CRC mismatch keeps everything read: the caller decides what to trust.
   if (stored != CalcCrc32(file.first(file.size() - 4))) {
-    StatusText = "Project file CRC error!";
+    disk.StatusText = "Project file CRC error!";
     return false;
   }
   return true;
 }
 
-bool TZX_Disk::BuildProjectBytes(std::vector<uint8_t>& out) {
+WriteResult BuildProjectBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   ByteWriter w;
-  std::string header = Utf8ToCp1251(HeaderText);
+  std::string header = Utf8ToCp1251(disk.HeaderText);
   header.resize(std::min(header.size(), kHeaderTextMax));
   w.Text(header);
   w.Fill(kHeaderTextField - header.size(), 0);
-  w.U8(CountTracks());
-  w.U8(FileFlag(UseBaseTemplate));
-  w.U8(BaseTrack);
-  w.U8(FileFlag(KeepRawBytes));
+  w.U8(disk.PresentTracks());
+  w.U8(FileFlag(disk.UseBaseTemplate));
+  w.U8(disk.BaseTrack);
+  w.U8(FileFlag(disk.KeepRawBytes));
   for (int t = 0; t < kTrackCount; ++t)
-    WriteTrack(w, GetTrack(static_cast<uint8_t>(t)));
-  WriteTextBlock(w, Comment);
+    WriteTrack(w, disk.GetTrack(static_cast<uint8_t>(t)));
+  WriteTextBlock(w, disk.Comment);
   w.U32(CalcCrc32(w.Data()));
   out = w.Take();
-  return true;
+  return {};
 }
 
-bool TZX_Disk::SaveProject(const std::string& path) {
-  std::vector<uint8_t> out;
-  BuildProjectBytes(out);
-  return WriteFileAtomic(path, out, StatusText);
+WriteResult SaveProject(const TZX_Disk& disk, const std::string& path) {
+  return BuildAndWrite(path,
+                       [&](std::vector<uint8_t>& out) { return BuildProjectBytes(disk, out); });
 }
 
 }  // namespace kelvara

@@ -7,8 +7,8 @@
 
 #include "filesystems/SclArchive.h"
 #include "filesystems/Trdos.h"
+#include "formats/Scl.h"
 #include "model/FileIO.h"
-#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -39,34 +39,34 @@ void PutCatalogEntry(TZX_Disk& disk, int index, const TTrdosFileEntry& e) {
 
 }  // namespace
 
-bool TZX_Disk::LoadSCL(const std::string& path) {
+bool LoadSCL(TZX_Disk& disk, const std::string& path) {
   if (path.empty() || !FileExists(path)) return false;
   std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, StatusText)) return false;
-  return ReadSclBytes(file);
+  if (!ReadWholeFile(path, file, disk.StatusText)) return false;
+  return ReadSclBytes(disk, file);
 }
 
-bool TZX_Disk::ReadSclBytes(std::span<const uint8_t> file) {
+bool ReadSclBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   SclArchive scl;
   const SclArchive::Status status = scl.Open(file);
   if (status == SclArchive::Status::BadChecksum) {
-    StatusText = "Ошибка в контрольной сумме файла!";
+    disk.StatusText = "Ошибка в контрольной сумме файла!";
     return false;
   }
   if (status == SclArchive::Status::BadSignature) {
-    StatusText = "Неверный дескриптор файла!";
+    disk.StatusText = "Неверный дескриптор файла!";
     return false;
   }
   // From here on the image is replaced, whatever follows; a failure leaves
   // the files unpacked so far and a service sector that still shows an
   // empty disk.
-  CreateTrdosDisk("NEW DISK");
+  CreateTrdosDisk(disk, "NEW DISK");
   if (status == SclArchive::Status::TooShort) {
-    StatusText = "Ошибка в длинне файла!";
+    disk.StatusText = "Ошибка в длинне файла!";
     return false;
   }
   if (scl.Count() > kTrdosMaxFiles) {
-    StatusText = "Количество файлов превышает максимально возможное!";
+    disk.StatusText = "Количество файлов превышает максимально возможное!";
     return false;
   }
 
@@ -76,18 +76,18 @@ bool TZX_Disk::ReadSclBytes(std::span<const uint8_t> file) {
     TTrdosFileEntry e = scl.Header(i);
     std::span<const uint8_t> data;
     if (!scl.Data(i, data)) {
-      StatusText =
+      disk.StatusText =
           "Ошибочный размер файла " + TrdosNameText(e.Name) + "." + TrdosTypeText(e.FileType);
       return false;
     }
     if (e.SectorCount > freeSectors) {
-      StatusText = "Нет места на образе диска!";
+      disk.StatusText = "Нет места на образе диска!";
       return false;
     }
-    CopyToFreshDisk(*this, linear, data);
+    CopyToFreshDisk(disk, linear, data);
     e.FirstTrack = static_cast<uint8_t>(linear / kTrdosSectorsPerTrack);
     e.FirstSector = static_cast<uint8_t>(linear % kTrdosSectorsPerTrack);
-    PutCatalogEntry(*this, i, e);
+    PutCatalogEntry(disk, i, e);
     linear += e.SectorCount;
     freeSectors -= e.SectorCount;
   }
@@ -95,17 +95,14 @@ bool TZX_Disk::ReadSclBytes(std::span<const uint8_t> file) {
   TTrdosCatalog counts;
   SetFreePointer(counts, linear);
   counts.FileCount = static_cast<uint8_t>(scl.Count());
-  StoreVolumeCounts(GetTrack(0).SectorHeader(kTrdosServiceSector - 1).Data, counts);
+  StoreVolumeCounts(disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).Data, counts);
   return true;
 }
 
-bool TZX_Disk::BuildSclBytes(std::vector<uint8_t>& out) {
+WriteResult BuildSclBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   out.clear();
   TTrdosCatalog cat;
-  if (!ReadTrdosCatalog(*this, cat)) {
-    StatusText = kNotTrdosText;
-    return false;
-  }
+  if (!ReadTrdosCatalog(disk, cat)) return WriteResult::Failed(kNotTrdosText);
   // The archive's N is the number of headers written. The service sector's
   // file count minus its deleted count says the same on a sound disk, but a
   // file written by a tool that kept the counts wrong would get an N that
@@ -114,22 +111,15 @@ bool TZX_Disk::BuildSclBytes(std::vector<uint8_t>& out) {
   for (int i = 0; i < cat.FileBound(); ++i) {
     if (cat.Entries[i].IsLive()) live.push_back(cat.Entries[i]);
   }
-  if (live.empty()) {
-    StatusText = kNotTrdosText;
-    return false;
-  }
+  if (live.empty()) return WriteResult::Failed(kNotTrdosText);
   TrdosSectorAddress failed;
-  if (!BuildSclArchive(*this, live, out, failed)) {
-    StatusText = SectorFaultText(failed);
-    return false;
-  }
-  return true;
+  if (!BuildSclArchive(disk, live, out, failed))
+    return WriteResult::Failed(SectorFaultText(failed));
+  return {};
 }
 
-bool TZX_Disk::SaveSCL(const std::string& path) {
-  std::vector<uint8_t> out;
-  if (!BuildSclBytes(out)) return false;
-  return WriteFileAtomic(path, out, StatusText);
+WriteResult SaveSCL(const TZX_Disk& disk, const std::string& path) {
+  return BuildAndWrite(path, [&](std::vector<uint8_t>& out) { return BuildSclBytes(disk, out); });
 }
 
 }  // namespace kelvara

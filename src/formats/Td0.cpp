@@ -31,7 +31,6 @@
 #include "formats/LZH.h"
 #include "model/ByteReader.h"
 #include "model/CodePage.h"
-#include "model/CrcTable.h"
 #include "model/FileIO.h"
 #include "model/ZXDisk.h"
 
@@ -60,16 +59,8 @@ constexpr const char* kSizeError = "Size Error.";
 constexpr const char* kSectorSizeError = "Sector Size Error!";
 constexpr const char* kFormatError = "TD0 format error!";
 
-constexpr auto kTd0CrcTable = MakeCrc16Table(0xA097);
-
 uint8_t LowCrc(std::span<const uint8_t> bytes) {
   return static_cast<uint8_t>(Td0Crc(bytes));
-}
-
-// Bytes a sector of size code n holds; 0 for codes that name no size a block
-// could decode to.
-size_t NominalSize(uint8_t sizeCode) {
-  return sizeCode <= 7 ? size_t{128} << sizeCode : 0;
 }
 
 // A data block's decoded bytes as far as a slot holds them; `size` counts
@@ -258,7 +249,7 @@ bool Td0Reader::DataBlockFollows(uint8_t flags, uint8_t sizeCode) const {
   std::span<const uint8_t> block;
   if (!peek.U16(length) || !peek.View(length, block)) return false;
   DecodedData data;
-  return DecodeBlock(block, data) == nullptr && data.size == NominalSize(sizeCode);
+  return DecodeBlock(block, data) == nullptr && data.size == SizeCodeBytes(sizeCode);
 }
 
 bool Td0Reader::ReadDataBlock(DecodedData& data) {
@@ -285,7 +276,7 @@ void Td0Reader::StoreSector(TSectorRec& s, const uint8_t* id, const DecodedData*
   // The slot reads as the sector's full size even when the block decoded to
   // less (the rest is zero), and as more when it decoded to more; a slot
   // holds at most kSectorDataSize bytes and keeps the first of them.
-  const size_t nominal = IsUsableSizeCode(s.SizeCode) ? NominalSize(s.SizeCode) : SIZE_MAX;
+  const size_t nominal = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : SIZE_MAX;
   const size_t length = std::max(nominal, data->size);
   if (length > kSectorDataSize) ++cutSectors_;
   s.Data.fill(0);
@@ -364,7 +355,7 @@ void WriteComment(ByteWriter& out, const std::vector<std::string>& lines) {
 // The bytes a sector's data block carries: its nominal size for usable size
 // codes (as a controller would read it), else what the slot holds.
 std::span<const uint8_t> BlockBytes(const TSectorRec& s) {
-  const size_t n = IsUsableSizeCode(s.SizeCode) ? NominalSize(s.SizeCode) : s.DataLength;
+  const size_t n = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : s.DataLength;
   return {s.Data.data(), n};
 }
 
@@ -382,12 +373,12 @@ void WriteSector(ByteWriter& out, const TSectorRec& s) {
   out.Bytes(bytes);
 }
 
-void WriteTracks(ByteWriter& out, TZX_Disk& disk) {
+void WriteTracks(ByteWriter& out, const TZX_Disk& disk) {
   for (int t = 0; t < kTrackCount; ++t) {
-    TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
+    const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     if (!track.Present) continue;
     // The track's place in the image names it, whatever its sectors' IDs say.
-    const std::array<uint8_t, 3> record = {track.CountSectors(), static_cast<uint8_t>(t / 2),
+    const std::array<uint8_t, 3> record = {track.PresentSlots(), static_cast<uint8_t>(t / 2),
                                            static_cast<uint8_t>(t % 2)};
     out.Bytes(record);
     out.U8(LowCrc(record));
@@ -401,42 +392,34 @@ void WriteTracks(ByteWriter& out, TZX_Disk& disk) {
 
 }  // namespace
 
-uint16_t Td0Crc(std::span<const uint8_t> bytes) {
-  uint16_t crc = 0;
-  for (uint8_t b : bytes) {
-    crc = static_cast<uint16_t>((crc << 8) ^ kTd0CrcTable[((crc >> 8) ^ b) & 0xFF]);
-  }
-  return crc;
-}
-
-bool TZX_Disk::LoadTD0(const std::string& path) {
+bool LoadTD0(TZX_Disk& disk, const std::string& path) {
   std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, StatusText)) {
-    ClearImage();
+  if (!ReadWholeFile(path, file, disk.StatusText)) {
+    disk.ClearImage();
     return false;
   }
-  return ReadTd0Bytes(file);
+  return ReadTd0Bytes(disk, file);
 }
 
-bool TZX_Disk::ReadTd0Bytes(std::span<const uint8_t> file) {
-  ClearImage();
-  StatusText.clear();
+bool ReadTd0Bytes(TZX_Disk& disk, std::span<const uint8_t> file) {
+  disk.ClearImage();
+  disk.StatusText.clear();
   const auto upper = [&file](size_t i) { return std::toupper(file[i]); };
   if (file.size() < 2 || upper(0) != 'T' || upper(1) != 'D') {
-    StatusText = "No TD0 file.";
+    disk.StatusText = "No TD0 file.";
     return false;
   }
   if (file.size() < kHeaderSize) {
-    StatusText = "TD0 file ends inside the file header.";
+    disk.StatusText = "TD0 file ends inside the file header.";
     return false;
   }
   const uint8_t version = file[4];
   if (version < kOldestVersion || version > kVersion) {
-    StatusText = "Version TD0 not allowed.";
+    disk.StatusText = "Version TD0 not allowed.";
     return false;
   }
   if (Td0Crc(file.first(10)) != (file[10] | (file[11] << 8))) {
-    StatusText = "TD0 header CRC error.";
+    disk.StatusText = "TD0 header CRC error.";
     return false;
   }
   // Only exactly "td" is packed; "Td" and "tD" pass as plain files.
@@ -444,7 +427,7 @@ bool TZX_Disk::ReadTd0Bytes(std::span<const uint8_t> file) {
   std::vector<uint8_t> unpacked;
   if (file[0] == 't' && file[1] == 'd') {
     if (version < kOldestPackedVersion) {
-      StatusText = "OLD compression not allowed.";
+      disk.StatusText = "OLD compression not allowed.";
       return false;
     }
     // The whole file is the decoder's input so that its end is flushed (see
@@ -452,30 +435,30 @@ bool TZX_Disk::ReadTd0Bytes(std::span<const uint8_t> file) {
     LzhUnpack(file, kHeaderSize, unpacked, kMaxImageFileSize);
     body = unpacked;
   }
-  Td0Reader reader(*this, body);
+  Td0Reader reader(disk, body);
   if ((file[7] & kCommentFollows) && !reader.ReadComment()) return false;
   return reader.ReadTracks();
 }
 
-bool TZX_Disk::BuildTd0Bytes(std::vector<uint8_t>& out, bool compress) {
+WriteResult BuildTd0Bytes(const TZX_Disk& disk, std::vector<uint8_t>& out,
+                          const Td0Options& options) {
   ByteWriter header;
-  WriteHeader(header, compress);
+  WriteHeader(header, options.compress);
   ByteWriter body;
-  WriteComment(body, Comment);
-  WriteTracks(body, *this);
+  WriteComment(body, disk.Comment);
+  WriteTracks(body, disk);
   out = header.Take();
-  if (compress) {
+  if (options.compress) {
     LzhPack(body.Data(), out);
   } else {
     out.insert(out.end(), body.Data().begin(), body.Data().end());
   }
-  return true;
+  return {};
 }
 
-bool TZX_Disk::SaveTD0(const std::string& path, bool compress) {
-  std::vector<uint8_t> out;
-  BuildTd0Bytes(out, compress);
-  return WriteFileAtomic(path, out, StatusText);
+WriteResult SaveTD0(const TZX_Disk& disk, const std::string& path, const Td0Options& options) {
+  return BuildAndWrite(
+      path, [&](std::vector<uint8_t>& out) { return BuildTd0Bytes(disk, out, options); });
 }
 
 }  // namespace kelvara

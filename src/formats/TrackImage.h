@@ -8,14 +8,6 @@
 
 namespace kelvara {
 
-// Size of a sector's data as the controller reads it. A WD179x (the Beta
-// disk interface's controller) looks only at the low two bits of N, so a
-// protection's odd size code reads as 128..1024 bytes; the slot keeps the
-// code as recorded.
-constexpr int ControllerSectorBytes(uint8_t sizeCode) {
-  return SectorBytes(sizeCode & 3);
-}
-
 // What a reader had to leave out because the image could not hold it, as
 // one information line for the status bar.
 class TrackNotes {

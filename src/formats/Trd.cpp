@@ -5,8 +5,8 @@
 // them), R = 1..16, N = 1.
 #include <string>
 
+#include "formats/Trd.h"
 #include "model/FileIO.h"
-#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -16,14 +16,14 @@ constexpr int kTrdSectorsPerTrack = 16;
 constexpr size_t kTrdTrackSize = kTrdSectorSize * kTrdSectorsPerTrack;
 }  // namespace
 
-bool TZX_Disk::LoadTRD(const std::string& path) {
+bool LoadTRD(TZX_Disk& disk, const std::string& path) {
   if (!FileExists(path)) return false;
   std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, StatusText)) return false;
-  return ReadTrdBytes(file);
+  if (!ReadWholeFile(path, file, disk.StatusText)) return false;
+  return ReadTrdBytes(disk, file);
 }
 
-bool TZX_Disk::ReadTrdBytes(std::span<const uint8_t> file) {
+bool ReadTrdBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   // The track count is the length in tracks rounded to the nearest whole
   // number, an exact half to the even neighbour (so 2048 bytes give no track
   // and 6144 give two).
@@ -34,17 +34,17 @@ bool TZX_Disk::ReadTrdBytes(std::span<const uint8_t> file) {
   // A file of more tracks than the image holds is refused rather than cut:
   // it is not a TRD of any drive.
   if (count > static_cast<size_t>(kTrackCount)) {
-    StatusText = "TRD file too large: " + std::to_string(count) + " tracks, at most " +
-                 std::to_string(kTrackCount) + "!";
+    disk.StatusText = "TRD file too large: " + std::to_string(count) + " tracks, at most " +
+                      std::to_string(kTrackCount) + "!";
     return false;
   }
 
-  ClearImage();
+  disk.ClearImage();
   size_t offset = 0;
   int shortTrack = -1;
   int sectorsInShortTrack = 0;
   for (size_t t = 0; t < count; ++t) {
-    TTrack& track = GetTrack(static_cast<uint8_t>(t));
+    TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     track.Present = 0xFF;
     track.RawLength = 0;
     for (int i = 0; i < kTrdSectorsPerTrack; ++i) {
@@ -63,19 +63,19 @@ bool TZX_Disk::ReadTrdBytes(std::span<const uint8_t> file) {
     }
   }
   if (shortTrack >= 0) {
-    StatusText = "TRD file ends inside track " + std::to_string(shortTrack) + ": " +
-                 std::to_string(sectorsInShortTrack) + " of 16 sectors read.";
+    disk.StatusText = "TRD file ends inside track " + std::to_string(shortTrack) + ": " +
+                      std::to_string(sectorsInShortTrack) + " of 16 sectors read.";
   }
   return true;
 }
 
-bool TZX_Disk::BuildTrdBytes(std::vector<uint8_t>& out) {
+WriteResult BuildTrdBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   out.clear();
-  const int count = CountTracks();
+  const int count = disk.PresentTracks();
   out.reserve(static_cast<size_t>(count) * kTrdTrackSize);
   // By index, not by presence: an image must be filled from track 0 upward.
   for (int t = 0; t < count; ++t) {
-    const TTrack& track = GetTrack(static_cast<uint8_t>(t));
+    const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     for (int r = 1; r <= kTrdSectorsPerTrack; ++r) {
       const TSectorRec* found = nullptr;
       for (int i = 0; i < kTrdSectorsPerTrack && !found; ++i) {
@@ -84,20 +84,18 @@ bool TZX_Disk::BuildTrdBytes(std::vector<uint8_t>& out) {
         }
       }
       if (!found) {
-        StatusText = "Track " + std::to_string(t) + " has no sector " + std::to_string(r) + "!";
         out.clear();
-        return false;
+        return WriteResult::Failed("Track " + std::to_string(t) + " has no sector " +
+                                   std::to_string(r) + "!");
       }
       out.insert(out.end(), found->Data.begin(), found->Data.begin() + kTrdSectorSize);
     }
   }
-  return true;
+  return {};
 }
 
-bool TZX_Disk::SaveTRD(const std::string& path) {
-  std::vector<uint8_t> out;
-  if (!BuildTrdBytes(out)) return false;
-  return WriteFileAtomic(path, out, StatusText);
+WriteResult SaveTRD(const TZX_Disk& disk, const std::string& path) {
+  return BuildAndWrite(path, [&](std::vector<uint8_t>& out) { return BuildTrdBytes(disk, out); });
 }
 
 }  // namespace kelvara

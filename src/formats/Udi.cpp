@@ -20,9 +20,9 @@
 #include <string>
 
 #include "formats/TrackImage.h"
+#include "formats/Udi.h"
 #include "model/ByteReader.h"
 #include "model/FileIO.h"
-#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -30,7 +30,6 @@ namespace {
 
 constexpr size_t kHeaderSize = 16;
 constexpr size_t kCrcSize = 4;
-constexpr int kMarkBitmapSize = kRawTrackSize / 8;
 constexpr size_t kTrackRecordSize = 3 + kRawTrackSize + kMarkBitmapSize;  // 7041
 constexpr size_t kCylinderSize = 2 * kTrackRecordSize;                    // 14082
 
@@ -147,20 +146,20 @@ bool ReadHeader(std::span<const uint8_t> body, uint32_t storedCrc, ByteReader& r
 
 }  // namespace
 
-bool TZX_Disk::LoadUDI(const std::string& path) {
+bool LoadUDI(TZX_Disk& disk, const std::string& path) {
   if (path.empty() || !FileExists(path)) return false;
   std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, StatusText)) {
-    ClearImage();
+  if (!ReadWholeFile(path, file, disk.StatusText)) {
+    disk.ClearImage();
     return false;
   }
-  return ReadUdiBytes(file);
+  return ReadUdiBytes(disk, file);
 }
 
-bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
-  ClearImage();
+bool ReadUdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
+  disk.ClearImage();
   if (file.size() < kHeaderSize + kCrcSize) {
-    StatusText = "Error UDI file!";
+    disk.StatusText = "Error UDI file!";
     return false;
   }
   const std::span<const uint8_t> body = file.first(file.size() - kCrcSize);
@@ -168,7 +167,7 @@ bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
   ByteReader(file.subspan(body.size())).U32(storedCrc);
   ByteReader r(body);
   UdiHeader h;
-  if (!ReadHeader(body, storedCrc, r, h, StatusText)) return false;
+  if (!ReadHeader(body, storedCrc, r, h, disk.StatusText)) return false;
 
   TrackNotes notes;
   const int fileTracks = (h.lastCyl + 1) * (h.lastSide + 1);
@@ -181,7 +180,7 @@ bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
     r.View(trackLength, bytes);
     r.View((trackLength + 7u) / 8, marks);
     if (!r.Ok()) {
-      StatusText = "Error UDI file length!";
+      disk.StatusText = "Error UDI file length!";
       return false;
     }
     // A single-sided file keeps the image's numbering (cylinder x 2 + side):
@@ -191,7 +190,7 @@ bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
       notes.TracksBeyondImage(1);
       continue;
     }
-    TTrack& track = GetTrack(static_cast<uint8_t>(index));
+    TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
     track.Present = 0xFF;
     track.RawValid = 1;
     if (track.SetRaw(bytes) < trackLength) notes.TrackCut(index);
@@ -200,23 +199,18 @@ bool TZX_Disk::ReadUdiBytes(std::span<const uint8_t> file) {
     track.CountSectors();
   }
   // Success says nothing unless part of the file did not fit the image.
-  StatusText = notes.Text();
+  disk.StatusText = notes.Text();
   return true;
 }
 
-bool TZX_Disk::BuildUdiBytes(std::vector<uint8_t>& out) {
+WriteResult BuildUdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out,
+                          const UdiOptions& options) {
   out.clear();
   // Up to the last present track, so that no track is lost behind a hole;
   // absent tracks before it are written as filler tracks.
-  int last = -1;
-  for (int t = 0; t < kTrackCount; ++t) {
-    if (GetTrack(static_cast<uint8_t>(t)).Present) last = t;
-  }
-  if (last < 0) {
-    // No cylinder count of zero can be written.
-    StatusText = "The image has no tracks to save!";
-    return false;
-  }
+  const int last = disk.LastPresentTrack();
+  // No cylinder count of zero can be written.
+  if (last < 0) return WriteResult::Failed("The image has no tracks to save!");
   const int cylinders = last / 2 + 1;
 
   ByteWriter w;
@@ -232,12 +226,15 @@ bool TZX_Disk::BuildUdiBytes(std::vector<uint8_t>& out) {
   std::array<uint8_t, kMarkBitmapSize> marks;
   for (int t = 0; t < 2 * cylinders; ++t) {
     bytes.fill(0x4E);
-    if (!BuildRawTrack(static_cast<uint8_t>(t), bytes.data(), marks.data())) {
-      ErrTrack = static_cast<uint8_t>(t);
-      // The LOG line that says where.
-      StatusText = "Ошибка в дорожке - " + std::to_string(ErrTrack) + " / Сектор - " +
-                   std::to_string(ErrSector);
-      return false;
+    RawTrackFault fault;
+    if (!BuildRawTrack(disk, static_cast<uint8_t>(t), bytes.data(), marks.data(),
+                       {options.keepRawBytes}, fault)) {
+      // The LOG line that says where. A refusal not tied to a slot leaves
+      // the image's last ErrSector standing.
+      fault.track = t;
+      const int slot = fault.slot >= 0 ? fault.slot : disk.ErrSector;
+      return WriteResult::Failed(
+          "Ошибка в дорожке - " + std::to_string(t) + " / Сектор - " + std::to_string(slot), fault);
     }
     w.U8(0);
     w.U16(kRawTrackSize);
@@ -246,13 +243,12 @@ bool TZX_Disk::BuildUdiBytes(std::vector<uint8_t>& out) {
   }
   w.U32(CalcCrc32(w.Data()));
   out = w.Take();
-  return true;
+  return {};
 }
 
-bool TZX_Disk::SaveUDI(const std::string& path) {
-  std::vector<uint8_t> out;
-  if (!BuildUdiBytes(out)) return false;
-  return WriteFileAtomic(path, out, StatusText);
+WriteResult SaveUDI(const TZX_Disk& disk, const std::string& path, const UdiOptions& options) {
+  return BuildAndWrite(
+      path, [&](std::vector<uint8_t>& out) { return BuildUdiBytes(disk, out, options); });
 }
 
 }  // namespace kelvara

@@ -11,13 +11,12 @@
 #include <array>
 #include <cstring>
 
-#include "model/ZXDisk.h"
+#include "model/RawTrack.h"
 
 namespace kelvara {
 
 namespace {
 
-constexpr int kMarkBitmapSize = kRawTrackSize / 8;  // 782
 // Room for the format table's plan; no accepted plan comes near it.
 constexpr int kWorkSize = 8000;
 // The highest track a template may come from.
@@ -105,19 +104,20 @@ int SlotsInUse(const TTrack& t) {
 // for sync bytes, laid out as the mark bitmap (bit k of byte i = position 8i+k).
 class TrackWriter {
  public:
-  TrackWriter(TZX_Disk& disk, uint8_t track) : disk_(disk), track_(track) {}
+  TrackWriter(const TZX_Disk& disk, uint8_t track, RawTrackFault& fault)
+      : disk_(disk), track_(track), fault_(fault) {}
 
-  bool FromLayout(const TTrack& source, bool ownRaw, uint8_t* out);
+  bool FromLayout(const TTrack& source, bool ownRaw, bool keepRawBytes, uint8_t* out);
   bool FromFormatTable(uint8_t* out);
   void CopyMarks(uint8_t* marks) const { std::memcpy(marks, flags_.data(), kMarkBitmapSize); }
 
  private:
   bool Fail() {
-    disk_.ErrTrack = track_;
+    fault_.track = track_;
     return false;
   }
   bool Fail(int slot) {
-    disk_.ErrSector = static_cast<uint8_t>(slot);
+    fault_.slot = slot;
     return Fail();
   }
 
@@ -164,8 +164,9 @@ class TrackWriter {
   bool WriteEntry(const FormatEntry& e, int& pos, int reduction, const TSectorRec* s, int slot,
                   bool last);
 
-  TZX_Disk& disk_;
+  const TZX_Disk& disk_;
   uint8_t track_;
+  RawTrackFault& fault_;
   uint8_t* buf_ = nullptr;
   int size_ = 0;
   std::array<uint8_t, kWorkSize / 8> flags_{};
@@ -195,11 +196,11 @@ void TrackWriter::PutIdField(int a1, const TSectorRec& s) {
 // Own-raw and template modes: the slots written over the marks of a raw
 // layout. The searches match the last two sync bytes and the mark, so a
 // layout whose first sync byte is damaged still counts.
-bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, uint8_t* out) {
+bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawBytes, uint8_t* out) {
   buf_ = out;
   size_ = kRawTrackSize;
   const uint8_t* raw = source.RawData.data();
-  if (ownRaw && disk_.KeepRawBytes) {
+  if (ownRaw && keepRawBytes) {
     // Only the recorded bytes: past RawLength the buffer holds nothing of the
     // track, so the caller's gap filler stands there.
     std::memcpy(out, raw, std::min<int>(source.RawLength, kRawTrackSize));
@@ -349,24 +350,34 @@ bool TrackWriter::FromFormatTable(uint8_t* out) {
 
 }  // namespace
 
-bool TZX_Disk::BuildRawTrack(uint8_t track, uint8_t* out, uint8_t* marks) {
+bool BuildRawTrack(const TZX_Disk& disk, uint8_t track, uint8_t* out, uint8_t* marks,
+                   const RawTrackOptions& options, RawTrackFault& fault) {
   if (track >= kTrackCount) {
-    ErrTrack = track;
+    fault.track = track;
     return false;
   }
-  TrackWriter writer(*this, track);
-  const TTrack& t = GetTrack(track);
+  TrackWriter writer(disk, track, fault);
+  const TTrack& t = disk.GetTrack(track);
   bool ok = true;
   if (t.RawValid && t.RawLength > 0) {
-    ok = writer.FromLayout(t, true, out);
-  } else if (UseBaseTemplate && BaseTrack <= kLastBaseTrack && GetTrack(BaseTrack).RawLength > 0) {
-    ok = writer.FromLayout(GetTrack(BaseTrack), false, out);
+    ok = writer.FromLayout(t, true, options.keepRawBytes, out);
+  } else if (disk.UseBaseTemplate && disk.BaseTrack <= kLastBaseTrack &&
+             disk.GetTrack(disk.BaseTrack).RawLength > 0) {
+    ok = writer.FromLayout(disk.GetTrack(disk.BaseTrack), false, options.keepRawBytes, out);
   } else if (t.Present) {
     ok = writer.FromFormatTable(out);
   } else {
     std::memset(out, 0x4E, kRawTrackSize);
   }
   if (ok && marks) writer.CopyMarks(marks);
+  return ok;
+}
+
+bool TZX_Disk::BuildRawTrack(uint8_t track, uint8_t* out, uint8_t* marks) {
+  RawTrackFault fault;
+  const bool ok = kelvara::BuildRawTrack(*this, track, out, marks, {KeepRawBytes}, fault);
+  if (fault.track >= 0) ErrTrack = static_cast<uint8_t>(fault.track);
+  if (fault.slot >= 0) ErrSector = static_cast<uint8_t>(fault.slot);
   return ok;
 }
 

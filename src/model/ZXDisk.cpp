@@ -3,102 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "model/CrcTable.h"
-
 namespace kelvara {
-
-namespace {
-
-// Table-driven CRC-16/CCITT-FALSE, eight bytes a step: table k holds the
-// register a byte leaves behind after k more zero bytes. A full disk's raw
-// tracks carry over half a megabyte of CRC-covered bytes.
-constexpr std::array<std::array<uint16_t, 256>, 8> MakeCrc16Tables() {
-  std::array<std::array<uint16_t, 256>, 8> t{};
-  t[0] = MakeCrc16Table(0x1021);
-  for (int k = 1; k < 8; ++k) {
-    for (int i = 0; i < 256; ++i)
-      t[k][i] = static_cast<uint16_t>((t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 8]);
-  }
-  return t;
-}
-constexpr auto kCrc16Tables = MakeCrc16Tables();
-
-// The UDI CRC-32 shifts its register arithmetically, so the sign bit is copied
-// down and XORed with the polynomial as well. Each step is linear over GF(2),
-// so eight steps on a register split into its low byte and the rest: the rest
-// only shifts (arithmetically) by eight, the low byte's effect comes from a table.
-constexpr uint32_t ShiftEightBits(uint32_t r) {
-  for (int bit = 0; bit < 8; ++bit) {
-    const uint32_t t = (r & 1) ? 0xFFFFFFFFu : 0u;
-    r = static_cast<uint32_t>(static_cast<int32_t>(r) >> 1);
-    r ^= 0xEDB88320u & t;
-  }
-  return r;
-}
-
-constexpr std::array<uint32_t, 256> MakeCrc32Table() {
-  std::array<uint32_t, 256> table{};
-  for (uint32_t i = 0; i < 256; ++i)
-    table[i] = ShiftEightBits(i);
-  return table;
-}
-constexpr auto kCrc32Table = MakeCrc32Table();
-
-// With the register kept complemented, a byte step is q := L(q ^ b), where
-// L(x) = sar(x, 8) ^ table[x & 0xFF] is linear. Four steps at once: table k
-// holds L applied four times to a byte at position k of the register. The
-// fourth input byte cannot be folded into the register's top byte (the
-// arithmetic shift would spread its top bit), so it goes through L once.
-constexpr uint32_t StepByte(uint32_t x) {
-  return static_cast<uint32_t>(static_cast<int32_t>(x) >> 8) ^ kCrc32Table[x & 0xFF];
-}
-constexpr std::array<std::array<uint32_t, 256>, 4> MakeCrc32Tables() {
-  std::array<std::array<uint32_t, 256>, 4> t{};
-  for (int k = 0; k < 4; ++k) {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t x = i << (8 * k);
-      for (int step = 0; step < 4; ++step)
-        x = StepByte(x);
-      t[k][i] = x;
-    }
-  }
-  return t;
-}
-constexpr auto kCrc32Tables = MakeCrc32Tables();
-
-}  // namespace
-
-uint16_t CalcCrc16(std::span<const uint8_t> bytes, uint16_t crc) {
-  const auto& t = kCrc16Tables;
-  const uint8_t* p = bytes.data();
-  size_t n = bytes.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    crc = static_cast<uint16_t>(t[7][(crc >> 8) ^ p[0]] ^ t[6][(crc & 0xFF) ^ p[1]] ^ t[5][p[2]] ^
-                                t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
-  }
-  for (; n > 0; ++p, --n)
-    crc = static_cast<uint16_t>((crc << 8) ^ t[0][((crc >> 8) ^ *p) & 0xFF]);
-  return crc;
-}
-
-uint32_t CalcCrc32(std::span<const uint8_t> bytes) {
-  const auto& t = kCrc32Tables;
-  const uint8_t* p = bytes.data();
-  size_t n = bytes.size();
-  uint32_t q = 0;  // the register, complemented
-  for (; n >= 4; p += 4, n -= 4) {
-    q = t[0][(q ^ p[0]) & 0xFF] ^ t[1][((q >> 8) ^ p[1]) & 0xFF] ^ t[2][((q >> 16) ^ p[2]) & 0xFF] ^
-        t[3][q >> 24] ^ kCrc32Table[p[3]];
-  }
-  for (; n > 0; ++p, --n)
-    q = StepByte(q ^ *p);
-  return ~q;
-}
-
-uint16_t IdFieldCrc(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode) {
-  const uint8_t id[8] = {0xA1, 0xA1, 0xA1, 0xFE, cyl, head, sec, sizeCode};
-  return CalcCrc16(id);
-}
 
 void TSectorRec::SetId(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode) {
   Present = 0xFF;
@@ -127,9 +32,13 @@ void TTrack::ClearTrack() {
   Log.clear();
 }
 
-uint8_t TTrack::CountSectors() {
-  SectorCount = static_cast<uint8_t>(
+uint8_t TTrack::PresentSlots() const {
+  return static_cast<uint8_t>(
       std::count_if(Sectors.begin(), Sectors.end(), [](const TSectorRec& s) { return s.Present; }));
+}
+
+uint8_t TTrack::CountSectors() {
+  SectorCount = PresentSlots();
   return SectorCount;
 }
 
@@ -169,10 +78,21 @@ void TZX_Disk::ClearImage() {
   if (view_) view_->ScrollToTopAndRepaint();
 }
 
-uint8_t TZX_Disk::CountTracks() {
-  TrackCount = static_cast<uint8_t>(
+uint8_t TZX_Disk::PresentTracks() const {
+  return static_cast<uint8_t>(
       std::count_if(tracks_.begin(), tracks_.end(), [](const TTrack& t) { return t.Present; }));
+}
+
+uint8_t TZX_Disk::CountTracks() {
+  TrackCount = PresentTracks();
   return TrackCount;
+}
+
+int TZX_Disk::LastPresentTrack() const {
+  for (int t = kTrackCount - 1; t >= 0; --t) {
+    if (tracks_[t].Present) return t;
+  }
+  return -1;
 }
 
 }  // namespace kelvara

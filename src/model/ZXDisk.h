@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "model/Crc.h"
 #include "model/DiskView.h"
+#include "model/SectorSize.h"
 
 namespace kelvara {
 
@@ -24,14 +26,6 @@ inline constexpr int kSectorDataSize = 1100;  // largest usable sector (1024) pl
 inline constexpr int kRawTrackCapacity = 14002;
 inline constexpr int kRawTrackSize = 6256;  // raw tracks the program synthesises
 inline constexpr uint8_t kNoBaseTrack = 255;
-
-// Bytes in a sector of size code N (0..3); other codes have no size.
-constexpr int SectorBytes(int sizeCode) {
-  return 128 << sizeCode;
-}
-constexpr bool IsUsableSizeCode(int sizeCode) {
-  return sizeCode >= 0 && sizeCode <= 3;
-}
 
 // One sector slot: the sector's ID field, the state of its data and the data.
 struct TSectorRec {
@@ -78,7 +72,9 @@ class TTrack {
   const TSectorRec& SectorHeader(uint8_t slot) const { return Sectors[slot]; }
   uint8_t* RawBuffer() { return RawData.data(); }
   const uint8_t* RawBuffer() const { return RawData.data(); }
-  // Counts the present slots among all 20 and stores the count in SectorCount.
+  // The present slots among all 20.
+  uint8_t PresentSlots() const;
+  // Counts the present slots and stores the count in SectorCount.
   uint8_t CountSectors();
   // Copies every slot's data back into the raw track at its DataOffset, when
   // the data end strictly inside RawLength; walks the stored SectorCount.
@@ -86,14 +82,6 @@ class TTrack {
   // Stores raw track bytes, cut to the capacity; returns the number kept.
   uint16_t SetRaw(std::span<const uint8_t> bytes);
 };
-
-// CRC-16/CCITT-FALSE (poly 0x1021, init 0xFFFF, MSB first) of ID and data fields.
-uint16_t CalcCrc16(std::span<const uint8_t> bytes, uint16_t crc = 0xFFFF);
-// The CRC-32 of UDI and project files. It differs from the common CRC-32: the
-// register is inverted after every byte and shifted arithmetically.
-uint32_t CalcCrc32(std::span<const uint8_t> bytes);
-// CRC-16 of the ID field A1 A1 A1 FE C H R N.
-uint16_t IdFieldCrc(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode);
 
 // The disk image.
 class TZX_Disk {
@@ -110,18 +98,17 @@ class TZX_Disk {
   std::vector<std::string> Comment;  // the disk comment, UTF-8 lines
   uint8_t ErrTrack = 0;              // where raw synthesis last failed
   uint8_t ErrSector = 0;
-  std::string StatusText;  // the last reader's (or writer's) message
+  std::string StatusText;  // the last reader's message
 
   // Track 0..167.
   TTrack& GetTrack(uint8_t index) { return tracks_[index]; }
   const TTrack& GetTrack(uint8_t index) const { return tracks_[index]; }
   // Empties the whole image; KeepRawBytes and StatusText stay.
   void ClearImage();
+  // The present tracks.
+  uint8_t PresentTracks() const;
   // Counts the present tracks and stores the count in TrackCount.
   uint8_t CountTracks();
-
-  static uint16_t CalcCrc16(std::span<const uint8_t> bytes) { return kelvara::CalcCrc16(bytes); }
-  static uint32_t CalcCrc32(std::span<const uint8_t> bytes) { return kelvara::CalcCrc32(bytes); }
 
   // The map that shows the image, if any; redraw requests go there.
   void SetView(DiskView* view) { view_ = view; }
@@ -133,73 +120,12 @@ class TZX_Disk {
     if (view_) view_->RefreshTrackCell(track);
   }
 
-  // Raw track synthesis (model/RawTrack.cpp): a kRawTrackSize-byte MFM track
-  // of `track` into `out`, and its 782-byte sync-mark bitmap into `marks`
-  // when given. On failure ErrTrack/ErrSector say where.
+  // The highest present track; -1 for an image without tracks.
+  int LastPresentTrack() const;
+
+  // Raw track synthesis (model/RawTrack.h) with the image's KeepRawBytes:
+  // on failure ErrTrack/ErrSector say where.
   bool BuildRawTrack(uint8_t track, uint8_t* out, uint8_t* marks = nullptr);
-
-  // Image files, one pair per format, each defined in its unit under
-  // formats/. Readers empty the image first and leave their error text in
-  // StatusText on failure; writers build the whole file in memory, leave
-  // their reason in StatusText on failure and never leave a partial file.
-  // The Read...Bytes / Build...Bytes pair behind each is the same work in
-  // memory (for tests, benchmarks and fuzzing).
-
-  // formats/Trd.cpp
-  bool LoadTRD(const std::string& path);
-  bool SaveTRD(const std::string& path);
-  bool ReadTrdBytes(std::span<const uint8_t> file);
-  bool BuildTrdBytes(std::vector<uint8_t>& out);
-
-  // formats/Udi.cpp
-  bool LoadUDI(const std::string& path);
-  bool SaveUDI(const std::string& path);
-  bool ReadUdiBytes(std::span<const uint8_t> file);
-  bool BuildUdiBytes(std::vector<uint8_t>& out);
-
-  // formats/Fdi.cpp
-  bool LoadFDI(const std::string& path);
-  bool SaveFDI(const std::string& path);
-  bool ReadFdiBytes(std::span<const uint8_t> file);
-  bool BuildFdiBytes(std::vector<uint8_t>& out);
-
-  // formats/Td0.cpp
-  bool LoadTD0(const std::string& path);
-  bool SaveTD0(const std::string& path, bool compress);
-  bool ReadTd0Bytes(std::span<const uint8_t> file);
-  bool BuildTd0Bytes(std::vector<uint8_t>& out, bool compress);
-
-  // formats/ProKdi.cpp
-  bool LoadPRO(const std::string& path);
-  bool SavePRO(const std::string& path);
-  bool LoadKDI(const std::string& path);
-  bool SaveKDI(const std::string& path);
-  bool ReadProBytes(std::span<const uint8_t> file);
-  bool BuildProBytes(std::vector<uint8_t>& out);
-  bool ReadKdiBytes(std::span<const uint8_t> file);
-  bool BuildKdiBytes(std::vector<uint8_t>& out);
-
-  // formats/Hfe.cpp
-  bool LoadHFE(const std::string& path);
-  bool SaveHFE(const std::string& path);
-  bool ReadHfeBytes(std::span<const uint8_t> file);
-  bool BuildHfeBytes(std::vector<uint8_t>& out);
-
-  // formats/Scl.cpp
-  bool LoadSCL(const std::string& path);
-  bool SaveSCL(const std::string& path);
-  bool ReadSclBytes(std::span<const uint8_t> file);
-  bool BuildSclBytes(std::vector<uint8_t>& out);
-
-  // formats/Project.cpp: the program's own project file (.udf)
-  bool LoadProject(const std::string& path);
-  bool SaveProject(const std::string& path);
-  bool ReadProjectBytes(std::span<const uint8_t> file);
-  bool BuildProjectBytes(std::vector<uint8_t>& out);
-
-  // filesystems/: new empty disks
-  void CreateTrdosDisk(const std::string& name);
-  void CreateCpmDisk();
 
  private:
   std::vector<TTrack> tracks_;  // 168, never resized: references stay valid

@@ -1,4 +1,5 @@
 #include "session/MainCommands.h"
+#include "formats/Project.h"
 
 #include <array>
 #include <cctype>
@@ -116,7 +117,7 @@ SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings&
 
 bool OpenProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
                         SettingsStore& store, std::string& imageFileName) {
-  if (path.empty() || !FileExists(path) || !disk.LoadProject(path)) return false;
+  if (path.empty() || !FileExists(path) || !LoadProject(disk, path)) return false;
   imageFileName = FileNameOf(path);
   RememberFolder(settings, store, &TSettings::Directory_1, "Directory_1", path);
   return true;
@@ -125,9 +126,10 @@ bool OpenProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& sett
 bool SaveProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
                         SettingsStore& store, Prompt& prompt, std::string& imageFileName) {
   if (path.empty() || !MayReplace(path, prompt)) return false;
-  disk.StatusText.clear();
-  if (!disk.SaveProject(path)) {
-    prompt.ShowMessage("Ошибка!", NotWrittenText(path, disk.StatusText), MessageIcon::Error);
+  disk.CountTracks();  // the file carries the count, so the image agrees with it
+  const WriteResult saved = SaveProject(disk, path);
+  if (!saved) {
+    prompt.ShowMessage("Ошибка!", NotWrittenText(path, saved.text), MessageIcon::Error);
     return false;
   }
   imageFileName = FileNameOf(path);

@@ -31,7 +31,7 @@ bool Contains(const std::string& text, const std::string& part) {
 
 class CpmCliTest : public ::testing::Test {
  protected:
-  void SetUp() override { disk->CreateCpmDisk(); }
+  void SetUp() override { CreateCpmDisk(*disk); }
 
   std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
   std::ostringstream out, err;

@@ -5,6 +5,7 @@
 
 #include "cli/Cli.h"
 #include "filesystems/Trdos.h"
+#include "formats/Trd.h"
 #include "support/TempDir.h"
 
 namespace kelvara {
@@ -23,7 +24,7 @@ TEST(DemoDisk, IsATrDosDiskWithALoaderAScreenAndCode) {
   const std::string path = dir / "demo.trd";
   ASSERT_EQ(RunCliArgs({"demo", path.c_str()}), 0);
   auto disk = std::make_unique<TZX_Disk>();
-  ASSERT_TRUE(disk->LoadTRD(path));
+  ASSERT_TRUE(LoadTRD(*disk, path));
   TTrdosCatalog cat;
   ASSERT_TRUE(ReadTrdosCatalog(*disk, cat));
   ASSERT_EQ(cat.FileCount, 3);

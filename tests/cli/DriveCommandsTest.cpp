@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 
+#include "formats/Trd.h"
 #include "support/CliRun.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"
@@ -104,7 +105,7 @@ TEST(CliDrive, DriveCatAndRefusals) {
   auto image = std::make_unique<TZX_Disk>();
   test::BuildTrdosDisk(
       *image, {test::PatternFile("GAME", 'B', 3), test::PatternFile("PIC", 'C', 27)}, "DRIVECAT");
-  ASSERT_TRUE(image->SaveTRD(dir / "in.trd"));
+  ASSERT_TRUE(SaveTRD(*image, dir / "in.trd"));
   CliRun r = RunCliArgs({"drive-cat", "--virtual-drive", dir / "in.trd"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("DRIVECAT"), std::string::npos) << r.out;

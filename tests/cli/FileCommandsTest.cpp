@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "formats/Trd.h"
 #include "support/CliRun.h"
 #include "support/PngRead.h"
 #include "support/TempDir.h"
@@ -23,7 +24,7 @@ TEST(FileCommands, TrdosScreenFileBecomesAPicture) {
   screen.data[0] = 0x80;    // the top-left pixel is ink
   auto disk = std::make_unique<TZX_Disk>();
   test::BuildTrdosDisk(*disk, {test::PatternFile("GAME", 'B', 2), screen});
-  ASSERT_TRUE(disk->SaveTRD(dir / "d.trd"));
+  ASSERT_TRUE(SaveTRD(*disk, dir / "d.trd"));
 
   CliRun r = RunCliArgs({"screen", dir / "d.trd", "PIC.C", dir / "p.png", "--scale", "2"});
   ASSERT_EQ(r.status, 0) << r.err;

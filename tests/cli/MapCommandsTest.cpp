@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/Udi.h"
 #include "model/ZXDisk.h"
 #include "support/CliRun.h"
 #include "support/DiskBuilder.h"
@@ -22,7 +23,7 @@ using test::WriteBytes;
 // A UDI file of a disk, with one byte of its first track changed.
 void WriteChangedUdi(TZX_Disk& disk, const std::string& path, size_t trackByte, uint8_t value) {
   std::vector<uint8_t> f;
-  ASSERT_TRUE(disk.BuildUdiBytes(f));
+  ASSERT_TRUE(BuildUdiBytes(disk, f));
   f[16 + 3 + trackByte] = value;
   const uint32_t crc = CalcCrc32({f.data(), f.size() - 4});
   for (size_t i = 0; i < 4; ++i)

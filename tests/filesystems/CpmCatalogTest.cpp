@@ -28,7 +28,7 @@ std::vector<uint16_t> EightFrom(int first) {
 
 class CpmTest : public ::testing::Test {
  protected:
-  void SetUp() override { disk->CreateCpmDisk(); }
+  void SetUp() override { CreateCpmDisk(*disk); }
 
   CpmCatalog List(bool deleted = false, bool hidden = false) {
     return ReadCpmCatalog(*disk, {deleted, hidden});
@@ -52,7 +52,7 @@ using V = std::vector<std::string>;
 
 TEST_F(CpmTest, NewDiskIsAnEmptyFormattedProfiDisk) {
   test::FillStandardDisk(*disk, 168);
-  disk->CreateCpmDisk();
+  CreateCpmDisk(*disk);
   EXPECT_EQ(disk->TrackCount, 160);
   EXPECT_FALSE(disk->GetTrack(160).Present);
   for (int t = 0; t < 160; ++t) {
@@ -83,7 +83,7 @@ TEST_F(CpmTest, ImageIsCpmWithFiveOrSixSectorsOnTrackZeroCountedAfresh) {
   EXPECT_TRUE(IsCpmImage(*disk));
   test::AddSector(*disk, 0, 0, 0, 11, 3, {});
   EXPECT_FALSE(IsCpmImage(*disk));
-  disk->CreateCpmDisk();
+  CreateCpmDisk(*disk);
   disk->GetTrack(0).Sectors[4].Present = 0;
   EXPECT_FALSE(IsCpmImage(*disk));
   test::FillStandardDisk(*disk, 2);

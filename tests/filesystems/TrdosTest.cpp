@@ -131,7 +131,7 @@ TEST(NewTrdosDisk, IsFormattedEmptyAndNamed) {
   auto disk = std::make_unique<TZX_Disk>();
   disk->GetTrack(165).Present = 0xFF;
   disk->GetTrack(3).RawLength = 100;
-  disk->CreateTrdosDisk("ABC");
+  CreateTrdosDisk(*disk, "ABC");
   EXPECT_EQ(disk->CountTracks(), 160);
   EXPECT_FALSE(disk->GetTrack(165).Present);
   EXPECT_EQ(disk->GetTrack(3).RawLength, 0);
@@ -160,9 +160,9 @@ TEST(NewTrdosDisk, IsFormattedEmptyAndNamed) {
   cat.DiskType = 0x1A;
   EXPECT_EQ(DescribeTrdosDisk(cat)[1].value, "Не определено");
 
-  disk->CreateTrdosDisk("");
+  CreateTrdosDisk(*disk, "");
   EXPECT_EQ(ServiceByte(*disk, 0xF5), ' ');
-  disk->CreateTrdosDisk("LONGERNAME");
+  CreateTrdosDisk(*disk, "LONGERNAME");
   EXPECT_EQ(ServiceByte(*disk, 0xFC), 'A');
   EXPECT_EQ(ServiceByte(*disk, 0xFD), 0);
 }

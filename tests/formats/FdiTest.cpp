@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "formats/Fdi.h"
+#include "formats/Trd.h"
 #include "model/ByteReader.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
@@ -52,10 +54,10 @@ std::vector<uint8_t> MakeFdi(uint16_t cylinders, uint16_t heads, const std::vect
 
 class FdiTest : public ::testing::Test {
  protected:
-  bool Load(const std::vector<uint8_t>& file) { return disk->ReadFdiBytes(file); }
+  bool Load(const std::vector<uint8_t>& file) { return ReadFdiBytes(*disk, file); }
   std::vector<uint8_t> Build() {
     std::vector<uint8_t> out;
-    EXPECT_TRUE(disk->BuildFdiBytes(out));
+    EXPECT_TRUE(BuildFdiBytes(*disk, out));
     return out;
   }
   std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
@@ -198,10 +200,10 @@ TEST_F(FdiTest, DescriptionIsTheStartOfTheCommentInCp1251) {
 TEST_F(FdiTest, RoundTripsKeepIdsDataAndState) {
   // A TRD file through FDI comes back byte for byte.
   const auto trd = PatternBytes(655360, 9);
-  ASSERT_TRUE(disk->ReadTrdBytes(trd));
+  ASSERT_TRUE(ReadTrdBytes(*disk, trd));
   ASSERT_TRUE(Load(Build()));
   std::vector<uint8_t> back;
-  ASSERT_TRUE(disk->BuildTrdBytes(back));
+  ASSERT_TRUE(BuildTrdBytes(*disk, back));
   EXPECT_EQ(back, trd);
 
   // Mixed sizes, bad sectors, and more than 1050000 bytes of data.
@@ -214,7 +216,7 @@ TEST_F(FdiTest, RoundTripsKeepIdsDataAndState) {
     }
   }
   std::vector<uint8_t> out;
-  ASSERT_TRUE(original->BuildFdiBytes(out));
+  ASSERT_TRUE(BuildFdiBytes(*original, out));
   ASSERT_TRUE(Load(out));
   test::ExpectSameSectors(*original, *disk);
 }
@@ -232,10 +234,10 @@ TEST_F(FdiTest, WriterKeepsTracksBeyondAGapAndSectorsBeyondASlotGap) {
 TEST_F(FdiTest, MissingFileLeavesTheImageAndEmptyFileIsAReadError) {
   TempDir dir;
   test::FillStandardDisk(*disk, 4);
-  EXPECT_FALSE(disk->LoadFDI(dir / "none.fdi"));
+  EXPECT_FALSE(LoadFDI(*disk, dir / "none.fdi"));
   EXPECT_EQ(disk->CountTracks(), 4);
   WriteBytes(dir / "empty.fdi", {});
-  EXPECT_FALSE(disk->LoadFDI(dir / "empty.fdi"));
+  EXPECT_FALSE(LoadFDI(*disk, dir / "empty.fdi"));
   EXPECT_EQ(disk->StatusText, "FDI file read error!");
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/Hfe.h"
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
@@ -57,7 +58,7 @@ void InsertCells(std::vector<bool>& cells, size_t at, int count) {
   cells.resize(cells.size() - count);
 }
 
-class HfeTest : public test::ImageFileTest<&TZX_Disk::BuildHfeBytes> {};
+class HfeTest : public test::ImageFileTest<BuildHfeBytes> {};
 
 TEST_F(HfeTest, FullDiskRoundTrip) {
   test::FillStandardDisk(*disk, 160, 7);
@@ -69,7 +70,7 @@ TEST_F(HfeTest, FullDiskRoundTrip) {
   EXPECT_EQ(U16At(f, 512 + 4 * 79), (1024 + 79 * kArea) / 512);
   EXPECT_EQ(U16At(f, 512 + 4 * 79 + 2), 25000u);
 
-  ASSERT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
+  ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
   EXPECT_EQ(back->StatusText, "");
   test::ExpectSameSectors(*disk, *back);
   for (int t = 0; t < 160; ++t) {
@@ -85,13 +86,13 @@ TEST_F(HfeTest, ShortImagesAreWrittenAsEightyCylinders) {
   auto f = Saved();
   EXPECT_EQ(f[9], 40);
   EXPECT_EQ(f.size(), 1024 + 80 * kArea);
-  ASSERT_TRUE(back->ReadHfeBytes(f));
+  ASSERT_TRUE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->CountTracks(), 80);
 
   // The same file read as single-sided with 80 tracks: the even image tracks.
   f[9] = 80;
   f[10] = 1;
-  ASSERT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
+  ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
   EXPECT_EQ(back->CountTracks(), 80);
   for (int t = 0; t < 160; ++t) {
     const TTrack& track = back->GetTrack(static_cast<uint8_t>(t));
@@ -129,28 +130,28 @@ TEST_F(HfeTest, MfmCellsOfPlainAndSyncBytes) {
 TEST_F(HfeTest, HeaderAndLayoutErrors) {
   test::FillStandardDisk(*disk, 4);
   const auto good = Saved();
-  EXPECT_FALSE(back->ReadHfeBytes(std::vector<uint8_t>(good.begin(), good.begin() + 1023)));
+  EXPECT_FALSE(ReadHfeBytes(*back, std::vector<uint8_t>(good.begin(), good.begin() + 1023)));
   EXPECT_EQ(back->StatusText, "HFE file size error!");
 
   auto f = good;
   f[0] = 'h';
-  EXPECT_FALSE(back->ReadHfeBytes(f));
+  EXPECT_FALSE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->StatusText, "HFE header error!");
 
   // Sides are checked before any track is looked at.
   f = good;
   f[10] = 3;
   SetU16(f, 18, 0xFFFF);
-  EXPECT_FALSE(back->ReadHfeBytes(f));
+  EXPECT_FALSE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->StatusText, "Side number error!");
   f[10] = 0;
-  EXPECT_FALSE(back->ReadHfeBytes(f));
+  EXPECT_FALSE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->StatusText, "Side number error!");
 
   // The second cylinder's data run past the end; the first stays loaded.
   f = good;
   f.resize(1024 + kArea + 100);
-  EXPECT_FALSE(back->ReadHfeBytes(f));
+  EXPECT_FALSE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->StatusText, "Size HFE file error!");
   EXPECT_EQ(back->GetTrack(1).CountSectors(), 16);
   EXPECT_FALSE(back->GetTrack(2).Present);
@@ -161,15 +162,15 @@ TEST_F(HfeTest, HeaderAndLayoutErrors) {
   f[9] = 1;
   SetU16(f, 512 + 2, 100);
   f.resize(1024 + 256 + 49);
-  EXPECT_FALSE(back->ReadHfeBytes(f));
+  EXPECT_FALSE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->StatusText, "Size HFE file error!");
   f.resize(1024 + 256 + 50);
-  EXPECT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
+  EXPECT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
   EXPECT_EQ(back->GetTrack(1).RawLength, 25);
 
   f = good;
   SetU16(f, 18, 5000);  // a track list past the end
-  EXPECT_FALSE(back->ReadHfeBytes(f));
+  EXPECT_FALSE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->StatusText, "Size HFE file error!");
 }
 
@@ -194,7 +195,7 @@ TEST_F(HfeTest, SectorRunningPastTheSideFailsTheLoadAndDumpsSideOne) {
   const char* oldTmp = std::getenv("TMPDIR");
   const std::string savedTmp = oldTmp ? oldTmp : "";
   setenv("TMPDIR", dir.Path().c_str(), 1);
-  const bool ok = back->LoadHFE(dir / "bad.hfe");
+  const bool ok = LoadHFE(*back, dir / "bad.hfe");
   const std::string status = back->StatusText;
   const int side0Sectors = back->GetTrack(0).CountSectors();
   const LoadResult r = LoadImageFile(*back, dir / "bad.hfe");
@@ -223,7 +224,7 @@ TEST_F(HfeTest, CellStreamsOutOfStepWithTheBytesAreResynchronised) {
   InsertCells(cells, 16 * (146 + 5 * 372 + 30), 3);
   SetSideCells(f, 0, 1, cells);
 
-  ASSERT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
+  ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
   test::ExpectSameSectors(*disk, *back);
   EXPECT_EQ(back->GetTrack(0).RawLength, 6249);  // the first byte's cells are short
   EXPECT_EQ(back->GetTrack(0).RawData[95], 0xFC);
@@ -236,7 +237,7 @@ TEST_F(HfeTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   // Cylinder 0 claims the data of cylinders 0 to 2: each side decodes to
   // more than a raw track holds and carries 32 sectors.
   SetU16(f, 512 + 2, 60000);
-  ASSERT_TRUE(back->ReadHfeBytes(f)) << back->StatusText;
+  ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
   EXPECT_EQ(back->GetTrack(0).RawLength, kRawTrackCapacity);
   EXPECT_EQ(back->GetTrack(1).CountSectors(), 20);
   EXPECT_EQ(back->StatusText,
@@ -249,7 +250,7 @@ TEST_F(HfeTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   f[9] = 85;
   SetU16(f, 512 + 4 * 84, U16At(f, 512));
   SetU16(f, 512 + 4 * 84 + 2, 25000);
-  ASSERT_TRUE(back->ReadHfeBytes(f));
+  ASSERT_TRUE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->CountTracks(), 168);
   EXPECT_EQ(back->StatusText, "2 track(s) beyond track 167 not loaded.");
 }
@@ -258,9 +259,10 @@ TEST_F(HfeTest, SynthesisFailureNamesTheCylinder) {
   test::FillStandardDisk(*disk, 6);
   disk->GetTrack(5).Sectors[2].SizeCode = 7;
   std::vector<uint8_t> out;
-  EXPECT_FALSE(disk->BuildHfeBytes(out));
-  EXPECT_EQ(disk->ErrTrack, 2);
-  EXPECT_EQ(disk->ErrSector, 2);
+  const WriteResult r = BuildHfeBytes(*disk, out);
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.fault.track, 2);
+  EXPECT_EQ(r.fault.slot, 2);
   WriteBytes(dir / "x.hfe", {9});
   EXPECT_FALSE(SaveImageFile(*disk, dir / "x.hfe", SaveOptions{}).ok);
   EXPECT_EQ(ReadBytes(dir / "x.hfe"), std::vector<uint8_t>{9});

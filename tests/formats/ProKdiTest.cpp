@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "formats/ProKdi.h"
 #include "model/FileIO.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
@@ -25,7 +26,7 @@ TEST_F(ProKdiTest, LoadsFiveSectorsOfEveryTrackWithTheTrueSide) {
   const auto file = PatternBytes(819200, 4);
   WriteBytes(dir / "a.pro", file);
   for (const bool pro : {true, false}) {
-    ASSERT_TRUE(pro ? disk->LoadPRO(dir / "a.pro") : disk->LoadKDI(dir / "a.pro"));
+    ASSERT_TRUE(pro ? LoadPRO(*disk, dir / "a.pro") : LoadKDI(*disk, dir / "a.pro"));
     EXPECT_EQ(disk->CountTracks(), 160);
     EXPECT_EQ(disk->GetTrack(0).Sectors[4].Sec, pro ? 9 : 5);
     EXPECT_EQ(disk->GetTrack(1).Sectors[4].Sec, 5);
@@ -49,69 +50,67 @@ TEST_F(ProKdiTest, LoadsFiveSectorsOfEveryTrackWithTheTrueSide) {
 }
 
 TEST_F(ProKdiTest, TrackCountRoundsAndPartialOrOversizedFilesAreHandled) {
-  EXPECT_TRUE(disk->ReadProBytes(PatternBytes(2560, 1)));
+  EXPECT_TRUE(ReadProBytes(*disk, PatternBytes(2560, 1)));
   EXPECT_EQ(disk->CountTracks(), 0);
-  EXPECT_TRUE(disk->ReadKdiBytes(PatternBytes(3 * 5120 - 2560, 1)));  // 2.5 -> 2
+  EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(3 * 5120 - 2560, 1)));  // 2.5 -> 2
   EXPECT_EQ(disk->CountTracks(), 2);
   EXPECT_TRUE(disk->StatusText.empty());
 
   // 1.6 tracks round to 2: the second keeps its three whole sectors.
-  EXPECT_TRUE(disk->ReadProBytes(PatternBytes(5120 + 3 * 1024 + 100, 1)));
+  EXPECT_TRUE(ReadProBytes(*disk, PatternBytes(5120 + 3 * 1024 + 100, 1)));
   EXPECT_EQ(disk->GetTrack(1).CountSectors(), 3);
   EXPECT_EQ(disk->StatusText, "PRO file ends inside track 1: 3 of 5 sectors read.");
 
   disk->StatusText.clear();
-  EXPECT_FALSE(disk->ReadKdiBytes(PatternBytes(169 * 5120, 1)));
+  EXPECT_FALSE(ReadKdiBytes(*disk, PatternBytes(169 * 5120, 1)));
   EXPECT_EQ(disk->StatusText, "KDI file too large: 169 tracks, at most 168!");
   EXPECT_EQ(disk->CountTracks(), 2) << "a refused file leaves the image";
-  EXPECT_TRUE(disk->ReadKdiBytes(PatternBytes(168 * 5120, 1)));
+  EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(168 * 5120, 1)));
 }
 
 TEST_F(ProKdiTest, RoundTripsAreExact) {
   const auto file = PatternBytes(819200, 8);
-  ASSERT_TRUE(disk->ReadProBytes(file));
+  ASSERT_TRUE(ReadProBytes(*disk, file));
   std::vector<uint8_t> out;
-  ASSERT_TRUE(disk->BuildProBytes(out));
+  ASSERT_TRUE(BuildProBytes(*disk, out));
   EXPECT_EQ(out, file);
-  ASSERT_TRUE(disk->ReadKdiBytes(file));
-  ASSERT_TRUE(disk->BuildKdiBytes(out));
+  ASSERT_TRUE(ReadKdiBytes(*disk, file));
+  ASSERT_TRUE(BuildKdiBytes(*disk, out));
   EXPECT_EQ(out, file);
 }
 
 TEST_F(ProKdiTest, WritersTakeSectorsByNumberFromTheFirstFiveSlots) {
-  ASSERT_TRUE(disk->ReadKdiBytes(PatternBytes(4 * 5120, 2)));
+  ASSERT_TRUE(ReadKdiBytes(*disk, PatternBytes(4 * 5120, 2)));
   TTrack& t1 = disk->GetTrack(1);
   std::swap(t1.Sectors[0], t1.Sectors[3]);
   std::vector<uint8_t> kdi;
-  ASSERT_TRUE(disk->BuildKdiBytes(kdi));
+  ASSERT_TRUE(BuildKdiBytes(*disk, kdi));
   EXPECT_EQ(kdi, PatternBytes(4 * 5120, 2)) << "slot order does not matter";
 
   // KDI track 0 has no sector 9: the PRO writer refuses and writes nothing.
   const std::vector<uint8_t> old = {1, 2, 3};
   WriteBytes(dir / "x.pro", old);
-  EXPECT_FALSE(disk->SavePRO(dir / "x.pro"));
-  EXPECT_EQ(disk->StatusText, "Track 0 has no sector 9 among its first 5 slots!");
+  EXPECT_EQ(SavePRO(*disk, dir / "x.pro").text, "Track 0 has no sector 9 among its first 5 slots!");
   EXPECT_EQ(ReadBytes(dir / "x.pro"), old);
-  EXPECT_TRUE(disk->SaveKDI(dir / "x.kdi"));
+  EXPECT_TRUE(SaveKDI(*disk, dir / "x.kdi"));
 
   // Likewise a PRO image has no sector 5 on track 0 for KDI.
-  ASSERT_TRUE(disk->ReadProBytes(PatternBytes(4 * 5120, 2)));
-  EXPECT_FALSE(disk->SaveKDI(dir / "y.kdi"));
+  ASSERT_TRUE(ReadProBytes(*disk, PatternBytes(4 * 5120, 2)));
+  EXPECT_FALSE(SaveKDI(*disk, dir / "y.kdi"));
   EXPECT_FALSE(FileExists(dir / "y.kdi"));
 
   // A sector moved past slot 4, or a slot no longer present, is missing.
   std::swap(t1.Sectors[2], t1.Sectors[5]);
-  EXPECT_FALSE(disk->BuildProBytes(kdi));
-  EXPECT_EQ(disk->StatusText, "Track 1 has no sector 3 among its first 5 slots!");
+  EXPECT_EQ(BuildProBytes(*disk, kdi).text, "Track 1 has no sector 3 among its first 5 slots!");
   std::swap(t1.Sectors[2], t1.Sectors[5]);
   t1.Sectors[2].Present = 0;
-  EXPECT_FALSE(disk->BuildProBytes(kdi));
+  EXPECT_FALSE(BuildProBytes(*disk, kdi));
 }
 
 TEST_F(ProKdiTest, MissingFileLeavesTheImage) {
   test::FillStandardDisk(*disk, 2);
-  EXPECT_FALSE(disk->LoadPRO(dir / "none.pro"));
-  EXPECT_FALSE(disk->LoadKDI(""));
+  EXPECT_FALSE(LoadPRO(*disk, dir / "none.pro"));
+  EXPECT_FALSE(LoadKDI(*disk, ""));
   EXPECT_EQ(disk->CountTracks(), 2);
 }
 

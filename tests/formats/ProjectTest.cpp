@@ -7,6 +7,7 @@
 
 #include "cli/Cli.h"
 #include "formats/ImageFiles.h"
+#include "formats/Project.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
@@ -24,7 +25,7 @@ constexpr size_t kEmptyProjectSize = 3796;
 // Every field the project file carries, slot by slot and track by track.
 void ExpectSameImage(const TZX_Disk& e, const TZX_Disk& a) {
   EXPECT_EQ(e.HeaderText, a.HeaderText);
-  EXPECT_EQ(e.TrackCount, a.TrackCount);
+  EXPECT_EQ(e.PresentTracks(), a.TrackCount);
   EXPECT_EQ(e.UseBaseTemplate, a.UseBaseTemplate);
   EXPECT_EQ(e.BaseTrack, a.BaseTrack);
   EXPECT_EQ(e.KeepRawBytes, a.KeepRawBytes);
@@ -93,7 +94,7 @@ class ProjectTest : public ::testing::Test {
  protected:
   std::vector<uint8_t> Build(TZX_Disk& d) {
     std::vector<uint8_t> out;
-    EXPECT_TRUE(d.BuildProjectBytes(out));
+    EXPECT_TRUE(BuildProjectBytes(d, out));
     return out;
   }
   std::unique_ptr<TZX_Disk> original = std::make_unique<TZX_Disk>();
@@ -103,9 +104,9 @@ class ProjectTest : public ::testing::Test {
 TEST_F(ProjectTest, SaveAndLoadGiveBackEveryField) {
   FillRichImage(*original);
   TempDir dir;
-  ASSERT_TRUE(original->SaveProject(dir / "a.udf"));
-  ASSERT_TRUE(disk->LoadProject(dir / "a.udf"));
-  EXPECT_EQ(original->TrackCount, 5) << "the writer recounts the tracks";
+  ASSERT_TRUE(SaveProject(*original, dir / "a.udf"));
+  ASSERT_TRUE(LoadProject(*disk, dir / "a.udf"));
+  EXPECT_EQ(disk->TrackCount, 5) << "the file carries the present tracks, counted afresh";
   ExpectSameImage(*original, *disk);
   EXPECT_EQ(disk->GetTrack(5).Sectors[3].Sec, 4) << "slots of an absent track survive";
 
@@ -137,7 +138,7 @@ TEST_F(ProjectTest, HeaderTextFillsTheFieldWithOneZeroAfterIt) {
   out = Build(*disk);
   EXPECT_EQ(out[254], 'y');
   EXPECT_EQ(out[255], 0) << "cut to 255 characters";
-  ASSERT_TRUE(disk->ReadProjectBytes(out));
+  ASSERT_TRUE(ReadProjectBytes(*disk, out));
   EXPECT_EQ(disk->HeaderText, std::string(255, 'y'));
 }
 
@@ -145,7 +146,7 @@ TEST_F(ProjectTest, CrcMismatchLoadsEverythingAndReturnsFalse) {
   FillRichImage(*original);
   auto out = Build(*original);
   out.back() ^= 1;
-  EXPECT_FALSE(disk->ReadProjectBytes(out));
+  EXPECT_FALSE(ReadProjectBytes(*disk, out));
   EXPECT_EQ(disk->StatusText, "Project file CRC error!");
   ExpectSameImage(*original, *disk);
 }
@@ -166,7 +167,7 @@ TEST_F(ProjectTest, ReaderTakesOnlyOneAsYesAndKeepsCountsInsideTheModel) {
   out[270 + 8] = 2;                // DataOk of slot 0
   out[270 + 16 * 268] = 2;         // slot 16 present flag
   out[270 + 16 * 268 + 4] = 0x80;  // track 1 present flag
-  EXPECT_FALSE(disk->ReadProjectBytes(out));
+  EXPECT_FALSE(ReadProjectBytes(*disk, out));
   EXPECT_EQ(disk->StatusText, "Project file CRC error!") << "every record still lines up";
   EXPECT_EQ(disk->Comment, original->Comment);
   EXPECT_FALSE(disk->UseBaseTemplate);
@@ -188,7 +189,7 @@ TEST_F(ProjectTest, ShortFilesAndOversizedLengthsLeaveAnEmptyImage) {
   const auto expectRefused = [&](std::vector<uint8_t> file, const std::string& text) {
     test::FillStandardDisk(*disk, 3);
     disk->KeepRawBytes = false;
-    EXPECT_FALSE(disk->ReadProjectBytes(file));
+    EXPECT_FALSE(ReadProjectBytes(*disk, file));
     EXPECT_EQ(disk->StatusText, text);
     EXPECT_EQ(disk->CountTracks(), 0);
     EXPECT_TRUE(disk->Comment.empty());
@@ -219,12 +220,12 @@ TEST_F(ProjectTest, TextBlocksSplitAtEveryKindOfLineBreak) {
   const size_t logSize = 260 + 1 + 5;
   out[logSize] = static_cast<uint8_t>(log.size());
   out.insert(out.begin() + logSize + 4, log.begin(), log.end());
-  disk->ReadProjectBytes(out);
+  ReadProjectBytes(*disk, out);
   EXPECT_EQ(disk->GetTrack(0).Log, (std::vector<std::string>{"a", "b", "c", "", "d"}));
 
   out = Build(*original);
   out[logSize + 3] = 0x80;  // a negative size is no log
-  disk->ReadProjectBytes(out);
+  ReadProjectBytes(*disk, out);
   EXPECT_TRUE(disk->GetTrack(0).Log.empty());
   EXPECT_EQ(disk->GetTrack(0).Sectors[0].Sec, 1);
 }
@@ -232,12 +233,12 @@ TEST_F(ProjectTest, TextBlocksSplitAtEveryKindOfLineBreak) {
 TEST_F(ProjectTest, OnlyKelvaraCliTakesTheProjectFileByExtension) {
   TempDir dir;
   FillRichImage(*original);
-  ASSERT_TRUE(original->SaveProject(dir / "p.udf"));
+  ASSERT_TRUE(SaveProject(*original, dir / "p.udf"));
   EXPECT_FALSE(LoadImageFile(*disk, dir / "p.udf").ok);
   EXPECT_EQ(FindImageFormat("UDF"), nullptr);
   ASSERT_TRUE(LoadImageFile(*disk, dir / "p.udf", ImageTypes::WithProject).ok);
   ExpectSameImage(*original, *disk);
-  EXPECT_FALSE(disk->LoadProject(dir / "none.udf"));
+  EXPECT_FALSE(LoadProject(*disk, dir / "none.udf"));
   EXPECT_EQ(disk->CountTracks(), 5) << "a missing file leaves the image";
 
   // kelvara-cli converts to the project file and back.

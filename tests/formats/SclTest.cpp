@@ -5,6 +5,7 @@
 
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
+#include "formats/Scl.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
@@ -36,7 +37,7 @@ class SclTest : public ::testing::Test {
 };
 
 TEST_F(SclTest, LoadingUnpacksOntoANewDisk) {
-  ASSERT_TRUE(disk->ReadSclBytes(SclBytes({})));
+  ASSERT_TRUE(ReadSclBytes(*disk, SclBytes({})));
   TTrdosCatalog cat = Catalog();
   EXPECT_EQ(cat.ListedCount, 0);
   EXPECT_EQ(cat.FreeSectors, 2544);
@@ -44,7 +45,7 @@ TEST_F(SclTest, LoadingUnpacksOntoANewDisk) {
 
   const std::vector<TrdosFile> files = {PatternFile("GAME", 'B', 15, 1),
                                         PatternFile("CODE", 'C', 3, 2)};
-  ASSERT_TRUE(disk->ReadSclBytes(SclBytes(files)));
+  ASSERT_TRUE(ReadSclBytes(*disk, SclBytes(files)));
   cat = Catalog();
   EXPECT_EQ(cat.FileCount, 2);
   EXPECT_EQ(cat.DeletedCount, 0);
@@ -54,13 +55,13 @@ TEST_F(SclTest, LoadingUnpacksOntoANewDisk) {
   EXPECT_EQ(cat.FirstFreeTrack * 16 + cat.FirstFreeSector, 16 + 18);
   EXPECT_EQ(cat.FreeSectors, 2560 - 34);
 
-  ASSERT_TRUE(disk->ReadSclBytes(SclBytes(Files(128, 1))));
+  ASSERT_TRUE(ReadSclBytes(*disk, SclBytes(Files(128, 1))));
   EXPECT_EQ(Catalog().ListedCount, 128);
 }
 
 TEST_F(SclTest, LoadingRefusesBadArchivesWithTheirMessages) {
   auto refused = [&](const std::vector<uint8_t>& file) {
-    EXPECT_FALSE(disk->ReadSclBytes(file));
+    EXPECT_FALSE(ReadSclBytes(*disk, file));
     return disk->StatusText;
   };
   std::vector<uint8_t> file = SclBytes(Files(1, 1));
@@ -97,39 +98,35 @@ TEST_F(SclTest, SavingPacksEveryLiveFileAndRoundTrips) {
   files[1].deleted = true;
   test::BuildTrdosDisk(*disk, files);
   std::vector<uint8_t> out;
-  ASSERT_TRUE(disk->BuildSclBytes(out));
+  ASSERT_TRUE(BuildSclBytes(*disk, out));
   EXPECT_EQ(out, SclBytes({files[0], files[2]}));
 
   // The counts of the service sector do not decide N: the headers written do.
   GetLogicalSector(*disk, 0, 9)->Data[0xF4] = 0;
-  ASSERT_TRUE(disk->BuildSclBytes(out));
+  ASSERT_TRUE(BuildSclBytes(*disk, out));
   EXPECT_EQ(out[8], 2);
 
   auto copy = std::make_unique<TZX_Disk>();
-  ASSERT_TRUE(copy->ReadSclBytes(out));
+  ASSERT_TRUE(ReadSclBytes(*copy, out));
   std::vector<uint8_t> again;
-  ASSERT_TRUE(copy->BuildSclBytes(again));
+  ASSERT_TRUE(BuildSclBytes(*copy, again));
   EXPECT_EQ(again, out);
   EXPECT_EQ(test::RunBytes(*copy, 1, 2, 1), files[2].data);
 }
 
 TEST_F(SclTest, SavingRefusesWhatItCannotPack) {
   std::vector<uint8_t> out;
-  EXPECT_FALSE(disk->BuildSclBytes(out));
-  EXPECT_EQ(disk->StatusText, "Формат образа отличается от диска TRDOS");
+  EXPECT_EQ(BuildSclBytes(*disk, out).text, "Формат образа отличается от диска TRDOS");
 
   TrdosFile gone = PatternFile("GONE", 'C', 1);
   gone.deleted = true;
   test::BuildTrdosDisk(*disk, {gone, gone});
-  disk->StatusText.clear();
-  EXPECT_FALSE(disk->BuildSclBytes(out));
-  EXPECT_EQ(disk->StatusText, "Формат образа отличается от диска TRDOS");
+  EXPECT_EQ(BuildSclBytes(*disk, out).text, "Формат образа отличается от диска TRDOS");
 
   test::BuildTrdosDisk(*disk, {PatternFile("A", 'C', 3)});
   GetLogicalSector(*disk, 1, 2)->Present = 0;
   test::WriteBytes(dir / "old.scl", {7, 7});
-  EXPECT_FALSE(disk->SaveSCL(dir / "old.scl"));
-  EXPECT_EQ(disk->StatusText, "Ошибка сектора - (track 1 sector 2) !");
+  EXPECT_EQ(SaveSCL(*disk, dir / "old.scl").text, "Ошибка сектора - (track 1 sector 2) !");
   EXPECT_EQ(test::ReadBytes(dir / "old.scl"), (std::vector<uint8_t>{7, 7}));
 }
 
@@ -141,15 +138,15 @@ TEST_F(SclTest, TheDispatchLoadsAndSavesByExtension) {
   EXPECT_EQ(r.statusPanel1, "Disk Image - " + dir / "a.Scl" + " (Дорожек - 160)");
   ASSERT_TRUE(SaveImageFile(*disk, dir / "b.scl", {}).ok);
   EXPECT_EQ(test::ReadBytes(dir / "b.scl"), file);
-  EXPECT_FALSE(disk->LoadSCL(dir / "missing.scl"));
+  EXPECT_FALSE(LoadSCL(*disk, dir / "missing.scl"));
   EXPECT_TRUE(disk->StatusText.empty());
 }
 
 TEST_F(SclTest, TheSampleArchiveRoundTrips) {
   const std::string sample = std::string(KELVARA_TESTDATA_DIR) + "/eyeache2.scl";
   if (!std::filesystem::exists(sample)) GTEST_SKIP() << "no sample images";
-  ASSERT_TRUE(disk->LoadSCL(sample));
-  ASSERT_TRUE(disk->SaveSCL(dir / "copy.scl"));
+  ASSERT_TRUE(LoadSCL(*disk, sample));
+  ASSERT_TRUE(SaveSCL(*disk, dir / "copy.scl"));
   EXPECT_EQ(test::ReadBytes(dir / "copy.scl"), test::ReadBytes(sample));
 }
 

@@ -1,4 +1,5 @@
 #include "formats/Td0.h"
+#include "formats/Trd.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +67,7 @@ struct Td0File {
 
 class Td0Test : public ::testing::Test {
  protected:
-  bool Read(const Bytes& file) { return disk->ReadTd0Bytes(file); }
+  bool Read(const Bytes& file) { return ReadTd0Bytes(*disk, file); }
   const TSectorRec& Slot(int track, int slot) {
     return disk->GetTrack(static_cast<uint8_t>(track)).Sectors[slot];
   }
@@ -204,7 +205,7 @@ TEST_F(Td0Test, BadRecordsAndShortFilesFailWithTheirTexts) {
 TEST_F(Td0Test, SavedHeaderAndComment) {
   disk->Comment = {"", "Диск", std::string(1011, 'x'), "over the budget", "also"};
   Bytes file;
-  ASSERT_TRUE(disk->BuildTd0Bytes(file, false));
+  ASSERT_TRUE(BuildTd0Bytes(*disk, file, {false}));
   EXPECT_EQ(Bytes(file.begin(), file.begin() + 10), (Bytes{'T', 'D', 0, 0, 21, 0, 3, 0x80, 0, 2}));
   EXPECT_EQ(file[10] | file[11] << 8, Td0Crc(std::span(file).first(10)));
   // "Диск" is four bytes in the file: with its NUL and the 1011 x's the text
@@ -218,7 +219,7 @@ TEST_F(Td0Test, SavedHeaderAndComment) {
   EXPECT_EQ(Bytes(file.end() - 4, file.end()), (Bytes{0xFF, 0, 0, 0}));
 
   disk->Comment.clear();
-  ASSERT_TRUE(disk->BuildTd0Bytes(file, true));
+  ASSERT_TRUE(BuildTd0Bytes(*disk, file, {true}));
   EXPECT_EQ(file[0], 't');
   EXPECT_EQ(file[1], 'd');
   Bytes body;
@@ -230,7 +231,7 @@ TEST_F(Td0Test, SaveMarksBadSectorsAndSectorsWithoutData) {
   test::AddSector(*disk, 3, 9, 9, 1, 1, PatternBytes(256, 1), false);
   test::AddSector(*disk, 3, 9, 9, 2, 1, {}, false);
   Bytes file;
-  disk->BuildTd0Bytes(file, false);
+  BuildTd0Bytes(*disk, file, {false});
   const size_t track = 12 + 10;
   // The track's index names it: cylinder 1, side 1, whatever the IDs say.
   EXPECT_EQ(Bytes(file.begin() + track, file.begin() + track + 3), (Bytes{2, 1, 1}));
@@ -249,17 +250,18 @@ TEST_F(Td0Test, SaveAndLoadKeepSectorsStatesAndComment) {
     test::AddSector(*disk, 161, 80, 1, 2, 0, {}, false);
     test::AddSector(*disk, 161, 80, 1, 3, 4, PatternBytes(1100, 6));
     disk->Comment = {"первая", "second"};
-    ASSERT_TRUE(disk->SaveTD0(dir / "a.td0", compress));
+    ASSERT_TRUE(SaveTD0(*disk, dir / "a.td0", {compress}));
     auto loaded = std::make_unique<TZX_Disk>();
-    ASSERT_TRUE(loaded->LoadTD0(dir / "a.td0")) << loaded->StatusText;
+    ASSERT_TRUE(LoadTD0(*loaded, dir / "a.td0")) << loaded->StatusText;
     EXPECT_EQ(loaded->StatusText.rfind("Создан: ", 0), 0u);
     test::ExpectSameSectors(*disk, *loaded);
     EXPECT_EQ(loaded->Comment, disk->Comment);
     EXPECT_EQ(loaded->TrackCount, 162);
   }
-  EXPECT_FALSE(disk->SaveTD0(dir / "no/such/folder/a.td0", true));
-  EXPECT_FALSE(disk->StatusText.empty());
-  EXPECT_FALSE(disk->LoadTD0(dir / "missing.td0"));
+  const WriteResult failed = SaveTD0(*disk, dir / "no/such/folder/a.td0", {true});
+  EXPECT_FALSE(failed);
+  EXPECT_FALSE(failed.text.empty());
+  EXPECT_FALSE(LoadTD0(*disk, dir / "missing.td0"));
 }
 
 TEST_F(Td0Test, ChosenByExtensionWithTheCompressSetting) {
@@ -296,12 +298,12 @@ TEST_F(Td0Test, ConvertOptionOverridesTheSetting) {
 TEST_F(Td0Test, RealTrdosDiskSurvivesBothKinds) {
   const std::string path = std::string(KELVARA_TESTDATA_DIR) + "/EyeAche.trd";
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "no sample images";
-  ASSERT_TRUE(disk->LoadTRD(path));
+  ASSERT_TRUE(LoadTRD(*disk, path));
   for (bool compress : {false, true}) {
-    ASSERT_TRUE(disk->SaveTD0(dir / "e.td0", compress));
+    ASSERT_TRUE(SaveTD0(*disk, dir / "e.td0", {compress}));
     auto loaded = std::make_unique<TZX_Disk>();
-    ASSERT_TRUE(loaded->LoadTD0(dir / "e.td0"));
-    ASSERT_TRUE(loaded->SaveTRD(dir / "e.trd"));
+    ASSERT_TRUE(LoadTD0(*loaded, dir / "e.td0"));
+    ASSERT_TRUE(SaveTRD(*loaded, dir / "e.trd"));
     EXPECT_EQ(ReadBytes(dir / "e.trd"), ReadBytes(path));
   }
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "formats/Trd.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
@@ -24,7 +25,7 @@ class TrdTest : public ::testing::Test {
 TEST_F(TrdTest, LoadsAFullDoubleSidedDisk) {
   const auto file = PatternBytes(655360, 3);
   WriteBytes(dir / "a.trd", file);
-  ASSERT_TRUE(disk->LoadTRD(dir / "a.trd"));
+  ASSERT_TRUE(LoadTRD(*disk, dir / "a.trd"));
   EXPECT_EQ(disk->CountTracks(), 160);
   const TSectorRec& s9 = disk->GetTrack(0).SectorHeader(8);
   EXPECT_EQ(s9.Sec, 9);
@@ -50,11 +51,11 @@ TEST_F(TrdTest, LoadsAFullDoubleSidedDisk) {
 
 TEST_F(TrdTest, TrackCountRoundsHalfToEven) {
   WriteBytes(dir / "half.trd", PatternBytes(2048, 1));
-  ASSERT_TRUE(disk->LoadTRD(dir / "half.trd"));
+  ASSERT_TRUE(LoadTRD(*disk, dir / "half.trd"));
   EXPECT_EQ(disk->CountTracks(), 0);
 
   WriteBytes(dir / "twohalf.trd", PatternBytes(10240, 1));
-  ASSERT_TRUE(disk->LoadTRD(dir / "twohalf.trd"));
+  ASSERT_TRUE(LoadTRD(*disk, dir / "twohalf.trd"));
   EXPECT_EQ(disk->CountTracks(), 2);
   EXPECT_TRUE(disk->StatusText.empty());
 }
@@ -64,7 +65,7 @@ TEST_F(TrdTest, ShortFinalTrackKeepsItsWholeSectorsAndSaysSo) {
   // of a ninth, which are dropped).
   const auto file = PatternBytes(4096 + 2048 + 100, 5);
   WriteBytes(dir / "short.trd", file);
-  ASSERT_TRUE(disk->LoadTRD(dir / "short.trd"));
+  ASSERT_TRUE(LoadTRD(*disk, dir / "short.trd"));
   EXPECT_EQ(disk->CountTracks(), 2);
   TTrack& t1 = disk->GetTrack(1);
   EXPECT_EQ(t1.CountSectors(), 8);
@@ -76,27 +77,27 @@ TEST_F(TrdTest, ShortFinalTrackKeepsItsWholeSectorsAndSaysSo) {
 TEST_F(TrdTest, RefusesFilesOfMoreTracksThanTheImageHolds) {
   disk->GetTrack(3).Present = 0xFF;
   WriteBytes(dir / "big.trd", PatternBytes(700000, 1));  // 170.9 -> 171 tracks
-  EXPECT_FALSE(disk->LoadTRD(dir / "big.trd"));
+  EXPECT_FALSE(LoadTRD(*disk, dir / "big.trd"));
   EXPECT_EQ(disk->StatusText, "TRD file too large: 171 tracks, at most 168!");
   EXPECT_TRUE(disk->GetTrack(3).Present) << "a refused file leaves the image as it was";
 
   WriteBytes(dir / "max.trd", PatternBytes(168 * 4096, 1));
-  EXPECT_TRUE(disk->LoadTRD(dir / "max.trd"));
+  EXPECT_TRUE(LoadTRD(*disk, dir / "max.trd"));
   EXPECT_EQ(disk->CountTracks(), 168);
 }
 
 TEST_F(TrdTest, MissingFileFailsAndLeavesTheImage) {
   disk->GetTrack(3).Present = 0xFF;
-  EXPECT_FALSE(disk->LoadTRD(dir / "none.trd"));
-  EXPECT_FALSE(disk->LoadTRD(""));
+  EXPECT_FALSE(LoadTRD(*disk, dir / "none.trd"));
+  EXPECT_FALSE(LoadTRD(*disk, ""));
   EXPECT_TRUE(disk->GetTrack(3).Present);
 }
 
 TEST_F(TrdTest, SaveThenLoadRoundTripsByteForByte) {
   const auto file = PatternBytes(655360, 11);
   WriteBytes(dir / "in.trd", file);
-  ASSERT_TRUE(disk->LoadTRD(dir / "in.trd"));
-  ASSERT_TRUE(disk->SaveTRD(dir / "out.trd"));
+  ASSERT_TRUE(LoadTRD(*disk, dir / "in.trd"));
+  ASSERT_TRUE(SaveTRD(*disk, dir / "out.trd"));
   EXPECT_EQ(ReadBytes(dir / "out.trd"), file);
 }
 
@@ -108,7 +109,7 @@ TEST_F(TrdTest, SaveTakesSectorsByNumberNotBySlotAndIgnoresSizeAndState) {
   t.Sectors[0].DataOk = 0;
   const std::vector<uint8_t> s5(t.Sectors[0].Data.begin(), t.Sectors[0].Data.begin() + 256);
   const std::vector<uint8_t> s1(t.Sectors[4].Data.begin(), t.Sectors[4].Data.begin() + 256);
-  ASSERT_TRUE(disk->SaveTRD(dir / "o.trd"));
+  ASSERT_TRUE(SaveTRD(*disk, dir / "o.trd"));
   const auto out = ReadBytes(dir / "o.trd");
   ASSERT_EQ(out.size(), 4096u);
   EXPECT_TRUE(std::equal(s1.begin(), s1.end(), out.begin()));
@@ -124,8 +125,7 @@ TEST_F(TrdTest, SaveByIndexFailsAtFirstTrackWithoutSectorsAndKeepsTheOldFile) {
   }
   const std::vector<uint8_t> old = {1, 2, 3};
   WriteBytes(dir / "keep.trd", old);
-  EXPECT_FALSE(disk->SaveTRD(dir / "keep.trd"));
-  EXPECT_EQ(disk->StatusText, "Track 10 has no sector 1!");
+  EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text, "Track 10 has no sector 1!");
   EXPECT_EQ(ReadBytes(dir / "keep.trd"), old);
 }
 
@@ -134,8 +134,7 @@ TEST_F(TrdTest, SaveLooksOnlyAtTheFirstSixteenSlots) {
   TTrack& t = disk->GetTrack(0);
   t.Sectors[16] = t.Sectors[15];  // sector 16 moved to slot 16
   t.Sectors[15].Sec = 99;
-  EXPECT_FALSE(disk->SaveTRD(dir / "x.trd"));
-  EXPECT_EQ(disk->StatusText, "Track 0 has no sector 16!");
+  EXPECT_EQ(SaveTRD(*disk, dir / "x.trd").text, "Track 0 has no sector 16!");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats/ImageFiles.h"
+#include "formats/Udi.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
 #include "support/ImageFileTest.h"
@@ -93,14 +94,14 @@ uint32_t U32At(const std::vector<uint8_t>& f, size_t at) {
   return f[at] | f[at + 1] << 8 | f[at + 2] << 16 | static_cast<uint32_t>(f[at + 3]) << 24;
 }
 
-class UdiTest : public test::ImageFileTest<&TZX_Disk::BuildUdiBytes> {};
+class UdiTest : public test::ImageFileTest<BuildUdiBytes> {};
 
 TEST_F(UdiTest, HeaderChecksInOrderWithTheirTexts) {
   FileTrack t;
   t.Put(0x4E, 40);
   const auto good = UdiFile({t, t}, 0, 1);
-  ASSERT_TRUE(disk->ReadUdiBytes(good)) << disk->StatusText;
-  EXPECT_FALSE(disk->ReadUdiBytes(std::vector<uint8_t>(good.begin(), good.begin() + 19)));
+  ASSERT_TRUE(ReadUdiBytes(*disk, good)) << disk->StatusText;
+  EXPECT_FALSE(ReadUdiBytes(*disk, std::vector<uint8_t>(good.begin(), good.begin() + 19)));
   EXPECT_EQ(disk->StatusText, "Error UDI file!");
 
   // A byte changed (and the file sealed again, or not) and the text it gives.
@@ -124,7 +125,7 @@ TEST_F(UdiTest, HeaderChecksInOrderWithTheirTexts) {
   for (const auto& c : cases) {
     auto f = good;
     f[c.at] = c.value;
-    EXPECT_FALSE(disk->ReadUdiBytes(c.reseal ? Reseal(f, c.fixLength) : f));
+    EXPECT_FALSE(ReadUdiBytes(*disk, c.reseal ? Reseal(f, c.fixLength) : f));
     EXPECT_EQ(disk->StatusText, c.text) << c.at;
   }
   EXPECT_TRUE(disk->GetTrack(0).Present);
@@ -147,7 +148,7 @@ TEST_F(UdiTest, SectorScanFollowsTheSyncBytes) {
   t.Put(0xA1, 3);  // A1 bytes that are not sync bytes
   t.Put(0xFB);
   t.Put(0x4E, 300);
-  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({t}, 0, 0))) << disk->StatusText;
+  ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile({t}, 0, 0))) << disk->StatusText;
 
   const TTrack& track = disk->GetTrack(0);
   EXPECT_EQ(track.RawValid, 1);
@@ -184,7 +185,7 @@ TEST_F(UdiTest, FieldsAtTheTrackEnd) {
   v.Put(0xA1, 3, true);
   v.Put(0xFE);
   v.Put(0x00, 5);
-  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({t, u, v}, 2, 0))) << disk->StatusText;
+  ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile({t, u, v}, 2, 0))) << disk->StatusText;
 
   const TSectorRec& s = disk->GetTrack(0).Sectors[0];
   EXPECT_TRUE(s.DataOk == 0 && s.DataLength == 256);
@@ -197,13 +198,13 @@ TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   // A single-sided file keeps the image's numbering: its tracks go to the even indexes.
   FileTrack small;
   small.Put(0x4E, 8);
-  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile(std::vector<FileTrack>(3, small), 2, 0)));
+  ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile(std::vector<FileTrack>(3, small), 2, 0)));
   EXPECT_TRUE(disk->GetTrack(4).Present);
   EXPECT_FALSE(disk->GetTrack(1).Present);
   EXPECT_EQ(disk->StatusText, "");
 
   // 85 cylinders: the last two tracks have no place.
-  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile(std::vector<FileTrack>(170, small), 84, 1)));
+  ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile(std::vector<FileTrack>(170, small), 84, 1)));
   EXPECT_EQ(disk->CountTracks(), 168);
   EXPECT_EQ(disk->StatusText, "2 track(s) beyond track 167 not loaded.");
 
@@ -217,7 +218,7 @@ TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
     crowded.Id(static_cast<uint8_t>(r), 0);
     crowded.Data(PatternBytes(128, r));
   }
-  ASSERT_TRUE(disk->ReadUdiBytes(UdiFile({longTrack, crowded}, 0, 1)));
+  ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile({longTrack, crowded}, 0, 1)));
   EXPECT_EQ(disk->GetTrack(0).RawLength, kRawTrackCapacity);
   EXPECT_FALSE(disk->GetTrack(0).Sectors[0].Present);
   EXPECT_EQ(disk->GetTrack(1).CountSectors(), 20);
@@ -237,7 +238,7 @@ TEST_F(UdiTest, WriterCountsCylindersAndFillsHoles) {
   // Every record: type 0, 6256 bytes, a 782-byte bitmap.
   EXPECT_EQ(f[16], 0);
   EXPECT_EQ(f[17] | f[18] << 8, kRawTrackSize);
-  ASSERT_TRUE(back->ReadUdiBytes(f));
+  ASSERT_TRUE(ReadUdiBytes(*back, f));
   EXPECT_EQ(back->CountTracks(), 162);
   EXPECT_EQ(back->GetTrack(161).SectorCount, 0);
 
@@ -250,27 +251,26 @@ TEST_F(UdiTest, WriterCountsCylindersAndFillsHoles) {
   test::AddSector(*disk, 5, 2, 1, 1, 1, PatternBytes(256, 2));
   f = Saved();
   EXPECT_EQ(f[9], 2);
-  ASSERT_TRUE(back->ReadUdiBytes(f));
+  ASSERT_TRUE(ReadUdiBytes(*back, f));
   EXPECT_EQ(back->GetTrack(5).Sectors[0].Cyl, 2);
 
   disk->ClearImage();
   std::vector<uint8_t> out;
-  EXPECT_FALSE(disk->BuildUdiBytes(out));
-  EXPECT_EQ(disk->StatusText, "The image has no tracks to save!");
+  EXPECT_EQ(BuildUdiBytes(*disk, out).text, "The image has no tracks to save!");
 }
 
 TEST_F(UdiTest, RoundTripKeepsSectorsAndTheirState) {
   test::FillStandardDisk(*disk, 6, 4);
   disk->GetTrack(2).Sectors[3].DataOk = 0;
-  ASSERT_TRUE(disk->SaveUDI(dir / "a.udi"));
-  ASSERT_TRUE(back->LoadUDI(dir / "a.udi")) << back->StatusText;
+  ASSERT_TRUE(SaveUDI(*disk, dir / "a.udi"));
+  ASSERT_TRUE(LoadUDI(*back, dir / "a.udi")) << back->StatusText;
   test::ExpectSameSectors(*disk, *back);
   for (int t = 0; t < 6; ++t)
     EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(t)).RawLength, kRawTrackSize);
   // Saved again over its own raw tracks, it is the same file but for the
   // bad sector's first data sync byte.
   back->KeepRawBytes = true;
-  ASSERT_TRUE(back->SaveUDI(dir / "b.udi"));
+  ASSERT_TRUE(SaveUDI(*back, dir / "b.udi"));
   auto a = ReadBytes(dir / "a.udi");
   const auto b = ReadBytes(dir / "b.udi");
   const auto differ = std::mismatch(a.begin(), a.end(), b.begin());
@@ -328,8 +328,8 @@ TEST_F(UdiTest, RealEmptyTrDosDisk) {
       std::find_if(slots.begin(), slots.end(), [](const TSectorRec& s) { return s.Sec == 9; });
   ASSERT_NE(info, slots.end());
   EXPECT_EQ(info->Data[0xE7], 0x10);  // the TR-DOS disk id
-  ASSERT_TRUE(disk->SaveUDI(dir / "copy.udi"));
-  ASSERT_TRUE(back->LoadUDI(dir / "copy.udi"));
+  ASSERT_TRUE(SaveUDI(*disk, dir / "copy.udi"));
+  ASSERT_TRUE(LoadUDI(*back, dir / "copy.udi"));
   test::ExpectSameSectors(*disk, *back);
 }
 

@@ -60,7 +60,7 @@ class EditingTest : public QObject {
         *drive);
     w->show();
     w->FormShow("", nullptr);
-    w->Disk().CreateTrdosDisk("EDITING");
+    CreateTrdosDisk(w->Disk(), "EDITING");
   }
   void cleanup() { w.reset(); }
 

@@ -7,12 +7,13 @@
 #include <memory>
 #include <vector>
 
+#include "formats/WriteResult.h"
 #include "model/ZXDisk.h"
 #include "support/TempDir.h"
 
 namespace kelvara::test {
 
-template <bool (TZX_Disk::*Build)(std::vector<uint8_t>&)>
+template <auto Build>
 class ImageFileTest : public ::testing::Test {
  protected:
   std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
@@ -22,7 +23,8 @@ class ImageFileTest : public ::testing::Test {
   // The file the writer makes of `disk`.
   std::vector<uint8_t> Saved() {
     std::vector<uint8_t> out;
-    EXPECT_TRUE(((*disk).*Build)(out)) << disk->StatusText;
+    const WriteResult r = Build(*disk, out, {});
+    EXPECT_TRUE(r) << r.text;
     return out;
   }
 };

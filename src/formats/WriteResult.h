@@ -1,0 +1,37 @@
+// What an image writer reports. Writers take the image as const and their
+// options as a parameter; they build the whole file in memory and write it
+// atomically, so a failed save leaves no file behind and the old one intact.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/RawTrack.h"
+
+namespace kelvara {
+
+struct WriteResult {
+  bool ok = true;
+  std::string text;     // why nothing was written
+  RawTrackFault fault;  // where raw track synthesis refused, for writers that use it
+
+  explicit operator bool() const { return ok; }
+  static WriteResult Failed(std::string text, RawTrackFault fault = {}) {
+    return {false, std::move(text), fault};
+  }
+};
+
+// Writes built bytes over `path` atomically.
+WriteResult WriteImageBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Builds the file with `build(out)` and writes it when that succeeded.
+template <typename Build>
+WriteResult BuildAndWrite(const std::string& path, Build build) {
+  std::vector<uint8_t> out;
+  WriteResult r = build(out);
+  return r ? WriteImageBytes(path, out) : r;
+}
+
+}  // namespace kelvara
