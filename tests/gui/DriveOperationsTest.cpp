@@ -12,6 +12,8 @@
 #include "app/TFMain.h"
 #include "app/T_Prog.h"
 #include "drive/VirtualFloppy.h"
+#include "filesystems/Trdos.h"
+#include "formats/Trd.h"
 #include "session/MapCells.h"
 #include "widgets/DiskMap.h"
 
@@ -204,9 +206,9 @@ class DriveOperationsTest : public QObject {
 
   void catalogFromTheDriveLeavesTheImageAlone() {
     auto trdos = std::make_unique<TZX_Disk>();
-    trdos->CreateTrdosDisk("FROMDRV");
+    CreateTrdosDisk(*trdos, "FROMDRV");
     const std::string disk = dir->filePath("trdos.trd").toStdString();
-    QVERIFY(trdos->SaveTRD(disk));
+    QVERIFY(SaveTRD(*trdos, disk).ok);
     Open(disk);
     const std::string image = WriteTrd(*dir, "image.trd", 3);
     QVERIFY(w->LoadAndFinish(image));
