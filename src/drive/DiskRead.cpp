@@ -40,11 +40,13 @@ void StoreHeaders(ReadRun& run, int n, size_t headers) {
   TTrack& track = run.disk.GetTrack(index);
   const std::span<const uint8_t> io = run.drive.Buffer();
   const size_t stored = std::min<size_t>(headers, kSlotCount);
+  // Present before the label is drawn, so that a track new to the image
+  // shows its label as soon as its first sector does.
+  track.Present = 0xFF;
   run.disk.RefreshTrackCell(index);
   for (size_t k = 0; k < stored; ++k) {
     const uint8_t* id = io.data() + 1 + 4 * k;
     TSectorRec& s = track.Sectors[k];
-    track.Present = 0xFF;
     s.SetId(id[0], id[1], id[2], id[3]);
     run.disk.RefreshSectorCell(index, static_cast<uint8_t>(k));
   }
