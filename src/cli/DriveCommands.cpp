@@ -164,11 +164,15 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
   }
   auto session = std::make_unique<DriveSession>(std::move(driver));
   const DriveOpenReport report = session->OpenAtStartup(s);
-  for (const std::string& m : report.messages)
+  bool detailShown = false;
+  const std::string& detail = session->Driver().Detail();
+  for (const std::string& m : report.messages) {
     ctx.err << kErrorCaption << " " << m << "\n";
+    detailShown |= !detail.empty() && m.find(detail) != std::string::npos;
+  }
   if (!report.diskMenuEnabled) {
-    const std::string& detail = session->Driver().Detail();
-    ctx.Fail(detail.empty() ? "the drive cannot be used" : detail);
+    // The reason the drive could not be opened is said once.
+    ctx.Fail(detail.empty() || detailShown ? "the drive cannot be used" : detail);
     return nullptr;
   }
   const size_t text = report.panel0.find_first_not_of(' ');
