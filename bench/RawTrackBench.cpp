@@ -40,27 +40,29 @@ void BM_BuildRawTrack(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildRawTrack)->Unit(benchmark::kMicrosecond);
 
-template <bool (kelvara::TZX_Disk::*Build)(std::vector<uint8_t>&)>
+template <auto Build>
 void BM_Save(benchmark::State& state) {
   auto disk = FullDisk();
   std::vector<uint8_t> out;
   for (auto _ : state)
-    benchmark::DoNotOptimize((disk.get()->*Build)(out));
+    benchmark::DoNotOptimize(Build(*disk, out, {}).ok);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out.size()));
 }
 
-template <bool (kelvara::TZX_Disk::*Build)(std::vector<uint8_t>&),
-          bool (kelvara::TZX_Disk::*Read)(std::span<const uint8_t>)>
+template <auto Build, auto Read>
 void BM_Load(benchmark::State& state) {
   auto disk = FullDisk();
   std::vector<uint8_t> file;
-  (disk.get()->*Build)(file);
+  Build(*disk, file, {});
   for (auto _ : state)
-    benchmark::DoNotOptimize((disk.get()->*Read)(file));
+    benchmark::DoNotOptimize(Read(*disk, file));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file.size()));
 }
 
-using kelvara::TZX_Disk;
+using kelvara::BuildHfeBytes;
+using kelvara::BuildUdiBytes;
+using kelvara::ReadHfeBytes;
+using kelvara::ReadUdiBytes;
 BENCHMARK(BM_Save<BuildUdiBytes>)->Name("BM_UdiSaveFullDisk")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Load<BuildUdiBytes, ReadUdiBytes>)
     ->Name("BM_UdiLoadFullDisk")

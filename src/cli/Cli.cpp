@@ -3,11 +3,21 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "formats/ImageFiles.h"
+
 namespace kelvara::cli {
 
 void Context::Fail(const std::string& reason) {
   err << "kelvara-cli: " << reason << "\n";
   status = 1;
+}
+
+std::unique_ptr<TZX_Disk> Context::LoadImage(const std::string& path) {
+  auto disk = std::make_unique<TZX_Disk>();
+  const LoadResult r = LoadImageFile(*disk, path, ImageTypes::WithProject);
+  if (r.ok) return disk;
+  Fail(path + ": " + r.errorText);
+  return nullptr;
 }
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 
+#include "model/ZXDisk.h"
 #include "session/Settings.h"
 
 namespace CLI {
@@ -23,6 +25,9 @@ struct Context {
 
   // Reports a failure: the reason on stderr, exit status 1.
   void Fail(const std::string& reason);
+  // Loads an image file of any type, the project file included; on failure
+  // reports it and returns nullptr.
+  std::unique_ptr<TZX_Disk> LoadImage(const std::string& path);
 };
 
 // Exit status: 0 on success, 1 on a failure (reason on stderr), 2 on bad usage.

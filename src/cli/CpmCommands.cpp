@@ -14,6 +14,7 @@
 #include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
+#include "model/HexText.h"
 #include "model/Png.h"
 
 namespace kelvara::cli {
@@ -23,13 +24,6 @@ namespace {
 int Failed(Context& ctx, const std::string& reason) {
   ctx.Fail(reason);
   return 1;
-}
-
-// Loads an image and checks that it is a CP/M disk.
-std::string Hex2(unsigned v) {
-  std::ostringstream s;
-  s << std::uppercase << std::hex << std::setw(2) << std::setfill('0') << v;
-  return s.str();
 }
 
 // "NAME.EXT" as typed on a command line: the attribute bits (bit 7 of each
@@ -66,8 +60,8 @@ int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show) {
   out << "Filename Ext    Length Atrib №\n";
   for (const CpmFileRow& row : cat.rows) {
     out << row.Name() << ' ' << row.Ext() << ' ' << std::setw(9)
-        << CpmSizeText(row.records, separator) << ' ' << Hex2(row.user) << "    "
-        << Hex2(row.extent) << "\n";
+        << CpmSizeText(row.records, separator) << ' ' << HexText(row.user, 2) << "    "
+        << HexText(row.extent, 2) << "\n";
   }
   out << "Количество файлов: " << cat.rows.size() << "\n";
   out << "Занято: " << cat.UsedKb() << " кБ\n";

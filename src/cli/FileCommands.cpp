@@ -17,14 +17,6 @@ namespace kelvara::cli {
 
 namespace {
 
-std::unique_ptr<TZX_Disk> LoadOrFail(Context& ctx, const std::string& path) {
-  auto disk = std::make_unique<TZX_Disk>();
-  const LoadResult r = LoadImageFile(*disk, path, ImageTypes::WithProject);
-  if (r.ok) return disk;
-  ctx.Fail(path + ": " + r.errorText);
-  return nullptr;
-}
-
 void RegisterCat(CLI::App& app, Context& ctx) {
   struct Args {
     std::string image;
@@ -37,7 +29,7 @@ void RegisterCat(CLI::App& app, Context& ctx) {
   cmd->add_flag("--deleted", a->deleted, "List deleted files too");
   cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: list hidden files (other users) too");
   cmd->callback([&ctx, a] {
-    auto disk = LoadOrFail(ctx, a->image);
+    auto disk = ctx.LoadImage(a->image);
     if (!disk) return;
     if (IsCpmImage(*disk)) {
       a->cpm.deleted = a->deleted;
@@ -73,7 +65,7 @@ void RegisterExtract(CLI::App& app, Context& ctx) {
   cmd->add_flag("--deleted", a->cpm.deleted, "CP/M: include deleted files");
   cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: include hidden files (other users)");
   cmd->callback([&ctx, a] {
-    auto disk = LoadOrFail(ctx, a->image);
+    auto disk = ctx.LoadImage(a->image);
     if (!disk) return;
     if (IsCpmImage(*disk)) {
       CpmExtract(ctx, *disk, a->names, a->trdos.folder, a->cpm, a->trdos.force);
@@ -130,7 +122,7 @@ void RegisterScreen(CLI::App& app, Context& ctx) {
                         std::to_string(kZxScreenBytes));
       }
     } else {
-      auto disk = LoadOrFail(ctx, p[0]);
+      auto disk = ctx.LoadImage(p[0]);
       if (!disk) return;
       const int status = IsCpmImage(*disk) ? CpmFileBytes(ctx, *disk, p[1], bytes)
                                            : TrdosFileBytes(ctx, *disk, p[1], bytes);

@@ -12,12 +12,6 @@ namespace kelvara::cli {
 namespace {
 
 // Loads an image by extension; on failure reports why and returns false.
-bool LoadOrFail(Context& ctx, TZX_Disk& disk, const std::string& path) {
-  const LoadResult r = LoadImageFile(disk, path, ImageTypes::WithProject);
-  if (!r.ok) ctx.Fail(path + ": " + r.errorText);
-  return r.ok;
-}
-
 void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
   std::ostream& out = ctx.out;
   const int tracks = disk.CountTracks();
@@ -70,8 +64,7 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
   auto infoPath = std::make_shared<std::string>();
   info->add_option("IMAGE", *infoPath, "Image file")->required();
   info->callback([&ctx, infoPath] {
-    auto disk = std::make_unique<TZX_Disk>();
-    if (LoadOrFail(ctx, *disk, *infoPath)) PrintInfo(ctx, *disk, *infoPath);
+    if (auto disk = ctx.LoadImage(*infoPath)) PrintInfo(ctx, *disk, *infoPath);
   });
 
   auto* convert = app.add_subcommand(
@@ -88,8 +81,8 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
                         "Pack a TD0 file (LZH) or not, whatever the setting TD0arch says");
   convert->callback([&ctx, paths, td0Compress] {
     const std::string& out = paths->out;
-    auto disk = std::make_unique<TZX_Disk>();
-    if (!LoadOrFail(ctx, *disk, paths->in)) return;
+    auto disk = ctx.LoadImage(paths->in);
+    if (!disk) return;
     SaveOptions options;
     options.restoreTrack = ctx.settings.RestoreTrack;
     options.td0Compress = td0Compress->count() ? paths->td0Compress : ctx.settings.TD0arch;

@@ -43,13 +43,7 @@ void RegisterMapCommands(CLI::App& app, Context& ctx) {
   auto path = std::make_shared<std::string>();
   map->add_option("IMAGE", *path, "Image file")->required();
   map->callback([&ctx, path] {
-    auto disk = std::make_unique<TZX_Disk>();
-    const LoadResult r = LoadImageFile(*disk, *path, ImageTypes::WithProject);
-    if (!r.ok) {
-      ctx.Fail(*path + ": " + r.errorText);
-      return;
-    }
-    PrintMap(ctx.out, *disk);
+    if (auto disk = ctx.LoadImage(*path)) PrintMap(ctx.out, *disk);
   });
 }
 

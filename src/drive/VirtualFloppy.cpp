@@ -33,7 +33,7 @@ constexpr std::array<const char*, kDriveCallKinds> kCallNames = {
 };
 
 int SizeBytes(uint8_t sizeCode) {
-  return 128 << sizeCode;
+  return static_cast<int>(SizeCodeBytes(sizeCode));
 }
 
 int SectorsInCall(const FD_READ_WRITE_PARAMS& p) {

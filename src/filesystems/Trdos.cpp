@@ -20,11 +20,12 @@ bool AllZero(std::span<const uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
-std::string SectorErrorText(int sec) {
-  return "Ошибка сектора - (track 0 sector " + std::to_string(sec) + ")..!";
-}
-
 }  // namespace
+
+std::string TrdosSectorErrorText(int track, int sec, std::string_view end) {
+  return "Ошибка сектора - (track " + std::to_string(track) + " sector " + std::to_string(sec) +
+         std::string(end);
+}
 
 void TTrdosFileEntry::Encode(std::span<uint8_t, kTrdosEntrySize> out) const {
   std::copy(Name.begin(), Name.end(), out.begin());
@@ -128,7 +129,7 @@ bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& er
   for (int sec = 1; sec <= kTrdosMaxFiles / 16; ++sec) {
     TSectorRec* s = UsableSector(disk, 0, sec);
     if (!s) {
-      error = SectorErrorText(sec);
+      error = TrdosSectorErrorText(0, sec);
       return false;
     }
     std::fill_n(s->Data.begin(), kTrdosSectorSize, 0);
@@ -137,7 +138,7 @@ bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& er
     const int sec = i / 16 + 1;
     TSectorRec* s = UsableSector(disk, 0, sec);
     if (!s) {
-      error = SectorErrorText(sec);
+      error = TrdosSectorErrorText(0, sec);
       return false;
     }
     cat.Entries[i].Encode(
@@ -145,7 +146,7 @@ bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& er
   }
   TSectorRec* service = UsableSector(disk, 0, kTrdosServiceSector);
   if (!service) {
-    error = SectorErrorText(kTrdosServiceSector);
+    error = TrdosSectorErrorText(0, kTrdosServiceSector);
     return false;
   }
   // The disk type and the identification byte belong to the formatter.

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/ZXDisk.h"
@@ -152,6 +153,10 @@ bool ReadTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int cou
 std::string FindSectorOwner(const TTrdosCatalog& snapshot, int track, int position);
 
 // The 8 name bytes and the type letter as UTF-8 text.
+// "Ошибка сектора - (track T sector S)..!", the message of a sector that
+// cannot be used; the SCL writer ends it with ") !".
+std::string TrdosSectorErrorText(int track, int sec, std::string_view end = ")..!");
+
 std::string TrdosNameText(const std::array<uint8_t, 8>& name);
 std::string TrdosTypeText(uint8_t type);
 // Text given by the user as 8 name bytes: Windows-1251, cut to 8 and padded

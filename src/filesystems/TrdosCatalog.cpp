@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "model/CodePage.h"
+#include "model/HexText.h"
 #include "model/Prompt.h"
 #include "session/Settings.h"
 
@@ -17,12 +18,6 @@ constexpr const char* kErrorCaption = "Ошибка..!";
 constexpr const char* kWarningCaption = "Внимание..!";
 constexpr int kScreenSectors = 27;  // 6912 bytes: bitmap and attributes
 constexpr int kScreenLength = 6912;
-
-std::string Hex(unsigned value, int digits) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%0*X", digits, value);
-  return buf;
-}
 
 // A label shows the stored name up to its first zero byte; a renamed disk
 // is padded with zeros.
@@ -71,10 +66,10 @@ std::vector<TrdosListRow> ListTrdosFiles(const TTrdosCatalog& cat, bool showDele
   for (int i = 0; i < cat.ListedBound(); ++i) {
     const TTrdosFileEntry& e = cat.Entries[i];
     if (!showDeleted && !e.IsLive()) continue;
-    rows.push_back(
-        {i,
-         {ListedNameText(e.Name), TrdosTypeText(e.FileType), Hex(e.Start, 4), Hex(e.Length, 4),
-          Hex(e.SectorCount, 2), Hex(e.FirstSector, 2), Hex(e.FirstTrack, 2)}});
+    rows.push_back({i,
+                    {ListedNameText(e.Name), TrdosTypeText(e.FileType), HexText(e.Start, 4),
+                     HexText(e.Length, 4), HexText(e.SectorCount, 2), HexText(e.FirstSector, 2),
+                     HexText(e.FirstTrack, 2)}});
   }
   return rows;
 }
@@ -292,7 +287,7 @@ CatalogOutcome TrdosCatalog::EditEntry(int row, const TrdosEntryFields& fields) 
   modified_ = true;
   const int sec = i / 16 + 1;
   if (!UsableSector(disk_, 0, sec)) {
-    Error("Ошибка сектора - (track 0 sector " + std::to_string(sec) + ")..!");
+    Error(TrdosSectorErrorText(0, sec));
     return CatalogOutcome::Failed();
   }
   TTrdosFileEntry& e = cat_.Entries[i];
@@ -335,8 +330,7 @@ bool TrdosCatalog::MoveRun(int from, int to, int count) {
     TSectorRec* dst = src ? GetLogicalSector(disk_, dstTrack, dstPos + 1) : nullptr;
     if (!dst) {
       const bool srcFailed = src == nullptr;
-      Error("Ошибка сектора - (track " + std::to_string(srcFailed ? srcTrack : dstTrack) +
-            " sector " + std::to_string(srcFailed ? srcPos : dstPos) + ")..!");
+      Error(TrdosSectorErrorText(srcFailed ? srcTrack : dstTrack, srcFailed ? srcPos : dstPos));
       return false;
     }
     dst->Present = 0xFF;

@@ -127,8 +127,7 @@ CatalogOutcome TrdosCatalog::ExportSclTo(const std::string& path, std::span<cons
   std::vector<uint8_t> out;
   TrdosSectorAddress failed;
   if (!BuildSclArchive(disk_, files, out, failed)) {
-    Error("Ошибка сектора - (track " + std::to_string(failed.track) + " sector " +
-          std::to_string(failed.sec) + ")..!");
+    Error(TrdosSectorErrorText(failed.track, failed.sec));
     return CatalogOutcome::Failed();
   }
   std::string error;

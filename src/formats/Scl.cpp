@@ -16,11 +16,6 @@ namespace {
 
 constexpr const char* kNotTrdosText = "Формат образа отличается от диска TRDOS";
 
-std::string SectorFaultText(const TrdosSectorAddress& a) {
-  return "Ошибка сектора - (track " + std::to_string(a.track) + " sector " + std::to_string(a.sec) +
-         ") !";
-}
-
 // Copies whole sectors onto the fresh disk from a linear position on, where
 // slot p of every track holds sector p + 1.
 void CopyToFreshDisk(TZX_Disk& disk, int linear, std::span<const uint8_t> data) {
@@ -114,7 +109,7 @@ WriteResult BuildSclBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   if (live.empty()) return WriteResult::Failed(kNotTrdosText);
   TrdosSectorAddress failed;
   if (!BuildSclArchive(disk, live, out, failed))
-    return WriteResult::Failed(SectorFaultText(failed));
+    return WriteResult::Failed(TrdosSectorErrorText(failed.track, failed.sec, ") !"));
   return {};
 }
 

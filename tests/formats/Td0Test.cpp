@@ -76,11 +76,6 @@ class Td0Test : public ::testing::Test {
   TempDir dir;
 };
 
-TEST(Td0CrcTest, CheckValues) {
-  EXPECT_EQ(Td0Crc(Bytes{'a', 'b', 'c'}), 0x8089);
-  EXPECT_EQ(Td0Crc(Bytes{}), 0);
-}
-
 TEST_F(Td0Test, HeaderChecksComeInOrderWithTheirTexts) {
   const std::pair<Bytes, const char*> cases[] = {
       {Bytes{'T'}, "No TD0 file."},
