@@ -38,7 +38,7 @@ const MenuRow kMenuRows[] = {
 // Enabled only while a row is selected.
 const char* const kFileItems[] = {"hex1", "txt1", "sav1"};
 
-constexpr int kColumnWidths[] = {90, 44, 70, 44, 36};
+constexpr int kColumnWidths[] = {100, 44, 70, 44, 36};
 
 }  // namespace
 
@@ -87,7 +87,7 @@ T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, const TZX_Disk& disk, TSettings
     dv[i]->setMinimumWidth(70);
     description->addWidget(dv[i], row, 1);
   }
-  description->setRowStretch(static_cast<int>(dv.size()), 1);
+  gb->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
 
   bClose = new QPushButton("Закрыть", this);
   bClose->setObjectName("bClose");
@@ -102,7 +102,7 @@ T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, const TZX_Disk& disk, TSettings
   layout->addWidget(lv, 1);
   layout->addLayout(right);
   BuildMenu();
-  resize(560, 420);
+  resize(580, 420);
 }
 
 void T_cCat::BuildMenu() {
