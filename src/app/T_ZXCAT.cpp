@@ -42,7 +42,7 @@ const MenuRow kMenuRows[] = {
 };
 
 // The column widths of the list, in pixels.
-constexpr int kColumnWidths[] = {90, 44, 56, 56, 56, 48, 48};
+constexpr int kColumnWidths[] = {78, 40, 48, 52, 56, 44, 40};
 
 }  // namespace
 
@@ -104,7 +104,7 @@ T_ZXCAT::T_ZXCAT(Dialogs& dialogs, TFmScr& viewer, QWidget* owner)
   layout->addLayout(right);
   BuildMenu();
   led = new TFLed(this);
-  resize(720, 420);
+  resize(660, 400);
 }
 
 void T_ZXCAT::BuildMenu() {
