@@ -5,6 +5,8 @@
 #   make bench           build and run the benchmarks (Release)
 #   make fuzz            build the libFuzzer targets with clang and run each FUZZ_SECONDS
 #   make format          clang-format every source file
+#   make package         the Debian package (build/kelvara_*.deb)
+#   make install         install under PREFIX (default /usr/local)
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -20,7 +22,9 @@ endif
 
 SOURCES = $(shell git ls-files -co --exclude-standard -- '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps configure build test run bench fuzz format format-check clean
+PREFIX      ?= /usr/local
+
+.PHONY: all deps configure build test run bench fuzz format format-check clean package install
 
 all: build
 
@@ -49,6 +53,12 @@ fuzz: deps
 	  -DKELVARA_FUZZ=ON -DKELVARA_GUI=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target kelvara_fuzzers
 	@scripts/run-fuzzers.sh build-fuzz/fuzz $(FUZZ_SECONDS)
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 format:
 	@clang-format -i $(SOURCES)

@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth imagemagick fonts-liberation xdotool
   clang libclang-rt-14-dev clang-format
+  help2man man-db desktop-file-utils libxml2-utils dpkg-dev qt6-translations-l10n
 )
 
 missing=()

@@ -139,6 +139,10 @@ bool QtDialogs::AskText(const std::string& caption, const std::string& label, st
   dialog.setWindowTitle(Q(caption));
   dialog.setLabelText(Q(label));
   dialog.setTextValue(Q(value));
+  // The input boxes of the catalog window (the restored letter, the disk
+  // name) accept and cancel with these.
+  dialog.setOkButtonText("&Принять");
+  dialog.setCancelButtonText("&Отменить");
   if (auto* line = dialog.findChild<QLineEdit*>()) line->setMaxLength(maxLength);
   if (dialog.exec() != QDialog::Accepted) return false;
   value = dialog.textValue().toStdString();

@@ -12,8 +12,11 @@
 #include <QVBoxLayout>
 
 #include "app/SingleInstance.h"
+#include "app/TFmScr.h"
+#include "app/T_ZXCAT.h"
 #include "app/Tfmset.h"
 #include "filesystems/CpmCatalog.h"
+#include "filesystems/TrdosCatalog.h"
 #include "session/MainCommands.h"
 #include "session/SetupRules.h"
 #include "session/StartupRules.h"
@@ -144,6 +147,9 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   BuildEditing();
 
   fmset = new Tfmset(this);
+  fmscr = new TFmScr(dialogs_, this);
+  zxcat = new T_ZXCAT(dialogs_, *fmscr, this);
+  zxCore_ = std::make_unique<TrdosCatalog>(*disk_, dialogs_, settings_, &store_);
   resize(1313, 646);
   setMinimumWidth(1200);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -202,6 +208,7 @@ void TFMain::BuildMenus() {
   on("N31", &TFMain::N31Click);
   on("N32", &TFMain::N32Click);
   on("N12", &TFMain::N12Click);
+  on("N26", &TFMain::N26Click);
   on("N20", &TFMain::N20Click);
   on("N29", &TFMain::N29Click);
   const auto opening = [this](const char* name, void (TFMain::*handler)()) {
@@ -501,6 +508,18 @@ void TFMain::N12Click() {
   s1->SetReadOnly(true);
   for (QPushButton* b : pnb)
     b->setEnabled(false);
+}
+
+void TFMain::N26Click() {
+  if (!zxCore_->OpenFromImage()) return;
+  zxcat->Execute(*zxCore_);
+  if (!zxCore_->Modified()) return;
+  SectorsToRawCommand(*disk_);
+  RefreshAfterEdit();
+}
+
+void TFMain::ShowDriveCatalog(std::span<const uint8_t> track0) {
+  if (zxCore_->OpenFromDrive(track0)) zxcat->Execute(*zxCore_);
 }
 
 void TFMain::N20Click() {

@@ -18,7 +18,9 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "app/Dialogs.h"
@@ -33,7 +35,10 @@ namespace kelvara {
 
 class DiskMap;
 class SingleInstance;
+class T_ZXCAT;
+class TFmScr;
 class Tfmset;
+class TrdosCatalog;
 class TSecAd;
 class TSSHex;
 
@@ -70,8 +75,15 @@ class TFMain : public QMainWindow {
   void N31Click();        // "Загрузить образ"
   void N32Click();        // "Сохранить образ"
   void N12Click();        // "Очистить образ"
-  void N20Click();        // "Выход"
-  void N29Click();        // "Настройки программы"
+  // "Просмотреть ZX каталог": the catalog window on the image, editable; when
+  // it closes after a change, the raw tracks follow the sector data.
+  void N26Click();
+  // The catalog window, read-only, on track 0 as a drive read it (the bytes
+  // of sectors 1 upward): for "Считать ZX каталог". A track that holds no
+  // TR-DOS catalog gets the core's message and opens nothing.
+  void ShowDriveCatalog(std::span<const uint8_t> track0);
+  void N20Click();  // "Выход"
+  void N29Click();  // "Настройки программы"
   // The map and its panels (TFMainEditing.cpp). The current cell changed (a
   // click, an arrow key, a right click): the header, the information group,
   // the owner panel, the hex panel and the LOG list show it.
@@ -121,6 +133,8 @@ class TFMain : public QMainWindow {
   QToolBar* toolb1 = nullptr;
   std::array<QLabel*, 3> sb{};  // status bar panels
   Tfmset* fmset = nullptr;
+  TFmScr* fmscr = nullptr;   // the viewer, shared by the catalog windows
+  T_ZXCAT* zxcat = nullptr;  // "Каталог диска TR-DOS"
   // The catalog that sector owners are looked up in, taken from the image
   // at every click so that it names the files of the image shown.
   TTrdosCatalog CatalogSnapshot;
@@ -157,6 +171,9 @@ class TFMain : public QMainWindow {
   DriveLink& drive_;
   std::unique_ptr<TZX_Disk> disk_;
   TSettings settings_;
+  // The catalog window's core, kept for the run so that its "show deleted"
+  // mark persists between openings.
+  std::unique_ptr<TrdosCatalog> zxCore_;
   std::string imageFileName_;
   int saveFilterIndex_ = 1;
   SingleInstance* instance_ = nullptr;

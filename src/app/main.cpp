@@ -2,20 +2,30 @@
 // to the running one and exits without a window; the first copy opens the
 // main window.
 #include <QApplication>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/Dialogs.h"
 #include "app/DriveLink.h"
+#include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "app/TFMain.h"
 #include "session/StartupRules.h"
 
 int main(int argc, char** argv) {
   using namespace kelvara;
+  // Answered before any window or display connection.
+  const CommandLine asked = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (asked.version || asked.help) {
+    std::fputs(asked.version ? kVersionText : kUsageText, stdout);
+    if (asked.version) std::fputs("\n", stdout);
+    return 0;
+  }
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName("Kelvara");
+  InstallQtTranslations(app);
   const CommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   std::error_code noFolder;
   const std::string folder = std::filesystem::current_path(noFolder).string();

@@ -31,7 +31,10 @@ bool DriveSession::OpenDrive(const TSettings& settings, DriveOpenReport& report)
   // "A" is the first drive; any other value the second.
   driveHandle_ = driver_->Open(settings.Drive == "A" ? FloppyDevice::Drive0 : FloppyDevice::Drive1);
   if (driveHandle_ == kInvalidHandle) {
-    report.messages.push_back("Дисковод " + settings.Drive + " не найден!");
+    // The backend's reason (permission, busy, no drive) follows on its own line.
+    const std::string& reason = driver_->Detail();
+    report.messages.push_back("Дисковод " + settings.Drive + " не найден!" +
+                              (reason.empty() ? "" : "\n" + reason));
     report.diskMenuEnabled = false;
     return false;
   }

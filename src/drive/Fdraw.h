@@ -140,6 +140,7 @@ inline constexpr uint32_t kErrorCrc = 23;
 inline constexpr uint32_t kErrorSeek = 25;
 inline constexpr uint32_t kErrorSectorNotFound = 27;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorIoDevice = 1117;  // a controller failure of no other kind
 inline constexpr uint32_t kErrorIdMarkNotFound = 1122;
 
 }  // namespace kelvara

@@ -1,9 +1,11 @@
 #include "drive/LinuxFloppy.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/fd.h>
 #include <linux/fdreg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,14 +24,30 @@ namespace {
 // known to be loaded, this token stands for it.
 constexpr DeviceHandle kControlToken = 0x7FFF0000;
 
-// READ ID returns the ID field that next passes the head; the first ID seen
-// comes round again after one revolution (200 ms at 300 rpm, 167 ms at
-// 360 rpm). The scan stops at that repeat, or just short of a 300 rpm turn.
-constexpr auto kFullTurn = std::chrono::milliseconds(196);
-constexpr auto kHalfTurn = std::chrono::milliseconds(100);
-constexpr int kMaxReadIds = 64;
+constexpr unsigned kDataFlags = FD_RAW_INTR | FD_RAW_SPIN;
 
-constexpr unsigned kDataFlags = FD_RAW_INTR | FD_RAW_NEED_DISK | FD_RAW_SPIN;
+using Micros = std::chrono::microseconds;
+
+// The scan. READ ID gives the ID field that next passes the head, but an ID
+// that passes while the previous call is still returning is missed, and a
+// protected track may carry the same ID twice: so the IDs are timed, the
+// scan watches more than a revolution of the slowest drive (300 rpm less
+// its tolerance) plus the ID after it, and a second turn when an interval
+// looks like a missed ID. The IDs are then placed by angle and listed from
+// the one after the largest gap, the gap of the index.
+constexpr Micros kTurnWindow{215000};
+constexpr Micros kNominalTurn{200000};
+constexpr Micros kShortestTurn{150000};  // 360 rpm drives turn in 167 ms
+constexpr int kMaxReadIds = 512;
+// How far apart two sightings of one ID field in two turns may fall.
+constexpr Micros kSightingJitter{1000};
+// An interval this many times the median one means an ID was missed.
+constexpr double kMissedIdRatio = 1.6;
+
+// Bytes of a sector between the end of its ID field and the start of the
+// next one, less the gap: gap 2, the data mark's sync and mark, the data,
+// its CRC, and the next ID field.
+constexpr int kSectorBytesAfterId = 22 + 16 + 2 + 22;
 
 uint8_t HeadAndUnit(uint8_t head, uint8_t unit) {
   return static_cast<uint8_t>(((head & 1) << 2) | (unit & 3));
@@ -37,27 +55,39 @@ uint8_t HeadAndUnit(uint8_t head, uint8_t unit) {
 
 // A read or write of sectors R to one before the record's end-of-track
 // number. The controller's own EOT is the last sector it transfers, and
-// terminal count at the end of the DMA length ends the command there.
+// terminal count at the end of the DMA length ends the command there. With
+// N = 0 the controller takes the length from DTL, so "length by size code"
+// (0xFF) becomes 128 there.
 FdcCommand ReadWriteCommand(uint8_t opcode, uint8_t unit, const FD_READ_WRITE_PARAMS& p) {
   const uint8_t last = static_cast<uint8_t>(std::max<int>(p.sector, p.eot - 1));
+  const uint8_t dtl = p.size == 0 && p.datalen == 0xFF ? 0x80 : p.datalen;
   FdcCommand c;
-  c.bytes = {opcode,   HeadAndUnit(p.phead, unit), p.cyl, p.head, p.sector, p.size, last, p.gap,
-             p.datalen};
+  c.bytes = {opcode, HeadAndUnit(p.phead, unit), p.cyl, p.head, p.sector, p.size, last, p.gap, dtl};
   c.length = 9;
   c.dataLength = static_cast<size_t>(last - p.sector + 1) * (128u << p.size);
   return c;
 }
 
-struct StatusErrno {
-  int reg;  // 1 = ST1, 2 = ST2
+struct StatusCode {
+  size_t reg;  // 0 = ST0, 1 = ST1, 2 = ST2
   uint8_t mask;
-  int error;
+  uint32_t code;
 };
 
-// In order of precedence.
-constexpr StatusErrno kStatusErrnos[] = {
-    {1, ST1_WP, EROFS},    {1, ST1_CRC, EBADMSG}, {2, ST2_CRC, EBADMSG}, {1, ST1_MAM, ENODATA},
-    {2, ST2_MAM, ENODATA}, {1, ST1_ND, ENXIO},    {2, ST2_WC, ENXIO},    {2, ST2_BC, ENXIO},
+// In order of precedence. A missing data mark sets both MA bits: the ID was
+// there, its sector's data field was not.
+constexpr StatusCode kStatusCodes[] = {
+    {0, ST0_NR, kErrorNotReady},
+    {1, ST1_WP, kErrorWriteProtect},
+    {1, ST1_CRC, kErrorCrc},
+    {2, ST2_CRC, kErrorCrc},
+    {2, ST2_MAM, kErrorSectorNotFound},
+    {1, ST1_MAM, kErrorIdMarkNotFound},
+    {1, ST1_ND, kErrorSectorNotFound},
+    {2, ST2_WC, kErrorSectorNotFound},
+    {2, ST2_BC, kErrorSectorNotFound},
+    {0, ST0_ECE, kErrorSeek},
+    {1, ST1_OR, kErrorIoDevice},
 };
 
 struct FdcTypeRow {
@@ -84,14 +114,162 @@ bool BlockDriverListed(const std::string& procDevices) {
   return false;
 }
 
+class KernelSystem final : public FloppySystem {
+ public:
+  int Open(const std::string& path, int flags) override {
+    const int fd = ::open(path.c_str(), flags);
+    return fd < 0 ? -errno : fd;
+  }
+  void Close(int fd) override { ::close(fd); }
+  int Ioctl(int fd, unsigned long request, void* arg) override {
+    return ::ioctl(fd, request, arg) < 0 ? -errno : 0;
+  }
+  Micros Now() override {
+    return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch());
+  }
+};
+
+// One ID field seen by the scan: when READ ID returned it, and whether its
+// CRC was good.
+struct SeenId {
+  Micros at;
+  std::array<uint8_t, 4> chrn;
+  bool good;
+};
+
+Micros Median(std::vector<Micros> values) {
+  if (values.empty()) return Micros{0};
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+std::vector<Micros> Intervals(const std::vector<SeenId>& seen) {
+  std::vector<Micros> out;
+  for (size_t i = 1; i < seen.size(); ++i)
+    out.push_back(seen[i].at - seen[i - 1].at);
+  return out;
+}
+
+// True when an interval between IDs is long enough to hide one.
+bool LooksLikeMissedId(const std::vector<SeenId>& seen) {
+  if (seen.size() < 4) return true;  // too few to tell; a turn more costs little
+  const std::vector<Micros> intervals = Intervals(seen);
+  const Micros median = Median(intervals);
+  return std::any_of(intervals.begin(), intervals.end(),
+                     [&](Micros d) { return d.count() > kMissedIdRatio * median.count(); });
+}
+
+// The revolution: the time between two sightings of the same ID about a
+// turn apart that most other such pairs agree with (a repeated ID on a
+// protected track pairs up at other times too); the nominal 200 ms when
+// nothing was seen twice.
+Micros Revolution(const std::vector<SeenId>& seen) {
+  std::vector<Micros> turns;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    for (size_t j = i + 1; j < seen.size(); ++j) {
+      const Micros d = seen[j].at - seen[i].at;
+      if (seen[j].chrn == seen[i].chrn && d >= kShortestTurn && d <= kTurnWindow)
+        turns.push_back(d);
+    }
+  }
+  Micros best = kNominalTurn;
+  long bestVotes = 0;
+  for (const Micros t : turns) {
+    const long votes = std::count_if(turns.begin(), turns.end(), [&](Micros u) {
+      return (u > t ? u - t : t - u) <= kSightingJitter;
+    });
+    if (votes > bestVotes) {
+      best = t;
+      bestVotes = votes;
+    }
+  }
+  return best;
+}
+
+// The distinct ID fields of the scan in their order on the track, from the
+// one after the index. Sightings of the same ID at the same angle in two
+// turns are one field; the same ID at another angle is another field.
+std::vector<SeenId> TrackOrder(const std::vector<SeenId>& seen, int bitsPerSecond) {
+  const Micros turn = Revolution(seen);
+  const Micros t0 = seen.front().at;
+  const auto angle = [&](Micros t) { return Micros{(t - t0).count() % turn.count()}; };
+  const Micros median = Median(Intervals(seen));
+  const Micros tolerance =
+      std::min(std::max(median / 4, Micros{1500}), std::max(median * 3 / 4, Micros{1}));
+
+  std::vector<SeenId> fields;  // `at` holds the angle
+  for (const SeenId& s : seen) {
+    const Micros a = angle(s.at);
+    const bool known = std::any_of(fields.begin(), fields.end(), [&](const SeenId& f) {
+      Micros d = a > f.at ? a - f.at : f.at - a;
+      d = std::min(d, turn - d);
+      return f.chrn == s.chrn && f.good == s.good && d <= tolerance;
+    });
+    if (!known) fields.push_back({a, s.chrn, s.good});
+  }
+  std::sort(fields.begin(), fields.end(),
+            [](const SeenId& a, const SeenId& b) { return a.at < b.at; });
+
+  // The gap after field i: the time to the next field less that of the
+  // sector's own bytes.
+  const double usPerByte = 8e6 / bitsPerSecond;
+  size_t first = 0;
+  double widest = -1e18;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const size_t next = (i + 1) % fields.size();
+    Micros d = fields[next].at - fields[i].at;
+    if (d <= Micros{0}) d += turn;
+    const int bytes = kSectorBytesAfterId + (128 << std::min<int>(fields[i].chrn[3], 7));
+    const double gap = static_cast<double>(d.count()) - bytes * usPerByte;
+    if (gap > widest) {
+      widest = gap;
+      first = next;
+    }
+  }
+  std::rotate(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(first), fields.end());
+  return fields;
+}
+
 }  // namespace
 
-FdcCommand SeekCommand(uint8_t unit, const FD_SEEK_PARAMS& p) {
-  FdcCommand c;
-  c.bytes = {FD_SEEK, HeadAndUnit(p.head, unit), p.cyl};
-  c.length = 3;
-  c.rawFlags = FD_RAW_INTR;
-  return c;
+std::unique_ptr<FloppySystem> KernelFloppySystem() {
+  return std::make_unique<KernelSystem>();
+}
+
+std::string DriveOpenReason(const std::string& path, int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM: {
+      // The group that owns the node, usually disk or floppy.
+      std::string owner = "disk";
+      struct stat st {};
+      if (::stat(path.c_str(), &st) == 0) {
+        if (const struct group* g = ::getgrgid(st.st_gid)) owner = g->gr_name;
+      }
+      return path + ": no permission. The user must be in the group that owns it (" + owner +
+             "): sudo usermod -aG " + owner + " $USER, then log in again.";
+    }
+    case EBUSY:
+      return path +
+             ": busy. The floppy is mounted or another program holds the drive: unmount it "
+             "(umount " +
+             path + ") and close that program.";
+    case ENXIO:
+    case ENODEV:
+      return path +
+             ": no drive. The BIOS (CMOS setup) reports no floppy drive of this unit: set "
+             "its type there, or give it to the kernel (floppy=UNIT,TYPE,cmos).";
+    case ENOENT:
+      return path +
+             ": no such node. The kernel floppy driver made no node for this drive: the "
+             "BIOS reports no drive, or the module is not loaded (modprobe floppy).";
+    default:
+      return path + ": " + std::strerror(error);
+  }
+}
+
+FdcCommand SeekCommand() {
+  return FdcCommand{};
 }
 
 FdcCommand ReadIdCommand(uint8_t unit, const FD_SCAN_PARAMS& p) {
@@ -130,16 +308,18 @@ FdcCommand FormatCommand(uint8_t unit, const FD_FORMAT_PARAMS& p) {
   return c;
 }
 
-int FdcResultErrno(std::span<const uint8_t> reply) {
-  if (reply.empty()) return EIO;
+uint32_t FdcResultError(std::span<const uint8_t> reply, bool allMoved) {
+  if (reply.empty()) return kErrorIoDevice;
   if ((reply[0] & ST0_INTR) == 0) return 0;
-  if (reply.size() >= 3) {
-    for (const StatusErrno& s : kStatusErrnos) {
-      if (reply[s.reg] & s.mask) return s.error;
-    }
+  for (const StatusCode& s : kStatusCodes) {
+    if (s.reg < reply.size() && (reply[s.reg] & s.mask)) return s.code;
   }
-  if (reply[0] & ST0_NR) return ENOMEDIUM;
-  return EIO;
+  // With no error bit left, "end of cylinder" or a deleted-data mark ended
+  // a transfer that is whole when every byte moved (the kernel counts the
+  // first as success too); short of that the sector range was not there.
+  if (reply.size() >= 3 && ((reply[1] & ST1_EOC) || (reply[2] & ST2_CM)))
+    return allMoved ? 0 : kErrorSectorNotFound;
+  return kErrorIoDevice;
 }
 
 uint8_t ControllerTypeOfLinuxFdc(uint8_t fdcVersion) {
@@ -149,18 +329,20 @@ uint8_t ControllerTypeOfLinuxFdc(uint8_t fdcVersion) {
   return 9;  // shown as "UNKNOWN3"
 }
 
-LinuxFloppy::LinuxFloppy(LinuxFloppyPaths paths)
-    : FloppyDriver({EBADF, ENOTTY, EINVAL}), paths_(std::move(paths)) {}
+LinuxFloppy::LinuxFloppy(LinuxFloppyPaths paths, std::unique_ptr<FloppySystem> system)
+    : FloppyDriver({EBADF, ENOTTY, EINVAL}),
+      paths_(std::move(paths)),
+      system_(system ? std::move(system) : KernelFloppySystem()) {}
 
 LinuxFloppy::~LinuxFloppy() {
-  if (driveFd_ != kInvalidHandle) ::close(driveFd_);
+  if (driveFd_ != kInvalidHandle) system_->Close(driveFd_);
 }
 
 DeviceHandle LinuxFloppy::Open(FloppyDevice device) {
   if (device == FloppyDevice::Control) {
     if (!BlockDriverListed(paths_.procDevices)) {
       SetDetail("the kernel floppy driver is not loaded (no block device 2 \"fd\" in " +
-                paths_.procDevices + ")");
+                paths_.procDevices + "): modprobe floppy");
       Fail(ENODEV);
       return kInvalidHandle;
     }
@@ -171,23 +353,24 @@ DeviceHandle LinuxFloppy::Open(FloppyDevice device) {
   if (driveFd_ != kInvalidHandle) Close(driveFd_);
   const std::string& path = device == FloppyDevice::Drive0 ? paths_.drive0 : paths_.drive1;
   // Without O_NONBLOCK the kernel refuses to open a drive with no disk in
-  // it, and raw commands are wanted exactly then too.
-  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+  // it and probes the format of one with a disk; raw commands want neither.
+  const int fd = system_->Open(path, O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
   if (fd < 0) {
-    const int error = errno;
-    SetDetail(path + ": " + std::strerror(error));
-    Fail(static_cast<uint32_t>(error));
+    SetDetail(DriveOpenReason(path, -fd));
+    Fail(static_cast<uint32_t>(-fd));
     return kInvalidHandle;
   }
+  SetDetail("");
   driveFd_ = fd;
   unit_ = device == FloppyDevice::Drive0 ? 0 : 1;
+  needSeek_ = true;
   Succeed();
   return fd;
 }
 
 void LinuxFloppy::Close(DeviceHandle handle) {
   if (handle == driveFd_ && driveFd_ != kInvalidHandle) {
-    ::close(driveFd_);
+    system_->Close(driveFd_);
     driveFd_ = kInvalidHandle;
   }
 }
@@ -214,65 +397,105 @@ bool LinuxFloppy::SetDataRate(DeviceHandle, uint8_t code) {
 
 bool LinuxFloppy::GetFdcInfo(DeviceHandle fd, FD_FDC_INFO& info) {
   floppy_fdc_state state{};
-  if (::ioctl(fd, FDGETFDCSTAT, &state) < 0) return Fail(static_cast<uint32_t>(errno));
+  if (const int r = system_->Ioctl(fd, FDGETFDCSTAT, &state); r < 0)
+    return Fail(static_cast<uint32_t>(-r));
   info.ControllerType = ControllerTypeOfLinuxFdc(state.version);
   return Succeed();
 }
 
 bool LinuxFloppy::ResetController(DeviceHandle fd) {
-  if (::ioctl(fd, FDRESET, static_cast<long>(FD_RESET_ALWAYS)) < 0)
-    return Fail(static_cast<uint32_t>(errno));
-  return Succeed();
+  // The kernel then takes every drive's position as unknown: the next
+  // command with FD_RAW_NEED_SEEK recalibrates before it seeks.
+  needSeek_ = true;
+  const int r =
+      system_->Ioctl(fd, FDRESET, reinterpret_cast<void*>(static_cast<uintptr_t>(FD_RESET_ALWAYS)));
+  return r < 0 ? Fail(static_cast<uint32_t>(-r)) : Succeed();
 }
 
-bool LinuxFloppy::Execute(DeviceHandle fd, const FdcCommand& cmd, void* data,
-                          std::array<uint8_t, 16>& reply, size_t& moved) {
+uint32_t LinuxFloppy::Run(DeviceHandle fd, const FdcCommand& cmd, void* data, Reply& reply,
+                          size_t& moved) {
   floppy_raw_cmd raw{};
-  raw.flags = cmd.rawFlags;
+  raw.flags = cmd.rawFlags | (needSeek_ ? FD_RAW_NEED_SEEK : 0);
+  raw.track = cylinder_;
   raw.data = data;
   raw.length = static_cast<long>(cmd.dataLength);
   raw.rate = rate_;
   raw.cmd_count = cmd.length;
   std::memcpy(raw.cmd, cmd.bytes.data(), cmd.length);
   moved = 0;
-  if (::ioctl(fd, FDRAWCMD, &raw) < 0) return Fail(static_cast<uint32_t>(errno));
-  if (raw.flags & FD_RAW_HARDFAILURE) return Fail(EIO);
+  reply.fill(0);
+  needSeek_ = true;  // until the command is known to have succeeded
+  const int r = system_->Ioctl(fd, FDRAWCMD, &raw);
+  if (r < 0 || (raw.flags & FD_RAW_HARDFAILURE)) {
+    // A timeout (no disk turning: no index pulses) or a controller the
+    // kernel had to reset: put it right for the next command.
+    if (r == -EIO || (raw.flags & FD_RAW_HARDFAILURE)) {
+      system_->Ioctl(fd, FDRESET,
+                     reinterpret_cast<void*>(static_cast<uintptr_t>(FD_RESET_IF_NEEDED)));
+      return kErrorNotReady;
+    }
+    return static_cast<uint32_t>(-r);
+  }
   if (cmd.rawFlags & (FD_RAW_READ | FD_RAW_WRITE))
-    moved = cmd.dataLength - static_cast<size_t>(std::max(0L, raw.length));
+    moved = cmd.dataLength -
+            static_cast<size_t>(std::clamp(raw.length, 0L, static_cast<long>(cmd.dataLength)));
   const size_t count = std::min<size_t>(raw.reply_count, reply.size());
   std::copy_n(raw.reply, count, reply.begin());
-  const int error = FdcResultErrno({reply.data(), count});
-  return error ? Fail(static_cast<uint32_t>(error)) : Succeed();
+  // A seek has no result phase: the kernel's own seek succeeded.
+  const uint32_t error =
+      cmd.length == 0 ? 0 : FdcResultError({reply.data(), count}, moved == cmd.dataLength);
+  if (error == 0) needSeek_ = cmd.length == 0;
+  return error;
+}
+
+bool LinuxFloppy::Execute(DeviceHandle fd, const FdcCommand& cmd, void* data, Reply& reply,
+                          size_t& moved) {
+  const uint32_t error = Run(fd, cmd, data, reply, moved);
+  return error ? Fail(error) : Succeed();
 }
 
 bool LinuxFloppy::Seek(DeviceHandle fd, const FD_SEEK_PARAMS& p) {
-  std::array<uint8_t, 16> reply{};
+  // The head is chosen by each command; the seek only moves to the cylinder.
+  cylinder_ = p.cyl;
+  needSeek_ = true;
+  Reply reply{};
   size_t moved = 0;
-  return Execute(fd, SeekCommand(unit_, p), nullptr, reply, moved);
+  return Execute(fd, SeekCommand(), nullptr, reply, moved);
 }
 
 bool LinuxFloppy::ScanTrack(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
                             uint32_t& bytesReturned) {
-  using Clock = std::chrono::steady_clock;
   const FdcCommand cmd = ReadIdCommand(unit_, p);
+  const Micros start = system_->Now();
+  Micros window = kTurnWindow;
+  bool secondTurn = false;
+  std::vector<SeenId> seen;
+  Reply reply{};
+  size_t moved = 0;
+  for (int i = 0; i < kMaxReadIds; ++i) {
+    const uint32_t error = Run(fd, cmd, nullptr, reply, moved);
+    const Micros now = system_->Now();
+    // An ID field with a bad CRC is timed like any other but not listed.
+    if (error && error != kErrorCrc) {
+      if (error == kErrorIdMarkNotFound && !seen.empty()) break;
+      return Fail(error);
+    }
+    seen.push_back({now, {reply[3], reply[4], reply[5], reply[6]}, error == 0});
+    if (now - seen.front().at > window) {
+      if (secondTurn || !LooksLikeMissedId(seen)) break;
+      secondTurn = true;
+      window += kNominalTurn;
+    }
+    // A track of nothing but bad ID fields ends too.
+    if (now - start > 3 * kTurnWindow) break;
+  }
+  if (std::none_of(seen.begin(), seen.end(), [](const SeenId& s) { return s.good; }))
+    return Fail(seen.empty() ? kErrorIdMarkNotFound : kErrorCrc);
   const size_t capacity = std::min<size_t>((out.size() - 1) / 4, 255);
-  std::array<uint8_t, 16> reply{};
-  size_t moved = 0, found = 0;
-  Clock::time_point first;
-  for (int i = 0; i < kMaxReadIds && found < capacity; ++i) {
-    if (!Execute(fd, cmd, nullptr, reply, moved)) {
-      if (found == 0) return false;
-      break;
-    }
-    const auto now = Clock::now();
-    const uint8_t* id = reply.data() + 3;  // after ST0 ST1 ST2: C H R N
-    if (found == 0) {
-      first = now;
-    } else if (now - first >= kFullTurn ||
-               (now - first >= kHalfTurn && std::memcmp(id, out.data() + 1, 4) == 0)) {
-      break;
-    }
-    std::memcpy(out.data() + 1 + 4 * found, id, 4);
+  size_t found = 0;
+  for (const SeenId& s : TrackOrder(seen, DataRateBits(rate_))) {
+    if (!s.good || found == capacity) continue;
+    std::memcpy(out.data() + 1 + 4 * found, s.chrn.data(), 4);
     ++found;
   }
   out[0] = static_cast<uint8_t>(found);
@@ -284,7 +507,7 @@ bool LinuxFloppy::ReadData(DeviceHandle fd, const FD_READ_WRITE_PARAMS& p, std::
                            uint32_t& bytesReturned) {
   const FdcCommand cmd = ReadDataCommand(unit_, p);
   if (out.size() < cmd.dataLength) return Fail(EINVAL);
-  std::array<uint8_t, 16> reply{};
+  Reply reply{};
   size_t moved = 0;
   const bool ok = Execute(fd, cmd, out.data(), reply, moved);
   bytesReturned = static_cast<uint32_t>(moved);
@@ -297,16 +520,19 @@ bool LinuxFloppy::WriteData(DeviceHandle fd, const FD_READ_WRITE_PARAMS& p,
   // The DMA length is the sector size: short data go out followed by zeros.
   std::vector<uint8_t> field(cmd.dataLength, 0);
   std::copy_n(data.begin(), std::min(data.size(), field.size()), field.begin());
-  std::array<uint8_t, 16> reply{};
+  Reply reply{};
   size_t moved = 0;
   return Execute(fd, cmd, field.data(), reply, moved);
 }
 
 bool LinuxFloppy::FormatTrack(DeviceHandle fd, const FD_FORMAT_PARAMS& p) {
+  // The kernel refuses a data phase of no bytes, and the controller has no
+  // defined meaning for a track of no sectors.
+  if (p.sectors == 0) return Fail(kErrorInvalidParameter);
   const FdcCommand cmd = FormatCommand(unit_, p);
   std::vector<uint8_t> headers(cmd.dataLength);
   std::memcpy(headers.data(), p.Header, cmd.dataLength);
-  std::array<uint8_t, 16> reply{};
+  Reply reply{};
   size_t moved = 0;
   return Execute(fd, cmd, headers.data(), reply, moved);
 }

@@ -146,6 +146,7 @@ DeviceHandle VirtualFloppy::Open(FloppyDevice device) {
     Succeed();
     return kControlHandle;
   }
+  SetDetail("");  // a failed drive open has no reason beyond its code
   if (Faulted(DriveCall::OpenDrive)) return kInvalidHandle;
   driveOpen_ = true;
   openedDrive_ = device;
@@ -368,8 +369,9 @@ bool VirtualFloppy::FormatTrack(DeviceHandle, const FD_FORMAT_PARAMS& p) {
   if (Faulted(DriveCall::Format)) return false;
   if (!disk_) return Fail(kErrorNotReady);
   if (writeProtected_) return Fail(kErrorWriteProtect);
-  // The emulated disk keeps a track's sectors in the image's 20 slots.
-  if (p.sectors > kSlotCount) return Fail(kErrorInvalidParameter);
+  // The emulated disk keeps a track's sectors in the image's 20 slots; a
+  // track of no sectors is refused as the Linux backend refuses it.
+  if (p.sectors == 0 || p.sectors > kSlotCount) return Fail(kErrorInvalidParameter);
   const int track = TrackUnder(p.phead);
   WaitForIndex();
   nowUs_ += kRevolutionUs;

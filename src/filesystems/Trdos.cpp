@@ -126,33 +126,30 @@ bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
 }
 
 bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& error) {
-  for (int sec = 1; sec <= kTrdosMaxFiles / 16; ++sec) {
-    TSectorRec* s = UsableSector(disk, 0, sec);
-    if (!s) {
+  // A catalog wiped halfway loses every file, so nothing is written unless
+  // every sector can be.
+  std::array<TSectorRec*, kTrdosServiceSector> sectors{};
+  for (int sec = 1; sec <= kTrdosServiceSector; ++sec) {
+    sectors[sec - 1] = UsableSector(disk, 0, sec);
+    if (!sectors[sec - 1]) {
       error = TrdosSectorErrorText(0, sec);
       return false;
     }
-    std::fill_n(s->Data.begin(), kTrdosSectorSize, 0);
   }
+  std::array<uint8_t, kTrdosCatalogBytes> entries{};
   for (int i = 0; i < cat.ListedBound(); ++i) {
-    const int sec = i / 16 + 1;
-    TSectorRec* s = UsableSector(disk, 0, sec);
-    if (!s) {
-      error = TrdosSectorErrorText(0, sec);
-      return false;
-    }
-    cat.Entries[i].Encode(
-        std::span<uint8_t, kTrdosEntrySize>(s->Data.data() + (i % 16) * kTrdosEntrySize, 16));
+    cat.Entries[i].Encode(std::span<uint8_t, kTrdosEntrySize>(&entries[i * kTrdosEntrySize], 16));
   }
-  TSectorRec* service = UsableSector(disk, 0, kTrdosServiceSector);
-  if (!service) {
-    error = TrdosSectorErrorText(0, kTrdosServiceSector);
-    return false;
+  for (int sec = 1; sec < kTrdosServiceSector; ++sec) {
+    StoreTrdosSector(*sectors[sec - 1],
+                     std::span(entries).subspan((sec - 1) * kTrdosSectorSize, kTrdosSectorSize));
   }
+  TSectorRec& service = *sectors[kTrdosServiceSector - 1];
   // The disk type and the identification byte belong to the formatter.
-  StoreVolumeCounts(service->Data, cat);
+  StoreVolumeCounts(service.Data, cat);
   std::copy(cat.DiskName.begin(), cat.DiskName.end(),
-            service->Data.begin() + trdos_service::kDiskName);
+            service.Data.begin() + trdos_service::kDiskName);
+  service.DataOk = 0xFF;
   return true;
 }
 
@@ -166,14 +163,31 @@ void StoreVolumeCounts(std::span<uint8_t> service, const TTrdosCatalog& cat) {
   service[sv::kFreeSectors + 1] = static_cast<uint8_t>(cat.FreeSectors >> 8);
 }
 
-uint16_t FreeSectorsFrom(int linear) {
-  return static_cast<uint16_t>(std::clamp(kTrdosTotalSectors - linear, 0, kTrdosTotalSectors));
+int TrdosTotalSectors(uint8_t diskType) {
+  switch (diskType) {
+    case 0x17:  // 40 tracks, two sides
+    case 0x18:  // 80 tracks, one side
+      return kTrdosTotalSectors / 2;
+    case 0x19:  // 40 tracks, one side
+      return kTrdosTotalSectors / 4;
+    default:
+      return kTrdosTotalSectors;
+  }
+}
+
+uint16_t FreeSectorsFrom(int linear, int total) {
+  return static_cast<uint16_t>(std::clamp(total - linear, 0, total));
 }
 
 void SetFreePointer(TTrdosCatalog& cat, int linear) {
   cat.FirstFreeTrack = static_cast<uint8_t>(linear / kTrdosSectorsPerTrack);
   cat.FirstFreeSector = static_cast<uint8_t>(linear % kTrdosSectorsPerTrack);
-  cat.FreeSectors = FreeSectorsFrom(linear);
+  cat.FreeSectors = FreeSectorsFrom(linear, TrdosTotalSectors(cat.DiskType));
+}
+
+void StoreTrdosSector(TSectorRec& sector, std::span<const uint8_t> bytes) {
+  std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), kTrdosSectorSize), sector.Data.begin());
+  sector.DataOk = 0xFF;
 }
 
 bool ReadTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,

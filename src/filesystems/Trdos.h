@@ -27,7 +27,7 @@ inline constexpr int kTrdosMaxFiles = 128;
 inline constexpr int kTrdosEntrySize = 16;
 inline constexpr int kTrdosCatalogBytes = kTrdosMaxFiles * kTrdosEntrySize;  // sectors 1..8
 inline constexpr int kTrdosServiceSector = 9;
-// Free space is counted against 160 logical tracks whatever the disk type.
+// Sectors of an 80-track two-sided disk (type 0x16), 160 logical tracks.
 inline constexpr int kTrdosTotalSectors = 2560;
 inline constexpr int kTrdosFirstDataTrack = 1;
 
@@ -118,20 +118,30 @@ bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out);
 
 // Stores the record into sectors 1..9 of logical track 0: the catalog sectors
 // are rebuilt from the listed entries; of the service sector only the
-// pointer, the counts, the free count and the name change. On a sector that
-// is not usable, `error` gets the message and the result is false; the
-// sectors written before it stay written.
+// pointer, the counts, the free count and the name change. Every one of the
+// nine sectors must be usable before any byte changes: otherwise `error`
+// names the first that is not, the result is false and the image is as it
+// was.
 bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& error);
 
 // Writes the record's first-free pointer, file count, deleted count and free
 // count into the bytes of a service sector (at least 256 of them).
 void StoreVolumeCounts(std::span<uint8_t> service, const TTrdosCatalog& cat);
 
-// Free sectors with the first-free pointer at `linear`. Past the end of the
-// disk the count is 0, not a wrapped 16-bit value.
-uint16_t FreeSectorsFrom(int linear);
-// Moves the first-free pointer to `linear` and recounts the free sectors.
+// The sectors of a disk of the given type: 0x16 80 tracks two-sided, 0x17
+// 40 tracks two-sided, 0x18 80 tracks single-sided, 0x19 40 tracks
+// single-sided; any other value counts as 0x16.
+int TrdosTotalSectors(uint8_t diskType);
+// Free sectors with the first-free pointer at `linear` on a disk of `total`
+// sectors. Past the end of the disk the count is 0, not a wrapped value.
+uint16_t FreeSectorsFrom(int linear, int total = kTrdosTotalSectors);
+// Moves the first-free pointer to `linear` and recounts the free sectors
+// against the record's disk type.
 void SetFreePointer(TTrdosCatalog& cat, int linear);
+
+// Stores 256 bytes into a usable sector. The sector now holds the data the
+// program gave it, so a CRC error it carried from a read is gone.
+void StoreTrdosSector(TSectorRec& sector, std::span<const uint8_t> bytes);
 
 // The address of a file's sector in its run: logical track and sector number
 // (1-based, as in the address field).

@@ -203,18 +203,33 @@ CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
     }
     e.Name[0] = 0;
     --cat_.FileCount;
-    SetFreePointer(cat_, e.FirstLinear());
+    int start = e.FirstLinear();
     for (int j = i - 1; j >= 0 && !cat_.Entries[j].IsLive(); --j) {
       TTrdosFileEntry& d = cat_.Entries[j];
       d.Name[0] = 0;
       --cat_.FileCount;
       // A count already at 0 stays there rather than wrapping to 255.
       if (cat_.DeletedCount > 0) --cat_.DeletedCount;
-      SetFreePointer(cat_, d.FirstLinear());
+      start = d.FirstLinear();
     }
+    GiveBackFrom(start);
   }
   const bool ok = WriteBack();
   return CatalogOutcome::Finished(ok, Refresh::All);
+}
+
+// The free space starts again at an erased run's start, but never below a
+// file the catalog still counts: when the catalog order is not the order on
+// the disk, a file listed earlier may lie after the erased one, and the next
+// add would write over it.
+void TrdosCatalog::GiveBackFrom(int start) {
+  int end = start;
+  for (int j = 0; j < cat_.FileBound(); ++j) {
+    const TTrdosFileEntry& e = cat_.Entries[j];
+    end = std::max(end, e.FirstLinear() + e.SectorCount);
+  }
+  const int pointer = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
+  SetFreePointer(cat_, std::min(pointer, end));
 }
 
 CatalogOutcome TrdosCatalog::RestoreFile(int row) {
@@ -247,7 +262,9 @@ void TrdosCatalog::RestoreEntry(int i, uint8_t letter) {
   // starts after it again, and the erased entries before it count as
   // deleted. They get the deleted mark too, since TR-DOS reads a first byte
   // of 0 as the end of the catalog and would lose every file after them.
-  SetFreePointer(cat_, e.FirstLinear() + e.SectorCount);
+  // The pointer moves past the file, but not back over files that lie after it.
+  const int pointer = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
+  SetFreePointer(cat_, std::max(pointer, e.FirstLinear() + e.SectorCount));
   int deleted = cat_.DeletedCount;
   for (int j = cat_.FileCount; j < i; ++j) {
     TTrdosFileEntry& d = cat_.Entries[j];
@@ -277,6 +294,7 @@ CatalogOutcome TrdosCatalog::RenameDisk() {
   if (TSectorRec* s = GetLogicalSector(disk_, 0, kTrdosServiceSector)) {
     std::copy(cat_.DiskName.begin(), cat_.DiskName.end(),
               s->Data.begin() + trdos_service::kDiskName);
+    s->DataOk = 0xFF;
   }
   return CatalogOutcome::Finished(true, Refresh::All);
 }
@@ -319,56 +337,89 @@ CatalogOutcome TrdosCatalog::Compact() {
   return CompactVolume();
 }
 
-// Copies a run of sectors down the disk, first sector first, so an overlap
-// with the source is harmless. A source that is not usable or a destination
-// that is missing ends it with the message.
-bool TrdosCatalog::MoveRun(int from, int to, int count) {
-  for (int k = 0; k < count; ++k, ++from, ++to) {
-    const int srcTrack = from / kTrdosSectorsPerTrack, srcPos = from % kTrdosSectorsPerTrack;
-    const int dstTrack = to / kTrdosSectorsPerTrack, dstPos = to % kTrdosSectorsPerTrack;
-    const TSectorRec* src = UsableSector(disk_, srcTrack, srcPos + 1);
-    TSectorRec* dst = src ? GetLogicalSector(disk_, dstTrack, dstPos + 1) : nullptr;
-    if (!dst) {
-      const bool srcFailed = src == nullptr;
-      Error(TrdosSectorErrorText(srcFailed ? srcTrack : dstTrack, srcFailed ? srcPos : dstPos));
+// The sector message of compact: the stored (0-based) sector position.
+void TrdosCatalog::CompactSectorError(int linear) {
+  Error(TrdosSectorErrorText(linear / kTrdosSectorsPerTrack, linear % kTrdosSectorsPerTrack));
+}
+
+// A run can move when every source sector is usable and every destination
+// sector exists; false after the message for the first that fails.
+bool TrdosCatalog::CanMoveRun(int from, int to, int count) {
+  for (int k = 0; k < count; ++k) {
+    if (!UsableSector(disk_, (from + k) / kTrdosSectorsPerTrack,
+                      (from + k) % kTrdosSectorsPerTrack + 1)) {
+      CompactSectorError(from + k);
       return false;
     }
-    dst->Present = 0xFF;
-    dst->DataLength = kTrdosSectorSize;
-    std::copy_n(src->Data.begin(), kTrdosSectorSize, dst->Data.begin());
+    if (!GetLogicalSector(disk_, (to + k) / kTrdosSectorsPerTrack,
+                          (to + k) % kTrdosSectorsPerTrack + 1)) {
+      CompactSectorError(to + k);
+      return false;
+    }
   }
   return true;
 }
 
+// Copies a run of sectors down the disk, first sector first, so an overlap
+// with the source is harmless. CanMoveRun has checked every sector.
+void TrdosCatalog::MoveRun(int from, int to, int count) {
+  for (int k = 0; k < count; ++k, ++from, ++to) {
+    const TSectorRec* src =
+        UsableSector(disk_, from / kTrdosSectorsPerTrack, from % kTrdosSectorsPerTrack + 1);
+    TSectorRec* dst =
+        GetLogicalSector(disk_, to / kTrdosSectorsPerTrack, to % kTrdosSectorsPerTrack + 1);
+    dst->Present = 0xFF;
+    dst->DataLength = kTrdosSectorSize;
+    StoreTrdosSector(*dst, std::span(src->Data).first(kTrdosSectorSize));
+  }
+}
+
 // Moves every live file down so that the files stand one after another from
-// track 1 sector 1 and the catalog holds only them. A sector failure stops
-// at once: what was moved stays moved and the record keeps its changes, but
-// nothing is written back.
+// track 1 sector 1, and the catalog holds only them, in their catalog order.
+// Files move in their order on the disk, which is the catalog order only on
+// a disk that no one edited: each then goes down over free sectors or its
+// own, never over a file not yet moved. Files that share sectors (or lie on
+// the catalog track) cannot be packed without losing one, and a sector that
+// cannot be read or written would leave a file half moved: both are found
+// before anything moves, and the disk stays as it was.
 CatalogOutcome TrdosCatalog::CompactVolume() {
   if (!editable_) return CatalogOutcome::Failed();
   modified_ = true;
-  int dest = kTrdosFirstDataTrack * kTrdosSectorsPerTrack;
-  int slot = 0;
+  std::vector<int> live;
   for (int i = 0; i < cat_.ListedBound(); ++i) {
-    TTrdosFileEntry e = cat_.Entries[i];
-    if (!e.IsLive()) continue;
-    if (e.FirstLinear() > dest) {
-      if (!MoveRun(e.FirstLinear(), dest, e.SectorCount)) return CatalogOutcome::Failed();
-      e.FirstTrack = static_cast<uint8_t>(dest / kTrdosSectorsPerTrack);
-      e.FirstSector = static_cast<uint8_t>(dest % kTrdosSectorsPerTrack);
-    }
-    cat_.Entries[slot] = e;
-    if (slot != i) cat_.Entries[i].Name[0] = 0;
-    ++slot;
-    // On a sound disk the next file starts where this one ends. Where files
-    // overlap, the destination never goes back, so that no file is moved
-    // over one already placed.
-    dest = std::max(dest, e.FirstLinear() + e.SectorCount);
+    if (cat_.Entries[i].IsLive()) live.push_back(i);
   }
-  cat_.FileCount = cat_.ListedCount = static_cast<uint8_t>(slot);
+  std::vector<int> byDisk = live;
+  std::stable_sort(byDisk.begin(), byDisk.end(), [&](int a, int b) {
+    return cat_.Entries[a].FirstLinear() < cat_.Entries[b].FirstLinear();
+  });
+  std::array<int, kTrdosMaxFiles> target{};
+  int dest = kTrdosFirstDataTrack * kTrdosSectorsPerTrack;
+  for (int i : byDisk) {
+    const TTrdosFileEntry& e = cat_.Entries[i];
+    if (e.SectorCount > 0 && e.FirstLinear() < dest) {
+      Error("Файлы на диске перекрываются - уплотнение невозможно..!");
+      return CatalogOutcome::Failed();
+    }
+    if (e.FirstLinear() > dest && !CanMoveRun(e.FirstLinear(), dest, e.SectorCount))
+      return CatalogOutcome::Failed();
+    target[i] = dest;
+    dest += e.SectorCount;
+  }
+  for (int i : byDisk) {
+    TTrdosFileEntry& e = cat_.Entries[i];
+    if (e.FirstLinear() == target[i]) continue;
+    MoveRun(e.FirstLinear(), target[i], e.SectorCount);
+    e.FirstTrack = static_cast<uint8_t>(target[i] / kTrdosSectorsPerTrack);
+    e.FirstSector = static_cast<uint8_t>(target[i] % kTrdosSectorsPerTrack);
+  }
+  std::array<TTrdosFileEntry, kTrdosMaxFiles> packed{};
+  for (size_t slot = 0; slot < live.size(); ++slot)
+    packed[slot] = cat_.Entries[live[slot]];
+  cat_.Entries = packed;
+  cat_.FileCount = cat_.ListedCount = static_cast<uint8_t>(live.size());
   cat_.DeletedCount = 0;
   SetFreePointer(cat_, dest);
-  std::fill(cat_.Entries.begin() + slot, cat_.Entries.end(), TTrdosFileEntry{});
   const bool ok = WriteBack();
   return CatalogOutcome::Finished(ok, Refresh::All);
 }

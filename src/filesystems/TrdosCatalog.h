@@ -164,7 +164,10 @@ class TrdosCatalog {
   void RememberFolder(std::string TSettings::*key, const char* name, const std::string& folder);
   bool RunBytes(int entry, int sectors, std::vector<uint8_t>& out) const;
   void RestoreEntry(int index, uint8_t letter);
-  bool MoveRun(int from, int to, int count);
+  void GiveBackFrom(int start);
+  void CompactSectorError(int linear);
+  bool CanMoveRun(int from, int to, int count);
+  void MoveRun(int from, int to, int count);
   bool ImportHobeta(const std::string& path, std::span<const uint8_t> file);
   bool ImportScl(const std::string& path, std::span<const uint8_t> file);
   bool CheckRoomFor(const TTrdosFileEntry& header);

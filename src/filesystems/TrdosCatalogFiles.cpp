@@ -5,6 +5,7 @@
 // the files added before the failure stay on the disk.
 #include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "filesystems/Hobeta.h"
 #include "filesystems/SclArchive.h"
@@ -26,16 +27,6 @@ std::string EntryNameText(const TTrdosFileEntry& e) {
   return TrdosNameText(e.Name) + "." + TrdosTypeText(e.FileType);
 }
 
-// The extension after the last dot of the file name, upper-cased, whole.
-std::string UpperExtension(const std::string& path) {
-  const std::string name = FileNameOf(path);
-  const size_t dot = name.find_last_of('.');
-  std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-  for (char& c : ext)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext;
-}
-
 std::vector<uint8_t> ExportBytes(const TTrdosFileEntry& e, std::vector<uint8_t> data,
                                  ExportKind kind) {
   if (kind == ExportKind::Raw) {
@@ -51,6 +42,25 @@ std::vector<uint8_t> ExportBytes(const TTrdosFileEntry& e, std::vector<uint8_t> 
 std::string ExportName(const TTrdosFileEntry& e, ExportKind kind) {
   if (kind == ExportKind::Hobeta) return HobetaFileName(e);
   return ExportBaseName(e.Name) + "." + ExportTypeText(e.FileType);
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A name not yet given to a file of this export: distinct catalog names
+// can make the same file name ("A/B" and "A:B" both give A_B), and a disk
+// may hold the same name twice. The later ones get "_1", "_2", ... before
+// the extension. Compared without case, for the file systems that ignore it.
+std::string UnusedName(std::string name, std::set<std::string>& used) {
+  const size_t dot = name.find_last_of('.');
+  const std::string base = name.substr(0, dot), ext = name.substr(dot);
+  for (int n = 1; used.count(Upper(name)); ++n)
+    name = base + "_" + std::to_string(n) + ext;
+  used.insert(Upper(name));
+  return name;
 }
 
 }  // namespace
@@ -70,6 +80,7 @@ CatalogOutcome TrdosCatalog::ExportHobeta(std::span<const int> rows) {
 CatalogOutcome TrdosCatalog::ExportFilesTo(const std::string& folder, std::span<const int> entries,
                                            ExportKind kind) {
   if (!editable_) return CatalogOutcome::Failed();
+  std::set<std::string> used;
   for (int i : entries) {
     const TTrdosFileEntry& e = cat_.Entries[i];
     std::vector<uint8_t> data;
@@ -80,7 +91,7 @@ CatalogOutcome TrdosCatalog::ExportFilesTo(const std::string& folder, std::span<
       return CatalogOutcome::Failed(EntryNameText(e) + ": sector " + std::to_string(failed.sec) +
                                     " of track " + std::to_string(failed.track) + " is not usable");
     }
-    const std::string name = ExportName(e, kind);
+    const std::string name = UnusedName(ExportName(e, kind), used);
     const std::string path = WithSlash(folder) + name;
     if (FileExists(path)) {
       const Answer a =
@@ -180,7 +191,19 @@ void TrdosCatalog::ImportError(const std::string& text) {
 
 bool TrdosCatalog::ImportBytes(const std::string& path, std::span<const uint8_t> file) {
   if (!editable_) return false;
-  return UpperExtension(path) == "SCL" ? ImportScl(path, file) : ImportHobeta(path, file);
+  // A new entry goes to the index of the file count. When the service
+  // sector counts more files than the catalog lists, that index lies behind
+  // an entry of eight zero bytes, where the catalog has already ended: the
+  // file would be written but never seen.
+  if (cat_.FileCount > cat_.ListedCount) {
+    ImportError("Каталог диска поврежден..!");
+    return false;
+  }
+  // The extension after the last dot of the file name, whole.
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.find_last_of('.');
+  const bool scl = dot != std::string::npos && Upper(name.substr(dot + 1)) == "SCL";
+  return scl ? ImportScl(path, file) : ImportHobeta(path, file);
 }
 
 bool TrdosCatalog::ImportHobeta(const std::string& path, std::span<const uint8_t> file) {
@@ -271,7 +294,7 @@ bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
       ImportError("Ошибка добавления файла " + path + " в образ ..!");
       return false;
     }
-    std::copy_n(data.begin() + static_cast<ptrdiff_t>(done), kTrdosSectorSize, s->Data.begin());
+    StoreTrdosSector(*s, data.subspan(done, kTrdosSectorSize));
     if (++pos >= kTrdosSectorsPerTrack) {
       pos = 0;
       ++track;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvara {
@@ -58,5 +59,9 @@ std::vector<std::string> TextLines(std::span<const uint8_t> bytes);
 // 0x40; bytes below 0x80 stay.
 uint8_t KoiToAlt(uint8_t byte);
 void KoiToAlt(std::string& line);
+
+// A line in the alternative code (code page 866, the code page of Russian
+// CP/M and DOS texts) as UTF-8 for the screen; bytes below 0x80 stay.
+std::string AltToUtf8(std::string_view line);
 
 }  // namespace kelvara

@@ -11,7 +11,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == kVirtualDrive) {
+    if (a == "--version") {
+      line.version = true;
+    } else if (a == "--help" || a == "-h") {
+      line.help = true;
+    } else if (a == kVirtualDrive) {
       if (i + 1 < args.size()) line.virtualDrive = args[++i];
     } else if (a.rfind(kVirtualDrive + "=", 0) == 0) {
       line.virtualDrive = a.substr(kVirtualDrive.size() + 1);

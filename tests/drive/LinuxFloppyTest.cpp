@@ -21,14 +21,13 @@ Bytes Of(const FdcCommand& c) {
   return {c.Bytes().begin(), c.Bytes().end()};
 }
 
-constexpr unsigned kData = FD_RAW_INTR | FD_RAW_NEED_DISK | FD_RAW_SPIN;
+constexpr unsigned kData = FD_RAW_INTR | FD_RAW_SPIN;
 
 TEST(LinuxFdcCommands, BlocksOfThe82077CommandSet) {
-  // SEEK: opcode, head << 2 | unit, new cylinder; no data phase.
-  FdcCommand c = SeekCommand(1, {40, 1});
-  EXPECT_EQ(Of(c), (Bytes{0x0F, 0x05, 40}));
-  EXPECT_EQ(c.rawFlags, unsigned{FD_RAW_INTR});
-  EXPECT_EQ(c.dataLength, 0u);
+  // A seek is the kernel's: no command bytes, no flags of its own.
+  FdcCommand c = SeekCommand();
+  EXPECT_EQ(c.length, 0);
+  EXPECT_EQ(c.rawFlags, 0u);
 
   // READ ID with MFM.
   c = ReadIdCommand(0, {FD_OPTION_MFM, 1});
@@ -48,6 +47,8 @@ TEST(LinuxFdcCommands, BlocksOfThe82077CommandSet) {
   c = ReadDataCommand(0, {FD_OPTION_MFM, 0, 0, 0, 255, 2, 0, 0x0E, 0xFF});
   EXPECT_EQ(c.bytes[6], 255);
   EXPECT_EQ(c.dataLength, 512u);
+  // With N = 0 the data length byte is the sector's 128 bytes.
+  EXPECT_EQ(ReadDataCommand(0, {FD_OPTION_MFM, 0, 0, 0, 1, 0, 2, 0x0E, 0xFF}).bytes[8], 0x80);
   // The option bits land where the command byte has them.
   EXPECT_EQ(ReadDataCommand(0, {0xE0, 0, 0, 0, 1, 2, 2, 0x1B, 0xFF}).bytes[0], FD_READ);
   EXPECT_EQ(WriteDataCommand(0, {0xE0, 0, 0, 0, 1, 2, 2, 0x1B, 0xFF}).bytes[0], FD_WRITE);
@@ -66,17 +67,33 @@ TEST(LinuxFdcCommands, BlocksOfThe82077CommandSet) {
 }
 
 TEST(LinuxFdcCommands, ResultStatusAndControllerType) {
-  EXPECT_EQ(FdcResultErrno(Bytes{0x00, 0x00, 0x00, 1, 0, 1, 1}), 0);
-  EXPECT_EQ(FdcResultErrno(Bytes{0x20, 40}), 0);  // SENSE INTERRUPT after a seek
-  EXPECT_EQ(FdcResultErrno(Bytes{0x40, ST1_WP, 0}), EROFS);
-  EXPECT_EQ(FdcResultErrno(Bytes{0x40, ST1_CRC, ST2_CRC}), EBADMSG);
-  EXPECT_EQ(FdcResultErrno(Bytes{0x40, ST1_MAM, 0}), ENODATA);
-  EXPECT_EQ(FdcResultErrno(Bytes{0x40, 0, ST2_MAM}), ENODATA);
-  EXPECT_EQ(FdcResultErrno(Bytes{0x40, ST1_ND, 0}), ENXIO);
-  EXPECT_EQ(FdcResultErrno(Bytes{0x40, 0, ST2_WC}), ENXIO);
-  EXPECT_EQ(FdcResultErrno(Bytes{0x40, ST1_EOC, 0}), EIO);
-  EXPECT_EQ(FdcResultErrno(Bytes{0xC8, 0}), ENOMEDIUM);
-  EXPECT_EQ(FdcResultErrno(Bytes{}), EIO);
+  // The codes the virtual drive gives for the same faults.
+  struct Case {
+    Bytes reply;
+    bool allMoved;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {{0x00, 0x00, 0x00, 1, 0, 1, 1}, true, 0},
+      {{0x40, ST1_WP, 0}, true, kErrorWriteProtect},
+      {{0x40, ST1_CRC, ST2_CRC}, true, kErrorCrc},
+      {{0x40, ST1_CRC, 0}, true, kErrorCrc},  // the ID field's CRC
+      {{0x40, ST1_MAM, 0}, true, kErrorIdMarkNotFound},
+      {{0x40, ST1_MAM, ST2_MAM}, true, kErrorSectorNotFound},  // an ID without data
+      {{0x40, ST1_ND, 0}, true, kErrorSectorNotFound},
+      {{0x40, 0, ST2_WC}, true, kErrorSectorNotFound},
+      {{0xC8, 0}, true, kErrorNotReady},
+      {{0x40, ST1_OR, 0}, true, kErrorIoDevice},
+      {{}, true, kErrorIoDevice},
+      // End of cylinder alone: how a whole transfer ends under pseudo-DMA.
+      {{0x40, ST1_EOC, 0}, true, 0},
+      {{0x40, ST1_EOC, 0}, false, kErrorSectorNotFound},
+      // A deleted-data sector read whole is read.
+      {{0x40, 0, ST2_CM}, true, 0},
+      {{0x40, ST1_EOC | ST1_CRC, ST2_CRC}, true, kErrorCrc},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FdcResultError(c.reply, c.allMoved), c.code) << testing::PrintToString(c.reply);
 
   EXPECT_STREQ(ControllerTypeName(ControllerTypeOfLinuxFdc(FDC_82077)), "82077AA");
   EXPECT_STREQ(ControllerTypeName(ControllerTypeOfLinuxFdc(FDC_82077_ORIG)), "82077");
@@ -103,9 +120,10 @@ TEST(LinuxFloppyOpening, DriverAndDriveNodes) {
   DriveSession missing(std::make_unique<LinuxFloppy>(
       LinuxFloppyPaths{dir / "with-fd", dir / "fd0-missing", dir / "node"}));
   r = missing.OpenAtStartup(settings);
-  EXPECT_EQ(r.messages,
-            (std::vector<std::string>{"Дисковод A не найден!",
-                                      "Ошибка получения информации о контроллере FDC!"}));
+  ASSERT_EQ(r.messages.size(), 2u);
+  EXPECT_EQ(r.messages[0].substr(0, r.messages[0].find('\n')), "Дисковод A не найден!");
+  EXPECT_NE(r.messages[0].find("fd0-missing: no such node"), std::string::npos);
+  EXPECT_EQ(r.messages[1], "Ошибка получения информации о контроллере FDC!");
   EXPECT_EQ(r.panel0, "  Driver version - 01000200 / FDC info read error");
 
   // Drive B opens the second node; a plain file answers no floppy ioctl.

@@ -100,5 +100,19 @@ TEST(TextView, KoiToAltMovesTheHighBytesAsTheSystemTablesDo) {
   iconv_close(cd);
 }
 
+TEST(TextView, AltToUtf8AgreesWithTheSystemTable) {
+  EXPECT_EQ(AltToUtf8("A\x80\xA0"), "AАа");
+  iconv_t cd = iconv_open("UTF-8", "CP866");
+  if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "no CP866 in iconv";
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    char in = static_cast<char>(b), out[4] = {};
+    char *ip = &in, *op = out;
+    size_t inLeft = 1, outLeft = sizeof out;
+    ASSERT_NE(iconv(cd, &ip, &inLeft, &op, &outLeft), static_cast<size_t>(-1)) << b;
+    EXPECT_EQ(AltToUtf8(std::string(1, in)), std::string(out, op)) << std::hex << b;
+  }
+  iconv_close(cd);
+}
+
 }  // namespace
 }  // namespace kelvara

@@ -1,0 +1,184 @@
+// Disks whose catalog order is not their order on the disk, damaged service
+// sectors, unusable catalog sectors and sectors with old CRC errors: no
+// command may leave two files on the same sectors or a catalog half written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "filesystems/Hobeta.h"
+#include "filesystems/TrdosCatalog.h"
+#include "session/Settings.h"
+#include "support/FakePrompt.h"
+#include "support/TempDir.h"
+#include "support/TrdosBuilder.h"
+
+namespace kelvara {
+namespace {
+
+using test::PatternBytes;
+using test::PatternFile;
+using test::RunBytes;
+using test::TrdosFile;
+
+class VolumeSafety : public ::testing::Test {
+ protected:
+  std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
+  test::FakePrompt prompt;
+  test::TempDir dir;
+  TSettings settings;
+  TrdosCatalog zx{*disk, prompt, settings};
+
+  // Files one after another on the disk; the catalog lists them in `order`.
+  void Build(const std::vector<TrdosFile>& files, const std::vector<int>& order) {
+    test::BuildTrdosDisk(*disk, files);
+    TTrdosCatalog cat;
+    ASSERT_TRUE(ReadTrdosCatalog(*disk, cat));
+    TSectorRec* s1 = GetLogicalSector(*disk, 0, 1);
+    for (size_t i = 0; i < order.size(); ++i) {
+      cat.Entries[static_cast<size_t>(order[i])].Encode(
+          std::span<uint8_t, 16>(s1->Data.data() + i * 16, 16));
+    }
+  }
+  void Open() { ASSERT_TRUE(zx.OpenFromImage()); }
+  TTrdosCatalog OnDisk() {
+    TTrdosCatalog cat;
+    EXPECT_TRUE(ReadTrdosCatalog(*disk, cat));
+    return cat;
+  }
+  // Every live file holds its pattern bytes and no two share a sector.
+  void ExpectFilesIntact(const std::vector<std::pair<std::string, uint32_t>>& files) {
+    const TTrdosCatalog cat = OnDisk();
+    std::vector<std::pair<int, int>> runs;
+    for (const auto& [name, seed] : files) {
+      const auto* e = std::find_if(cat.Entries.begin(), cat.Entries.begin() + cat.ListedBound(),
+                                   [&](const TTrdosFileEntry& x) {
+                                     return x.IsLive() && TrdosNameText(x.Name).starts_with(name);
+                                   });
+      ASSERT_NE(e, cat.Entries.begin() + cat.ListedBound()) << name;
+      EXPECT_EQ(RunBytes(*disk, e->FirstTrack, e->FirstSector, e->SectorCount),
+                PatternBytes(e->SectorCount * 256u, seed))
+          << name;
+      runs.emplace_back(e->FirstLinear(), e->FirstLinear() + e->SectorCount);
+    }
+    std::sort(runs.begin(), runs.end());
+    for (size_t i = 1; i < runs.size(); ++i)
+      EXPECT_LE(runs[i - 1].second, runs[i].first);
+    EXPECT_GE(cat.FirstFreeTrack * 16 + cat.FirstFreeSector, runs.back().second);
+  }
+  std::string Hobeta(const TrdosFile& f) {
+    test::WriteBytes(dir / "f.$C", test::HobetaBytes(f));
+    return dir / "f.$C";
+  }
+};
+
+TEST_F(VolumeSafety, CompactMovesFilesInTheirOrderOnTheDisk) {
+  // GAP is deleted; the catalog lists LATE (last on the disk) before EARLY.
+  TrdosFile gap = PatternFile("GAP", 'C', 3, 1);
+  gap.deleted = true;
+  Build({gap, PatternFile("EARLY", 'C', 4, 2), PatternFile("LATE", 'C', 5, 3)}, {0, 2, 1});
+  Open();
+  EXPECT_TRUE(zx.CompactVolume().ok);
+  ExpectFilesIntact({{"EARLY", 2}, {"LATE", 3}});
+  const TTrdosCatalog cat = OnDisk();
+  EXPECT_EQ(TrdosNameText(cat.Entries[0].Name), "LATE    ");  // catalog places kept
+  EXPECT_EQ(cat.FreeSectors, 2560 - 25);
+}
+
+TEST_F(VolumeSafety, CompactRefusesFilesThatShareSectors) {
+  TrdosFile gap = PatternFile("GAP", 'C', 1, 1);
+  gap.deleted = true;
+  Build({gap, PatternFile("ONE", 'C', 4, 2), PatternFile("TWO", 'C', 2, 3)}, {0, 1, 2});
+  GetLogicalSector(*disk, 0, 1)->Data[32 + 14] = 3;  // TWO now starts inside ONE
+  Open();
+  const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 16 * 3);
+  EXPECT_FALSE(zx.CompactVolume().ok);
+  EXPECT_EQ(prompt.messages.back().caption, "Ошибка..!");
+  EXPECT_EQ(RunBytes(*disk, 0, 0, 16 * 3), before);
+}
+
+TEST_F(VolumeSafety, DeletingTheFileFirstOnTheDiskKeepsTheFreePointerPastLiveFiles) {
+  Build({PatternFile("FIRST", 'C', 2, 1), PatternFile("SECOND", 'C', 3, 2)}, {1, 0});
+  Open();
+  zx.DeleteEntries({1});  // FIRST: last in the catalog, first on the disk
+  EXPECT_EQ(OnDisk().FirstFreeTrack * 16 + OnDisk().FirstFreeSector, 16 + 5);
+  ASSERT_TRUE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 3, 9))}).ok);
+  ExpectFilesIntact({{"SECOND", 2}, {"NEW", 9}});
+
+  // Restoring an erased file that lies first does not pull the pointer back.
+  Build({PatternFile("FIRST", 'C', 2, 1), PatternFile("SECOND", 'C', 3, 2)}, {1, 0});
+  Open();
+  zx.DeleteEntries({1});
+  zx.ToggleShowDeleted();
+  prompt.texts = {"F"};
+  zx.RestoreFile(1);
+  EXPECT_EQ(OnDisk().FirstFreeTrack * 16 + OnDisk().FirstFreeSector, 16 + 5);
+}
+
+TEST_F(VolumeSafety, ACatalogWriteBackNeedsEverySectorBeforeItChangesOne) {
+  Build({PatternFile("ONE", 'C', 1)}, {0});
+  Open();
+  GetLogicalSector(*disk, 0, 5)->DataLength = 0;  // a failed read
+  const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 4);
+  std::string error;
+  EXPECT_FALSE(WriteTrdosCatalog(*disk, zx.Catalog(), error));
+  EXPECT_EQ(error, "Ошибка сектора - (track 0 sector 5)..!");
+  EXPECT_EQ(RunBytes(*disk, 0, 0, 4), before);
+}
+
+TEST_F(VolumeSafety, SectorsWrittenWithNewDataAreGood) {
+  TrdosFile gap = PatternFile("GAP", 'C', 2, 1);
+  gap.deleted = true;
+  Build({gap, PatternFile("TWO", 'C', 2, 2)}, {0, 1});
+  for (int sec = 1; sec <= 6; ++sec)
+    GetLogicalSector(*disk, 1, sec)->DataOk = 0;
+  Open();
+  ASSERT_TRUE(zx.CompactVolume().ok);  // TWO moves to sectors 1, 2
+  ASSERT_TRUE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 2, 9))}).ok);  // 3, 4
+  for (int sec = 1; sec <= 4; ++sec)
+    EXPECT_EQ(GetLogicalSector(*disk, 1, sec)->DataOk, 0xFF) << sec;
+  EXPECT_EQ(GetLogicalSector(*disk, 1, 5)->DataOk, 0);  // not written
+}
+
+TEST_F(VolumeSafety, FreeSpaceFollowsTheDiskType) {
+  struct {
+    uint8_t type;
+    int total;
+  } const types[] = {{0x16, 2560}, {0x17, 1280}, {0x18, 1280}, {0x19, 640}};
+  for (const auto& t : types) {
+    Build({PatternFile("ONE", 'C', 47)}, {0});
+    GetLogicalSector(*disk, 0, 9)->Data[0xE3] = t.type;
+    Open();
+    ASSERT_TRUE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 4, 9))}).ok);
+    EXPECT_EQ(OnDisk().FreeSectors, t.total - 16 - 47 - 4) << int(t.type);
+  }
+}
+
+TEST_F(VolumeSafety, ExportNamesThatCollideAreNumbered) {
+  Build(
+      {PatternFile("A/B", 'C', 1, 1), PatternFile("A:B", 'C', 1, 2), PatternFile("A/B", 'C', 1, 3)},
+      {0, 1, 2});
+  Open();
+  const int all[] = {0, 1, 2};
+  ASSERT_TRUE(zx.ExportFilesTo(dir.Path(), all, ExportKind::Hobeta).ok);
+  EXPECT_TRUE(prompt.questions.empty());
+  const char* names[] = {"A_B.$C", "A_B_1.$C", "A_B_2.$C"};
+  for (uint32_t i = 0; i < 3; ++i) {
+    const std::vector<uint8_t> file = test::ReadBytes(dir / names[i]);
+    ASSERT_EQ(file.size(), 17u + 256);
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + 17, file.end()), PatternBytes(256, i + 1));
+  }
+}
+
+TEST_F(VolumeSafety, AddRefusesACatalogShorterThanItsFileCount) {
+  Build({PatternFile("ONE", 'C', 1)}, {0});
+  GetLogicalSector(*disk, 0, 9)->Data[0xE4] = 3;
+  Open();
+  const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 16 * 3);
+  EXPECT_FALSE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 1, 9))}).ok);
+  EXPECT_EQ(prompt.messages.back().text, "Каталог диска поврежден..!");
+  EXPECT_EQ(RunBytes(*disk, 0, 0, 16 * 3), before);
+}
+
+}  // namespace
+}  // namespace kelvara
