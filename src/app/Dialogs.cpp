@@ -179,7 +179,11 @@ void QtDialogs::ShowMessage(const std::string& caption, const std::string& text,
   static const QMessageBox::Icon kIcons[] = {QMessageBox::Information, QMessageBox::Warning,
                                              QMessageBox::Critical, QMessageBox::Question,
                                              QMessageBox::NoIcon};
-  QMessageBox box(kIcons[static_cast<int>(icon)], Q(caption), Q(text), QMessageBox::Ok, owner_);
+  // Texts break their lines with a bare carriage return, as the system's
+  // message boxes take it; a Qt label wants a line feed.
+  QString shown = Q(text);
+  shown.replace('\r', '\n');
+  QMessageBox box(kIcons[static_cast<int>(icon)], Q(caption), shown, QMessageBox::Ok, owner_);
   box.exec();
 }
 

@@ -145,6 +145,7 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   setCentralWidget(pn1);
   BuildStatusBar();
   BuildEditing();
+  BuildDrive();
 
   fmset = new Tfmset(this);
   fmscr = new TFmScr(dialogs_, this);
@@ -542,7 +543,8 @@ void TFMain::BringToFront() {
 }
 
 void TFMain::HandoffArrived() {
-  if (!instance_) return;
+  // Files handed over during a drive operation are loaded after it.
+  if (!instance_ || driveRunning_) return;
   const std::vector<std::string> messages = instance_->TakeMessages();
   if (messages.empty()) return;
   BringToFront();
@@ -565,6 +567,7 @@ void TFMain::dropEvent(QDropEvent* event) {
 }
 
 bool TFMain::WMDropFiles(const QPoint& at, const QStringList& files) {
+  if (driveRunning_) return false;
   const QPoint origin = zxd->mapTo(this, QPoint(0, 0));
   const MapArea map{origin.x(), origin.y(), zxd->width(), zxd->height()};
   switch (ClassifyDrop(at.x(), at.y(), map, static_cast<int>(files.size()))) {

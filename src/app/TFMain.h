@@ -34,7 +34,9 @@
 namespace kelvara {
 
 class DiskMap;
+class OperationHost;
 class SingleInstance;
+class T_Prog;
 class T_ZXCAT;
 class TFmScr;
 class Tfmset;
@@ -84,6 +86,17 @@ class TFMain : public QMainWindow {
   void ShowDriveCatalog(std::span<const uint8_t> track0);
   void N20Click();  // "Выход"
   void N29Click();  // "Настройки программы"
+  void N8Click();   // "Сканирование дорожек"
+  void N9Click();   // "Чтение секторов по  меткам"
+  void N17Click();  // "Сканирование и чтение диска"
+  void N14Click();  // "Форматировать диск"
+  void N15Click();  // "Записать диск"
+  void N33Click();  // "Форматировать и записать"
+  void N10Click();  // "Считать ZX каталог"
+  void N22Click();  // "Сбросить FDD контроллер"
+  // A "Диск" command by its operation mode: the checks, the question before
+  // a write, the progress window with the run, the map and panels after it.
+  void StartDriveOperation(int mode);
   // The map and its panels (TFMainEditing.cpp). The current cell changed (a
   // click, an arrow key, a right click): the header, the information group,
   // the owner panel, the hex panel and the LOG list show it.
@@ -135,6 +148,7 @@ class TFMain : public QMainWindow {
   Tfmset* fmset = nullptr;
   TFmScr* fmscr = nullptr;   // the viewer, shared by the catalog windows
   T_ZXCAT* zxcat = nullptr;  // "Каталог диска TR-DOS"
+  T_Prog* prog = nullptr;    // the progress window of the drive operations
   // The catalog that sector owners are looked up in, taken from the image
   // at every click so that it names the files of the image shown.
   TTrdosCatalog CatalogSnapshot;
@@ -153,7 +167,12 @@ class TFMain : public QMainWindow {
   // The context menu, the owner panel, the address dialog and the wiring of
   // the map, the hex panel and the memo (TFMainEditing.cpp).
   void BuildEditing();
+  // The progress window, the drive operations' host and the wiring of the
+  // "Диск" and "Контроллер" commands (TFMainDrive.cpp).
+  void BuildDrive();
   void ShowCellView(const CellView& view);
+  // What the panels show for the map's current cell.
+  CellView CurrentCellView();
   // After a command changed the image at the current cell: the map
   // repainted, the panels filled afresh.
   void RefreshAfterEdit();
@@ -169,6 +188,10 @@ class TFMain : public QMainWindow {
   Dialogs& dialogs_;
   SettingsStore store_;
   DriveLink& drive_;
+  // LOG list, header values and message boxes for the drive operations.
+  std::unique_ptr<OperationHost> windowHost_;
+  // A drive operation is running: hand-offs and drops wait for its end.
+  bool driveRunning_ = false;
   std::unique_ptr<TZX_Disk> disk_;
   TSettings settings_;
   // The catalog window's core, kept for the run so that its "show deleted"

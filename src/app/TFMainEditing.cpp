@@ -125,13 +125,17 @@ QAction* TFMain::ContextItem(int number) const {
 }
 
 void TFMain::zxdClick() {
+  pnb[0]->setEnabled(false);
+  pc1->setCurrentIndex(0);
+  ShowCellView(CurrentCellView());
+}
+
+CellView TFMain::CurrentCellView() {
   const QModelIndex cell = zxd->currentIndex();
   const int column = cell.isValid() ? cell.column() : 0;
   const int row = cell.isValid() ? cell.row() : 0;
-  pnb[0]->setEnabled(false);
-  pc1->setCurrentIndex(0);
   ReadTrdosCatalog(*disk_, CatalogSnapshot);
-  ShowCellView(DescribeCell(*disk_, CatalogSnapshot, column, row, settings_.SetSectorSizeFromHead));
+  return DescribeCell(*disk_, CatalogSnapshot, column, row, settings_.SetSectorSizeFromHead);
 }
 
 void TFMain::ShowCellView(const CellView& v) {

@@ -15,6 +15,7 @@
 #include "cli/TrdosCommands.h"
 #include "drive/DriveSession.h"
 #include "drive/VirtualFloppy.h"
+#include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
 
@@ -163,11 +164,15 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
   }
   auto session = std::make_unique<DriveSession>(std::move(driver));
   const DriveOpenReport report = session->OpenAtStartup(s);
-  for (const std::string& m : report.messages)
+  bool detailShown = false;
+  const std::string& detail = session->Driver().Detail();
+  for (const std::string& m : report.messages) {
     ctx.err << kErrorCaption << " " << m << "\n";
+    detailShown |= !detail.empty() && m.find(detail) != std::string::npos;
+  }
   if (!report.diskMenuEnabled) {
-    const std::string& detail = session->Driver().Detail();
-    ctx.Fail(detail.empty() ? "the drive cannot be used" : detail);
+    // The reason the drive could not be opened is said once.
+    ctx.Fail(detail.empty() || detailShown ? "the drive cannot be used" : detail);
     return nullptr;
   }
   const size_t text = report.panel0.find_first_not_of(' ');
@@ -196,6 +201,11 @@ bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mod
                 DriveRun& run) {
   run.session = OpenSession(ctx, o, s, run.virtualDrive);
   if (!run.session) return false;
+  std::string error;
+  if (mode >= kModeFormat && !run.session->CanKeepWrittenDisk(error)) {
+    ctx.Fail(error);
+    return false;
+  }
   CliOperationHost host(ctx.out, ctx.err, &ctx.err == &std::cerr && ::isatty(STDERR_FILENO));
   const DriveRunPlan plan = run.session->Plan(mode, disk, s);
   for (const std::string& m : plan.messages)
@@ -212,9 +222,12 @@ bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mod
   return true;
 }
 
-void FailUnlessFinished(Context& ctx, const OperationResult& result) {
-  if (result.end == OperationEnd::Cancelled) ctx.Fail("cancelled");
-  if (result.end == OperationEnd::Stopped) ctx.Fail("the operation stopped");
+// A run that stopped, was cancelled, or got no data call through fails the
+// command; bad sectors among good ones do not.
+void FailUnlessDone(Context& ctx, const OperationResult& result, const std::string& nothingDone) {
+  if (result.end == OperationEnd::Cancelled) return ctx.Fail("cancelled");
+  if (result.end == OperationEnd::Stopped) return ctx.Fail("the operation stopped");
+  if (FailedAsAWhole(result)) ctx.Fail(nothingDone);
 }
 
 SaveOptions SaveOptionsOf(const TSettings& s) {
@@ -254,11 +267,11 @@ void RegisterRead(CLI::App& app, Context& ctx) {
     DriveRun run;
     if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
     // What was read before a stop is kept.
-    if (disk->CountTracks() > 0) {
-      const SaveResult saved = SaveImageFile(*disk, args->out, SaveOptionsOf(s));
-      if (!saved.ok) return ctx.Fail(args->out + ": " + saved.errorText);
-    }
-    FailUnlessFinished(ctx, run.result);
+    if (disk->CountTracks() == 0)
+      return ctx.Fail("no track of the disk was read; " + args->out + " was not written");
+    const SaveResult saved = SaveImageFile(*disk, args->out, SaveOptionsOf(s));
+    if (!saved.ok) return ctx.Fail(args->out + ": " + saved.errorText);
+    FailUnlessDone(ctx, run.result, "no sector of the disk could be read");
   });
 }
 
@@ -286,14 +299,13 @@ void RegisterWrite(CLI::App& app, Context& ctx) {
     if (!loaded.ok) return ctx.Fail(args->image + ": " + loaded.errorText);
     DriveRun run;
     if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
-    // The virtual disk keeps what was written, as a real one would.
-    if (run.virtualDrive) {
-      const std::string& path = run.virtualDrive->ImagePath();
-      std::string error;
-      if (!run.virtualDrive->SaveDisk(path, SaveOptionsOf(s), error))
-        return ctx.Fail("virtual disk " + path + ": " + error);
-    }
-    FailUnlessFinished(ctx, run.result);
+    std::string error;
+    if (!run.session->KeepWrittenDisk(s, error)) return ctx.Fail(error);
+    FailUnlessDone(ctx, run.result,
+                   mode == kModeFormat
+                       ? "no track could be formatted (is the disk write-protected?)"
+                       : "nothing could be written onto the disk (is it "
+                         "write-protected, or not formatted?)");
   });
 }
 
@@ -308,11 +320,16 @@ void RegisterDriveCat(CLI::App& app, Context& ctx) {
     auto session = OpenSession(ctx, *options, s, virtualDrive);
     if (!session) return;
     CliOperationHost host(ctx.out, ctx.err, false);
-    const DriveCatalogRead read =
-        session->ReadCatalog(host, [&ctx](std::span<const uint8_t> track0) {
-          return TrdosCatFromDrive(ctx, track0, /*showDeleted=*/false);
-        });
-    if (!read.ok) ctx.Fail("no TR-DOS catalog read");
+    // The read says why it failed, once, in its "Ошибка!" line.
+    const DriveCatalogRead read = session->ReadCatalog(host, [](std::span<const uint8_t> block) {
+      TTrdosCatalog cat;
+      return ParseTrdosCatalog(block, cat);
+    });
+    if (!read.ok) {
+      ctx.status = 1;
+      return;
+    }
+    TrdosCatFromDrive(ctx, read.CatalogBlock(), /*showDeleted=*/false);
   });
 }
 

@@ -19,7 +19,7 @@ struct ReadRun {
   TZX_Disk& disk;
   int retryCount;
   OperationHost& host;
-  int badSectors = 0;
+  OperationResult result;  // bad sectors and calls counted so far
 };
 
 void LogBoth(TTrack& track, OperationHost& host, const std::string& line, bool select) {
@@ -40,11 +40,13 @@ void StoreHeaders(ReadRun& run, int n, size_t headers) {
   TTrack& track = run.disk.GetTrack(index);
   const std::span<const uint8_t> io = run.drive.Buffer();
   const size_t stored = std::min<size_t>(headers, kSlotCount);
+  // Present before the label is drawn, so that a track new to the image
+  // shows its label as soon as its first sector does.
+  track.Present = 0xFF;
   run.disk.RefreshTrackCell(index);
   for (size_t k = 0; k < stored; ++k) {
     const uint8_t* id = io.data() + 1 + 4 * k;
     TSectorRec& s = track.Sectors[k];
-    track.Present = 0xFF;
     s.SetId(id[0], id[1], id[2], id[3]);
     run.disk.RefreshSectorCell(index, static_cast<uint8_t>(k));
   }
@@ -64,9 +66,11 @@ void ScanTrack(ReadRun& run, int n) {
   run.host.AddLog("Начало сканирования дорожки - " + std::to_string(n), false);
   uint32_t bytes = 0;
   if (!run.drive.Scan(static_cast<uint8_t>(n % 2), bytes)) {
+    ++run.result.failedCalls;
     LogBoth(track, run.host,
             "Ошибка сканирования - " + std::to_string(run.drive.LastError()) + TrackText(n), true);
   } else {
+    ++run.result.succeededCalls;
     LogBoth(track, run.host, "Данные приняты - " + std::to_string(bytes) + " bytes", false);
     // Whole headers only: a count of bytes that ends inside a header does
     // not make the rest of that header valid.
@@ -129,18 +133,26 @@ Attempts ReadTrackSectors(ReadRun& run, int n) {
               "Ошибка чтения сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec), true);
       if (s.ErrorCount < 0xFF) ++s.ErrorCount;
       s.DataOk = 0;
-      ++run.badSectors;
+      ++run.result.badSectors;
+      ++run.result.failedCalls;
     } else {
       StoreSector(run, n, s, nominal, returned);
+      ++run.result.succeededCalls;
     }
     run.disk.RefreshSectorCell(index, static_cast<uint8_t>(i));
   }
   return Attempts::Succeeded;
 }
 
+OperationResult Ended(const ReadRun& run, OperationEnd end) {
+  OperationResult r = run.result;
+  r.end = end;
+  return r;
+}
+
 OperationResult Cancelled(const ReadRun& run) {
   run.host.AddLog(kCancelledLine, true);
-  return {OperationEnd::Cancelled, run.badSectors};
+  return Ended(run, OperationEnd::Cancelled);
 }
 
 }  // namespace
@@ -151,7 +163,7 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
     host.ShowMessage(kErrorCaption, "Число дорожек превышает 166 ...");
     return {};
   }
-  ReadRun run{drive, disk, retryCount, host};
+  ReadRun run{drive, disk, retryCount, host, {}};
   host.SetTrackLabel("0");
   host.ClearLog();
   if (!RestartController(drive, host)) return {};
@@ -159,7 +171,7 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
   for (int n = plan.firstTrack; n <= plan.lastTrack; ++n) {
     if (!drive.Seek(static_cast<uint8_t>(n / 2), static_cast<uint8_t>(n % 2))) {
       host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()));
-      return {OperationEnd::Stopped, run.badSectors};
+      return Ended(run, OperationEnd::Stopped);
     }
     host.SetTrackLabel(std::to_string(n));
     if (host.CancelRequested()) return Cancelled(run);
@@ -171,8 +183,9 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
     host.SetProgress(n + 1, plan.progressMax);
   }
   host.AddLog(kDoneLine, true);
-  if (run.badSectors > 0) host.AddLog("Сбойных секторов - " + std::to_string(run.badSectors), true);
-  return {OperationEnd::Finished, run.badSectors};
+  if (run.result.badSectors > 0)
+    host.AddLog("Сбойных секторов - " + std::to_string(run.result.badSectors), true);
+  return Ended(run, OperationEnd::Finished);
 }
 
 }  // namespace kelvara

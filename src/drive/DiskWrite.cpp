@@ -19,6 +19,7 @@ struct WriteRun {
   TZX_Disk& disk;
   int retryCount;
   OperationHost& host;
+  OperationResult result;  // calls counted so far
 };
 
 // The ID fields are those of the present slots in table order, each with its
@@ -45,6 +46,9 @@ Attempts FormatTrack(WriteRun& run, int n) {
   if (a == Attempts::Failed) {
     const uint32_t err = made ? run.drive.LastError() : 0;
     run.host.AddLog("Ошибка форматирования - " + std::to_string(err) + TrackText(n), true);
+    ++run.result.failedCalls;
+  } else if (a == Attempts::Succeeded) {
+    ++run.result.succeededCalls;
   }
   return a;
 }
@@ -67,22 +71,31 @@ Attempts WriteTrackSectors(WriteRun& run, int n) {
       const uint32_t err = made ? run.drive.LastError() : 0;
       run.host.AddLog("Ошибка записи сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec),
                       true);
+      ++run.result.failedCalls;
+    } else {
+      ++run.result.succeededCalls;
     }
   }
   run.host.ProcessEvents();
   return Attempts::Succeeded;
 }
 
-OperationResult Cancelled(OperationHost& host) {
-  host.AddLog(kCancelledLine, true);
-  return {OperationEnd::Cancelled, 0};
+OperationResult Ended(const WriteRun& run, OperationEnd end) {
+  OperationResult r = run.result;
+  r.end = end;
+  return r;
+}
+
+OperationResult Cancelled(const WriteRun& run) {
+  run.host.AddLog(kCancelledLine, true);
+  return Ended(run, OperationEnd::Cancelled);
 }
 
 }  // namespace
 
 OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,
                                   int retryCount, OperationHost& host) {
-  WriteRun run{drive, disk, retryCount, host};
+  WriteRun run{drive, disk, retryCount, host, {}};
   host.SetTrackLabel("0");
   host.ClearLog();
   if (!RestartController(drive, host)) return {};
@@ -92,20 +105,20 @@ OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const Dri
     if (disk.GetTrack(static_cast<uint8_t>(n)).Present) {
       if (!drive.Seek(static_cast<uint8_t>(n / 2), static_cast<uint8_t>(n % 2))) {
         host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()));
-        return {};
+        return Ended(run, OperationEnd::Stopped);
       }
       host.SetTrackLabel(std::to_string(n));
       if ((plan.mode & kModeFormat) && FormatTrack(run, n) == Attempts::Cancelled)
-        return Cancelled(host);
-      if (host.CancelRequested()) return Cancelled(host);
+        return Cancelled(run);
+      if (host.CancelRequested()) return Cancelled(run);
       if ((plan.mode & kModeWrite) && WriteTrackSectors(run, n) == Attempts::Cancelled)
-        return Cancelled(host);
-      if (host.CancelRequested()) return Cancelled(host);
+        return Cancelled(run);
+      if (host.CancelRequested()) return Cancelled(run);
     }
     host.SetProgress(n + 1, plan.progressMax);
   }
   host.AddLog(kDoneLine, true);
-  return {OperationEnd::Finished, 0};
+  return Ended(run, OperationEnd::Finished);
 }
 
 }  // namespace kelvara

@@ -7,13 +7,14 @@ namespace kelvara {
 namespace {
 
 constexpr std::array<DriveCommand, 6> kDriveCommands = {{
-    {kModeScan, "Сканирование дорожек", "Сканирование дорожек диска", false, false},
-    {kModeRead, "Чтение секторов по  меткам", "Посекторное чтение диска", true, true},
+    {kModeScan, "Сканирование дорожек", "Сканирование дорожек диска", false, false, false},
+    {kModeRead, "Чтение секторов по  меткам", "Посекторное чтение диска", true, true, false},
     {kModeScan | kModeRead, "Сканирование и чтение диска", "Сканирование с посекторным чтением",
-     false, false},
-    {kModeFormat, "Форматировать диск", "Форматирование диска", false, true},
-    {kModeWrite, "Записать диск", "Запись диска", false, true},
-    {kModeFormat | kModeWrite, "Форматировать и записать", "Формат и запись диска", false, true},
+     false, false, false},
+    {kModeFormat, "Форматировать диск", "Форматирование диска", false, true, true},
+    {kModeWrite, "Записать диск", "Запись диска", false, true, true},
+    {kModeFormat | kModeWrite, "Форматировать и записать", "Формат и запись диска", false, true,
+     true},
 }};
 
 constexpr const char* kFirstAfterLastText = "Начальная дорожка больше конечной...";
@@ -54,8 +55,14 @@ DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& sett
     plan.lastTrack = tracks - 1;
   }
   plan.progressMax = mode < kModeFormat ? plan.lastTrack : tracks;
+  plan.asksFirst = command->asksFirst;
   plan.start = true;
   return plan;
+}
+
+bool FailedAsAWhole(const OperationResult& result) {
+  return result.end != OperationEnd::Finished ||
+         (result.failedCalls > 0 && result.succeededCalls == 0);
 }
 
 bool ResetControllerToZero(DriveChannel& drive, OperationHost& host) {

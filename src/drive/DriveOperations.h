@@ -31,7 +31,13 @@ struct DriveCommand {
   const char* caption;  // the progress window's caption
   bool needsTracks;     // does nothing at all on an image without tracks
   bool endLowered;      // the last track is lowered to the image's track count
+  bool asksFirst;       // overwrites the disk in the drive: the user is asked first
 };
+
+// The question before a run that overwrites the disk in the drive.
+inline constexpr const char* kOverwriteCaption = "Внимание!";
+inline constexpr const char* kOverwriteQuestion =
+    "Диск в дисководе будет перезаписан, его прежнее содержимое пропадёт. Продолжить?";
 
 // The row of a mode in the command table; nullptr for any other mode.
 const DriveCommand* FindDriveCommand(int mode);
@@ -45,6 +51,7 @@ struct DriveRunPlan {
   int firstTrack = 0;  // FirstTrackOfRun
   int lastTrack = 0;   // LastTrackOfRun, inclusive
   int progressMax = 0;
+  bool asksFirst = false;  // ask kOverwriteQuestion before the progress window
 };
 
 // The checks a menu command makes before its run (StartDriveOperation).
@@ -55,7 +62,16 @@ enum class OperationEnd { Finished, Cancelled, Stopped };
 struct OperationResult {
   OperationEnd end = OperationEnd::Stopped;
   int badSectors = 0;  // BadSectorCount of a reading run
+  // Data calls (scans, sector reads, formats, sector writes) that worked and
+  // that failed after all their attempts.
+  int succeededCalls = 0;
+  int failedCalls = 0;
 };
+
+// A run that did not get to its end, or whose every data call failed (an
+// empty drive, a write-protected or unformatted disk): the command failed as
+// a whole. Some bad sectors among good ones are not such a failure.
+bool FailedAsAWhole(const OperationResult& result);
 
 // Modes 2, 4 and 6 over the plan's tracks.
 OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,

@@ -115,6 +115,24 @@ OperationResult DriveSession::Run(const DriveRunPlan& plan, TZX_Disk& disk,
                                  : RunWriteOperation(drive, disk, plan, settings.RetryCount, host);
 }
 
+bool DriveSession::CanKeepWrittenDisk(std::string& error) {
+  const VirtualFloppy* v = Virtual();
+  if (!v || FindImageFormat(ExtensionKey(v->ImagePath()))) return true;
+  error = "virtual disk " + v->ImagePath() + ": " + kUnsupportedFileText;
+  return false;
+}
+
+bool DriveSession::KeepWrittenDisk(const TSettings& settings, std::string& error) {
+  VirtualFloppy* v = Virtual();
+  if (!v) return true;
+  SaveOptions options;
+  options.restoreTrack = settings.RestoreTrack;
+  options.td0Compress = settings.TD0arch;
+  if (v->SaveDisk(v->ImagePath(), options, error)) return true;
+  error = "virtual disk " + v->ImagePath() + ": " + error;
+  return false;
+}
+
 bool DriveSession::ResetController(OperationHost& host) {
   DriveChannel drive = Channel();
   return ResetControllerToZero(drive, host);

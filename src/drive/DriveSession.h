@@ -12,6 +12,7 @@
 #include "drive/DriveOperations.h"
 #include "drive/FloppyDriver.h"
 #include "drive/OperationHost.h"
+#include "drive/VirtualFloppy.h"
 #include "model/ZXDisk.h"
 #include "session/Settings.h"
 
@@ -49,6 +50,16 @@ class DriveSession {
   // the writing run by mode.
   OperationResult Run(const DriveRunPlan& plan, TZX_Disk& disk, const TSettings& settings,
                       OperationHost& host);
+
+  // The virtual drive when the session runs on one; nullptr otherwise.
+  VirtualFloppy* Virtual() { return dynamic_cast<VirtualFloppy*>(driver_.get()); }
+  // Before a writing run: the disk of a virtual drive is saved back to its
+  // file afterwards, so a file type that cannot be written is refused before
+  // anything is done. True for a real drive; false with the reason in error.
+  bool CanKeepWrittenDisk(std::string& error);
+  // After a writing run: the virtual drive's disk saved back to its file, as
+  // a real disk keeps what was written. True for a real drive.
+  bool KeepWrittenDisk(const TSettings& settings, std::string& error);
 
   // "Сбросить FDD контроллер".
   bool ResetController(OperationHost& host);

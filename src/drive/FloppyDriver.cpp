@@ -113,7 +113,12 @@ std::string VirtualDriveImage(const std::string& virtualDiskImage) {
 
 std::unique_ptr<FloppyDriver> CreateFloppyDriver(const std::string& virtualDiskImage) {
   const std::string image = VirtualDriveImage(virtualDiskImage);
-  if (!image.empty()) return std::make_unique<VirtualFloppy>(image);
+  if (!image.empty()) {
+    auto drive = std::make_unique<VirtualFloppy>(image);
+    if (const char* pace = std::getenv(kVirtualDrivePaceVariable))
+      drive->Options().pace = std::clamp(std::strtod(pace, nullptr), 0.0, 10.0);
+    return drive;
+  }
   return std::make_unique<LinuxFloppy>();
 }
 

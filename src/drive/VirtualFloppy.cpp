@@ -1,9 +1,11 @@
 #include "drive/VirtualFloppy.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "model/FileIO.h"
 
@@ -117,7 +119,14 @@ bool VirtualFloppy::SaveDisk(const std::string& path, const SaveOptions& options
   return r.ok;
 }
 
+void VirtualFloppy::KeepPace() {
+  const double waitUs = (nowUs_ - pacedUs_) * options_.pace;
+  pacedUs_ = nowUs_;
+  if (waitUs >= 1) std::this_thread::sleep_for(std::chrono::microseconds(std::lround(waitUs)));
+}
+
 bool VirtualFloppy::Faulted(DriveCall call) {
+  KeepPace();
   const int n = ++callCounts_[static_cast<int>(call)];
   for (const DriveFault& f : faults_) {
     if (f.call == call && n >= f.first && n <= f.last) {

@@ -59,7 +59,13 @@ struct VirtualDriveOptions {
   uint32_t version = kVirtualDriverVersion;
   uint8_t controllerType = 5;       // "82077AA"
   uint8_t diskRate = FD_RATE_250K;  // the density the disk was recorded at
+  // Wall-clock seconds per simulated second: 1 turns the disk at a real
+  // drive's speed (for demonstrations), 0 answers at once.
+  double pace = 0;
 };
+
+// The environment variable that sets the pace of the virtual drive.
+inline constexpr const char* kVirtualDrivePaceVariable = "KELVARA_VIRTUAL_DRIVE_PACE";
 
 class VirtualFloppy final : public FloppyDriver {
  public:
@@ -120,6 +126,9 @@ class VirtualFloppy final : public FloppyDriver {
 
   // Counts the call and fails it when the fault plan says so.
   bool Faulted(DriveCall call);
+  // With a pace set: waits as long as the simulated clock ran since the
+  // last wait.
+  void KeepPace();
   int TrackUnder(uint8_t head) const { return cylinder_ * 2 + (head & 1); }
   uint8_t TrackRate(int track) const;
   // The slots of a track that a revolution shows at the current rate, in
@@ -160,6 +169,7 @@ class VirtualFloppy final : public FloppyDriver {
   uint8_t rate_ = FD_RATE_250K;
   int cylinder_ = 0;
   double nowUs_ = 0;
+  double pacedUs_ = 0;
 };
 
 }  // namespace kelvara

@@ -1,6 +1,7 @@
 // read, write and drive-cat of kelvara-cli over the virtual drive.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <sstream>
 
@@ -70,12 +71,33 @@ TEST(CliDrive, WriteChangesTheVirtualDiskFile) {
   EXPECT_NE(r.err.find("does not exist: the drive holds an unformatted disk"), std::string::npos);
   EXPECT_EQ(ReadBytes(dir / "disk.trd"), image);
 
-  // Writing onto an unformatted disk fails sector by sector, and the run
-  // still ends normally.
-  r = RunCliArgs({"write", dir / "image.trd", "--no-format", "--virtual-drive", dir / "blank.trd",
-                  "--last", "0", "--retries", "1"});
-  EXPECT_EQ(Lines(r.out).size(), 2u + 16u);
-  EXPECT_EQ(Lines(r.out)[1], "Ошибка записи сектора  - 27 (Track - 0 / Sector - 1)");
+  // A write that no sector survives fails the command: an unformatted disk,
+  // a write-protected one. A disk file of a type that cannot be written is
+  // refused before the drive is touched.
+  const struct {
+    std::vector<std::string> args;
+    const char* firstLine;
+  } failing[] = {
+      {{"--no-format", "--virtual-drive", dir / "blank.trd"},
+       "Ошибка записи сектора  - 27 (Track - 0 / Sector - 1)"},
+      {{"--virtual-drive", dir / "disk.trd", "--fault", "format:1-1000:19", "--fault",
+        "write:1-1000:19"},
+       "Ошибка форматирования - 19 (Track - 0)"},
+  };
+  for (const auto& f : failing) {
+    std::vector<std::string> args = {"write", dir / "image.trd", "--last", "0", "--retries", "1"};
+    args.insert(args.end(), f.args.begin(), f.args.end());
+    r = RunCliArgs(args);
+    EXPECT_EQ(r.status, 1) << f.firstLine;
+    ASSERT_GE(Lines(r.out).size(), 2u);
+    EXPECT_EQ(Lines(r.out)[1], f.firstLine);
+    EXPECT_NE(r.err.find("write-protected"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadBytes(dir / "disk.trd"), image);
+  r = RunCliArgs({"write", dir / "image.trd", "--virtual-drive", dir / "disk.dsk"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty()) << r.out;
+  EXPECT_NE(r.err.find("Данный тип файлов не поддерживается!"), std::string::npos) << r.err;
 }
 
 TEST(CliDrive, DriveCatAndRefusals) {
@@ -94,11 +116,18 @@ TEST(CliDrive, DriveCatAndRefusals) {
   WriteBytes(dir / "junk.trd", PatternBytes(2 * 4096, 5));
   r = RunCliArgs({"drive-cat", "--virtual-drive", dir / "junk.trd"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("Диск не соответствует формату TR-DOS!."), std::string::npos) << r.err;
+  EXPECT_EQ(Lines(r.err).back(), "Ошибка! Диск не соответствует формату TR-DOS!.");
+  EXPECT_EQ(r.err.find("TR-DOS"), r.err.rfind("TR-DOS")) << "the refusal is said once: " << r.err;
 
   r = RunCliArgs({"drive-cat", "--virtual-drive", dir / "in.trd", "--fault", "read:1-5:21"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Ошибка! Ошибка - 21 при чтении 0 дорожки!"), std::string::npos);
+
+  // An empty drive: nothing read, no file, and the command fails.
+  r = RunCliArgs({"read", dir / "none.trd", "--virtual-drive", dir / "absent.trd", "--last", "1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("was not written"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "none.trd"));
 
   r = RunCliArgs(
       {"read", dir / "out.trd", "--virtual-drive", dir / "in.trd", "--fault", "open-driver:1:2"});

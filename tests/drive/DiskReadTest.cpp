@@ -305,19 +305,25 @@ TEST(DiskRead, AnswersBeyondWhatASlotHolds) {
   EXPECT_EQ(s.Data[255], 0);
 }
 
+// The label of a track new to the image is drawn present, so a run on an
+// empty image shows its labels as it goes.
 TEST(DiskRead, ScanRedrawsTheTrackThenEachCell) {
   struct Recorder : DiskView {
     std::vector<std::string> calls;
+    const TZX_Disk* disk = nullptr;
     void ScrollToTopAndRepaint() override { calls.push_back("top"); }
     void RefreshSectorCell(uint8_t t, uint8_t s) override {
       calls.push_back(std::to_string(t) + "." + std::to_string(s));
     }
-    void RefreshTrackCell(uint8_t t) override { calls.push_back(std::to_string(t)); }
+    void RefreshTrackCell(uint8_t t) override {
+      calls.push_back(std::to_string(t) + (disk->GetTrack(t).Present ? "" : " absent"));
+    }
   } view;
   DriveRig rig;
   rig.settings.LastTrack = 0;
   for (int r = 1; r <= 2; ++r)
     AddSector(rig.Disk(), 0, 0, 0, static_cast<uint8_t>(r), 1, PatternBytes(256, r));
+  view.disk = rig.image.get();
   rig.image->SetView(&view);
   rig.Run(kModeScan | kModeRead);
   EXPECT_EQ(view.calls, (std::vector<std::string>{"top", "0", "0.0", "0.1", "0.0", "0.1"}));

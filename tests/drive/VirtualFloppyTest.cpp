@@ -3,6 +3,7 @@
 // every backend gets from the driver layer.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "drive/DriveChannel.h"
@@ -256,6 +257,18 @@ TEST(DriverCalls, VirtualDriveWhenAnImageIsNamed) {
   EXPECT_NE(dynamic_cast<VirtualFloppy*>(named.get()), nullptr);
   ASSERT_NE(dynamic_cast<VirtualFloppy*>(fromEnv.get()), nullptr);
   EXPECT_EQ(static_cast<VirtualFloppy*>(fromEnv.get())->ImagePath(), "b.trd");
+}
+
+// A paced drive takes the wall-clock time its simulated clock runs, scaled.
+TEST(VirtualDrive, PaceTurnsSimulatedTimeIntoWaiting) {
+  Wired w;
+  w.drive.Options().pace = 0.5;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(w.channel.Seek(80, 0));  // 240 ms of stepping
+  ASSERT_TRUE(w.channel.Seek(80, 0));  // waits for the first
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took.count(), 0.5 * w.drive.SimulatedSeconds() - 0.001);
+  EXPECT_GE(w.drive.SimulatedSeconds(), 0.24);
 }
 
 }  // namespace

@@ -92,6 +92,14 @@ class FakeDrive : public DriveLink {
     return {{}, {}, valid};
   }
   bool DriveValid() const override { return valid; }
+  // No drive behind it: every operation stops at once.
+  OperationResult Run(const DriveRunPlan&, TZX_Disk&, const TSettings&, OperationHost&) override {
+    return {};
+  }
+  bool CanKeepWrittenDisk(std::string&) override { return true; }
+  bool KeepWrittenDisk(const TSettings&, std::string&) override { return true; }
+  bool ResetController(OperationHost&) override { return false; }
+  DriveCatalogRead ReadCatalog(OperationHost&, const CatalogParse&) override { return {}; }
 };
 
 // A TRD file of `tracks` tracks of a byte pattern.
