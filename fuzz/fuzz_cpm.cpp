@@ -14,18 +14,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static auto disk = std::make_unique<TZX_Disk>();
   if (size < 2) return 0;
   CreateCpmDisk(*disk);
-  // The first two bytes damage one sector: a length other than 1024, or no
-  // sector at all.
-  TSectorRec& damaged = disk->GetTrack(data[0] % kCpmTracks).Sectors[data[1] % kCpmSectorsPerTrack];
-  if (data[1] & 0x80) damaged.Present = 0;
-  damaged.DataLength = static_cast<uint16_t>(data[0] * 5);
   for (size_t i = 2; i < size && i - 2 < static_cast<size_t>(kCpmDiskBytes); ++i) {
     const size_t a = i - 2;
     const CpmSectorPlace p = CpmSectorOf(static_cast<int>(a / kCpmSectorSize));
     disk->GetTrack(static_cast<uint8_t>(p.track))
         .Sectors[(a / kCpmSectorSize) % 5]
-        .Data[a % kCpmSectorSize] = data[i];
+        .MutableData()[a % kCpmSectorSize] = data[i];
   }
+  // The first two bytes damage one sector: a length other than 1024, or no
+  // sector at all.
+  TSectorRec& damaged = disk->GetTrack(data[0] % kCpmTracks).Sectors[data[1] % kCpmSectorsPerTrack];
+  if (data[1] & 0x80) damaged.Present = 0;
+  damaged.MutableData(static_cast<uint16_t>(data[0] * 5));
   const CpmCatalog cat = ReadCpmCatalog(*disk, {true, true});
   std::vector<uint8_t> file;
   for (const CpmFileRow& row : cat.rows) {

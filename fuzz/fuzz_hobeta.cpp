@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CreateTrdosDisk(*disk, "FUZZ");
   const size_t head = std::min(size, kTrack0);
   for (size_t i = 0; i < head; ++i)
-    disk->GetTrack(0).Sectors[i / 256].Data[i % 256] = data[i];
+    disk->GetTrack(0).Sectors[i / 256].MutableData()[i % 256] = data[i];
 
   TrdosCatalog zx(*disk, prompt, settings);
   if (!zx.OpenFromImage()) return 0;

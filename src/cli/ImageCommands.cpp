@@ -21,7 +21,7 @@ void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
     if (!track.Present) continue;
     if (first < 0) first = t;
     last = t;
-    if (track.RawLength) ++rawTracks;
+    if (track.RawLength()) ++rawTracks;
     const int n = track.CountSectors();
     minSectors = std::min(minSectors, n);
     maxSectors = std::max(maxSectors, n);

@@ -37,7 +37,7 @@ void PrintMap(std::ostream& out, const TZX_Disk& disk) {
     }
     char label[8];
     std::snprintf(label, sizeof label, "T%03d", t);
-    out << label << (track.RawLength ? " R " : "   ") << marks << "\n";
+    out << label << (track.RawLength() ? " R " : "   ") << marks << "\n";
   }
 }
 

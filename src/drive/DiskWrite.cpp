@@ -62,10 +62,10 @@ Attempts WriteTrackSectors(WriteRun& run, int n) {
   for (const TSectorRec& s : track.Sectors) {
     if (!s.Present) continue;
     const FD_READ_WRITE_PARAMS p = SectorParams(n, s.Cyl, s.Head, s.Sec, s.SizeCode, kWriteGap);
-    std::copy_n(s.Data.begin(), s.DataLength, io.begin());
+    std::copy_n(s.Data().begin(), s.DataLength(), io.begin());
     int made = 0;
     const Attempts a =
-        Retried(run.retryCount, run.host, made, [&] { return run.drive.Write(p, s.DataLength); });
+        Retried(run.retryCount, run.host, made, [&] { return run.drive.Write(p, s.DataLength()); });
     if (a == Attempts::Cancelled) return a;
     if (a == Attempts::Failed) {
       const uint32_t err = made ? run.drive.LastError() : 0;

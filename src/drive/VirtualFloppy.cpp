@@ -222,7 +222,7 @@ std::vector<VirtualFloppy::Placed> VirtualFloppy::Visible(int track) const {
   int used = 0, count = 0;
   for (const TSectorRec& s : t.Sectors) {
     if (!s.Present) continue;
-    used += kIdField + (s.DataLength ? kGap2 + kDataLead + s.DataLength + kCrc : 0);
+    used += kIdField + (s.DataLength() ? kGap2 + kDataLead + s.DataLength() + kCrc : 0);
     ++count;
   }
   if (count == 0) return placed;
@@ -233,7 +233,7 @@ std::vector<VirtualFloppy::Placed> VirtualFloppy::Visible(int track) const {
     if (!s.Present) continue;
     if (pos + kIdField > trackBytes) break;
     placed.push_back({i, pos});
-    pos += kIdField + (s.DataLength ? kGap2 + kDataLead + s.DataLength + kCrc : 0) + gap3;
+    pos += kIdField + (s.DataLength() ? kGap2 + kDataLead + s.DataLength() + kCrc : 0) + gap3;
   }
   return placed;
 }
@@ -316,7 +316,7 @@ bool VirtualFloppy::WalkSectors(const FD_READ_WRITE_PARAMS& p, bool needData, Ea
   TTrack& t = disk_->GetTrack(static_cast<uint8_t>(track));
   for (int k = 0; k < SectorsInCall(p); ++k) {
     const Placed* pl = Find(placed, track, p, static_cast<uint8_t>(p.sector + k));
-    if (!pl || (needData && t.Sectors[pl->slot].DataLength == 0)) {
+    if (!pl || (needData && t.Sectors[pl->slot].DataLength() == 0)) {
       GiveUp();
       return Fail(kErrorSectorNotFound);
     }
@@ -341,8 +341,8 @@ bool VirtualFloppy::ReadData(DeviceHandle, const FD_READ_WRITE_PARAMS& p, std::s
     // A data field shorter than its ID says runs on into the gap: the
     // bytes after it are not data and the CRC cannot match.
     uint8_t* dest = out.data() + bytesReturned;
-    const int have = std::min<int>(s.DataLength, size);
-    std::memcpy(dest, s.Data.data(), have);
+    const int have = std::min<int>(s.DataLength(), size);
+    std::memcpy(dest, s.Data().data(), have);
     std::memset(dest + have, 0, size - have);
     bytesReturned += size;
     return s.DataOk && have == size ? true : Fail(kErrorCrc);
@@ -368,7 +368,7 @@ bool VirtualFloppy::WriteData(DeviceHandle, const FD_READ_WRITE_PARAMS& p,
     s.ErrorCount = 0;
     s.DataOffset = 0;
     // The track's raw bytes no longer show what is on it.
-    t.RawLength = 0;
+    t.ClearRaw();
     t.RawValid = 0;
     return true;
   });

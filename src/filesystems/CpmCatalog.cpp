@@ -84,9 +84,9 @@ void AppendBlockBytes(const TZX_Disk& disk, uint16_t block, std::vector<uint8_t>
     const CpmSectorPlace place = CpmSectorOf(block * 2 + half);
     const TSectorRec* s = FindSector(disk, place.track, place.sec);
     const bool usable = s && disk.GetTrack(static_cast<uint8_t>(place.track)).Present &&
-                        s->DataLength == kCpmSectorSize;
+                        s->DataLength() == kCpmSectorSize;
     if (usable) {
-      out.insert(out.end(), s->Data.begin(), s->Data.begin() + kCpmSectorSize);
+      out.insert(out.end(), s->Data().begin(), s->Data().begin() + kCpmSectorSize);
     } else {
       out.insert(out.end(), kCpmSectorSize, 0);
     }
@@ -117,8 +117,8 @@ std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk) {
   for (int i = 0; i < kDirSectors; ++i) {
     const CpmSectorPlace place = CpmSectorOf(i);
     if (const TSectorRec* s = FindSector(disk, place.track, place.sec)) {
-      const size_t n = std::min<size_t>(s->DataLength, kCpmSectorSize);
-      std::copy_n(s->Data.begin(), n, bytes.begin() + i * kCpmSectorSize);
+      const size_t n = std::min<size_t>(s->DataLength(), kCpmSectorSize);
+      std::copy_n(s->Data().begin(), n, bytes.begin() + i * kCpmSectorSize);
     }
   }
   std::vector<CpmDirEntry> entries;
@@ -271,10 +271,10 @@ void CreateCpmDisk(TZX_Disk& disk) {
       s.SetId(static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2), CpmSectorOf(logical).sec,
               3);
       s.DataOk = 0xFF;
-      s.DataLength = kCpmSectorSize;
+      const std::span<uint8_t> data = s.MutableData(kCpmSectorSize);
       // An all-zero directory entry is a live file (user 0, extent 0, blank
       // name); the empty CP/M directory is filled with 0xE5.
-      if (logical < kDirSectors) std::fill_n(s.Data.begin(), kCpmSectorSize, kCpmUnused);
+      if (logical < kDirSectors) std::ranges::fill(data, kCpmUnused);
     }
     track.CountSectors();
   }

@@ -14,7 +14,7 @@ constexpr int kNewDiskTracks = 160;
 
 void FormatTrack(TTrack& track) {
   track.Present = 0xFF;
-  track.RawLength = 0;
+  track.ClearRaw();
   track.RawValid = 0;
   track.Log.clear();
   for (int slot = 0; slot < kTrdosSectorsPerTrack; ++slot) {
@@ -22,7 +22,7 @@ void FormatTrack(TTrack& track) {
     s = TSectorRec{};
     s.SetId(static_cast<uint8_t>(track.TrackNo / 2), 0, static_cast<uint8_t>(slot + 1), 1);
     s.DataOk = 0xFF;
-    s.DataLength = kTrdosSectorSize;
+    s.MutableData(kTrdosSectorSize);
   }
 }
 
@@ -33,7 +33,7 @@ void CreateTrdosDisk(TZX_Disk& disk, const std::string& name) {
   for (int t = 0; t < kNewDiskTracks; ++t)
     FormatTrack(disk.GetTrack(static_cast<uint8_t>(t)));
 
-  std::span<uint8_t> service = disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).Data;
+  std::span<uint8_t> service = disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).MutableData();
   TTrdosCatalog empty;
   SetFreePointer(empty, kTrdosFirstDataTrack * kTrdosSectorsPerTrack);
   StoreVolumeCounts(service, empty);

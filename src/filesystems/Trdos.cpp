@@ -66,7 +66,7 @@ TSectorRec* GetLogicalSector(TZX_Disk& disk, int track, int sec) {
 
 const TSectorRec* UsableSector(const TZX_Disk& disk, int track, int sec) {
   const TSectorRec* s = GetLogicalSector(disk, track, sec);
-  return (s && s->Present && s->DataLength >= kTrdosSectorSize) ? s : nullptr;
+  return (s && s->Present && s->DataLength() >= kTrdosSectorSize) ? s : nullptr;
 }
 
 TSectorRec* UsableSector(TZX_Disk& disk, int track, int sec) {
@@ -118,9 +118,9 @@ bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
     const TSectorRec& s = track.Sectors[i];
     if (s.Sec == 0 || s.Sec > kTrdosServiceSector) continue;
     if (s.SizeCode != 1 || !s.Present) return false;
-    if (s.Sec == kTrdosServiceSector && s.DataLength < kTrdosSectorSize) return false;
-    std::copy_n(s.Data.begin(), kTrdosSectorSize,
-                block.begin() + (s.Sec - 1) * static_cast<ptrdiff_t>(kTrdosSectorSize));
+    if (s.Sec == kTrdosServiceSector && s.DataLength() < kTrdosSectorSize) return false;
+    // A catalog sector read short counts as zeros after its bytes.
+    s.CopyDataPadded(std::span(block).subspan((s.Sec - 1) * kTrdosSectorSize, kTrdosSectorSize));
   }
   return ParseTrdosCatalog(block, out);
 }
@@ -146,9 +146,9 @@ bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& er
   }
   TSectorRec& service = *sectors[kTrdosServiceSector - 1];
   // The disk type and the identification byte belong to the formatter.
-  StoreVolumeCounts(service.Data, cat);
+  StoreVolumeCounts(service.MutableData(), cat);
   std::copy(cat.DiskName.begin(), cat.DiskName.end(),
-            service.Data.begin() + trdos_service::kDiskName);
+            service.MutableData().begin() + trdos_service::kDiskName);
   service.DataOk = 0xFF;
   return true;
 }
@@ -186,7 +186,8 @@ void SetFreePointer(TTrdosCatalog& cat, int linear) {
 }
 
 void StoreTrdosSector(TSectorRec& sector, std::span<const uint8_t> bytes) {
-  std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), kTrdosSectorSize), sector.Data.begin());
+  std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), kTrdosSectorSize),
+              sector.MutableData().begin());
   sector.DataOk = 0xFF;
 }
 
@@ -202,7 +203,7 @@ bool ReadTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int cou
       failed = {track, sec};
       return false;
     }
-    out.insert(out.end(), s->Data.begin(), s->Data.begin() + kTrdosSectorSize);
+    out.insert(out.end(), s->Data().begin(), s->Data().begin() + kTrdosSectorSize);
     if (++sec > kTrdosSectorsPerTrack) {
       sec = 1;
       ++track;

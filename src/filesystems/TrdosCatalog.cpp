@@ -292,8 +292,10 @@ CatalogOutcome TrdosCatalog::RenameDisk() {
   // the service sector without rewriting the catalog.
   cat_.DiskName = TrdosNameBytes(name, 0);
   if (TSectorRec* s = GetLogicalSector(disk_, 0, kTrdosServiceSector)) {
-    std::copy(cat_.DiskName.begin(), cat_.DiskName.end(),
-              s->Data.begin() + trdos_service::kDiskName);
+    // A service sector read short has no bytes there to hold the name.
+    if (s->DataLength() >= trdos_service::kDiskName + cat_.DiskName.size()) {
+      std::ranges::copy(cat_.DiskName, s->MutableData().begin() + trdos_service::kDiskName);
+    }
     s->DataOk = 0xFF;
   }
   return CatalogOutcome::Finished(true, Refresh::All);
@@ -369,8 +371,8 @@ void TrdosCatalog::MoveRun(int from, int to, int count) {
     TSectorRec* dst =
         GetLogicalSector(disk_, to / kTrdosSectorsPerTrack, to % kTrdosSectorsPerTrack + 1);
     dst->Present = 0xFF;
-    dst->DataLength = kTrdosSectorSize;
-    StoreTrdosSector(*dst, std::span(src->Data).first(kTrdosSectorSize));
+    dst->MutableData(kTrdosSectorSize);
+    StoreTrdosSector(*dst, src->Data().first(kTrdosSectorSize));
   }
 }
 

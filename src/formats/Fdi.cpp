@@ -236,9 +236,9 @@ WriteResult BuildFdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
       w.U16(static_cast<uint16_t>(offset));
       // As many bytes as the ID field announces: what the slot holds, then zeros.
       const size_t size = SizeCodeBytes(s.SizeCode);
-      const size_t held = std::min<size_t>(size, s.Data.size());
-      data.insert(data.end(), s.Data.begin(), s.Data.begin() + held);
-      data.resize(data.size() + size - held, 0);
+      const size_t start = data.size();
+      data.resize(start + size);
+      s.CopyDataPadded(std::span(data).subspan(start));
     }
   }
   // The description is the start of the disk comment; this program does not

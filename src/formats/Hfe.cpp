@@ -206,7 +206,8 @@ void DumpTrack(const TTrack& track) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
   if (ec) return;
   std::string ignored;
-  WriteFileAtomic((dir / "kelvara.dbg").string(), {track.RawData.data(), track.RawLength}, ignored);
+  WriteFileAtomic((dir / "kelvara.dbg").string(), {track.RawData().data(), track.RawLength()},
+                  ignored);
 }
 
 enum class Scan { Ok, Crowded, SizeError };
@@ -216,8 +217,8 @@ enum class Scan { Ok, Crowded, SizeError };
 // sector's data and that next ID is passed over; the scan ends at an ID with
 // no data mark after it.
 Scan ScanSide(TTrack& track) {
-  const int n = track.RawLength;
-  const uint8_t* b = track.RawData.data();
+  const int n = track.RawLength();
+  const uint8_t* b = track.RawData().data();
   int s = 0;
   for (int p = 0; p < n - 10; ++p) {
     if (b[p] != 0xA1 || b[p + 1] != 0xA1 || b[p + 2] != 0xFE) continue;
@@ -255,9 +256,9 @@ Scan ScanSide(TTrack& track) {
 // An index mark (C2 C2 C2 FC) among a side's decoded bytes.
 bool HasIndexMark(const TTrack& track) {
   static constexpr uint8_t kIndex[] = {0xC2, 0xC2, 0xFC};
-  const uint8_t* b = track.RawData.data();
-  return std::search(b, b + track.RawLength, std::begin(kIndex), std::end(kIndex)) !=
-         b + track.RawLength;
+  const uint8_t* b = track.RawData().data();
+  return std::search(b, b + track.RawLength(), std::begin(kIndex), std::end(kIndex)) !=
+         b + track.RawLength();
 }
 
 // One track list entry's sides decoded into image tracks 2t and 2t + 1.
@@ -272,13 +273,12 @@ void DecodeTrack(TZX_Disk& disk, int t, std::span<const uint8_t> area, uint16_t 
     decoder.Append(area.subspan(fullBlocks * kBlock + side * kHalfBlock, partial));
     const int index = 2 * t + side;
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
-    track.RawLength =
-        static_cast<uint16_t>(decoder.Decode(track.RawData.data(), kRawTrackCapacity));
+    std::array<uint8_t, kRawTrackCapacity> raw;
+    track.SetRaw(std::span(raw).first(decoder.Decode(raw.data(), kRawTrackCapacity)));
     // A side without a single mark is unformatted, as the writer leaves an
     // absent track: it stays absent.
     if (!decoder.HasSync() && !HasIndexMark(track)) {
-      track.RawLength = 0;
-      track.RawData.fill(0);
+      track.ClearRaw();
       continue;
     }
     if (decoder.CellBytes() / 2 > static_cast<size_t>(kRawTrackCapacity)) notes.TrackCut(index);

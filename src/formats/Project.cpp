@@ -176,9 +176,9 @@ void WriteSlot(ByteWriter& w, const TSectorRec& s) {
   w.U8(s.ErrorCount);
   w.U8(FileFlag(s.DataOk));
   w.U16(s.DataOffset);
-  const uint16_t length = std::min<uint16_t>(s.DataLength, kSectorDataSize);
+  const uint16_t length = std::min<uint16_t>(s.DataLength(), kSectorDataSize);
   w.U16(length);
-  w.Bytes({s.Data.data(), length});
+  w.Bytes({s.Data().data(), length});
 }
 
 void WriteTrack(ByteWriter& w, const TTrack& track) {
@@ -187,9 +187,9 @@ void WriteTrack(ByteWriter& w, const TTrack& track) {
     w.U8(track.TrackNo);
     w.U8(track.SectorCount);
     w.U8(FileFlag(track.RawValid));
-    const uint16_t length = std::min<uint16_t>(track.RawLength, kRawTrackCapacity);
+    const uint16_t length = std::min<uint16_t>(track.RawLength(), kRawTrackCapacity);
     w.U16(length);
-    w.Bytes({track.RawData.data(), length});
+    w.Bytes({track.RawData().data(), length});
     WriteTextBlock(w, track.Log);
   }
   // Slots are stored for absent tracks too: removing a track keeps its

@@ -22,14 +22,15 @@ void CopyToFreshDisk(TZX_Disk& disk, int linear, std::span<const uint8_t> data) 
   for (size_t done = 0; done < data.size(); done += kTrdosSectorSize, ++linear) {
     TSectorRec& s = disk.GetTrack(static_cast<uint8_t>(linear / kTrdosSectorsPerTrack))
                         .SectorHeader(static_cast<uint8_t>(linear % kTrdosSectorsPerTrack));
-    std::copy_n(data.begin() + static_cast<ptrdiff_t>(done), kTrdosSectorSize, s.Data.begin());
+    std::copy_n(data.begin() + static_cast<ptrdiff_t>(done), kTrdosSectorSize,
+                s.MutableData().begin());
   }
 }
 
 void PutCatalogEntry(TZX_Disk& disk, int index, const TTrdosFileEntry& e) {
   TSectorRec& s = disk.GetTrack(0).SectorHeader(static_cast<uint8_t>(index / 16));
-  e.Encode(std::span<uint8_t, kTrdosEntrySize>(s.Data.data() + (index % 16) * kTrdosEntrySize,
-                                               kTrdosEntrySize));
+  e.Encode(std::span<uint8_t, kTrdosEntrySize>(
+      s.MutableData().data() + (index % 16) * kTrdosEntrySize, kTrdosEntrySize));
 }
 
 }  // namespace
@@ -90,7 +91,7 @@ bool ReadSclBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   TTrdosCatalog counts;
   SetFreePointer(counts, linear);
   counts.FileCount = static_cast<uint8_t>(scl.Count());
-  StoreVolumeCounts(disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).Data, counts);
+  StoreVolumeCounts(disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).MutableData(), counts);
   return true;
 }
 

@@ -27,9 +27,8 @@ bool ReadSectorDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpGeo
       s.SetId(static_cast<uint8_t>(t / 2), g.headIsSide ? static_cast<uint8_t>(t % 2) : 0,
               numbers[k], g.sizeCode);
       const size_t n = std::min(sectorSize, file.size() - offset);
-      s.Data.fill(0);
       s.SetData(file.subspan(offset, n));
-      s.DataLength = static_cast<uint16_t>(sectorSize);
+      s.MutableData(sectorSize);
       // A sector the file cuts short keeps its bytes; the zeros after them
       // are not the disk's, so its data do not count as good.
       s.DataOk = n == sectorSize ? 0xFF : 0;
@@ -109,7 +108,9 @@ WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out,
                     ": a " + std::to_string(size) + "-byte sector does not fit a " + format +
                     " file of " + std::to_string(sectorSize) + "-byte sectors!");
       }
-      out.insert(out.end(), s->Data.begin(), s->Data.begin() + sectorSize);
+      const size_t start = out.size();
+      out.resize(start + sectorSize);
+      s->CopyDataPadded(std::span(out).subspan(start));
     }
   }
   return {};

@@ -278,7 +278,7 @@ void Td0Reader::StoreSector(TSectorRec& s, const uint8_t* id, const DecodedData*
   // when read with a CRC error, or when an older writer marked it 0x10.
   if (!data) {
     s.DataOk = 0;
-    s.DataLength = 0;
+    s.ClearData();
     return;
   }
   const bool bad = (flags & kFlagCrcError) || (flags & kFlagNotAllocated);
@@ -289,9 +289,9 @@ void Td0Reader::StoreSector(TSectorRec& s, const uint8_t* id, const DecodedData*
   const size_t nominal = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : SIZE_MAX;
   const size_t length = std::max(nominal, data->size);
   if (length > kSectorDataSize) ++cutSectors_;
-  s.Data.fill(0);
-  std::copy_n(data->bytes.begin(), std::min(data->size, data->bytes.size()), s.Data.begin());
-  s.DataLength = static_cast<uint16_t>(std::min(length, size_t{kSectorDataSize}));
+  s.ClearData();
+  const std::span<uint8_t> bytes = s.MutableData(length);
+  std::copy_n(data->bytes.begin(), std::min(data->size, bytes.size()), bytes.begin());
 }
 
 void Td0Reader::AddNotes() {
@@ -368,10 +368,15 @@ void WriteComment(ByteWriter& out, const std::vector<std::string>& lines) {
 }
 
 // The bytes a sector's data block carries: its nominal size for usable size
-// codes (as a controller would read it), else what the slot holds.
-std::span<const uint8_t> BlockBytes(const TSectorRec& s) {
-  const size_t n = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : s.DataLength;
-  return {s.Data.data(), n};
+// codes (as a controller would read it), else what the slot holds. A slot
+// that holds fewer is padded with zeros in `pad`.
+std::span<const uint8_t> BlockBytes(const TSectorRec& s,
+                                    std::array<uint8_t, kSectorDataSize>& pad) {
+  const size_t n = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : s.DataLength();
+  if (s.DataLength() >= n) return s.Data().first(n);
+  const std::span<uint8_t> field = std::span(pad).first(n);
+  s.CopyDataPadded(field);
+  return field;
 }
 
 void WriteSector(ByteWriter& out, const TSectorRec& s) {
@@ -380,8 +385,9 @@ void WriteSector(ByteWriter& out, const TSectorRec& s) {
   // expect a block after every sector record misread such a file, but no
   // other record says "ID without data". Data that failed its CRC keep their
   // block with flag 0x02.
-  const bool noData = s.DataLength == 0;
-  const std::span<const uint8_t> bytes = noData ? std::span<const uint8_t>() : BlockBytes(s);
+  const bool noData = s.DataLength() == 0;
+  std::array<uint8_t, kSectorDataSize> pad;
+  const std::span<const uint8_t> bytes = noData ? std::span<const uint8_t>() : BlockBytes(s, pad);
   const uint8_t flags = noData ? kFlagNoDataField : (s.DataOk ? 0 : kFlagCrcError);
   const std::array<uint8_t, 6> id = {s.Cyl, s.Head, s.Sec, s.SizeCode, flags, LowCrc(bytes)};
   out.Bytes(id);

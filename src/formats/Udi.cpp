@@ -269,7 +269,7 @@ bool ReadUdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
     track.Present = 0xFF;
     track.RawValid = 1;
     if (track.SetRaw(bytes) < bytes.size()) notes.TrackCut(index);
-    if (!ScanTrack(track, bytes.first(track.RawLength), marks)) notes.TrackCrowded(index);
+    if (!ScanTrack(track, bytes.first(track.RawLength()), marks)) notes.TrackCrowded(index);
     // Counted here so that data written back into the raw bytes reaches them.
     track.CountSectors();
   }

@@ -150,14 +150,15 @@ class TrackWriter {
   }
   // The slot's data, zero-filled to the sector size when it holds less.
   void PutData(int pos, const TSectorRec& s, int size) {
-    const int have = std::min<int>(s.DataLength, size);
-    PutBytes(pos, s.Data.data(), have);
+    const int have = std::min<int>(s.DataLength(), size);
+    PutBytes(pos, s.Data().data(), have);
     PutRun(pos + have, size - have, 0x00);
   }
-  // The head of a field that runs past the track end: raw buffer bytes,
-  // whatever DataLength says.
+  // The head of a field that runs past the track end: `count` bytes whatever
+  // the sector size says, the slot's bytes and zeros past them (a slot holds
+  // nothing beyond DataLength).
   void PutCutData(int pos, const TSectorRec& s, int count) {
-    PutBytes(pos, s.Data.data(), std::clamp(count, 0, kSectorDataSize));
+    PutData(pos, s, std::clamp(count, 0, kSectorDataSize));
   }
   // CRC of `count` written bytes from `pos`, complemented for a bad sector.
   uint16_t FieldCrc(int pos, int count, bool good) const {
@@ -203,11 +204,16 @@ void TrackWriter::PutIdField(int a1, const TSectorRec& s) {
 bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawBytes, uint8_t* out) {
   buf_ = out;
   size_ = kRawTrackSize;
-  const uint8_t* raw = source.RawData.data();
+  // The searches walk a whole track's length; past RawLength the source
+  // holds nothing, which reads as zeros and so holds no mark.
+  std::array<uint8_t, kRawTrackSize> layout{};
+  const std::span<const uint8_t> recorded =
+      source.RawData().first(std::min<size_t>(source.RawLength(), kRawTrackSize));
+  std::ranges::copy(recorded, layout.begin());
+  const uint8_t* raw = layout.data();
   if (ownRaw && keepRawBytes) {
-    // Only the recorded bytes: past RawLength the buffer holds nothing of the
-    // track, so the caller's gap filler stands there.
-    std::memcpy(out, raw, std::min<int>(source.RawLength, kRawTrackSize));
+    // Only the recorded bytes: the caller's gap filler stands past them.
+    std::ranges::copy(recorded, out);
   }
 
   int e = 0;  // last byte written for the previous field
@@ -365,10 +371,10 @@ bool BuildRawTrack(const TZX_Disk& disk, uint8_t track, uint8_t* out, uint8_t* m
   TrackWriter writer(disk, track, fault);
   const TTrack& t = disk.GetTrack(track);
   bool ok = true;
-  if (t.RawValid && t.RawLength > 0) {
+  if (t.RawValid && t.RawLength() > 0) {
     ok = writer.FromLayout(t, true, options.keepRawBytes, out);
   } else if (disk.UseBaseTemplate && disk.BaseTrack <= kLastBaseTrack &&
-             disk.GetTrack(disk.BaseTrack).RawLength > 0) {
+             disk.GetTrack(disk.BaseTrack).RawLength() > 0) {
     ok = writer.FromLayout(disk.GetTrack(disk.BaseTrack), false, options.keepRawBytes, out);
   } else if (t.Present) {
     ok = writer.FromFormatTable(out);

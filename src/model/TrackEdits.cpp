@@ -23,9 +23,8 @@ void NewSectorInSlot(TZX_Disk& disk, int track, int slot) {
 }
 
 void DropRawTrack(TTrack& track) {
-  track.RawData.fill(0);
   track.RawValid = 0;
-  track.RawLength = 0;
+  track.ClearRaw();
 }
 
 void SectorsToRawAll(TZX_Disk& disk) {

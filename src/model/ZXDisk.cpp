@@ -14,15 +14,46 @@ void TSectorRec::SetId(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode)
   HeaderCrc = IdFieldCrc(cyl, head, sec, sizeCode);
 }
 
+namespace {
+
+// Sizes a byte store to `size`, cut to `capacity`; a store that shrinks gives
+// its spare memory back, since a slot rarely grows again.
+std::span<uint8_t> Resize(std::vector<uint8_t>& v, size_t size, size_t capacity) {
+  size = std::min(size, capacity);
+  if (size < v.size()) {
+    std::vector<uint8_t>(v.begin(), v.begin() + static_cast<ptrdiff_t>(size)).swap(v);
+  } else {
+    v.reserve(size);  // exactly: a growing slot is not a growing list
+    v.resize(size);
+  }
+  return v;
+}
+
+size_t Assign(std::vector<uint8_t>& v, std::span<const uint8_t> bytes, size_t capacity) {
+  const size_t n = std::min(bytes.size(), capacity);
+  if (n < v.size()) std::vector<uint8_t>().swap(v);
+  v.assign(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
+  return n;
+}
+
+}  // namespace
+
+std::span<uint8_t> TSectorRec::MutableData(size_t size) {
+  return Resize(data_, size, kSectorDataSize);
+}
+
 uint16_t TSectorRec::SetData(std::span<const uint8_t> bytes) {
-  const size_t n = std::min(bytes.size(), Data.size());
-  std::copy_n(bytes.begin(), n, Data.begin());
-  DataLength = static_cast<uint16_t>(n);
-  return DataLength;
+  return static_cast<uint16_t>(Assign(data_, bytes, kSectorDataSize));
+}
+
+void TSectorRec::CopyDataPadded(std::span<uint8_t> out) const {
+  const size_t n = std::min(out.size(), data_.size());
+  std::copy_n(data_.begin(), n, out.begin());
+  std::fill(out.begin() + static_cast<ptrdiff_t>(n), out.end(), 0);
 }
 
 DataState SectorDataState(const TSectorRec& s) {
-  if (s.DataLength == 0) return DataState::NoData;
+  if (s.DataLength() == 0) return DataState::NoData;
   return s.DataOk ? DataState::Good : DataState::Bad;
 }
 
@@ -32,8 +63,7 @@ void TTrack::ClearTrack() {
   Present = 0;
   SectorCount = 0;
   RawValid = 0;
-  RawLength = 0;
-  RawData.fill(0);
+  ClearRaw();
   Log.clear();
 }
 
@@ -48,21 +78,22 @@ uint8_t TTrack::CountSectors() {
 }
 
 void TTrack::SectorsToRaw() {
-  if (!RawValid || !Present || RawLength == 0) return;
+  if (!RawValid || !Present || raw_.empty()) return;
   const int count = std::min<int>(SectorCount, kSlotCount);
   for (int i = 0; i < count; ++i) {
     const TSectorRec& s = Sectors[i];
-    if (s.DataOffset != 0 && s.DataOffset + s.DataLength < RawLength) {
-      std::memcpy(RawData.data() + s.DataOffset, s.Data.data(), s.DataLength);
+    if (s.DataOffset != 0 && s.DataOffset + s.DataLength() < RawLength()) {
+      std::ranges::copy(s.Data(), raw_.begin() + s.DataOffset);
     }
   }
 }
 
+std::span<uint8_t> TTrack::MutableRaw(size_t size) {
+  return Resize(raw_, size, kRawTrackCapacity);
+}
+
 uint16_t TTrack::SetRaw(std::span<const uint8_t> bytes) {
-  const size_t n = std::min(bytes.size(), RawData.size());
-  std::copy_n(bytes.begin(), n, RawData.begin());
-  RawLength = static_cast<uint16_t>(n);
-  return RawLength;
+  return static_cast<uint16_t>(Assign(raw_, bytes, kRawTrackCapacity));
 }
 
 TZX_Disk::TZX_Disk() {

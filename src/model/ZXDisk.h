@@ -2,9 +2,13 @@
 // sector slots each, with the data of every sector, an optional raw track as a
 // controller sees it, and a log per track.
 //
-// Everything here is fixed in size: nothing a file says can make a track hold
-// more than 20 slots, a slot more than 1100 data bytes or a raw track more
-// than 14002 bytes. Only the text lists (track logs, disk comment) grow.
+// The capacities are fixed: nothing a file says can make a track hold more
+// than 20 slots, a slot more than 1100 data bytes or a raw track more than
+// 14002 bytes. Storage is taken on demand: a slot's data and a track's raw
+// bytes take memory only while they are there, sized to what they hold, so
+// an empty image costs a few hundred kilobytes and a TR-DOS disk little more
+// than its sectors. No byte lies past DataLength or RawLength: a reader that
+// wants a field of a fixed size asks for it padded with zeros.
 #pragma once
 
 #include <array>
@@ -38,17 +42,31 @@ struct TSectorRec {
   uint8_t ErrorCount = 0;   // failed reads of the data field
   uint8_t DataOk = 0;       // 0xFF = data taken as correct; 0 = bad CRC or not read
   uint16_t DataOffset = 0;  // position of the data in the track's RawData; 0 = none
-  uint16_t DataLength = 0;  // valid bytes in Data; 0 = no data
-  std::array<uint8_t, kSectorDataSize> Data{};
 
   // Makes the slot a present sector with the ID field C, H, R, N and the CRC
   // computed over it, as sources without a recorded ID CRC give it.
   void SetId(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode);
+
+  // Number of data bytes the slot holds; 0 = no data.
+  uint16_t DataLength() const { return static_cast<uint16_t>(data_.size()); }
+  // The slot's data bytes, DataLength of them.
+  std::span<const uint8_t> Data() const { return data_; }
+  // Sizes the data to `size` bytes (cut to the capacity): bytes kept keep
+  // their values, new ones are zero. Returns the bytes, to be written.
+  std::span<uint8_t> MutableData(size_t size);
+  // The data as they are, to be changed in place; the length stays.
+  std::span<uint8_t> MutableData() { return data_; }
   // Stores bytes as the slot's data, cut to the slot's capacity; returns the
   // number kept.
   uint16_t SetData(std::span<const uint8_t> bytes);
-  // The slot's valid data bytes.
-  std::span<const uint8_t> ValidData() const { return {Data.data(), DataLength}; }
+  // No data at all; the memory goes back.
+  void ClearData() { std::vector<uint8_t>().swap(data_); }
+  // The data as a field of out.size() bytes: the slot's bytes, then zeros
+  // where it holds fewer.
+  void CopyDataPadded(std::span<uint8_t> out) const;
+
+ private:
+  std::vector<uint8_t> data_;  // exactly DataLength bytes, at most kSectorDataSize
 };
 
 // The state of a sector's data as the disk map colours it: no data bytes at
@@ -64,21 +82,31 @@ class TTrack {
   explicit TTrack(uint8_t trackNo = 0) : TrackNo(trackNo) {}
 
   std::array<TSectorRec, kSlotCount> Sectors{};
-  uint8_t TrackNo = 0;      // index in the image; clearing keeps it
-  uint8_t Present = 0;      // 0 = not part of the image; writers store 0xFF
-  uint8_t SectorCount = 0;  // used slots, as last counted or stored by a reader
-  uint8_t RawValid = 0;     // 1 = RawData was taken from an image file
-  uint16_t RawLength = 0;   // valid bytes in RawData; 0 = no raw track
-  std::array<uint8_t, kRawTrackCapacity> RawData{};
+  uint8_t TrackNo = 0;           // index in the image; clearing keeps it
+  uint8_t Present = 0;           // 0 = not part of the image; writers store 0xFF
+  uint8_t SectorCount = 0;       // used slots, as last counted or stored by a reader
+  uint8_t RawValid = 0;          // 1 = RawData was taken from an image file
   std::vector<std::string> Log;  // UTF-8 lines
+
+  // Number of raw track bytes; 0 = no raw track.
+  uint16_t RawLength() const { return static_cast<uint16_t>(raw_.size()); }
+  // The raw track bytes, RawLength of them.
+  std::span<const uint8_t> RawData() const { return raw_; }
+  // Sizes the raw track to `size` bytes (cut to the capacity): bytes kept
+  // keep their values, new ones are zero. Returns the bytes, to be written.
+  std::span<uint8_t> MutableRaw(size_t size);
+  // The raw bytes as they are, to be changed in place; the length stays.
+  std::span<uint8_t> MutableRaw() { return raw_; }
+  // Stores raw track bytes, cut to the capacity; returns the number kept.
+  uint16_t SetRaw(std::span<const uint8_t> bytes);
+  // No raw track; the memory goes back.
+  void ClearRaw() { std::vector<uint8_t>().swap(raw_); }
 
   // Empties every slot, the raw track and the log; TrackNo stays.
   void ClearTrack();
   // Slot 0..19.
   TSectorRec& SectorHeader(uint8_t slot) { return Sectors[slot]; }
   const TSectorRec& SectorHeader(uint8_t slot) const { return Sectors[slot]; }
-  uint8_t* RawBuffer() { return RawData.data(); }
-  const uint8_t* RawBuffer() const { return RawData.data(); }
   // The present slots among all 20.
   uint8_t PresentSlots() const;
   // Counts the present slots and stores the count in SectorCount.
@@ -86,8 +114,9 @@ class TTrack {
   // Copies every slot's data back into the raw track at its DataOffset, when
   // the data end strictly inside RawLength; walks the stored SectorCount.
   void SectorsToRaw();
-  // Stores raw track bytes, cut to the capacity; returns the number kept.
-  uint16_t SetRaw(std::span<const uint8_t> bytes);
+
+ private:
+  std::vector<uint8_t> raw_;  // exactly RawLength bytes, at most kRawTrackCapacity
 };
 
 // The present sectors of the present tracks, counted by their data state.

@@ -22,8 +22,8 @@ CellLook LookOfCell(const TZX_Disk& disk, int column, int row, bool showDisabled
   const TTrack& track = disk.GetTrack(static_cast<uint8_t>(row));
   if (column == 0) {
     if (track.Present) {
-      look.image = track.RawLength ? CellImage::BlueTrack : CellImage::YellowTrack;
-      look.whiteText = track.RawLength != 0;
+      look.image = track.RawLength() ? CellImage::BlueTrack : CellImage::YellowTrack;
+      look.whiteText = track.RawLength() != 0;
       look.text = TrackCellText(row);
     } else if (showDisabledSectors) {
       look.image = CellImage::GreyTrack;

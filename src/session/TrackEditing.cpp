@@ -59,9 +59,11 @@ void DescribeSector(const TTrack& track, const TSectorRec& slot, const TTrdosCat
   v.fields[4] = CrcText(slot.HeaderCrc);
   v.fields[5] = DataStateText(slot);
   v.hex = HexChange::Replace;
-  if (slot.DataLength != 0) {
-    const int shown = sizeFromHead ? SectorBytes(slot.SizeCode) : slot.DataLength;
-    v.hexBytes.assign(slot.Data.begin(), slot.Data.begin() + std::min(shown, kSectorDataSize));
+  if (slot.DataLength() != 0) {
+    const int shown = sizeFromHead ? SectorBytes(slot.SizeCode) : slot.DataLength();
+    // The size the ID field gives may be more than the slot holds: zeros.
+    v.hexBytes.assign(static_cast<size_t>(std::min(shown, kSectorDataSize)), 0);
+    slot.CopyDataPadded(v.hexBytes);
     v.hexEditable = true;
     v.hexButtons = true;
   }
@@ -75,8 +77,8 @@ void DescribeTrackLabel(TZX_Disk& disk, int column, int row, CellView& v) {
   v.hex = HexChange::Replace;
   ShowLog(track, v);
   if (!track.Present || column > kSlotCount) return;
-  if (track.RawValid && track.RawLength) {
-    v.hexBytes.assign(track.RawData.begin(), track.RawData.begin() + track.RawLength);
+  if (track.RawValid && track.RawLength()) {
+    v.hexBytes.assign(track.RawData().begin(), track.RawData().end());
     v.hexEditable = true;
     v.hexButtons = true;
     return;
@@ -123,7 +125,7 @@ void PrepareLabelEntries(const TTrack& track, bool present, ContextMenuState& s)
   if (present) {
     Enable(s, {8, 12, 13, 14, 16, 18});
     Disable(s, {9});
-    s[22].enabled = track.RawLength != 0;
+    s[22].enabled = track.RawLength() != 0;
     Show(s, {3, 4, 6, 7});
   } else {
     Enable(s, {9});
@@ -274,7 +276,7 @@ void SectorsToRawCommand(TZX_Disk& disk) {
 BaseTrackOutcome SetBaseTrackCommand(TZX_Disk& disk, int track) {
   if (!ValidTrack(track)) return {};
   disk.BaseTrack = static_cast<uint8_t>(track);
-  if (TrackAt(disk, track).RawLength) disk.UseBaseTemplate = true;
+  if (TrackAt(disk, track).RawLength()) disk.UseBaseTemplate = true;
   return {"Использовать базовый шаблон для всех дорожек (Трэк - " + std::to_string(track) + ")",
           disk.UseBaseTemplate};
 }
@@ -286,7 +288,7 @@ bool BaseTemplateSwitch(TZX_Disk& disk, bool checked) {
   }
   if (disk.BaseTrack > 159) return false;
   const TTrack& base = TrackAt(disk, disk.BaseTrack);
-  if (!base.Present || base.RawLength == 0) return false;
+  if (!base.Present || base.RawLength() == 0) return false;
   disk.UseBaseTemplate = true;
   return true;
 }
@@ -296,13 +298,14 @@ AcceptOutcome AcceptPanelBytes(TZX_Disk& disk, int column, int row, std::span<co
   if (!ValidTrack(row) || column < 0 || column > kSlotCount) return AcceptOutcome::Nothing;
   TTrack& track = TrackAt(disk, row);
   const bool sector = column > 0;
-  const size_t room = sector ? SlotOfColumn(track, column).DataLength : track.RawLength;
+  const size_t room = sector ? SlotOfColumn(track, column).DataLength() : track.RawLength();
   if (room == 0) return AcceptOutcome::Nothing;
   const char* text =
       sector ? "Вы хотитете принять изменения сектора?" : "Вы хотитете принять изменения дорожки?";
   if (prompt.AskYesNo("Внимание!", text) != Answer::Yes) return AcceptOutcome::Declined;
-  uint8_t* target = sector ? track.SectorHeader(static_cast<uint8_t>(column - 1)).Data.data()
-                           : track.RawData.data();
+  uint8_t* target = sector
+                        ? track.SectorHeader(static_cast<uint8_t>(column - 1)).MutableData().data()
+                        : track.MutableRaw().data();
   std::copy_n(bytes.begin(), std::min(bytes.size(), room), target);
   return AcceptOutcome::Stored;
 }

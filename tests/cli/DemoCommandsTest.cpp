@@ -39,8 +39,8 @@ TEST(DemoDisk, IsATrDosDiskWithALoaderAScreenAndCode) {
   // The BASIC program is followed by TR-DOS's autostart mark.
   const TSectorRec* first = GetLogicalSector(*disk, boot.FirstTrack, boot.FirstSector + 1);
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->Data[boot.Length], 0x80);
-  EXPECT_EQ(first->Data[boot.Length + 1], 0xAA);
+  EXPECT_EQ(first->Data()[boot.Length], 0x80);
+  EXPECT_EQ(first->Data()[boot.Length + 1], 0xAA);
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ TEST(TrackImageConvert, SizeCodeAboveThreeSavesBackWithItsCode) {
     const TSectorRec& s = back->GetTrack(0).Sectors[0];
     EXPECT_EQ(s.SizeCode, 5) << out;
     EXPECT_TRUE(s.DataOk) << out;
-    EXPECT_TRUE(
-        std::equal(s.Data.begin(), s.Data.begin() + 256, disk->GetTrack(0).Sectors[0].Data.begin()))
+    EXPECT_TRUE(std::equal(s.Data().begin(), s.Data().begin() + 256,
+                           disk->GetTrack(0).Sectors[0].Data().begin()))
         << out;
   }
 }

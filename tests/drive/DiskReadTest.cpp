@@ -74,7 +74,7 @@ TEST(DiskRead, ScanOfAnEmptyImageVisitsEveryTrackAndReadsNothing) {
   EXPECT_EQ(s.Sec, 16);
   EXPECT_EQ(s.Cyl, 16);
   EXPECT_EQ(s.HeaderCrc, IdFieldCrc(16, 0, 16, 1));
-  EXPECT_EQ(s.DataLength, 0);
+  EXPECT_EQ(s.DataLength(), 0);
   EXPECT_EQ(rig.host.progress, 160);
   EXPECT_EQ(rig.host.LogTexts().back(), "Операция выполнена!");
   EXPECT_EQ(rig.image->GetTrack(0).Log,
@@ -97,7 +97,7 @@ TEST(DiskRead, ScanReplacesOnlyTheIdFieldsItFinds) {
     s.ErrorCount = static_cast<uint8_t>(r);
   }
   image.GetTrack(1).SetRaw(PatternBytes(6256, 5));
-  const auto rawBefore = image.GetTrack(1).RawData;
+  const std::vector<uint8_t> rawBefore = PatternBytes(6256, 5);
 
   rig.Run(kModeScan);
   const TTrack& t0 = image.GetTrack(0);
@@ -114,12 +114,12 @@ TEST(DiskRead, ScanReplacesOnlyTheIdFieldsItFinds) {
     // Data, their state and the error count stay with the slot.
     EXPECT_EQ(s.ErrorCount, i + 1);
     EXPECT_EQ(s.DataOk != 0, i != 3);
-    EXPECT_EQ(std::vector<uint8_t>(s.Data.begin(), s.Data.begin() + 256),
+    EXPECT_EQ(std::vector<uint8_t>(s.Data().begin(), s.Data().begin() + 256),
               PatternBytes(256, 41 + i));
   }
   EXPECT_EQ(t1.Sectors[9].Sec, 10);
-  EXPECT_EQ(t1.RawLength, 6256);
-  EXPECT_EQ(t1.RawData, rawBefore);
+  EXPECT_EQ(t1.RawLength(), 6256);
+  EXPECT_TRUE(std::ranges::equal(t1.RawData(), rawBefore));
 
   // Track 2 has nothing on the disk: the failure is logged, selected.
   EXPECT_TRUE(rig.host.Logged("Ошибка сканирования - 1122 (Track - 2)", true));
@@ -130,8 +130,8 @@ TEST(DiskRead, BadSectorsAreLoggedCountedAndMarked) {
   DriveRig rig;
   rig.settings.LastTrack = 3;
   FillStandardDisk(rig.Disk(), 4);
-  rig.Disk().GetTrack(1).Sectors[2].DataOk = 0;       // sector 3
-  rig.Disk().GetTrack(3).Sectors[15].DataLength = 0;  // sector 16 has no data field
+  rig.Disk().GetTrack(1).Sectors[2].DataOk = 0;    // sector 3
+  rig.Disk().GetTrack(3).Sectors[15].ClearData();  // sector 16 has no data field
 
   const OperationResult r = rig.Run(kModeScan | kModeRead);
   EXPECT_EQ(r.end, OperationEnd::Finished);
@@ -148,7 +148,7 @@ TEST(DiskRead, BadSectorsAreLoggedCountedAndMarked) {
   const TSectorRec& s = rig.image->GetTrack(1).Sectors[2];
   EXPECT_EQ(s.DataOk, 0);
   EXPECT_EQ(s.ErrorCount, 1);
-  EXPECT_EQ(s.DataLength, 0);
+  EXPECT_EQ(s.DataLength(), 0);
   // Each sector is tried RetryCount times: 10 for each of the two bad ones.
   EXPECT_EQ(rig.drive.CallCount(DriveCall::Read), 64 - 2 + 20);
 
@@ -178,7 +178,7 @@ TEST(DiskRead, RetriesCancelAndZeroRetryCount) {
   // Cancel pressed during the retries of the second sector: the attempt in
   // hand ends the run, and what was read before stays.
   rig.drive.AddFault({DriveCall::Read, 21, 40, kErrorCrc});
-  rig.image->GetTrack(0).Sectors[1].DataLength = 0;
+  rig.image->GetTrack(0).Sectors[1].ClearData();
   rig.host.events = 0;
   rig.host.cancelAfterEvents = 3;
   r = rig.Run(kModeRead);
@@ -186,7 +186,7 @@ TEST(DiskRead, RetriesCancelAndZeroRetryCount) {
   EXPECT_EQ(rig.drive.CallCount(DriveCall::Read), 19 + 3);
   EXPECT_EQ(rig.host.LogTexts(),
             (std::vector<std::string>{"Начало операции!", "Операция отменена пользователем!"}));
-  EXPECT_EQ(rig.image->GetTrack(0).Sectors[1].DataLength, 0);
+  EXPECT_EQ(rig.image->GetTrack(0).Sectors[1].DataLength(), 0);
 
   // RetryCount 0: no read is tried and every sector is logged as failed.
   rig.host.cancelAfterEvents = -1;
@@ -286,7 +286,7 @@ TEST(DiskRead, AnswersBeyondWhatASlotHolds) {
       host.Logged("Найдено меток секторов - 25, в образ записаны первые 20 (Track - 0)", true));
   EXPECT_EQ(t.Log[3], "Дорожка просканирована. Найдено 20 секторов.");
   // A 2048-byte sector keeps its first 1100 bytes.
-  EXPECT_EQ(t.Sectors[1].DataLength, kSectorDataSize);
+  EXPECT_EQ(t.Sectors[1].DataLength(), kSectorDataSize);
   EXPECT_EQ(t.Sectors[1].DataOk, 0xFF);
   EXPECT_TRUE(host.Logged(
       "Сектор 2 длиной 2048 byte сохранён не полностью - 1100 byte (Track - 0 / Sector - 2)",
@@ -299,10 +299,10 @@ TEST(DiskRead, AnswersBeyondWhatASlotHolds) {
   EXPECT_TRUE(
       host.Logged("Длинна сектора - 256 byte не равна колличеству считанных байтов - 100", true));
   const TSectorRec& s = t.Sectors[4];
-  EXPECT_EQ(s.DataLength, 256);
-  EXPECT_EQ(s.Data[99], 5);
-  EXPECT_EQ(s.Data[100], 0);
-  EXPECT_EQ(s.Data[255], 0);
+  EXPECT_EQ(s.DataLength(), 256);
+  EXPECT_EQ(s.Data()[99], 5);
+  EXPECT_EQ(s.Data()[100], 0);
+  EXPECT_EQ(s.Data()[255], 0);
 }
 
 // The label of a track new to the image is drawn present, so a run on an

@@ -15,7 +15,7 @@ using test::FillStandardDisk;
 using test::PatternBytes;
 
 std::vector<uint8_t> DataOf(const TSectorRec& s) {
-  return {s.Data.begin(), s.Data.begin() + s.DataLength};
+  return {s.Data().begin(), s.Data().begin() + s.DataLength()};
 }
 
 TEST(DiskWrite, FormatWriteThenScanReadGivesTheSameImage) {
@@ -65,7 +65,7 @@ TEST(DiskWrite, SkipsAbsentTracksAndWritesEverySlotAsItIs) {
   EXPECT_FALSE(rig.Disk().GetTrack(2).Present);
   const TSectorRec& formatted = rig.Disk().GetTrack(3).Sectors[1];
   EXPECT_EQ(formatted.SizeCode, 3);
-  EXPECT_EQ(formatted.DataLength, 256);
+  EXPECT_EQ(formatted.DataLength(), 256);
   EXPECT_EQ(DataOf(formatted), std::vector<uint8_t>(256, 0x00));
 
   rig.Run(kModeWrite);
@@ -94,7 +94,7 @@ TEST(DiskWrite, FailuresAreLoggedAndTheRunGoesOn) {
   EXPECT_EQ(rig.drive.CallCount(DriveCall::Write), 32 * 10);
 
   // A slot with no data goes to the drive as an empty write and fails.
-  rig.image->GetTrack(1).Sectors[0].DataLength = 0;
+  rig.image->GetTrack(1).Sectors[0].ClearData();
   rig.Run(kModeFormat | kModeWrite);
   EXPECT_EQ(rig.host.LogTexts(),
             (std::vector<std::string>{"Начало операции!",

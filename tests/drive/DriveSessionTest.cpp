@@ -143,11 +143,11 @@ TEST(DriveCatalog, ReadsTrackZeroAndHandsSectorsOneToTenToTheParse) {
   ASSERT_EQ(seen.size(), 2560u);
   for (int r = 1; r <= 10; ++r) {
     const TSectorRec& s = rig.Disk().GetTrack(0).Sectors[r - 1];
-    EXPECT_TRUE(std::equal(s.Data.begin(), s.Data.begin() + 256, seen.begin() + (r - 1) * 256))
+    EXPECT_TRUE(std::equal(s.Data().begin(), s.Data().begin() + 256, seen.begin() + (r - 1) * 256))
         << "sector " << r;
   }
   const TSectorRec& s16 = rig.Disk().GetTrack(0).Sectors[15];
-  EXPECT_TRUE(std::equal(s16.Data.begin(), s16.Data.begin() + 256, read.buffer.begin() + 3840));
+  EXPECT_TRUE(std::equal(s16.Data().begin(), s16.Data().begin() + 256, read.buffer.begin() + 3840));
   EXPECT_TRUE(rig.host.log.empty());
   EXPECT_TRUE(rig.host.messages.empty());
   EXPECT_EQ(rig.drive.Cylinder(), 0);

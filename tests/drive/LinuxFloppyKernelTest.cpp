@@ -61,7 +61,7 @@ class KernelRig {
 void BuildDisk(TZX_Disk& disk) {
   test::FillStandardDisk(disk, 12);
   disk.GetTrack(3).Sectors[5].DataOk = 0;
-  disk.GetTrack(4).Sectors[2].DataLength = 0;
+  disk.GetTrack(4).Sectors[2].ClearData();
   disk.GetTrack(6).ClearTrack();
   for (uint8_t r = 1; r <= 16; ++r)
     test::AddSector(disk, 6, 3, 0, r, 0, test::PatternBytes(128, r));
@@ -84,7 +84,7 @@ void ExpectTracksRead(const TZX_Disk& disk, const TZX_Disk& read, int first, int
           << t << "/" << i;
       if (w.Present) {
         EXPECT_TRUE(g.DataOk) << t << "/" << i;
-        EXPECT_TRUE(std::equal(w.ValidData().begin(), w.ValidData().end(), g.Data.begin()))
+        EXPECT_TRUE(std::equal(w.Data().begin(), w.Data().end(), g.Data().begin()))
             << t << "/" << i;
       }
     }

@@ -59,9 +59,9 @@ void SimulatedFloppyKernel::LoadImage(const TZX_Disk& disk) {
       id.h = s.Head;
       id.r = s.Sec;
       id.n = s.SizeCode;
-      id.hasData = s.DataLength > 0;
-      id.data.assign(s.ValidData().begin(), s.ValidData().end());
-      id.dataCrcOk = s.DataOk && s.DataLength >= SizeCodeBytes(s.SizeCode);
+      id.hasData = s.DataLength() > 0;
+      id.data.assign(s.Data().begin(), s.Data().end());
+      id.dataCrcOk = s.DataOk && s.DataLength() >= SizeCodeBytes(s.SizeCode);
       ids.push_back(id);
     }
     tracks[t] = Spread(std::move(ids));

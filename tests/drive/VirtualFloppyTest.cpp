@@ -91,12 +91,12 @@ TEST(VirtualDrive, ReadFindsTheSectorByItsWholeId) {
   EXPECT_EQ(w.channel.LastError(), kErrorCrc);
   EXPECT_EQ(w.Returned(), PatternBytes(256, 1000003u + 5));
   // So is a data field shorter than its ID says.
-  t0.Sectors[5].DataLength = 200;
+  t0.Sectors[5].MutableData(200);
   EXPECT_FALSE(w.Read(0, 0, 0, 6, 1));
   EXPECT_EQ(w.channel.LastError(), kErrorCrc);
   EXPECT_EQ(w.returned, 256u);
   EXPECT_EQ(w.io[200], 0);
-  t0.Sectors[6].DataLength = 0;
+  t0.Sectors[6].ClearData();
   EXPECT_FALSE(w.Read(0, 0, 0, 7, 1));
   EXPECT_EQ(w.channel.LastError(), kErrorSectorNotFound);
 
@@ -117,10 +117,10 @@ TEST(VirtualDrive, WriteAndFormatChangeTheDisk) {
   ASSERT_TRUE(w.channel.Write(SectorParams(0, 0, 0, 1, 1, 0x14), data.size()));
   const TSectorRec& s = w.Disk().GetTrack(0).Sectors[0];
   EXPECT_EQ(s.DataOk, 0xFF);
-  EXPECT_EQ(s.DataLength, 256);
-  EXPECT_TRUE(std::equal(data.begin(), data.end(), s.Data.begin()));
-  EXPECT_EQ(s.Data[100], 0);  // short data are followed by zeros
-  EXPECT_EQ(w.Disk().GetTrack(0).RawLength, 0);
+  EXPECT_EQ(s.DataLength(), 256);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), s.Data().begin()));
+  EXPECT_EQ(s.Data()[100], 0);  // short data are followed by zeros
+  EXPECT_EQ(w.Disk().GetTrack(0).RawLength(), 0);
 
   FD_FORMAT_PARAMS f{FD_OPTION_MFM, 1, 2, 3, 0x14, 0xE5, {}};
   f.Header[0] = {0, 1, 1, 2};
@@ -131,8 +131,8 @@ TEST(VirtualDrive, WriteAndFormatChangeTheDisk) {
   EXPECT_EQ(t1.SectorCount, 3);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(t1.Sectors[i].SizeCode, f.Header[i].size);
-    EXPECT_EQ(t1.Sectors[i].DataLength, 512);
-    EXPECT_EQ(t1.Sectors[i].Data[511], 0xE5);
+    EXPECT_EQ(t1.Sectors[i].DataLength(), 512);
+    EXPECT_EQ(t1.Sectors[i].Data()[511], 0xE5);
   }
   ASSERT_TRUE(w.Read(1, 0, 1, 1, 2));
   EXPECT_FALSE(w.Read(1, 0, 1, 3, 3));  // 1024 asked, 512 laid down

@@ -63,10 +63,10 @@ TEST_F(CpmTest, NewDiskIsAnEmptyFormattedProfiDisk) {
       ASSERT_EQ(s.Sec, t == 0 && i == 4 ? 9 : i + 1) << t;
       ASSERT_TRUE(s.Cyl == t / 2 && s.Head == t % 2 && s.SizeCode == 3 && s.DataOk) << t;
       ASSERT_EQ(s.HeaderCrc, IdFieldCrc(s.Cyl, s.Head, s.Sec, 3));
-      ASSERT_EQ(s.DataLength, 1024);
+      ASSERT_EQ(s.DataLength(), 1024);
       // The directory (track 0 sectors 1 to 4) is 0xE5, everything else zero.
       const uint8_t fill = t == 0 && i < 4 ? 0xE5 : 0;
-      ASSERT_TRUE(std::all_of(s.Data.begin(), s.Data.begin() + 1024,
+      ASSERT_TRUE(std::all_of(s.Data().begin(), s.Data().begin() + 1024,
                               [fill](uint8_t b) { return b == fill; }))
           << t << "/" << i;
     }
@@ -195,7 +195,7 @@ TEST_F(CpmTest, UnusableSectorsOfAFileReadAsZeros) {
   // Blocks 12..15 are 1 KB sectors 24..31: track 4 sector 5, track 5
   // sectors 1..5, track 6 sectors 1..2.
   PutCpmFile(*disk, 0, 12, "HOLES   BIN", Bytes(4 * 2048, 0x5A));
-  test::CpmSlot(*disk, 24)->DataLength = 1023;
+  test::CpmSlot(*disk, 24)->MutableData(1023);
   test::CpmSlot(*disk, 25)->Present = 0;
   test::CpmSlot(*disk, 27)->DataOk = 0;  // bad data of the right size still counts
   disk->GetTrack(6).Present = 0;

@@ -209,7 +209,7 @@ TEST_F(CatalogFiles, AFullCatalogAndABadSectorStopTheImport) {
   EXPECT_EQ(Add({Put("h.$C", HobetaBytes(PatternFile("H", 'C', 1)))}), "Каталог диска заполнен..!");
 
   Open({PatternFile("A", 'C', 1)});
-  GetLogicalSector(*disk, 1, 3)->DataLength = 10;
+  GetLogicalSector(*disk, 1, 3)->MutableData(10);
   const std::string two = Put("two.$C", HobetaBytes(PatternFile("TWO", 'C', 2)));
   EXPECT_EQ(Add({two}), "Ошибка добавления файла " + two + " в образ ..!");
   EXPECT_EQ(OnDisk().FileCount, 1);

@@ -237,7 +237,7 @@ TEST_F(CatalogCommands, CompactingMovesEveryFileDown) {
 
 TEST_F(CatalogCommands, ACompactThatHitsABadSectorWritesNoCatalog) {
   Open({Deleted(PatternFile("GONE", 'C', 2)), PatternFile("TWO", 'C', 3)});
-  GetLogicalSector(*disk, 1, 4)->DataLength = 0;  // the second sector of TWO
+  GetLogicalSector(*disk, 1, 4)->ClearData();  // the second sector of TWO
   EXPECT_FALSE(zx.CompactVolume().ok);
   EXPECT_EQ(prompt.MessageTexts().back(), "Ошибка сектора - (track 1 sector 3)..!");
   EXPECT_EQ(OnDisk().Entries[0].Name[0], 0x01);

@@ -22,8 +22,8 @@ class TrdosVolume : public ::testing::Test {
   std::unique_ptr<TZX_Disk> disk = std::make_unique<TZX_Disk>();
   TTrdosCatalog cat;
 
-  uint8_t* Service() { return GetLogicalSector(*disk, 0, 9)->Data.data(); }
-  uint8_t* Catalog(int sec) { return GetLogicalSector(*disk, 0, sec)->Data.data(); }
+  uint8_t* Service() { return GetLogicalSector(*disk, 0, 9)->MutableData().data(); }
+  uint8_t* Catalog(int sec) { return GetLogicalSector(*disk, 0, sec)->MutableData().data(); }
 };
 
 TEST_F(TrdosVolume, TheServiceSectorDecidesWhatIsATrdosDisk) {
@@ -55,7 +55,7 @@ TEST_F(TrdosVolume, OtherSectorsOfTrackZeroOnlyMatterFromOneToNine) {
   disk->GetTrack(0).Sectors[2].SizeCode = 2;
   EXPECT_FALSE(ReadTrdosCatalog(*disk, cat));
   disk->GetTrack(0).Sectors[2].SizeCode = 1;
-  disk->GetTrack(0).Sectors[8].DataLength = 255;
+  disk->GetTrack(0).Sectors[8].MutableData(255);
   EXPECT_FALSE(ReadTrdosCatalog(*disk, cat));
   disk->GetTrack(0).Present = 0;
   EXPECT_FALSE(ReadTrdosCatalog(*disk, cat));
@@ -99,7 +99,7 @@ TEST_F(TrdosVolume, WriteBackRebuildsTheCatalogAndKeepsTheFormattersBytes) {
   EXPECT_EQ(Service()[0xE5], 0x34);
   EXPECT_EQ(Service()[0xE6], 0x12);
 
-  GetLogicalSector(*disk, 0, 4)->DataLength = 128;
+  GetLogicalSector(*disk, 0, 4)->MutableData(128);
   EXPECT_FALSE(WriteTrdosCatalog(*disk, cat, error));
   EXPECT_EQ(error, "Ошибка сектора - (track 0 sector 4)..!");
 }
@@ -130,18 +130,18 @@ TEST_F(TrdosVolume, RunsCrossTrackBoundariesAndOwnersAreFound) {
 TEST(NewTrdosDisk, IsFormattedEmptyAndNamed) {
   auto disk = std::make_unique<TZX_Disk>();
   disk->GetTrack(165).Present = 0xFF;
-  disk->GetTrack(3).RawLength = 100;
+  disk->GetTrack(3).MutableRaw(100);
   CreateTrdosDisk(*disk, "ABC");
   EXPECT_EQ(disk->CountTracks(), 160);
   EXPECT_FALSE(disk->GetTrack(165).Present);
-  EXPECT_EQ(disk->GetTrack(3).RawLength, 0);
+  EXPECT_EQ(disk->GetTrack(3).RawLength(), 0);
   const TSectorRec& first = disk->GetTrack(0).Sectors[0];
   EXPECT_EQ(first.HeaderCrc, 0xFA0C);
   const TSectorRec& side1 = disk->GetTrack(1).Sectors[0];
   EXPECT_EQ((std::array<int, 4>{side1.Cyl, side1.Head, side1.Sec, side1.SizeCode}),
             (std::array<int, 4>{0, 0, 1, 1}));
   const TSectorRec& last = disk->GetTrack(159).Sectors[15];
-  EXPECT_EQ((std::array<int, 4>{last.Cyl, last.Sec, last.DataLength, last.DataOk}),
+  EXPECT_EQ((std::array<int, 4>{last.Cyl, last.Sec, last.DataLength(), last.DataOk}),
             (std::array<int, 4>{79, 16, 256, 0xFF}));
   EXPECT_FALSE(disk->GetTrack(0).Sectors[16].Present);
 

@@ -37,7 +37,7 @@ class VolumeSafety : public ::testing::Test {
     TSectorRec* s1 = GetLogicalSector(*disk, 0, 1);
     for (size_t i = 0; i < order.size(); ++i) {
       cat.Entries[static_cast<size_t>(order[i])].Encode(
-          std::span<uint8_t, 16>(s1->Data.data() + i * 16, 16));
+          std::span<uint8_t, 16>(s1->MutableData().data() + i * 16, 16));
     }
   }
   void Open() { ASSERT_TRUE(zx.OpenFromImage()); }
@@ -89,7 +89,7 @@ TEST_F(VolumeSafety, CompactRefusesFilesThatShareSectors) {
   TrdosFile gap = PatternFile("GAP", 'C', 1, 1);
   gap.deleted = true;
   Build({gap, PatternFile("ONE", 'C', 4, 2), PatternFile("TWO", 'C', 2, 3)}, {0, 1, 2});
-  GetLogicalSector(*disk, 0, 1)->Data[32 + 14] = 3;  // TWO now starts inside ONE
+  GetLogicalSector(*disk, 0, 1)->MutableData()[32 + 14] = 3;  // TWO now starts inside ONE
   Open();
   const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 16 * 3);
   EXPECT_FALSE(zx.CompactVolume().ok);
@@ -118,7 +118,7 @@ TEST_F(VolumeSafety, DeletingTheFileFirstOnTheDiskKeepsTheFreePointerPastLiveFil
 TEST_F(VolumeSafety, ACatalogWriteBackNeedsEverySectorBeforeItChangesOne) {
   Build({PatternFile("ONE", 'C', 1)}, {0});
   Open();
-  GetLogicalSector(*disk, 0, 5)->DataLength = 0;  // a failed read
+  GetLogicalSector(*disk, 0, 5)->ClearData();  // a failed read
   const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 4);
   std::string error;
   EXPECT_FALSE(WriteTrdosCatalog(*disk, zx.Catalog(), error));
@@ -147,7 +147,7 @@ TEST_F(VolumeSafety, FreeSpaceFollowsTheDiskType) {
   } const types[] = {{0x16, 2560}, {0x17, 1280}, {0x18, 1280}, {0x19, 640}};
   for (const auto& t : types) {
     Build({PatternFile("ONE", 'C', 47)}, {0});
-    GetLogicalSector(*disk, 0, 9)->Data[0xE3] = t.type;
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xE3] = t.type;
     Open();
     ASSERT_TRUE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 4, 9))}).ok);
     EXPECT_EQ(OnDisk().FreeSectors, t.total - 16 - 47 - 4) << int(t.type);
@@ -172,7 +172,7 @@ TEST_F(VolumeSafety, ExportNamesThatCollideAreNumbered) {
 
 TEST_F(VolumeSafety, AddRefusesACatalogShorterThanItsFileCount) {
   Build({PatternFile("ONE", 'C', 1)}, {0});
-  GetLogicalSector(*disk, 0, 9)->Data[0xE4] = 3;
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xE4] = 3;
   Open();
   const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 16 * 3);
   EXPECT_FALSE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 1, 9))}).ok);

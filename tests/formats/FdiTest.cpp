@@ -76,10 +76,10 @@ TEST_F(FdiTest, SingleHeadedFileFillsEvenTracksAndSkipsExtraHeaderBytes) {
   EXPECT_EQ(s.SizeCode, 2);
   EXPECT_EQ(s.HeaderCrc, IdFieldCrc(7, 1, 3, 2));
   EXPECT_EQ(s.DataOk, 0xFF);
-  ASSERT_EQ(s.DataLength, 512);
+  ASSERT_EQ(s.DataLength(), 512);
   const auto expected = PatternBytes(512, 2 * 100 + 3);  // the third header is track 4
-  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), s.Data.begin()));
-  EXPECT_EQ(disk->GetTrack(4).Sectors[1].DataLength, 128);
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), s.Data().begin()));
+  EXPECT_EQ(disk->GetTrack(4).Sectors[1].DataLength(), 128);
 }
 
 TEST_F(FdiTest, AnyOfFlagBitsZeroToFiveMeansGoodData) {
@@ -153,20 +153,20 @@ TEST_F(FdiTest, TrackOfMoreThanTwentySectorsKeepsTwentyAndSaysSo) {
 TEST_F(FdiTest, OversizedSizeCodesKeepTheSlotsWorthOfData) {
   ASSERT_TRUE(Load(MakeFdi(1, 1, {{0, 0, 1, 6, 0x01, 1100}, {0, 0, 2, 0xFF, 0x01, 1100}})));
   const TTrack& t = disk->GetTrack(0);
-  EXPECT_EQ(t.Sectors[0].DataLength, 1100);
+  EXPECT_EQ(t.Sectors[0].DataLength(), 1100);
   EXPECT_EQ(t.Sectors[1].SizeCode, 0xFF);
-  EXPECT_EQ(t.Sectors[1].DataLength, 1100);
+  EXPECT_EQ(t.Sectors[1].DataLength(), 1100);
   // Size code 255 announces more than an FDI track can hold: refused.
   std::vector<uint8_t> out;
   EXPECT_EQ(BuildFdiBytes(*disk, out).text,
             "Track 0, sector 2: size code 255 does not fit an FDI track!");
   // Written back, the slot's 1100 bytes return, with the good flag in bit 0.
   disk->GetTrack(0).Sectors[1].Present = 0;
-  const auto data = t.Sectors[0].Data;
+  const std::vector<uint8_t> data(t.Sectors[0].Data().begin(), t.Sectors[0].Data().end());
   out = Build();
   EXPECT_EQ(out[14 + 7 + 4], 0x01);
   ASSERT_TRUE(Load(out));
-  EXPECT_EQ(disk->GetTrack(0).Sectors[0].Data, data);
+  EXPECT_TRUE(std::ranges::equal(disk->GetTrack(0).Sectors[0].Data(), data));
 }
 
 TEST_F(FdiTest, WriterGeometryFlagsAndOffsets) {

@@ -145,7 +145,7 @@ TEST_F(FidelityTest, SizeCodesAboveThreeSaveBackThroughTrackFormats) {
       EXPECT_EQ(s.SizeCode, i == 1 ? 5 : 1);
       EXPECT_TRUE(s.DataOk);
       const auto data = PatternBytes(256, i + 1);
-      EXPECT_TRUE(std::equal(data.begin(), data.end(), s.Data.begin()));
+      EXPECT_TRUE(std::equal(data.begin(), data.end(), s.Data().begin()));
     }
     Save(name);  // and back again from what was loaded
   }

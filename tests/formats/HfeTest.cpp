@@ -75,7 +75,7 @@ TEST_F(HfeTest, FullDiskRoundTrip) {
   test::ExpectSameSectors(*disk, *back);
   for (int t = 0; t < 160; ++t) {
     const TTrack& track = back->GetTrack(static_cast<uint8_t>(t));
-    ASSERT_EQ(track.RawLength, 6250) << t;
+    ASSERT_EQ(track.RawLength(), 6250) << t;
     EXPECT_EQ(track.SectorCount, 16);
     EXPECT_EQ(track.Sectors[15].DataOk, 0xFF);
   }
@@ -98,11 +98,11 @@ TEST_F(HfeTest, ShortImagesAreWrittenAsEightyCylinders) {
   for (int t = 0; t < 160; ++t) {
     const TTrack& track = back->GetTrack(static_cast<uint8_t>(t));
     ASSERT_EQ(track.Present != 0, t % 2 == 0 && t < 80) << t;
-    ASSERT_EQ(track.RawLength == 0, !track.Present) << t;
+    ASSERT_EQ(track.RawLength() == 0, !track.Present) << t;
   }
-  EXPECT_TRUE(std::equal(back->GetTrack(78).Sectors[3].Data.begin(),
-                         back->GetTrack(78).Sectors[3].Data.begin() + 256,
-                         disk->GetTrack(78).Sectors[3].Data.begin()));
+  EXPECT_TRUE(std::equal(back->GetTrack(78).Sectors[3].Data().begin(),
+                         back->GetTrack(78).Sectors[3].Data().begin() + 256,
+                         disk->GetTrack(78).Sectors[3].Data().begin()));
 }
 
 TEST_F(HfeTest, MfmCellsOfPlainAndSyncBytes) {
@@ -167,7 +167,7 @@ TEST_F(HfeTest, HeaderAndLayoutErrors) {
   EXPECT_EQ(back->StatusText, "Size HFE file error!");
   f.resize(1024 + 512 + 256 + 50);
   EXPECT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
-  EXPECT_EQ(back->GetTrack(1).RawLength, 128 + 25);
+  EXPECT_EQ(back->GetTrack(1).RawLength(), 128 + 25);
 
   f = good;
   SetU16(f, 18, 5000);  // a track list past the end
@@ -180,12 +180,12 @@ TEST_F(HfeTest, SectorRunningPastTheSideFailsTheLoadAndDumpsSideOne) {
   // data runs past 6250 bytes.
   test::FillStandardDisk(*disk, 2);
   TTrack& t1 = disk->GetTrack(1);
-  t1.RawData.fill(0x4E);
+  const std::span<uint8_t> raw = t1.MutableRaw(kRawTrackSize);
+  std::ranges::fill(raw, 0x4E);
   const uint8_t id[] = {0xA1, 0xA1, 0xFE};
   const uint8_t dm[] = {0xA1, 0xA1, 0xFB};
-  std::copy(std::begin(id), std::end(id), t1.RawData.begin() + 100);
-  std::copy(std::begin(dm), std::end(dm), t1.RawData.begin() + 6100);
-  t1.RawLength = kRawTrackSize;
+  std::copy(std::begin(id), std::end(id), raw.begin() + 100);
+  std::copy(std::begin(dm), std::end(dm), raw.begin() + 6100);
   t1.RawValid = 1;
   for (auto& s : t1.Sectors)
     s.Present = 0;
@@ -227,9 +227,9 @@ TEST_F(HfeTest, CellStreamsOutOfStepWithTheBytesAreResynchronised) {
 
   ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
   test::ExpectSameSectors(*disk, *back);
-  EXPECT_EQ(back->GetTrack(0).RawLength, 6249);  // the first byte's cells are short
-  EXPECT_EQ(back->GetTrack(0).RawData[95], 0xFC);
-  EXPECT_EQ(back->GetTrack(1).RawLength, 6249);
+  EXPECT_EQ(back->GetTrack(0).RawLength(), 6249);  // the first byte's cells are short
+  EXPECT_EQ(back->GetTrack(0).RawData()[95], 0xFC);
+  EXPECT_EQ(back->GetTrack(1).RawLength(), 6249);
 }
 
 TEST_F(HfeTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
@@ -239,7 +239,7 @@ TEST_F(HfeTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   // more than a raw track holds and carries 32 sectors.
   SetU16(f, 512 + 2, 60000);
   ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
-  EXPECT_EQ(back->GetTrack(0).RawLength, kRawTrackCapacity);
+  EXPECT_EQ(back->GetTrack(0).RawLength(), kRawTrackCapacity);
   EXPECT_EQ(back->GetTrack(1).CountSectors(), 20);
   EXPECT_EQ(back->StatusText,
             "2 tracks (first 0) cut to 14002 bytes. 2 tracks (first 0): sectors after the 20th "
@@ -261,8 +261,7 @@ TEST_F(HfeTest, SynthesisFailureNamesTheCylinder) {
   test::FillStandardDisk(*disk, 6);
   TTrack& t = disk->GetTrack(5);
   t.RawValid = 1;
-  t.RawLength = 200;
-  std::fill_n(t.RawData.begin(), 200, 0x4E);
+  std::ranges::fill(t.MutableRaw(200), 0x4E);
   std::vector<uint8_t> out;
   const WriteResult r = BuildHfeBytes(*disk, out);
   EXPECT_FALSE(r);

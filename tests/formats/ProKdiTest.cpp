@@ -40,9 +40,9 @@ TEST_F(ProKdiTest, LoadsFiveSectorsOfEveryTrackWithTheTrueSide) {
         EXPECT_EQ(s.SizeCode, 3);
         EXPECT_EQ(s.HeaderCrc, IdFieldCrc(s.Cyl, s.Head, s.Sec, 3));
         EXPECT_EQ(s.DataOk, 0xFF);
-        ASSERT_EQ(s.DataLength, 1024);
+        ASSERT_EQ(s.DataLength(), 1024);
         const auto at = file.begin() + t * 5120 + k * 1024;
-        ASSERT_TRUE(std::equal(at, at + 1024, s.Data.begin())) << t << "/" << k;
+        ASSERT_TRUE(std::equal(at, at + 1024, s.Data().begin())) << t << "/" << k;
       }
       EXPECT_FALSE(track.Sectors[5].Present);
     }

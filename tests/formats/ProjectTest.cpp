@@ -37,9 +37,9 @@ void ExpectSameImage(const TZX_Disk& e, const TZX_Disk& a) {
     if (et.Present) {
       EXPECT_EQ(et.SectorCount, at.SectorCount) << "track " << t;
       EXPECT_EQ(et.RawValid != 0, at.RawValid != 0) << "track " << t;
-      EXPECT_EQ(et.RawLength, at.RawLength) << "track " << t;
-      EXPECT_TRUE(
-          std::equal(et.RawData.begin(), et.RawData.begin() + et.RawLength, at.RawData.begin()))
+      EXPECT_EQ(et.RawLength(), at.RawLength()) << "track " << t;
+      EXPECT_TRUE(std::equal(et.RawData().begin(), et.RawData().begin() + et.RawLength(),
+                             at.RawData().begin()))
           << "track " << t;
       EXPECT_EQ(et.Log, at.Log) << "track " << t;
     }
@@ -48,14 +48,13 @@ void ExpectSameImage(const TZX_Disk& e, const TZX_Disk& a) {
       const TSectorRec& as = at.Sectors[i];
       ASSERT_EQ(es.Present != 0, as.Present != 0) << "track " << t << " slot " << i;
       if (!es.Present) continue;
-      EXPECT_EQ(std::tie(es.Cyl, es.Head, es.Sec, es.SizeCode, es.HeaderCrc, es.ErrorCount,
-                         es.DataOffset, es.DataLength),
-                std::tie(as.Cyl, as.Head, as.Sec, as.SizeCode, as.HeaderCrc, as.ErrorCount,
-                         as.DataOffset, as.DataLength))
+      EXPECT_EQ(std::make_tuple(es.Cyl, es.Head, es.Sec, es.SizeCode, es.HeaderCrc, es.ErrorCount,
+                                es.DataOffset, es.DataLength()),
+                std::make_tuple(as.Cyl, as.Head, as.Sec, as.SizeCode, as.HeaderCrc, as.ErrorCount,
+                                as.DataOffset, as.DataLength()))
           << "track " << t << " slot " << i;
       EXPECT_EQ(es.DataOk != 0, as.DataOk != 0) << "track " << t << " slot " << i;
-      EXPECT_TRUE(std::ranges::equal(es.ValidData(), as.ValidData()))
-          << "track " << t << " slot " << i;
+      EXPECT_TRUE(std::ranges::equal(es.Data(), as.Data())) << "track " << t << " slot " << i;
     }
   }
 }

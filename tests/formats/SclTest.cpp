@@ -102,7 +102,7 @@ TEST_F(SclTest, SavingPacksEveryLiveFileAndRoundTrips) {
   EXPECT_EQ(out, SclBytes({files[0], files[2]}));
 
   // The counts of the service sector do not decide N: the headers written do.
-  GetLogicalSector(*disk, 0, 9)->Data[0xF4] = 0;
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xF4] = 0;
   ASSERT_TRUE(BuildSclBytes(*disk, out));
   EXPECT_EQ(out[8], 2);
 

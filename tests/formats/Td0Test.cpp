@@ -112,15 +112,15 @@ TEST_F(Td0Test, ReadsSignaturesCommentTracksAndEncodings) {
   EXPECT_EQ(disk->Comment, (std::vector<std::string>{"A", "B", "При"}));
   const TSectorRec& s = Slot(0, 0);
   EXPECT_EQ(s.Sec, 1);
-  EXPECT_EQ(s.DataLength, 512);
+  EXPECT_EQ(s.DataLength(), 512);
   EXPECT_EQ(s.DataOk, 0xFF);
   EXPECT_EQ(s.HeaderCrc, IdFieldCrc(0, 0, 1, 2));
   for (int i = 0; i < 512; ++i)
-    ASSERT_EQ(s.Data[i], i >= 20 ? 0 : (i % 2 ? 0xF6 : 0xE5)) << i;
-  EXPECT_EQ(Bytes(Slot(0, 1).Data.begin(), Slot(0, 1).Data.begin() + 8),
+    ASSERT_EQ(s.Data()[i], i >= 20 ? 0 : (i % 2 ? 0xF6 : 0xE5)) << i;
+  EXPECT_EQ(Bytes(Slot(0, 1).Data().begin(), Slot(0, 1).Data().begin() + 8),
             (Bytes{'a', 'b', 'c', 0x12, 0x34, 0x12, 0x34, 0}));
-  EXPECT_EQ(Slot(0, 1).DataLength, 256);
-  EXPECT_EQ(Slot(0, 2).Data[255], 0x77);
+  EXPECT_EQ(Slot(0, 1).DataLength(), 256);
+  EXPECT_EQ(Slot(0, 2).Data()[255], 0x77);
   EXPECT_EQ(disk->GetTrack(5).Present, 0xFF);
   EXPECT_EQ(disk->GetTrack(5).CountSectors(), 0);
   EXPECT_EQ(disk->TrackCount, 6) << "(highest cylinder + 1) x (highest head + 1)";
@@ -140,11 +140,11 @@ TEST_F(Td0Test, FlagsDecideTheDataStateAndWhetherABlockFollows) {
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(Slot(0, i).Sec, i + 1);
     EXPECT_EQ(Slot(0, i).DataOk, expected[i].first) << i;
-    EXPECT_EQ(Slot(0, i).DataLength, expected[i].second) << i;
+    EXPECT_EQ(Slot(0, i).DataLength(), expected[i].second) << i;
   }
-  EXPECT_EQ(Slot(0, 2).Data[0], 0x33);
-  EXPECT_EQ(Slot(0, 4).Data[0], 0x55);
-  EXPECT_EQ(Slot(1, 0).Data[0], 0x99);
+  EXPECT_EQ(Slot(0, 2).Data()[0], 0x33);
+  EXPECT_EQ(Slot(0, 4).Data()[0], 0x55);
+  EXPECT_EQ(Slot(1, 0).Data()[0], 0x99);
 }
 
 TEST_F(Td0Test, WhatTheImageCannotHoldIsReadPastAndNoted) {
@@ -162,12 +162,12 @@ TEST_F(Td0Test, WhatTheImageCannotHoldIsReadPastAndNoted) {
             "Создан: 5.3.2024 7:8:9; tracks outside the image skipped: 2, sectors beyond 20 on "
             "a track dropped: 2, sectors cut to 1100 bytes: 2");
   EXPECT_EQ(disk->GetTrack(0).CountSectors(), 20);
-  EXPECT_EQ(Slot(0, 19).Data[0], 20);
+  EXPECT_EQ(Slot(0, 19).Data()[0], 20);
   EXPECT_EQ(disk->CountTracks(), 2);
-  EXPECT_EQ(Slot(2, 0).DataLength, 1100);
-  EXPECT_EQ(Slot(2, 0).Data[1099], 6) << "the third run, second byte of its pattern";
-  EXPECT_EQ(Slot(2, 1).DataLength, 1100);
-  EXPECT_EQ(Slot(2, 1).Data[1099], 0xAB);
+  EXPECT_EQ(Slot(2, 0).DataLength(), 1100);
+  EXPECT_EQ(Slot(2, 0).Data()[1099], 6) << "the third run, second byte of its pattern";
+  EXPECT_EQ(Slot(2, 1).DataLength(), 1100);
+  EXPECT_EQ(Slot(2, 1).Data()[1099], 0xAB);
 }
 
 TEST_F(Td0Test, BadRecordsAndShortFilesFailWithTheirTexts) {

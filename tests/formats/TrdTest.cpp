@@ -29,7 +29,7 @@ TEST_F(TrdTest, LoadsAFullDoubleSidedDisk) {
   EXPECT_EQ(disk->CountTracks(), 160);
   const TSectorRec& s9 = disk->GetTrack(0).SectorHeader(8);
   EXPECT_EQ(s9.Sec, 9);
-  EXPECT_TRUE(std::equal(file.begin() + 2048, file.begin() + 2304, s9.Data.begin()));
+  EXPECT_TRUE(std::equal(file.begin() + 2048, file.begin() + 2304, s9.Data().begin()));
   for (int t = 0; t < 160; ++t) {
     const TTrack& track = disk->GetTrack(static_cast<uint8_t>(t));
     ASSERT_TRUE(track.Present);
@@ -42,7 +42,7 @@ TEST_F(TrdTest, LoadsAFullDoubleSidedDisk) {
       EXPECT_EQ(s.SizeCode, 1);
       EXPECT_EQ(s.HeaderCrc, IdFieldCrc(s.Cyl, 0, s.Sec, 1));
       EXPECT_EQ(s.DataOk, 0xFF);
-      EXPECT_EQ(s.DataLength, 256);
+      EXPECT_EQ(s.DataLength(), 256);
     }
     EXPECT_FALSE(track.Sectors[16].Present);
   }
@@ -55,7 +55,8 @@ TEST_F(TrdTest, FileEndingInsideATrackKeepsEveryWholeSectorAndSaysSo) {
   ASSERT_TRUE(ReadTrdBytes(*disk, file));
   EXPECT_EQ(disk->CountTracks(), 18);
   EXPECT_EQ(disk->GetTrack(17).CountSectors(), 3);
-  EXPECT_TRUE(std::equal(file.end() - 256, file.end(), disk->GetTrack(17).Sectors[2].Data.begin()));
+  EXPECT_TRUE(
+      std::equal(file.end() - 256, file.end(), disk->GetTrack(17).Sectors[2].Data().begin()));
   EXPECT_EQ(disk->StatusText, "TRD file ends inside track 17: 3 of 16 sectors read.");
 
   // 100 bytes of a ninth sector are kept too, padded with zeros and bad.
@@ -63,9 +64,9 @@ TEST_F(TrdTest, FileEndingInsideATrackKeepsEveryWholeSectorAndSaysSo) {
   ASSERT_TRUE(ReadTrdBytes(*disk, odd));
   const TSectorRec& s9 = disk->GetTrack(1).Sectors[8];
   EXPECT_EQ(disk->GetTrack(1).CountSectors(), 9);
-  EXPECT_TRUE(std::equal(odd.end() - 100, odd.end(), s9.Data.begin()));
-  EXPECT_EQ(s9.Data[100], 0);
-  EXPECT_EQ(s9.DataLength, 256);
+  EXPECT_TRUE(std::equal(odd.end() - 100, odd.end(), s9.Data().begin()));
+  EXPECT_EQ(s9.Data()[100], 0);
+  EXPECT_EQ(s9.DataLength(), 256);
   EXPECT_EQ(s9.DataOk, 0);
   EXPECT_EQ(disk->StatusText,
             "TRD file ends inside track 1: 8 of 16 sectors read, and 100 bytes of sector 9 "
@@ -102,8 +103,8 @@ TEST_F(TrdTest, SaveTakesSectorsByNumberNotBySlotAndIgnoresState) {
   TTrack& t = disk->GetTrack(0);
   std::swap(t.Sectors[0], t.Sectors[4]);  // slot 0 holds sector 5, slot 4 sector 1
   t.Sectors[0].DataOk = 0;
-  const std::vector<uint8_t> s5(t.Sectors[0].Data.begin(), t.Sectors[0].Data.begin() + 256);
-  const std::vector<uint8_t> s1(t.Sectors[4].Data.begin(), t.Sectors[4].Data.begin() + 256);
+  const std::vector<uint8_t> s5(t.Sectors[0].Data().begin(), t.Sectors[0].Data().begin() + 256);
+  const std::vector<uint8_t> s1(t.Sectors[4].Data().begin(), t.Sectors[4].Data().begin() + 256);
   ASSERT_TRUE(SaveTRD(*disk, dir / "o.trd"));
   const auto out = ReadBytes(dir / "o.trd");
   ASSERT_EQ(out.size(), 4096u);

@@ -156,20 +156,20 @@ TEST_F(UdiTest, SectorScanFollowsTheSyncBytes) {
 
   const TTrack& track = disk->GetTrack(0);
   EXPECT_EQ(track.RawValid, 1);
-  EXPECT_EQ(track.RawLength, t.bytes.size());
+  EXPECT_EQ(track.RawLength(), t.bytes.size());
   EXPECT_EQ(track.SectorCount, 4);
   const uint8_t ids[] = {1, 2, 3, 4};
   for (int i = 0; i < 4; ++i) {
     const TSectorRec& s = track.Sectors[i];
     EXPECT_EQ(s.Sec, ids[i]);
     EXPECT_EQ(s.HeaderCrc, IdFieldCrc(0, 0, ids[i], i == 3 ? 5 : 1));
-    EXPECT_EQ(s.DataLength, 256);
+    EXPECT_EQ(s.DataLength(), 256);
     EXPECT_EQ(s.ErrorCount, 0);
     EXPECT_EQ(s.DataOk, i == 2 ? 0 : 0xFF) << i;
-    EXPECT_EQ(track.RawData[s.DataOffset - 1], i == 1 ? 0xF8 : 0xFB);
+    EXPECT_EQ(track.RawData()[s.DataOffset - 1], i == 1 ? 0xF8 : 0xFB);
   }
-  EXPECT_TRUE(std::equal(bad.begin() + 1, bad.end(), track.Sectors[2].Data.begin() + 1));
-  EXPECT_TRUE(std::equal(track.Sectors[3].Data.begin(), track.Sectors[3].Data.begin() + 256,
+  EXPECT_TRUE(std::equal(bad.begin() + 1, bad.end(), track.Sectors[2].Data().begin() + 1));
+  EXPECT_TRUE(std::equal(track.Sectors[3].Data().begin(), track.Sectors[3].Data().begin() + 256,
                          PatternBytes(256, 5).begin()));
   EXPECT_FALSE(track.Sectors[4].Present);
 }
@@ -192,9 +192,9 @@ TEST_F(UdiTest, FieldsAtTheTrackEnd) {
   ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile({t, u, v}, 2, 0))) << disk->StatusText;
 
   const TSectorRec& s = disk->GetTrack(0).Sectors[0];
-  EXPECT_TRUE(s.DataOk == 0 && s.DataLength == 256);
+  EXPECT_TRUE(s.DataOk == 0 && s.DataLength() == 256);
   const TSectorRec& e = disk->GetTrack(2).Sectors[0];
-  EXPECT_TRUE(e.Present && e.DataOk == 0 && e.DataLength == 0);
+  EXPECT_TRUE(e.Present && e.DataOk == 0 && e.DataLength() == 0);
   EXPECT_FALSE(disk->GetTrack(4).Sectors[0].Present);
 }
 
@@ -224,7 +224,7 @@ TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
     crowded.Data(PatternBytes(128, r));
   }
   ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile({longTrack, crowded}, 0, 1)));
-  EXPECT_EQ(disk->GetTrack(0).RawLength, kRawTrackCapacity);
+  EXPECT_EQ(disk->GetTrack(0).RawLength(), kRawTrackCapacity);
   EXPECT_FALSE(disk->GetTrack(0).Sectors[0].Present);
   EXPECT_EQ(disk->GetTrack(1).CountSectors(), 20);
   EXPECT_EQ(disk->GetTrack(1).Sectors[19].Sec, 20);
@@ -271,7 +271,7 @@ TEST_F(UdiTest, RoundTripKeepsSectorsAndTheirState) {
   ASSERT_TRUE(LoadUDI(*back, dir / "a.udi")) << back->StatusText;
   test::ExpectSameSectors(*disk, *back);
   for (int t = 0; t < 6; ++t)
-    EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(t)).RawLength, kRawTrackSize);
+    EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(t)).RawLength(), kRawTrackSize);
   // Saved again over its own raw tracks, it is the same file but for the
   // bad sector's first data sync byte.
   back->KeepRawBytes = true;
@@ -400,7 +400,7 @@ TEST_F(UdiTest, RealEmptyTrDosDisk) {
   const auto info =
       std::find_if(slots.begin(), slots.end(), [](const TSectorRec& s) { return s.Sec == 9; });
   ASSERT_NE(info, slots.end());
-  EXPECT_EQ(info->Data[0xE7], 0x10);  // the TR-DOS disk id
+  EXPECT_EQ(info->Data()[0xE7], 0x10);  // the TR-DOS disk id
   ASSERT_TRUE(SaveUDI(*disk, dir / "copy.udi"));
   ASSERT_TRUE(LoadUDI(*back, dir / "copy.udi"));
   test::ExpectSameSectors(*disk, *back);

@@ -307,12 +307,12 @@ class CatalogWindowTest : public QObject {
     CreateTrdosDisk(w->Disk(), "RAW");
     TTrack& t0 = w->Disk().GetTrack(0);
     t0.RawValid = 1;
-    t0.RawLength = 6000;
+    t0.MutableRaw(6000);
     t0.SectorHeader(8).DataOffset = 3000;  // sector 9
     dialogs->prompt.texts = {"CHANGED"};
     dialogs->onDialog = [&](QDialog&) { Cat().Item("N6")->trigger(); };
     w->N26Click();
-    QCOMPARE(int(t0.RawData[3000 + 0xF5]), int('C'));
+    QCOMPARE(int(t0.RawData()[3000 + 0xF5]), int('C'));
   }
 };
 

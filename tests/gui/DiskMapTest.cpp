@@ -22,7 +22,7 @@ class DiskMapTest : public QObject {
     s.Present = 0xFF;
     s.Sec = sec;
     s.SizeCode = 1;
-    s.DataLength = static_cast<uint16_t>(dataLength);
+    s.MutableData(static_cast<uint16_t>(dataLength));
     s.DataOk = good ? 0xFF : 0;
   }
   QRect Cell(int column, int row) const {
@@ -79,7 +79,7 @@ class DiskMapTest : public QObject {
   void trackLabelsAreYellowOrBlueWithRawBytes() {
     AddSlot(0, 0, 1, 256, true);
     AddSlot(1, 0, 1, 256, true);
-    disk->GetTrack(1).RawLength = 6250;
+    disk->GetTrack(1).MutableRaw(6250);
     const QImage image = Render();
     QCOMPARE(Fill(image, 0, 0), QColor(0xFF, 0xFF, 0x00));
     QCOMPARE(Fill(image, 0, 1), QColor(0x00, 0x00, 0xFF));

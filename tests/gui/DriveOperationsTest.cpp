@@ -76,7 +76,8 @@ class DriveOperationsTest : public QObject {
         const TSectorRec& want = expected->GetTrack(uint8_t(t)).Sectors[size_t(i)];
         QCOMPARE(got.Sec, want.Sec);
         QVERIFY(got.DataOk);
-        QVERIFY2(got.Data == want.Data, qPrintable(QString("track %1 slot %2").arg(t).arg(i)));
+        QVERIFY2(std::ranges::equal(got.Data(), want.Data()),
+                 qPrintable(QString("track %1 slot %2").arg(t).arg(i)));
       }
     }
   }
@@ -129,7 +130,7 @@ class DriveOperationsTest : public QObject {
     // Tracks 0 to 4 read; track 5 scanned when the cancel came, not read.
     QCOMPARE(int(w->Disk().CountTracks()), 6);
     QVERIFY(w->Disk().GetTrack(4).Sectors[15].DataOk);
-    QCOMPARE(int(w->Disk().GetTrack(5).Sectors[0].DataLength), 0);
+    QCOMPARE(int(w->Disk().GetTrack(5).Sectors[0].DataLength()), 0);
     QVERIFY(dialogs->prompt.messages.empty());
   }
 

@@ -133,7 +133,7 @@ class EditingTest : public QObject {
     QFile file(QString::fromStdString(path));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray saved = file.readAll();
-    QCOMPARE(saved, QByteArray(reinterpret_cast<const char*>(Slot(4, 0).Data.data()), 256));
+    QCOMPARE(saved, QByteArray(reinterpret_cast<const char*>(Slot(4, 0).Data().data()), 256));
 
     const TSectorRec before = Slot(4, 0);
     w->s1->setFocus();
@@ -142,21 +142,20 @@ class EditingTest : public QObject {
     dialogs->prompt.answers = {Answer::No};
     w->pnb[0]->click();
     QVERIFY(w->pnb[0]->isEnabled());
-    QCOMPARE(Slot(4, 0).Data[0], before.Data[0]);
+    QCOMPARE(Slot(4, 0).Data()[0], before.Data()[0]);
     dialogs->prompt.answers = {Answer::Yes};
     w->pnb[0]->click();
     QVERIFY(!w->pnb[0]->isEnabled());
-    QCOMPARE(int(Slot(4, 0).Data[0]), 0xA5);
+    QCOMPARE(int(Slot(4, 0).Data()[0]), 0xA5);
     QCOMPARE(Slot(4, 0).DataOk, before.DataOk);
     QCOMPARE(Slot(4, 0).HeaderCrc, before.HeaderCrc);
   }
 
   void clearedTrackKeepsItsSectorsAndShowsASynthesisedTrack() {
     TTrack& t = w->Disk().GetTrack(6);
-    QVERIFY(w->Disk().BuildRawTrack(6, t.RawData.data()));
-    t.RawLength = kRawTrackSize;
+    QVERIFY(w->Disk().BuildRawTrack(6, t.MutableRaw(kRawTrackSize).data()));
     t.RawValid = 1;
-    t.RawData[0] = 0x11;
+    t.MutableRaw()[0] = 0x11;
     Click(0, 6);
     QVERIFY(!w->s1->IsReadOnly());
     QCOMPARE(int(w->s1->Bytes()[0]), 0x11);
@@ -174,7 +173,7 @@ class EditingTest : public QObject {
   }
 
   void ownerPanelNamesTheFileOfTheSector() {
-    uint8_t* entry = Slot(0, 0).Data.data();
+    uint8_t* entry = Slot(0, 0).MutableData().data();
     const char name[] = "NAME    B";
     std::copy(name, name + 9, entry);
     entry[13] = 3;  // sectors
@@ -190,7 +189,7 @@ class EditingTest : public QObject {
 
   void baseTrackRenamesTheSwitchAndTheSwitchFollowsTheRule() {
     TTrack& t = w->Disk().GetTrack(7);
-    t.RawLength = 100;
+    t.MutableRaw(100);
     RightClick(0, 7);
     Choose(22);
     QAction* n21 = w->Item("N21");
@@ -198,7 +197,7 @@ class EditingTest : public QObject {
     QVERIFY(w->Disk().UseBaseTemplate && n21->isChecked());
     n21->trigger();
     QVERIFY(!w->Disk().UseBaseTemplate && !n21->isChecked());
-    t.RawLength = 0;
+    t.ClearRaw();
     n21->trigger();
     QVERIFY(!w->Disk().UseBaseTemplate && !n21->isChecked());
   }

@@ -192,8 +192,7 @@ class MainWindowTest : public QObject {
     // Raw bytes without a single mark: no place for the track's sectors.
     TTrack& t = w->Disk().GetTrack(3);
     t.RawValid = 1;
-    t.RawLength = 200;
-    std::fill_n(t.RawData.begin(), 200, 0x4E);
+    std::ranges::fill(t.MutableRaw(200), 0x4E);
     w->Lzx1->addItem("older line");
     dialogs->saveFiles = {dir->filePath("x.udi").toStdString()};
     w->N32Click();
@@ -234,7 +233,7 @@ class MainWindowTest : public QObject {
     dialogs->diskNames = {"ABC"};
     w->TRDOS1Click();
     QCOMPARE(int(w->Disk().CountTracks()), 160);
-    const uint8_t* name = w->Disk().GetTrack(0).SectorHeader(8).Data.data() + 0xF5;
+    const uint8_t* name = w->Disk().GetTrack(0).SectorHeader(8).Data().data() + 0xF5;
     QCOMPARE(std::string(name, name + 8), std::string("ABC     "));
     QCOMPARE(w->zxd->currentIndex().row(), 0);
     QCOMPARE(w->zxd->currentIndex().column(), 0);

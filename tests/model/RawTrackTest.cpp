@@ -113,7 +113,7 @@ TEST_F(RawTrackTest, StandardTrDosTrackFromTheFormatTable) {
   for (size_t i = 0; i < data.size(); ++i) {
     EXPECT_EQ(b.Crc(data[i], 256), 1) << "sector " << i + 1;
     EXPECT_TRUE(std::equal(b.bytes.begin() + data[i] + 4, b.bytes.begin() + data[i] + 260,
-                           disk->GetTrack(1).Sectors[i].Data.begin()));
+                           disk->GetTrack(1).Sectors[i].Data().begin()));
   }
   // 146 + 16 x 372 = 6098 bytes planned: the rest is gap.
   EXPECT_TRUE(
@@ -125,7 +125,7 @@ TEST_F(RawTrackTest, ShortDataIsZeroFilledAndCoveredByTheCrc) {
   const Built b = Build(*disk, 0);
   ASSERT_TRUE(b.ok);
   const int a1 = b.Fields(0xFB).at(0);
-  EXPECT_TRUE(std::equal(s.Data.begin(), s.Data.begin() + 100, b.bytes.begin() + a1 + 4));
+  EXPECT_TRUE(std::equal(s.Data().begin(), s.Data().begin() + 100, b.bytes.begin() + a1 + 4));
   EXPECT_EQ(std::count(b.bytes.begin() + a1 + 104, b.bytes.begin() + a1 + 260, 0), 156);
   EXPECT_EQ(b.Crc(a1, 256), 1);
 }
@@ -225,11 +225,11 @@ TEST_F(RawTrackTest, TemplateFromABaseTrackUpTo160) {
 TEST_F(RawTrackTest, OwnLayoutKeepsItsBytesOnlyWhenAsked) {
   AddSectors(0, 2, 1);
   Built layout = Build(*disk, 0);
-  layout.bytes[1] = 0x66;    // lead-in
-  layout.bytes[175] = 0x77;  // GAP 2
+  layout.bytes[1] = 0x66;     // lead-in
+  layout.bytes[6100] = 0x77;  // GAP 4
   const int deleted = layout.Fields(0xFB)[1];
   layout.bytes[deleted + 3] = 0xF8;
-  KeepAsRaw(*disk, 0, layout.bytes).RawLength = 100;  // the copy stops at the recorded bytes
+  KeepAsRaw(*disk, 0, layout.bytes).MutableRaw(6000);  // the copy stops at the recorded bytes
 
   Built b = Build(*disk, 0);
   ASSERT_TRUE(b.ok);
@@ -238,9 +238,9 @@ TEST_F(RawTrackTest, OwnLayoutKeepsItsBytesOnlyWhenAsked) {
   disk->KeepRawBytes = true;
   b = Build(*disk, 0);
   EXPECT_EQ(b.bytes[1], 0x66);
-  EXPECT_EQ(b.bytes[175], 0x4E);
-  disk->GetTrack(0).RawLength = kRawTrackSize;
-  EXPECT_EQ(Build(*disk, 0).bytes[175], 0x77);
+  EXPECT_EQ(b.bytes[6100], 0x4E);
+  disk->GetTrack(0).SetRaw(layout.bytes);
+  EXPECT_EQ(Build(*disk, 0).bytes[6100], 0x77);
 }
 
 TEST_F(RawTrackTest, KeptLayoutsAreCheckedBeforeUse) {
@@ -271,7 +271,7 @@ TEST_F(RawTrackTest, KeptLayoutsAreCheckedBeforeUse) {
   disk->ErrSector = 7;
   EXPECT_FALSE(Build(*disk, 1).ok);
   EXPECT_EQ(disk->ErrSector, 0);
-  Layout(*disk, 0, 40, 100, 123).RawData[124] = 0x4E;  // no data mark at all
+  Layout(*disk, 0, 40, 100, 123).MutableRaw()[124] = 0x4E;  // no data mark at all
   EXPECT_FALSE(Build(*disk, 1).ok);
 }
 
@@ -283,10 +283,12 @@ TEST_F(RawTrackTest, OnlyABadLastSectorMayRunPastTheTrackEnd) {
   EXPECT_FALSE(Build(*disk, 0).ok);
 
   s.DataOk = 0;
-  s.DataLength = 10;  // the cut field takes the buffer whatever the length
+  s.MutableData(10);  // the cut field runs on past the data with zeros
   const Built b = Build(*disk, 0);
   ASSERT_TRUE(b.ok);
-  EXPECT_TRUE(std::equal(b.bytes.begin() + 5993, b.bytes.begin() + 6249, s.Data.begin()));
+  EXPECT_TRUE(std::equal(b.bytes.begin() + 5993, b.bytes.begin() + 6003, s.Data().begin()));
+  EXPECT_TRUE(std::all_of(b.bytes.begin() + 6003, b.bytes.begin() + 6249,
+                          [](uint8_t x) { return x == 0; }));
   EXPECT_EQ(b.bytes[6249], 0x4E);
   // Over the track's own layout nothing of such a field is written.
   Layout(*disk, 0, 40, 100, 5990);

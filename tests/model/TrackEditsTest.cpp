@@ -24,11 +24,10 @@ TEST(TrackEdits, RemovedSlotPullsTheLaterOnesDownAndEmptiesTheLast) {
   EXPECT_EQ(t.Sectors[2].Sec, 3);
   EXPECT_EQ(t.Sectors[3].Sec, 5);
   EXPECT_EQ(t.Sectors[3].ErrorCount, 7);
-  EXPECT_EQ(t.Sectors[3].Data[255], PatternBytes(256, 4)[255]);
+  EXPECT_EQ(t.Sectors[3].Data()[255], PatternBytes(256, 4)[255]);
   EXPECT_EQ(t.Sectors[18].Sec, 20);
   EXPECT_FALSE(t.Sectors[19].Present);
-  EXPECT_EQ(t.Sectors[19].DataLength, 0);
-  EXPECT_EQ(t.Sectors[19].Data[0], 0);
+  EXPECT_EQ(t.Sectors[19].DataLength(), 0);
 }
 TEST(TrackEdits, SectorsReachTheRawTrackOfEveryTrackWhateverItsStoredCount) {
   auto disk = std::make_unique<TZX_Disk>();
@@ -46,9 +45,9 @@ TEST(TrackEdits, SectorsReachTheRawTrackOfEveryTrackWhateverItsStoredCount) {
   SectorsToRawAll(*disk);
   for (uint8_t track : {3, 9}) {
     const TTrack& t = disk->GetTrack(track);
-    EXPECT_EQ(t.RawData[200], PatternBytes(256, track)[0]) << int(track);
-    EXPECT_EQ(t.RawData[455], PatternBytes(256, track)[255]) << int(track);
-    EXPECT_EQ(t.RawData[456], 0x4E);
+    EXPECT_EQ(t.RawData()[200], PatternBytes(256, track)[0]) << int(track);
+    EXPECT_EQ(t.RawData()[455], PatternBytes(256, track)[255]) << int(track);
+    EXPECT_EQ(t.RawData()[456], 0x4E);
   }
 }
 

@@ -16,22 +16,20 @@ TEST(Track, ClearTrackKeepsTrackNoAndEmptiesEverythingElse) {
   TTrack t(7);
   t.Present = 0xFF;
   t.RawValid = 1;
-  t.RawLength = 100;
-  t.RawData[50] = 9;
+  t.MutableRaw(100)[50] = 9;
   t.Log.push_back("line");
   t.Sectors[3].Present = 0xFF;
-  t.Sectors[3].Data[1099] = 1;
+  t.Sectors[3].MutableData(kSectorDataSize)[1099] = 1;
   t.CountSectors();
   t.ClearTrack();
   EXPECT_EQ(t.TrackNo, 7);
   EXPECT_EQ(t.Present, 0);
   EXPECT_EQ(t.SectorCount, 0);
   EXPECT_EQ(t.RawValid, 0);
-  EXPECT_EQ(t.RawLength, 0);
-  EXPECT_EQ(t.RawData[50], 0);
+  EXPECT_EQ(t.RawLength(), 0);
   EXPECT_TRUE(t.Log.empty());
   EXPECT_EQ(t.Sectors[3].Present, 0);
-  EXPECT_EQ(t.Sectors[3].Data[1099], 0);
+  EXPECT_EQ(t.Sectors[3].DataLength(), 0);
 }
 
 TEST(Track, CountSectorsCountsAcrossGaps) {
@@ -48,12 +46,10 @@ class SectorsToRawTest : public ::testing::Test {
   void SetUp() override {
     t.Present = 0xFF;
     t.RawValid = 1;
-    t.RawLength = 100;
-    t.RawData.fill(0x4E);
+    std::ranges::fill(t.MutableRaw(100), 0x4E);
     TSectorRec& s = t.Sectors[0];
     s.Present = 0xFF;
-    s.DataLength = 10;
-    s.Data.fill(0xAA);
+    std::ranges::fill(s.MutableData(10), 0xAA);
     t.CountSectors();
   }
   TTrack t;
@@ -62,42 +58,56 @@ class SectorsToRawTest : public ::testing::Test {
 TEST_F(SectorsToRawTest, CopiesDataEndingStrictlyInsideTheRawTrack) {
   t.Sectors[0].DataOffset = 89;  // ends at 99 < 100
   t.SectorsToRaw();
-  EXPECT_EQ(t.RawData[89], 0xAA);
-  EXPECT_EQ(t.RawData[98], 0xAA);
-  EXPECT_EQ(t.RawData[99], 0x4E);
-  EXPECT_EQ(t.RawData[88], 0x4E);
+  EXPECT_EQ(t.RawData()[89], 0xAA);
+  EXPECT_EQ(t.RawData()[98], 0xAA);
+  EXPECT_EQ(t.RawData()[99], 0x4E);
+  EXPECT_EQ(t.RawData()[88], 0x4E);
 }
 
 TEST_F(SectorsToRawTest, LeavesDataEndingExactlyAtTheRawLength) {
   t.Sectors[0].DataOffset = 90;  // ends at 100 == RawLength
   t.SectorsToRaw();
-  EXPECT_EQ(t.RawData[90], 0x4E);
+  EXPECT_EQ(t.RawData()[90], 0x4E);
 }
 
 TEST_F(SectorsToRawTest, DoesNothingWithoutOffsetRawTrackOrStoredCount) {
   t.Sectors[0].DataOffset = 0;
   t.SectorsToRaw();
-  EXPECT_EQ(t.RawData[0], 0x4E);
+  EXPECT_EQ(t.RawData()[0], 0x4E);
 
   t.Sectors[0].DataOffset = 10;
   t.RawValid = 0;
   t.SectorsToRaw();
-  EXPECT_EQ(t.RawData[10], 0x4E);
+  EXPECT_EQ(t.RawData()[10], 0x4E);
 
   t.RawValid = 1;
   t.SectorCount = 0;  // walks the stored count, not the present slots
   t.SectorsToRaw();
-  EXPECT_EQ(t.RawData[10], 0x4E);
+  EXPECT_EQ(t.RawData()[10], 0x4E);
 }
 
-TEST(Sector, SetDataCutsToTheSlotCapacity) {
+TEST(Sector, StorageHoldsWhatIsThereWithinTheCapacities) {
+  // An empty track costs its records, not the capacities.
+  EXPECT_LT(sizeof(TTrack), 2048u);
   TSectorRec s;
   std::vector<uint8_t> big(5000, 0x11);
   EXPECT_EQ(s.SetData(big), kSectorDataSize);
-  EXPECT_EQ(s.DataLength, kSectorDataSize);
+  EXPECT_EQ(s.DataLength(), kSectorDataSize);
+  EXPECT_EQ(s.MutableData(9000).size(), size_t{kSectorDataSize});
+  // Sizing keeps the bytes that stay and adds zeros; reading past the data
+  // asks for the padding.
+  s.MutableData(4);
+  EXPECT_EQ(s.MutableData(6).size(), 6u);
+  EXPECT_EQ(std::vector<uint8_t>(s.Data().begin(), s.Data().end()),
+            (std::vector<uint8_t>{0x11, 0x11, 0x11, 0x11, 0, 0}));
+  std::array<uint8_t, 8> field;
+  field.fill(0xEE);
+  s.CopyDataPadded(field);
+  EXPECT_EQ(field, (std::array<uint8_t, 8>{0x11, 0x11, 0x11, 0x11, 0, 0, 0, 0}));
   TTrack t;
   std::vector<uint8_t> raw(20000, 1);
   EXPECT_EQ(t.SetRaw(raw), kRawTrackCapacity);
+  EXPECT_EQ(t.MutableRaw(20000).size(), size_t{kRawTrackCapacity});
 }
 
 class RecordingView : public DiskView {

@@ -31,8 +31,8 @@ TEST(SectorAddress, NewIdAndStateLeaveTheDataAlone) {
   EXPECT_EQ(s.SizeCode, 3);
   EXPECT_EQ(s.DataOk, 0xFF);
   EXPECT_EQ(s.HeaderCrc, IdFieldCrc(7, 0, 200, 3));
-  EXPECT_EQ(s.DataLength, 256);
-  EXPECT_EQ(s.Data[0], test::PatternBytes(256, 3)[0]);
+  EXPECT_EQ(s.DataLength(), 256);
+  EXPECT_EQ(s.Data()[0], test::PatternBytes(256, 3)[0]);
 }
 
 TEST(SectorAddress, EmptyNumberFieldTurnsAcceptOffAgain) {

@@ -50,7 +50,7 @@ TEST_F(TrackEditingTest, SectorShowsItsIdStateDataAndTheTracksLog) {
   EXPECT_EQ(v.info, Visibility::Shown);
   EXPECT_EQ(v.owner, Visibility::Hidden);  // no catalog snapshot
   EXPECT_EQ(v.hex, HexChange::Replace);
-  EXPECT_EQ(v.hexBytes, std::vector<uint8_t>(s.Data.begin(), s.Data.begin() + 256));
+  EXPECT_EQ(v.hexBytes, std::vector<uint8_t>(s.Data().begin(), s.Data().begin() + 256));
   EXPECT_TRUE(v.hexEditable && v.hexButtons);
   EXPECT_EQ(v.log, disk->GetTrack(2).Log);
 
@@ -60,7 +60,7 @@ TEST_F(TrackEditingTest, SectorShowsItsIdStateDataAndTheTracksLog) {
 
   // Good without data: the state says good, the panel shows nothing.
   s.DataOk = 0xFF;
-  s.DataLength = 0;
+  s.ClearData();
   const CellView empty = Click(5, 2);
   EXPECT_EQ(empty.fields[5], "good");
   EXPECT_TRUE(empty.hex == HexChange::Replace && empty.hexBytes.empty());
@@ -157,19 +157,19 @@ TEST_F(TrackEditingTest, ContextMenuFollowsTheClickedCell) {
 
 TEST_F(TrackEditingTest, AcceptedPanelBytesStayWithinTheDataOrRawTrack) {
   TSectorRec& s = Slot(1, 0);
-  const uint8_t after = s.Data[256];
+  const uint8_t after = s.Data()[256];
   std::vector<uint8_t> panel(300, 0xAB);  // more than the sector holds
   EXPECT_EQ(AcceptPanelBytes(*disk, 1, 1, panel, prompt), AcceptOutcome::Stored);
-  EXPECT_EQ(s.Data[255], 0xAB);
-  EXPECT_EQ(s.Data[256], after);
-  EXPECT_EQ(s.DataLength, 256);
+  EXPECT_EQ(s.Data()[255], 0xAB);
+  EXPECT_EQ(s.Data()[256], after);
+  EXPECT_EQ(s.DataLength(), 256);
 
   EXPECT_EQ(AcceptPanelBytes(*disk, 0, 1, panel, prompt), AcceptOutcome::Nothing);
   GiveRawTrack(1);
   EXPECT_EQ(AcceptPanelBytes(*disk, 0, 1, panel, prompt), AcceptOutcome::Stored);
   EXPECT_EQ(prompt.questions.back(), "Внимание!|Вы хотитете принять изменения дорожки?");
-  EXPECT_EQ(disk->GetTrack(1).RawData[299], 0xAB);
-  EXPECT_EQ(disk->GetTrack(1).RawData[300], PatternBytes(6300, 4)[300]);
+  EXPECT_EQ(disk->GetTrack(1).RawData()[299], 0xAB);
+  EXPECT_EQ(disk->GetTrack(1).RawData()[300], PatternBytes(6300, 4)[300]);
 }
 
 TEST_F(TrackEditingTest, SectorFileIsReplacedOnlyOnYesAndAFailedWriteSaysSo) {

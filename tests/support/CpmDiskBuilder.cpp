@@ -8,8 +8,8 @@ namespace {
 
 void PutBytes(TZX_Disk& disk, size_t address, const std::vector<uint8_t>& bytes) {
   for (size_t i = 0; i < bytes.size(); ++i, ++address)
-    CpmSlot(disk, static_cast<int>(address / kCpmSectorSize))->Data[address % kCpmSectorSize] =
-        bytes[i];
+    CpmSlot(disk, static_cast<int>(address / kCpmSectorSize))
+        ->MutableData()[address % kCpmSectorSize] = bytes[i];
 }
 
 }  // namespace

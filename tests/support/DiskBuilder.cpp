@@ -47,8 +47,9 @@ void ExpectSameSectors(const TZX_Disk& expected, const TZX_Disk& actual) {
       EXPECT_EQ(es.Sec, as.Sec) << "track " << t << " slot " << i;
       EXPECT_EQ(es.SizeCode, as.SizeCode) << "track " << t << " slot " << i;
       EXPECT_EQ(es.DataOk != 0, as.DataOk != 0) << "track " << t << " slot " << i;
-      ASSERT_EQ(es.DataLength, as.DataLength) << "track " << t << " slot " << i;
-      EXPECT_TRUE(std::equal(es.Data.begin(), es.Data.begin() + es.DataLength, as.Data.begin()))
+      ASSERT_EQ(es.DataLength(), as.DataLength()) << "track " << t << " slot " << i;
+      EXPECT_TRUE(
+          std::equal(es.Data().begin(), es.Data().begin() + es.DataLength(), as.Data().begin()))
           << "data of track " << t << " slot " << i;
     }
   }

@@ -58,13 +58,13 @@ void BuildTrdosDisk(TZX_Disk& disk, const std::vector<TrdosFile>& files,
     entry.insert(entry.end(), {static_cast<uint8_t>(f.Sectors()), static_cast<uint8_t>(linear % 16),
                                static_cast<uint8_t>(linear / 16)});
     std::copy(entry.begin(), entry.end(),
-              Slot(disk, static_cast<int>(i / 16)).Data.begin() + (i % 16) * 16);
+              Slot(disk, static_cast<int>(i / 16)).MutableData().begin() + (i % 16) * 16);
     const std::vector<uint8_t> data = Padded(f);
     for (size_t k = 0; k < data.size(); k += 256)
-      std::copy_n(data.begin() + k, 256, Slot(disk, linear++).Data.begin());
+      std::copy_n(data.begin() + k, 256, Slot(disk, linear++).MutableData().begin());
     deleted += f.deleted;
   }
-  uint8_t* s = Slot(disk, 8).Data.data();
+  uint8_t* s = Slot(disk, 8).MutableData().data();
   const int free = 2560 - linear;
   s[0xE1] = static_cast<uint8_t>(linear % 16);
   s[0xE2] = static_cast<uint8_t>(linear / 16);
@@ -123,7 +123,7 @@ std::vector<uint8_t> SclBytes(const std::vector<TrdosFile>& files, int count) {
 
 std::vector<uint8_t> SectorBytes(const TZX_Disk& disk, int track, int sec) {
   for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(track)).Sectors) {
-    if (s.Present && s.Sec == sec) return {s.Data.begin(), s.Data.begin() + 256};
+    if (s.Present && s.Sec == sec) return {s.Data().begin(), s.Data().begin() + 256};
   }
   return {};
 }
