@@ -12,21 +12,27 @@ namespace kelvara {
 
 // What the command line asks for: the image is the first argument that is
 // not an option; "--virtual-drive FILE" (or "--virtual-drive=FILE") puts a
-// disk image into the virtual drive instead of opening the floppy;
+// disk image into the virtual drive instead of opening the floppy; "--flux
+// NODE" reads through a Greaseweazle on that serial node, "--flux-sim FILE"
+// through a simulated one holding that image;
 // "--version" and "--help" print their text and start nothing.
 struct CommandLine {
   std::string image;
   std::string virtualDrive;
+  std::string flux;
+  std::string fluxSim;
   bool version = false;
   bool help = false;
 };
 inline constexpr const char* kVersionText = "kelvara 0.1.0";
 inline constexpr const char* kUsageText =
-    "Usage: kelvara [--virtual-drive IMAGE] [IMAGE]\n"
+    "Usage: kelvara [--virtual-drive IMAGE | --flux NODE | --flux-sim IMAGE] [IMAGE]\n"
     "       kelvara --help | --version\n"
     "ZX Spectrum floppy disks and their image files: the desktop program.\n"
     "  IMAGE                  an image file to open\n"
-    "  --virtual-drive IMAGE  an image in a virtual drive in place of the floppy drive\n";
+    "  --virtual-drive IMAGE  an image in a virtual drive in place of the floppy drive\n"
+    "  --flux NODE            read disks through a Greaseweazle (/dev/ttyACM0)\n"
+    "  --flux-sim IMAGE       read disks through a simulated Greaseweazle holding IMAGE\n";
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // A path as given, made absolute against `folder` when it is relative:
