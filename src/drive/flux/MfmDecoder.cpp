@@ -16,6 +16,8 @@ constexpr uint16_t kSyncC2 = 0x5224;
 // A data field belongs to the ID before it when its mark comes within this
 // many bytes of the ID's mark (a WD179x waits 43 bytes after the ID's CRC).
 constexpr size_t kDataWindow = 62;
+// Cells emitted for one flux interval at most: 128 bytes' worth.
+constexpr int kLongestGap = 2048;
 // Two reads of one ID are one sector when they stand this close on the track.
 constexpr uint32_t kSameSectorBytes = 100;
 
@@ -194,7 +196,9 @@ void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings,
   const uint64_t total = capture.TotalTicks();
   out.fluxCount = capture.flux.size();
   out.revolutions = static_cast<double>(total) / (nominal * settings.cellsPerRevolution);
-  scratch.bytes.reserve(static_cast<size_t>(static_cast<double>(total) / nominal / 16) + 64);
+  scratch.bytes.reserve(
+      std::min<size_t>(static_cast<size_t>(static_cast<double>(total) / nominal / 16), 1 << 20) +
+      64);
   scratch.sync.reserve(scratch.bytes.capacity());
 
   CellsToBytes cells{scratch.bytes, scratch.sync, scratch.syncAt};
@@ -215,7 +219,9 @@ void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings,
     while (phase >= period * 1.5) {
       cells.Cell(0);
       phase -= period;
-      ++zeros;
+      // A stretch without flux longer than this (a dropout, an unformatted
+      // band, a stream that is not a disk's) holds nothing to decode.
+      if (++zeros == kLongestGap) phase = period;
     }
     cells.Cell(1);
     phase -= period;
