@@ -191,7 +191,7 @@ void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings,
     // The index drives the scale only when it is plausible: a bouncing
     // sensor gives pulses a few milliseconds apart.
     const double scaled = settings.cellsPerRevolution > 0 ? rev / settings.cellsPerRevolution : 0;
-    if (scaled > nominalCell * 0.75 && scaled < nominalCell * 1.25) nominal = scaled;
+    if (scaled > nominalCell * 0.65 && scaled < nominalCell * 1.5) nominal = scaled;
   }
   const uint64_t total = capture.TotalTicks();
   out.fluxCount = capture.flux.size();

@@ -104,7 +104,7 @@ void ExpectTrackOf(const TZX_Disk& disk, int track, const DecodedTrack& t) {
 TEST(MfmDecoder, SpeedErrorAndJitterDecodeToTheImage) {
   TZX_Disk disk;
   test::FillStandardDisk(disk, 4);
-  for (double speed : {-0.10, 0.0, 0.10}) {
+  for (double speed : {-0.20, -0.10, 0.0, 0.10}) {
     for (int track = 0; track < 4; ++track) {
       const Surface s = TrackSurface(disk, track);
       const DecodedTrack t = Capture(s, {144, speed, 0.05, true}, 11 + track);
