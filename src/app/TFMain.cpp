@@ -443,7 +443,8 @@ void TFMain::ResetPanels() {
 }
 
 std::string TFMain::StartFolder(const std::string& remembered) const {
-  return DialogStartFolder(remembered, imagePath_, QDir::homePath().toStdString());
+  return DialogStartFolder(remembered, store_.DefaultFolder(), imagePath_,
+                           QDir::homePath().toStdString());
 }
 
 bool TFMain::MaySaveChanges() {

@@ -57,9 +57,9 @@ CellView EmptyCellView() {
   return v;
 }
 
-std::string DialogStartFolder(const std::string& remembered, const std::string& lastImagePath,
-                              const std::string& home) {
-  if (!remembered.empty()) return remembered;
+std::string DialogStartFolder(const std::string& remembered, const std::string& defaultFolder,
+                              const std::string& lastImagePath, const std::string& home) {
+  if (!remembered.empty() && remembered != defaultFolder) return remembered;
   const std::string folder = FolderOf(lastImagePath);
   if (!folder.empty()) return folder;
   if (home.empty() || home.back() == '/') return home;

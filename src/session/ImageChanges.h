@@ -63,8 +63,10 @@ bool MayDiscardChanges(const ImageChanges& changes, Prompt& prompt,
 CellView EmptyCellView();
 
 // The folder a file dialog starts in: the remembered one, else the folder of
-// the last image, else the home folder (`home` without or with its "/").
-std::string DialogStartFolder(const std::string& remembered, const std::string& lastImagePath,
-                              const std::string& home);
+// the last image, else the home folder (`home` without or with its "/"). A
+// folder setting that holds its default, the program's folder, remembers
+// nothing the user chose.
+std::string DialogStartFolder(const std::string& remembered, const std::string& defaultFolder,
+                              const std::string& lastImagePath, const std::string& home);
 
 }  // namespace kelvara

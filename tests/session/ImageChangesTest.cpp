@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "drive/DriveOperations.h"
+#include "session/MainCommands.h"
 #include "support/FakePrompt.h"
 
 namespace kelvara {
@@ -67,6 +68,22 @@ TEST(ImageChanges, TheQuestionSavesGoesOnOrStops) {
   EXPECT_TRUE(prompt.questions.empty());
 }
 
+TEST(ImageChanges, ClearingConfirmsFirstThenUnsavedWorkMayStopIt) {
+  for (const bool goOn : {false, true}) {
+    TZX_Disk disk;
+    disk.GetTrack(0).Present = 0xFF;
+    FakePrompt prompt;
+    int asked = 0;
+    EXPECT_EQ(ClearImageCommand(disk, prompt, [&] { return ++asked, goOn; }), goOn);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(disk.CountTracks(), goOn ? 0 : 1);
+  }
+  FakePrompt prompt;
+  prompt.answers = {Answer::No};
+  TZX_Disk disk;
+  EXPECT_FALSE(ClearImageCommand(disk, prompt, [] { return ADD_FAILURE(), true; }));
+}
+
 TEST(ImageChanges, EmptyPanelsOfferNoBytesAndKeepNothing) {
   const CellView v = EmptyCellView();
   EXPECT_TRUE(v.track.empty() && v.sector.empty());
@@ -80,10 +97,11 @@ TEST(ImageChanges, EmptyPanelsOfferNoBytesAndKeepNothing) {
 }
 
 TEST(DialogStartFolder, RememberedThenLastImageThenHome) {
-  EXPECT_EQ(DialogStartFolder("/r/", "/img/a.trd", "/home/u"), "/r/");
-  EXPECT_EQ(DialogStartFolder("", "/img/a.trd", "/home/u"), "/img/");
-  EXPECT_EQ(DialogStartFolder("", "", "/home/u"), "/home/u/");
-  EXPECT_EQ(DialogStartFolder("", "a.trd", "/home/u/"), "/home/u/");
+  EXPECT_EQ(DialogStartFolder("/r/", "/usr/bin/", "/img/a.trd", "/home/u"), "/r/");
+  EXPECT_EQ(DialogStartFolder("/usr/bin/", "/usr/bin/", "/img/a.trd", "/home/u"), "/img/");
+  EXPECT_EQ(DialogStartFolder("", "/usr/bin/", "/img/a.trd", "/home/u"), "/img/");
+  EXPECT_EQ(DialogStartFolder("/usr/bin/", "/usr/bin/", "", "/home/u"), "/home/u/");
+  EXPECT_EQ(DialogStartFolder("", "/usr/bin/", "a.trd", "/home/u/"), "/home/u/");
 }
 
 }  // namespace
