@@ -17,6 +17,7 @@
 #include "app/SingleInstance.h"
 #include "app/TFmScr.h"
 #include "app/T_ZXCAT.h"
+#include "app/T_cCat.h"
 #include "app/Tfmset.h"
 #include "filesystems/CpmCatalog.h"
 #include "filesystems/TrdosCatalog.h"
@@ -153,6 +154,7 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   fmset = new Tfmset(this);
   fmscr = new TFmScr(dialogs_, this);
   zxcat = new T_ZXCAT(dialogs_, *fmscr, this);
+  cCat = new T_cCat(dialogs_, *fmscr, *disk_, settings_, &store_, this);
   zxCore_ = std::make_unique<TrdosCatalog>(*disk_, dialogs_, settings_, &store_);
   resize(kMainWindowWidth, kMainWindowHeight);
   setMinimumWidth(kMainWindowMinimumWidth);
@@ -225,6 +227,7 @@ void TFMain::BuildMenus() {
   on("N32", &TFMain::N32Click);
   on("N12", &TFMain::N12Click);
   on("N26", &TFMain::N26Click);
+  on("CPM1", &TFMain::CPM1Click);
   on("N20", &TFMain::N20Click);
   on("N29", &TFMain::N29Click);
   const auto opening = [this](const char* name, void (TFMain::*handler)()) {
@@ -602,6 +605,14 @@ void TFMain::N26Click() {
 
 void TFMain::ShowDriveCatalog(std::span<const uint8_t> track0) {
   if (zxCore_->OpenFromDrive(track0)) zxcat->Execute(*zxCore_);
+}
+
+void TFMain::CPM1Click() {
+  if (!IsCpmImage(*disk_)) {
+    dialogs_.ShowMessage("Ошибка!", kNotCpmImageText, MessageIcon::Error);
+    return;
+  }
+  cCat->Present();
 }
 
 void TFMain::N20Click() {

@@ -38,6 +38,7 @@ class DiskMap;
 class OperationHost;
 class SingleInstance;
 class T_Prog;
+class T_cCat;
 class T_ZXCAT;
 class TFmScr;
 class Tfmset;
@@ -92,6 +93,9 @@ class TFMain : public QMainWindow {
   // of sectors 1 upward): for "Считать ZX каталог". A track that holds no
   // TR-DOS catalog gets the core's message and opens nothing.
   void ShowDriveCatalog(std::span<const uint8_t> track0);
+  // "Просмотреть CP/M каталог": the CP/M window, not modal, when track 0
+  // holds 5 or 6 sectors; otherwise the refusal.
+  void CPM1Click();
   void N20Click();  // "Выход"
   void N29Click();  // "Настройки программы"
   void N8Click();   // "Сканирование дорожек"
@@ -157,6 +161,7 @@ class TFMain : public QMainWindow {
   TFmScr* fmscr = nullptr;   // the viewer, shared by the catalog windows
   T_ZXCAT* zxcat = nullptr;  // "Каталог диска TR-DOS"
   T_Prog* prog = nullptr;    // the progress window of the drive operations
+  T_cCat* cCat = nullptr;    // "Каталог диска CP/M"
   // The catalog that sector owners are looked up in, taken from the image
   // at every click so that it names the files of the image shown.
   TTrdosCatalog CatalogSnapshot;

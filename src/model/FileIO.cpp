@@ -38,6 +38,29 @@ mode_t TargetMode(const std::string& path) {
   return 0666 & ~mask;
 }
 
+// The file a path names once its symbolic links are followed, so that a
+// save through a link replaces the target, not the link. A link whose
+// target does not exist yet names that target; a loop of links is an error.
+bool ResolveLinks(std::string path, std::string& target, std::string& error) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      target = path;
+      return true;
+    }
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n < 0) {
+      error = ErrnoText("Cannot read the link", path);
+      return false;
+    }
+    link.resize(static_cast<size_t>(n));
+    path = link.starts_with('/') ? link : FolderOf(path) + link;
+  }
+  error = "Too many levels of symbolic links: " + path;
+  return false;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -84,11 +107,13 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::stri
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
-  if (path.empty()) {
+bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, std::string& error) {
+  if (named.empty()) {
     error = "No file name";
     return false;
   }
+  std::string path;
+  if (!ResolveLinks(named, path, error)) return false;
   const std::string folder = FolderOf(path);
   std::string tmpl = (folder.empty() ? std::string("./") : folder) + ".kelvara-XXXXXX";
   const int fd = ::mkstemp(tmpl.data());

@@ -7,6 +7,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -153,10 +155,12 @@ class MainWindowTest : public QObject {
   void failedReaderLogsItsLineAndEmptiesTheImage() {
     w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
     w->lb1->setPlainText("memo");
-    QVERIFY(!w->LoadAndFinish(WriteTrd(*dir, "big.trd", 170)));
+    const std::string bad = dir->filePath("bad.fdi").toStdString();
+    std::ofstream(bad, std::ios::binary) << "FDX";
+    QVERIFY(!w->LoadAndFinish(bad));
     QCOMPARE(int(w->Disk().CountTracks()), 0);
     QCOMPARE(w->Lzx1->count(), 1);
-    QVERIFY(w->Lzx1->item(0)->text().startsWith("Error load TRD -\""));
+    QVERIFY(w->Lzx1->item(0)->text().startsWith("Error load FDI -\""));
     QCOMPARE(w->StatusPanel(1), QString("Disk Image load error"));
     QVERIFY(w->lb1->toPlainText().isEmpty());
     QCOMPARE(w->ImageFileName(), std::string("a.trd"));
@@ -188,14 +192,18 @@ class MainWindowTest : public QObject {
 
   void failedUdiSaveNamesTheTrackInTheLogAndIsNotRemembered() {
     w->LoadAndFinish(WriteTrd(*dir, "game.trd", 4));
-    w->Disk().GetTrack(3).Sectors[6].SizeCode = 4;  // no raw track can hold it
+    // Raw bytes without a single mark: no place for the track's sectors.
+    TTrack& t = w->Disk().GetTrack(3);
+    t.RawValid = 1;
+    t.RawLength = 200;
+    std::fill_n(t.RawData.begin(), 200, 0x4E);
     w->Lzx1->addItem("older line");
     dialogs->saveFiles = {dir->filePath("x.udi").toStdString()};
     w->N32Click();
     QCOMPARE(dialogs->prompt.messages.back().caption, std::string("Внимание..!"));
     QCOMPARE(dialogs->prompt.messages.back().text, std::string("Ошибка создания образа UDI"));
     QCOMPARE(w->Lzx1->count(), 1);
-    QCOMPARE(w->Lzx1->item(0)->text(), QString("Ошибка в дорожке - 3 / Сектор - 6"));
+    QCOMPARE(w->Lzx1->item(0)->text(), QString("Ошибка в дорожке - 3 / Сектор - 0"));
     QCOMPARE(w->Lzx1->currentRow(), 0);
     QVERIFY(!QFile::exists(dir->filePath("x.udi")));
     QCOMPARE(w->ImageFileName(), std::string("game.trd"));

@@ -32,6 +32,28 @@ TEST(FileIO, ReadWholeFileAndLimits) {
   EXPECT_FALSE(FileExists(dir.Path()));
 }
 
+TEST(FileIO, AtomicWriteGoesThroughSymbolicLinksToTheirTarget) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  WriteBytes(dir / "real/disk.trd", {1});
+  std::filesystem::create_symlink("real/disk.trd", dir / "link.trd");
+  std::filesystem::create_symlink(dir / "link.trd", dir / "chain.trd");
+  std::filesystem::create_symlink("missing.trd", dir / "dangling.trd");
+  std::string error;
+  const std::vector<uint8_t> bytes = {7, 8, 9};
+  ASSERT_TRUE(WriteFileAtomic(dir / "chain.trd", bytes, error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "chain.trd"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.trd"));
+  EXPECT_EQ(ReadBytes(dir / "real/disk.trd"), bytes);
+  ASSERT_TRUE(WriteFileAtomic(dir / "dangling.trd", bytes, error)) << error;
+  EXPECT_EQ(ReadBytes(dir / "missing.trd"), bytes);
+
+  std::filesystem::create_symlink("loop2", dir / "loop1");
+  std::filesystem::create_symlink("loop1", dir / "loop2");
+  EXPECT_FALSE(WriteFileAtomic(dir / "loop1", bytes, error));
+  EXPECT_NE(error.find("symbolic links"), std::string::npos) << error;
+}
+
 TEST(FileIO, AtomicWriteReplacesTheFileAndLeavesNoTemporaries) {
   TempDir dir;
   const std::string path = dir / "out.bin";
