@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -73,6 +74,15 @@ int RaisePriority() {
   }
   errno = 0;
   return ::getpriority(PRIO_PROCESS, 0);
+}
+
+MainWindowPlacement PlaceMainWindow(int screenWidth, int screenHeight, int frameWidth,
+                                    int frameHeight) {
+  MainWindowPlacement p;
+  p.maximized =
+      kMainWindowWidth + frameWidth > screenWidth || kMainWindowHeight + frameHeight > screenHeight;
+  p.minimumWidth = std::min(kMainWindowMinimumWidth, std::max(screenWidth - frameWidth, 0));
+  return p;
 }
 
 }  // namespace kelvara

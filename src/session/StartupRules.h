@@ -61,6 +61,19 @@ struct MapArea {
 };
 DropAction ClassifyDrop(int x, int y, const MapArea& map, int fileCount);
 
+// The main window opens centred at its designed size with its designed
+// minimum width; on a screen with less room (the frame included) it opens
+// maximized, and its minimum width never exceeds the screen's.
+inline constexpr int kMainWindowWidth = 1313;
+inline constexpr int kMainWindowHeight = 646;
+inline constexpr int kMainWindowMinimumWidth = 1200;
+struct MainWindowPlacement {
+  bool maximized = false;
+  int minimumWidth = kMainWindowMinimumWidth;
+};
+MainWindowPlacement PlaceMainWindow(int screenWidth, int screenHeight, int frameWidth,
+                                    int frameHeight);
+
 // Raises the process's scheduling priority as far as the system allows; a
 // refusal is silently accepted. Never a real-time class for a window thread:
 // it would starve the display server. Returns the nice value in force.
