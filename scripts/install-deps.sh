@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ make pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsimpleini-dev libcli11-dev libpng-dev
+  libsimpleini-dev libcli11-dev libpng-dev zlib1g-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth imagemagick fonts-liberation xdotool
   clang libclang-rt-14-dev clang-format

@@ -1,9 +1,11 @@
 #include "app/SingleInstance.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QLocalSocket>
+#include <QTimer>
 #include <QtEndian>
 
 #include "session/StartupRules.h"
@@ -15,10 +17,20 @@ namespace {
 constexpr int kLengthBytes = 4;
 constexpr char kTaken = 'k';
 
+// The connecting process runs as this user: the socket's mode alone does
+// not say so (root, or a folder whose mode was changed).
+bool PeerIsUser(const QLocalSocket& socket, uid_t user) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  return ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                      &length) == 0 &&
+         peer.uid == user;
+}
+
 }  // namespace
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)
-    : QObject(parent), path_(std::move(socketPath)) {
+    : QObject(parent), path_(std::move(socketPath)), allowedUser_(::getuid()) {
   connect(&server_, &QLocalServer::newConnection, this, &SingleInstance::Accept);
 }
 
@@ -49,6 +61,9 @@ bool SingleInstance::HandOff(const std::string& message, int timeoutMs) {
 
 bool SingleInstance::Listen() {
   server_.setSocketOptions(QLocalServer::UserAccessOption);
+  // Room for a burst of copies started at once (a file manager opening many
+  // files) before the window gets to accept them.
+  server_.setMaxPendingConnections(256);
   if (server_.listen(path_)) return true;
   // Nobody took a hand-off on it (or the caller would not be here): a socket
   // left by a copy that crashed, or one of a copy that is closing.
@@ -65,7 +80,16 @@ std::vector<std::string> SingleInstance::TakeMessages() {
 void SingleInstance::Accept() {
   while (QLocalSocket* socket = server_.nextPendingConnection()) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+    if (!PeerIsUser(*socket, allowedUser_)) {
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
+    // A client that connects and never finishes its message is dropped.
+    QTimer::singleShot(clientTimeoutMs_, socket, [socket] {
+      if (!socket->property("done").toBool()) socket->abort();
+    });
+    const auto take = [this, socket] {
       if (socket->property("done").toBool() || socket->bytesAvailable() < kLengthBytes) return;
       QByteArray head = socket->peek(kLengthBytes);
       const quint32 length = qFromLittleEndian<quint32>(head.constData());
@@ -85,7 +109,11 @@ void SingleInstance::Accept() {
       socket->putChar(kTaken);
       socket->flush();
       emit messagesWaiting();
-    });
+    };
+    connect(socket, &QLocalSocket::readyRead, this, take);
+    // Bytes that came with the connection may be buffered already, with
+    // their readyRead gone before the handler was connected.
+    take();
   }
 }
 

@@ -28,6 +28,7 @@
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"
+#include "session/ImageChanges.h"
 #include "session/Settings.h"
 #include "session/TrackEditing.h"
 
@@ -37,6 +38,7 @@ class DiskMap;
 class OperationHost;
 class SingleInstance;
 class T_Prog;
+class T_cCat;
 class T_ZXCAT;
 class TFmScr;
 class Tfmset;
@@ -58,6 +60,8 @@ class TFMain : public QMainWindow {
   TZX_Disk& Disk() { return *disk_; }
   TSettings& Settings() { return settings_; }
   const std::string& ImageFileName() const { return imageFileName_; }
+  // The image holds work that no file has; the caption shows "*".
+  bool Modified() const { return changes_.Modified(); }
   // A menu item or menu by its component name ("N31", "N2", ...).
   QAction* Item(const QString& name) const;
   QString StatusPanel(int i) const { return sb[static_cast<size_t>(i)]->text(); }
@@ -66,6 +70,10 @@ class TFMain : public QMainWindow {
   // the map and the comment page on success; an empty image and the error
   // box on failure.
   bool LoadAndFinish(const std::string& path);
+  // Before the image is replaced or emptied: "Сохранить изменения?" when
+  // it holds unsaved work, "Да" saving through "Сохранить образ". True when
+  // the command may go on.
+  bool MaySaveChanges();
 
   // Menu handlers.
   void N1Click();         // "Образ" opens: enabling
@@ -76,6 +84,7 @@ class TFMain : public QMainWindow {
   void N6Click();         // "Сохранить" (project file; the item is hidden)
   void N31Click();        // "Загрузить образ"
   void N32Click();        // "Сохранить образ"
+  bool SaveImageAs();     // its work: true when a file was written
   void N12Click();        // "Очистить образ"
   // "Просмотреть ZX каталог": the catalog window on the image, editable; when
   // it closes after a change, the raw tracks follow the sector data.
@@ -84,6 +93,9 @@ class TFMain : public QMainWindow {
   // of sectors 1 upward): for "Считать ZX каталог". A track that holds no
   // TR-DOS catalog gets the core's message and opens nothing.
   void ShowDriveCatalog(std::span<const uint8_t> track0);
+  // "Просмотреть CP/M каталог": the CP/M window, not modal, when track 0
+  // holds 5 or 6 sectors; otherwise the refusal.
+  void CPM1Click();
   void N20Click();  // "Выход"
   void N29Click();  // "Настройки программы"
   void N8Click();   // "Сканирование дорожек"
@@ -149,6 +161,7 @@ class TFMain : public QMainWindow {
   TFmScr* fmscr = nullptr;   // the viewer, shared by the catalog windows
   T_ZXCAT* zxcat = nullptr;  // "Каталог диска TR-DOS"
   T_Prog* prog = nullptr;    // the progress window of the drive operations
+  T_cCat* cCat = nullptr;    // "Каталог диска CP/M"
   // The catalog that sector owners are looked up in, taken from the image
   // at every click so that it names the files of the image shown.
   TTrdosCatalog CatalogSnapshot;
@@ -156,6 +169,7 @@ class TFMain : public QMainWindow {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -171,6 +185,13 @@ class TFMain : public QMainWindow {
   // "Диск" and "Контроллер" commands (TFMainDrive.cpp).
   void BuildDrive();
   void ShowCellView(const CellView& view);
+  // The header, the information group and the hex panel emptied, once the
+  // image was replaced or emptied.
+  void ResetPanels();
+  // What happened to the image; the caption follows the modified state.
+  void NoteImage(ImageEvent event);
+  // The folder a file dialog opens in when `remembered` is empty.
+  std::string StartFolder(const std::string& remembered) const;
   // What the panels show for the map's current cell.
   CellView CurrentCellView();
   // After a command changed the image at the current cell: the map
@@ -198,6 +219,9 @@ class TFMain : public QMainWindow {
   // mark persists between openings.
   std::unique_ptr<TrdosCatalog> zxCore_;
   std::string imageFileName_;
+  // The full path of the image last loaded or saved, for the dialogs' start.
+  std::string imagePath_;
+  ImageChanges changes_;
   int saveFilterIndex_ = 1;
   SingleInstance* instance_ = nullptr;
   ContextMenuState menuState_ = InitialContextMenuState();

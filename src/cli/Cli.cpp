@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <filesystem>
 #include <iostream>
 
 #include "formats/ImageFiles.h"
@@ -10,6 +11,14 @@ namespace kelvara::cli {
 void Context::Fail(const std::string& reason) {
   err << "kelvara-cli: " << reason << "\n";
   status = 1;
+}
+
+bool Context::MakeFolder(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!ec) return true;
+  Fail(folder + ": " + ec.message());
+  return false;
 }
 
 std::unique_ptr<TZX_Disk> Context::LoadImage(const std::string& path) {

@@ -28,6 +28,9 @@ struct Context {
   // Loads an image file of any type, the project file included; on failure
   // reports it and returns nullptr.
   std::unique_ptr<TZX_Disk> LoadImage(const std::string& path);
+  // The folder files are extracted into, created with its parents when
+  // missing; on failure reports it and returns false.
+  bool MakeFolder(const std::string& folder);
 };
 
 // Exit status: 0 on success, 1 on a failure (reason on stderr), 2 on bad usage.

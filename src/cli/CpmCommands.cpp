@@ -82,6 +82,7 @@ int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string
     for (const CpmFileRow& row : cat.rows)
       rows.push_back(&row);
   }
+  if (!ctx.MakeFolder(outDir)) return 1;
   const std::string folder = outDir.empty() || outDir.back() == '/' ? outDir : outDir + "/";
   std::set<std::string> written;
   int status = 0;

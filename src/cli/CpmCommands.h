@@ -18,8 +18,8 @@ namespace kelvara::cli {
 // space and the number of files.
 int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show);
 // Saves the named files (all listed files when names is empty) into outDir,
-// each as its 11-byte key with the extension cpm. An existing file is
-// replaced only with `force`.
+// created when missing, each as its 11-byte key with the extension cpm. An
+// existing file is replaced only with `force`.
 int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
                const std::string& outDir, CpmShowOptions show, bool force);
 // The bytes of the file NAME.EXT (hidden files included).

@@ -16,7 +16,6 @@ void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
   std::ostream& out = ctx.out;
   const int tracks = disk.CountTracks();
   int first = -1, last = -1, minSectors = kSlotCount, maxSectors = 0, rawTracks = 0;
-  int good = 0, bad = 0, noData = 0;
   for (int t = 0; t < kTrackCount; ++t) {
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     if (!track.Present) continue;
@@ -26,17 +25,9 @@ void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
     const int n = track.CountSectors();
     minSectors = std::min(minSectors, n);
     maxSectors = std::max(maxSectors, n);
-    for (const TSectorRec& s : track.Sectors) {
-      if (!s.Present) continue;
-      if (s.DataOk) {
-        ++good;
-      } else if (s.ErrorCount) {
-        ++bad;
-      } else {
-        ++noData;
-      }
-    }
   }
+  // The map's states, so that info and map agree.
+  const DataStateCounts states = disk.CountDataStates();
   out << "File:      " << path << "\n";
   out << "Format:    " << ExtensionKey(path) << "\n";
   out << "Tracks:    " << tracks;
@@ -47,9 +38,9 @@ void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
     if (maxSectors != minSectors) out << "-" << maxSectors;
     out << " per track\n";
   }
-  out << "Good:      " << good << "\n";
-  out << "Bad:       " << bad << "\n";
-  out << "No data:   " << noData << "\n";
+  out << "Good:      " << states.good << "\n";
+  out << "Bad:       " << states.bad << "\n";
+  out << "No data:   " << states.noData << "\n";
   out << "Raw tracks: " << rawTracks << "\n";
   if (!disk.StatusText.empty()) out << "Note:      " << disk.StatusText << "\n";
   out << "Comment:   " << disk.Comment.size() << " line(s)\n";

@@ -13,11 +13,17 @@ namespace kelvara::cli {
 
 namespace {
 
-// The map cell's colour as a character: a sector without data bytes is
-// yellow whatever its flags say, otherwise green for good data and red for bad.
+// The map cell's colour as a character.
 char SectorMark(const TSectorRec& s) {
-  if (s.DataLength == 0) return '-';
-  return s.DataOk ? '+' : 'x';
+  switch (SectorDataState(s)) {
+    case DataState::Good:
+      return '+';
+    case DataState::Bad:
+      return 'x';
+    case DataState::NoData:
+      break;
+  }
+  return '-';
 }
 
 void PrintMap(std::ostream& out, const TZX_Disk& disk) {

@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -194,12 +193,7 @@ int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& n
     }
     return StatusOf(ctx, cat.ExportSclTo(options.sclFile, entries), prompt);
   }
-  std::error_code ec;
-  std::filesystem::create_directories(options.folder, ec);
-  if (ec) {
-    ctx.Fail(options.folder + ": " + ec.message());
-    return ctx.status;
-  }
+  if (!ctx.MakeFolder(options.folder)) return ctx.status;
   const ExportKind kind =
       options.mode == TrdosExtractOptions::Mode::Raw ? ExportKind::Raw : ExportKind::Hobeta;
   return StatusOf(ctx, cat.ExportFilesTo(options.folder, entries, kind), prompt);

@@ -7,6 +7,7 @@
 
 #include "model/CodePage.h"
 #include "model/FileIO.h"
+#include "model/HexText.h"
 
 namespace kelvara {
 
@@ -29,10 +30,11 @@ CpmDirEntry ParseEntry(std::span<const uint8_t, kCpmEntrySize> raw) {
   CpmDirEntry e;
   e.user = raw[0];
   std::copy_n(raw.begin() + 1, e.key.size(), e.key.begin());
-  e.extent = raw[12];
-  // Bytes 13 and 14 (the byte count of the last record, the high bits of the
-  // extent number) play no part: sizes are whole records, and the extent
-  // number is byte 12 alone.
+  // Byte 12 holds the extent number modulo 32, byte 14 the multiples of 32
+  // (its top bits are flags of the running system, never numbers). Byte 13
+  // (the bytes used of the last record, kept by some later systems only)
+  // plays no part: sizes are whole records.
+  e.extent = static_cast<uint16_t>((raw[14] & 0x3F) << 5 | (raw[12] & 0x1F));
   e.records = raw[15];
   for (size_t i = 0; i < e.blocks.size(); ++i)
     e.blocks[i] = static_cast<uint16_t>(raw[16 + 2 * i] | raw[17 + 2 * i] << 8);
@@ -156,6 +158,18 @@ CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show) {
     cat.rows.push_back(row);
   }
   return cat;
+}
+
+std::array<std::string, kCpmListColumns.size()> CpmListCells(const CpmFileRow& row,
+                                                             std::string_view decimalSeparator) {
+  return {row.Name(), row.Ext(), CpmSizeText(row.records, decimalSeparator), HexText(row.user, 2),
+          HexText(row.extent, 2)};
+}
+
+std::vector<std::pair<std::string, std::string>> DescribeCpmDisk(const CpmCatalog& cat) {
+  return {{"Свободно", std::to_string(cat.FreeKb()) + " кБ"},
+          {"Занято", std::to_string(cat.UsedKb()) + " кБ"},
+          {"Количество файлов", std::to_string(cat.rows.size())}};
 }
 
 std::string CpmSizeText(uint32_t records, std::string_view decimalSeparator) {

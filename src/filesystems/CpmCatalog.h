@@ -8,7 +8,10 @@
 // bytes (two consecutive 1 KB sectors) start at track 0 sector 1, and blocks
 // 0 and 1 hold the directory of 128 entries of 32 bytes. With 400 blocks the
 // block numbers are 16 bits wide, eight to an entry, so each entry maps 16 KB,
-// one logical extent of 128 records.
+// one logical extent of 128 records. The extent number counts 16 KB steps:
+// its low five bits stand in byte 12 and the rest in byte 14, so a file of
+// more than 32 extents (512 KB; the disk has 796 KB free) carries a non-zero
+// byte 14 from its 33rd extent on.
 #pragma once
 
 #include <array>
@@ -17,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/Prompt.h"
@@ -55,7 +59,7 @@ CpmSectorPlace CpmSectorOf(int logicalSector);
 struct CpmDirEntry {
   uint8_t user = 0;  // 0 = ordinary, 0xE5 = deleted, anything else = hidden
   CpmKey key{};
-  uint8_t extent = 0;
+  uint16_t extent = 0;  // byte 12 (five bits) and byte 14 (six bits above them)
   uint8_t records = 0;  // 128-byte records in this extent; 128 = full
   std::array<uint16_t, 8> blocks{};
 
@@ -72,7 +76,7 @@ std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk);
 struct CpmFileRow {
   CpmKey key{};
   uint8_t user = 0;
-  uint8_t extent = 0;
+  uint16_t extent = 0;
   uint32_t records = 0;  // the records of every extent of the file
 
   std::string Name() const;  // the 8 name bytes as UTF-8
@@ -94,6 +98,16 @@ struct CpmCatalog {
 };
 
 CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show);
+
+inline constexpr std::array<const char*, 5> kCpmListColumns = {"Filename", "Ext", "Length", "Atrib",
+                                                               "№"};
+// The cells of a row in the columns' order: name and extension as stored,
+// the size, the user byte and the extent number in two hexadecimal digits.
+std::array<std::string, kCpmListColumns.size()> CpmListCells(const CpmFileRow& row,
+                                                             std::string_view decimalSeparator);
+// The "Описание диска" panel: "Свободно", "Занято" (kilobytes + " кБ") and
+// "Количество файлов", as label and value.
+std::vector<std::pair<std::string, std::string>> DescribeCpmDisk(const CpmCatalog& cat);
 
 // The size column: whole kilobytes, then the decimal separator and the bytes
 // beyond them as thousandths with trailing zeros dropped. 17 records

@@ -15,12 +15,20 @@
 //   sector's data from the track's data.
 // Flag bits 0-5 say "data read with a good CRC" (writers set the bit of the
 // size code); bit 7 marks deleted data, which the image does not keep.
+//
+// A track header without sectors is an unformatted track: the writer gives
+// one to every absent track it passes, and the reader leaves such a track
+// absent. Cylinders beyond the image's 84 are read past and named in the
+// note. A size code above 3 is stored with the 128 << N bytes its ID field
+// announces (the bytes the slot holds, then zeros).
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <string>
 
 #include "formats/Fdi.h"
 #include "formats/TextLines.h"
+#include "formats/TrackImage.h"
 #include "model/ByteReader.h"
 #include "model/FileIO.h"
 
@@ -35,7 +43,9 @@ constexpr const char* kGeometryError = "FDI image geometry error!";
 
 constexpr size_t kHeaderSize = 14;
 constexpr size_t kTrackHeaderSize = 7;
-constexpr int kMaxCylinders = 83;
+constexpr int kImageCylinders = kTrackCount / 2;
+// Sector offsets within a track are 16-bit, and so sizes of codes above 7.
+constexpr int kLargestSizeCode = 7;
 constexpr int kMaxHeads = 2;
 constexpr uint8_t kGoodCrcBits = 0x3F;
 constexpr size_t kDescriptionLength = 63;
@@ -90,7 +100,7 @@ bool ReadFdiTrack(ByteReader& r, std::span<const uint8_t> file, const FdiHeader&
   if (!r.U32(trackOffset) || !r.Skip(2) || !r.U8(count)) return Fail(status, kSizeError);
   const uint64_t trackData = uint64_t{h.dataArea} + trackOffset;
   if (trackData > file.size()) return Fail(status, kSizeError);
-  track.Present = 0xFF;
+  if (count > 0) track.Present = 0xFF;
   for (int i = 0; i < count; ++i) {
     uint8_t c = 0, hd = 0, sec = 0, n = 0, flags = 0;
     uint16_t sectorOffset = 0;
@@ -149,22 +159,31 @@ bool ReadFdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   const uint64_t headersEnd =
       uint64_t{h.cylinders} * h.heads * kTrackHeaderSize + h.extra + kHeaderSize;
   if (!r.Ok() || file.size() < headersEnd) return Fail(disk.StatusText, kSizeError);
-  if (h.cylinders > kMaxCylinders || h.heads > kMaxHeads)
-    return Fail(disk.StatusText, kGeometryError);
+  if (h.heads > kMaxHeads) return Fail(disk.StatusText, kGeometryError);
 
   r.Skip(h.extra);
   Overflow overflow;
+  // Tracks past the image's last are checked like the others, then dropped.
+  auto beyond = std::make_unique<TTrack>();
+  TrackNotes notes;
   for (int c = 0; c < h.cylinders; ++c) {
     for (int hd = 0; hd < h.heads; ++hd) {
       const int index = c * 2 + hd;
-      TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
+      const bool inImage = c < kImageCylinders;
+      TTrack& track = inImage ? disk.GetTrack(static_cast<uint8_t>(index)) : *beyond;
       if (!ReadFdiTrack(r, file, h, index, track, overflow, disk.StatusText)) return false;
+      if (!inImage) {
+        notes.TracksBeyondImage(1);
+        beyond->ClearTrack();
+      }
     }
   }
+  disk.StatusText = notes.Text();
   // A track of more sectors than the image holds still loads; what was left
   // out is said, not hidden.
   if (overflow.sectors > 0) {
-    disk.StatusText =
+    if (!disk.StatusText.empty()) disk.StatusText += " ";
+    disk.StatusText +=
         "FDI file lists more than 20 sectors on a track: " + std::to_string(overflow.sectors) +
         " sector(s) not kept, the first on track " + std::to_string(overflow.firstTrack) + ".";
   }
@@ -196,18 +215,30 @@ WriteResult BuildFdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
     const size_t trackStart = data.size();
     w.U32(static_cast<uint32_t>(trackStart));
     w.U16(0);
-    w.U8(track.PresentSlots());
+    // An absent track (one removed keeps its slots) is written without sectors.
+    w.U8(track.Present ? track.PresentSlots() : 0);
+    if (!track.Present) continue;
     // The present slots in slot order: with the slots contiguous these are
     // slots 0..count-1, and a gap left by an edit loses no sector.
     for (const TSectorRec& s : track.Sectors) {
       if (!s.Present) continue;
+      const size_t offset = data.size() - trackStart;
+      if (s.SizeCode > kLargestSizeCode || offset > 0xFFFF) {
+        return WriteResult::Failed("Track " + std::to_string(t) + ", sector " +
+                                   std::to_string(s.Sec) + ": size code " +
+                                   std::to_string(s.SizeCode) + " does not fit an FDI track!");
+      }
       w.U8(s.Cyl);
       w.U8(s.Head);
       w.U8(s.Sec);
       w.U8(s.SizeCode);
       w.U8(s.DataOk ? GoodFlags(s.SizeCode) : 0);
-      w.U16(static_cast<uint16_t>(data.size() - trackStart));
-      data.insert(data.end(), s.Data.begin(), s.Data.begin() + KeptBytes(s.SizeCode));
+      w.U16(static_cast<uint16_t>(offset));
+      // As many bytes as the ID field announces: what the slot holds, then zeros.
+      const size_t size = SizeCodeBytes(s.SizeCode);
+      const size_t held = std::min<size_t>(size, s.Data.size());
+      data.insert(data.end(), s.Data.begin(), s.Data.begin() + held);
+      data.resize(data.size() + size - held, 0);
     }
   }
   // The description is the start of the disk comment; this program does not

@@ -143,6 +143,8 @@ class SideDecoder {
     count_ += fileBytes.size();
   }
   size_t CellBytes() const { return count_; }
+  // After Decode: whether the cells hold an A1 sync, the start of every mark.
+  bool HasSync() const { return !syncs_.empty(); }
   // Decoded bytes into out (at most cap); returns their number.
   int Decode(uint8_t* out, int cap);
 
@@ -250,6 +252,14 @@ Scan ScanSide(TTrack& track) {
   return Scan::Ok;
 }
 
+// An index mark (C2 C2 C2 FC) among a side's decoded bytes.
+bool HasIndexMark(const TTrack& track) {
+  static constexpr uint8_t kIndex[] = {0xC2, 0xC2, 0xFC};
+  const uint8_t* b = track.RawData.data();
+  return std::search(b, b + track.RawLength, std::begin(kIndex), std::end(kIndex)) !=
+         b + track.RawLength;
+}
+
 // One track list entry's sides decoded into image tracks 2t and 2t + 1.
 void DecodeTrack(TZX_Disk& disk, int t, std::span<const uint8_t> area, uint16_t length, int sides,
                  SideDecoder& decoder, TrackNotes& notes) {
@@ -264,6 +274,13 @@ void DecodeTrack(TZX_Disk& disk, int t, std::span<const uint8_t> area, uint16_t 
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
     track.RawLength =
         static_cast<uint16_t>(decoder.Decode(track.RawData.data(), kRawTrackCapacity));
+    // A side without a single mark is unformatted, as the writer leaves an
+    // absent track: it stays absent.
+    if (!decoder.HasSync() && !HasIndexMark(track)) {
+      track.RawLength = 0;
+      track.RawData.fill(0);
+      continue;
+    }
     if (decoder.CellBytes() / 2 > static_cast<size_t>(kRawTrackCapacity)) notes.TrackCut(index);
     track.Present = 0xFF;
     track.RawValid = 1;
@@ -322,6 +339,7 @@ bool ReadHfe(TZX_Disk& disk, std::span<const uint8_t> file, int* failedSide1) {
     for (int side = 0; side < sides; ++side) {
       const int index = 2 * t + side;
       TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
+      if (!track.Present) continue;
       const Scan scan = ScanSide(track);
       if (scan == Scan::SizeError) {
         disk.StatusText = "Track " + std::to_string(index) + " size error!";
@@ -422,7 +440,7 @@ WriteResult BuildHfeBytes(const TZX_Disk& disk, std::vector<uint8_t>& out,
               "Cannot build track " + std::to_string(index) + " for the HFE file!", fault);
         }
       } else {
-        raw.fill(0xFF);  // an unformatted track
+        raw.fill(0xFF);  // an unformatted track, which the reader leaves absent
       }
       EncodeSide(raw.data(), marks.data(), side, area);
     }

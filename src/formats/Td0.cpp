@@ -155,6 +155,7 @@ class Td0Reader {
   int skippedTracks_ = 0;
   int droppedSectors_ = 0;
   int cutSectors_ = 0;
+  int truncatedAfter_ = -1;  // track records read before the data ran out
 };
 
 bool Td0Reader::ReadComment() {
@@ -179,13 +180,22 @@ bool Td0Reader::ReadComment() {
 }
 
 bool Td0Reader::ReadTracks() {
+  int tracks = 0;
+  bool ended = false;
   while (!in_.AtEnd()) {
     uint8_t count = 0;
     in_.U8(count);
     // The end marker is a whole track record, but its first byte is enough.
-    if (count == kEndOfImage) break;
+    if (count == kEndOfImage) {
+      ended = true;
+      break;
+    }
     if (!ReadTrack(count)) return false;
+    ++tracks;
   }
+  // A file cut at a track boundary reads like a whole one but for the end
+  // marker: what it holds loads, and the note says it may be short.
+  truncatedAfter_ = ended ? -1 : tracks;
   // As many tracks as the highest cylinder and side span, as TeleDisk counts.
   disk_.TrackCount =
       highestCyl_ < 0
@@ -294,6 +304,11 @@ void Td0Reader::AddNotes() {
   add(skippedTracks_, "tracks outside the image skipped: ");
   add(droppedSectors_, "sectors beyond 20 on a track dropped: ");
   add(cutSectors_, "sectors cut to 1100 bytes: ");
+  if (truncatedAfter_ >= 0) {
+    if (!notes.empty()) notes += ", ";
+    notes += "TD0 file ends without its end-of-image record after " +
+             std::to_string(truncatedAfter_) + " track(s): it may be cut short";
+  }
   if (notes.empty()) return;
   if (!disk_.StatusText.empty()) disk_.StatusText += "; ";
   disk_.StatusText += notes;
@@ -360,8 +375,11 @@ std::span<const uint8_t> BlockBytes(const TSectorRec& s) {
 }
 
 void WriteSector(ByteWriter& out, const TSectorRec& s) {
-  // No data at all: an ID field without data, and no block. Data that failed
-  // its CRC keeps its block and says so.
+  // No data at all: an ID field without data, flag 0x20 and no block, as
+  // TeleDisk writes a sector whose data field it could not find. Readers that
+  // expect a block after every sector record misread such a file, but no
+  // other record says "ID without data". Data that failed its CRC keep their
+  // block with flag 0x02.
   const bool noData = s.DataLength == 0;
   const std::span<const uint8_t> bytes = noData ? std::span<const uint8_t>() : BlockBytes(s);
   const uint8_t flags = noData ? kFlagNoDataField : (s.DataOk ? 0 : kFlagCrcError);

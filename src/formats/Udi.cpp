@@ -10,18 +10,37 @@
 //   8  u8  version, 0
 //   9  u8  highest cylinder number
 //  10  u8  highest side number (0 or 1)
-//  11  u8  reserved, 0
+//  11  u8  flags: bit 0 set = a description follows the tracks (UDI 1.1);
+//          the other bits must be 0
 //  12  u32 length of an extended header (not supported: must be 0)
 // Then the track records, cylinder by cylinder, side 0 first:
 //   u8 type (0 = MFM), u16 length L, L track bytes, ceil(L/8) bitmap bytes
 //   (bit k mod 8 of byte k div 8 set for a sync byte at track byte k).
+// With the description flag, a zero-terminated text (Windows-1251, lines
+// ended by CR LF) stands between the last track and the CRC. It becomes the
+// disk comment; the writer stores a comment the same way and sets the flag
+// only then, so a disk without comment gives a plain UDI 1.0 file.
+//
+// Compressed tracks, as the Fuse emulator writes them when built with zlib:
+// a record of type 0xF0 holds u16 L (the track length once inflated), u32 C
+// (the bytes that follow) and C bytes of a zlib stream that inflates to the
+// L track bytes and their ceil(L/8) bitmap bytes, as an MFM record stores
+// them. The file's length field and CRC cover the records as stored. Such
+// files are read, never written.
+//
+// A record whose bitmap flags no sync byte holds no mark at all: it is an
+// unformatted track, as the writer stores an absent one, and loads absent.
 #include <algorithm>
 #include <array>
 #include <string>
 
+#include <zlib.h>
+
+#include "formats/TextLines.h"
 #include "formats/TrackImage.h"
 #include "formats/Udi.h"
 #include "model/ByteReader.h"
+#include "model/CodePage.h"
 #include "model/FileIO.h"
 
 namespace kelvara {
@@ -32,6 +51,8 @@ constexpr size_t kHeaderSize = 16;
 constexpr size_t kCrcSize = 4;
 constexpr size_t kTrackRecordSize = 3 + kRawTrackSize + kMarkBitmapSize;  // 7041
 constexpr size_t kCylinderSize = 2 * kTrackRecordSize;                    // 14082
+constexpr uint8_t kFlagDescription = 0x01;
+constexpr uint8_t kCompressedTrack = 0xF0;
 
 bool IsSyncByte(std::span<const uint8_t> marks, int pos) {
   return (marks[pos >> 3] >> (pos & 7)) & 1;
@@ -105,6 +126,7 @@ bool ScanTrack(TTrack& track, std::span<const uint8_t> bytes, std::span<const ui
 struct UdiHeader {
   int lastCyl = 0;
   int lastSide = 0;
+  bool description = false;
 };
 
 // The checks of a UDI file before its tracks, in the order that decides which
@@ -118,7 +140,7 @@ bool ReadHeader(std::span<const uint8_t> body, uint32_t storedCrc, ByteReader& r
   }
   std::string signature;
   uint32_t length = 0, extendedHeader = 0;
-  uint8_t version = 0, lastCyl = 0, lastSide = 0, reserved = 0;
+  uint8_t version = 0, lastCyl = 0, lastSide = 0, flags = 0;
   r.Text(4, signature);
   if (signature != "UDI!") {
     error = "No UDI format!";
@@ -128,10 +150,10 @@ bool ReadHeader(std::span<const uint8_t> body, uint32_t storedCrc, ByteReader& r
   r.U8(version);
   r.U8(lastCyl);
   r.U8(lastSide);
-  r.U8(reserved);
+  r.U8(flags);
   r.U32(extendedHeader);
   // A third side has no place in the image's numbering.
-  if (version != 0 || reserved != 0 || extendedHeader != 0 || lastSide > 1) {
+  if (version != 0 || (flags & ~kFlagDescription) != 0 || extendedHeader != 0 || lastSide > 1) {
     error = "Error UDI format!";
     return false;
   }
@@ -141,7 +163,67 @@ bool ReadHeader(std::span<const uint8_t> body, uint32_t storedCrc, ByteReader& r
   }
   h.lastCyl = lastCyl;
   h.lastSide = lastSide;
+  h.description = flags & kFlagDescription;
   return true;
+}
+
+// One track record's bytes and bitmap; a compressed record is inflated into
+// `inflated`, which the views then point into.
+bool ReadTrackRecord(ByteReader& r, std::vector<uint8_t>& inflated, std::span<const uint8_t>& bytes,
+                     std::span<const uint8_t>& marks, std::string& error) {
+  uint8_t type = 0;
+  uint16_t trackLength = 0;
+  r.U8(type);
+  r.U16(trackLength);
+  const size_t bitmapLength = (trackLength + 7u) / 8;
+  if (type != kCompressedTrack) {
+    // MFM or not, the bytes are read the same way.
+    r.View(trackLength, bytes);
+    r.View(bitmapLength, marks);
+    if (!r.Ok()) error = "Error UDI file length!";
+    return r.Ok();
+  }
+  uint32_t packedLength = 0;
+  std::span<const uint8_t> packed;
+  if (!r.U32(packedLength) || !r.View(packedLength, packed)) {
+    error = "Error UDI file length!";
+    return false;
+  }
+  // The stream must end where it says and hold at least the bytes and the
+  // bitmap; room is left for a further map of the bitmap's size, which the
+  // image does not keep.
+  const size_t need = trackLength + bitmapLength;
+  inflated.assign(need + bitmapLength, 0);
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) {
+    error = "UDI compressed track error!";
+    return false;
+  }
+  z.next_in = const_cast<Bytef*>(packed.data());
+  z.avail_in = static_cast<uInt>(packed.size());
+  z.next_out = inflated.data();
+  z.avail_out = static_cast<uInt>(inflated.size());
+  const int rc = inflate(&z, Z_FINISH);
+  const bool whole = rc == Z_STREAM_END && z.total_out >= need;
+  inflateEnd(&z);
+  if (!whole) {
+    error = "UDI compressed track error!";
+    return false;
+  }
+  bytes = std::span<const uint8_t>(inflated).first(trackLength);
+  marks = std::span<const uint8_t>(inflated).subspan(trackLength, bitmapLength);
+  return true;
+}
+
+bool AnySync(std::span<const uint8_t> marks) {
+  return std::any_of(marks.begin(), marks.end(), [](uint8_t b) { return b != 0; });
+}
+
+// The description after the last track: its text up to the NUL, or to the
+// end when there is none.
+std::vector<std::string> ReadDescription(std::span<const uint8_t> rest) {
+  const auto end = std::find(rest.begin(), rest.end(), uint8_t{0});
+  return SplitTextLines(std::string(rest.begin(), end));
 }
 
 }  // namespace
@@ -171,18 +253,10 @@ bool ReadUdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
 
   TrackNotes notes;
   const int fileTracks = (h.lastCyl + 1) * (h.lastSide + 1);
+  std::vector<uint8_t> inflated;
   for (int k = 0; k < fileTracks; ++k) {
-    uint8_t type = 0;
-    uint16_t trackLength = 0;
     std::span<const uint8_t> bytes, marks;
-    r.U8(type);  // MFM or not, the bytes are read the same way
-    r.U16(trackLength);
-    r.View(trackLength, bytes);
-    r.View((trackLength + 7u) / 8, marks);
-    if (!r.Ok()) {
-      disk.StatusText = "Error UDI file length!";
-      return false;
-    }
+    if (!ReadTrackRecord(r, inflated, bytes, marks, disk.StatusText)) return false;
     // A single-sided file keeps the image's numbering (cylinder x 2 + side):
     // its tracks go to the even indexes.
     const int index = h.lastSide ? k : 2 * k;
@@ -190,14 +264,16 @@ bool ReadUdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
       notes.TracksBeyondImage(1);
       continue;
     }
+    if (!AnySync(marks)) continue;
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(index));
     track.Present = 0xFF;
     track.RawValid = 1;
-    if (track.SetRaw(bytes) < trackLength) notes.TrackCut(index);
+    if (track.SetRaw(bytes) < bytes.size()) notes.TrackCut(index);
     if (!ScanTrack(track, bytes.first(track.RawLength), marks)) notes.TrackCrowded(index);
     // Counted here so that data written back into the raw bytes reaches them.
     track.CountSectors();
   }
+  if (h.description) disk.Comment = ReadDescription(body.subspan(r.Pos()));
   // Success says nothing unless part of the file did not fit the image.
   disk.StatusText = notes.Text();
   return true;
@@ -220,14 +296,17 @@ WriteResult BuildUdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out,
   w.U8(0);
   w.U8(static_cast<uint8_t>(cylinders - 1));
   w.U8(1);
-  w.U8(0);
+  w.U8(disk.Comment.empty() ? 0 : kFlagDescription);
   w.U32(0);
   std::array<uint8_t, kRawTrackSize> bytes;
   std::array<uint8_t, kMarkBitmapSize> marks;
   for (int t = 0; t < 2 * cylinders; ++t) {
     bytes.fill(0x4E);
+    marks.fill(0);
     RawTrackFault fault;
-    if (!BuildRawTrack(disk, static_cast<uint8_t>(t), bytes.data(), marks.data(),
+    // An absent track is written unformatted, whatever raw bytes it keeps.
+    if (disk.GetTrack(static_cast<uint8_t>(t)).Present &&
+        !BuildRawTrack(disk, static_cast<uint8_t>(t), bytes.data(), marks.data(),
                        {options.keepRawBytes}, fault)) {
       // The LOG line that says where. A refusal not tied to a slot leaves
       // the image's last ErrSector standing.
@@ -240,6 +319,13 @@ WriteResult BuildUdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out,
     w.U16(kRawTrackSize);
     w.Bytes(bytes);
     w.Bytes(marks);
+  }
+  if (!disk.Comment.empty()) {
+    std::string text = JoinCrLfLines(disk.Comment);
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    w.Text(text);
+    w.U8(0);
+    w.PatchU32(4, static_cast<uint32_t>(w.Size()));
   }
   w.U32(CalcCrc32(w.Data()));
   out = w.Take();

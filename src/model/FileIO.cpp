@@ -16,12 +16,16 @@ std::string ErrnoText(const char* what, const std::string& path) {
   return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+bool WriteAll(int fd, std::span<const uint8_t> bytes, const AtomicWriteCalls& calls) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = calls.write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {  // no progress: a full device that does not say so
+      errno = ENOSPC;
       return false;
     }
     done += static_cast<size_t>(n);
@@ -36,6 +40,29 @@ mode_t TargetMode(const std::string& path) {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;
+}
+
+// The file a path names once its symbolic links are followed, so that a
+// save through a link replaces the target, not the link. A link whose
+// target does not exist yet names that target; a loop of links is an error.
+bool ResolveLinks(std::string path, std::string& target, std::string& error) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      target = path;
+      return true;
+    }
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n < 0) {
+      error = ErrnoText("Cannot read the link", path);
+      return false;
+    }
+    link.resize(static_cast<size_t>(n));
+    path = link.starts_with('/') ? link : FolderOf(path) + link;
+  }
+  error = "Too many levels of symbolic links: " + path;
+  return false;
 }
 
 }  // namespace
@@ -84,11 +111,18 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::stri
   return true;
 }
 
-bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
-  if (path.empty()) {
+bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, std::string& error) {
+  return WriteFileAtomic(named, bytes, error, AtomicWriteCalls{});
+}
+
+bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, std::string& error,
+                     const AtomicWriteCalls& calls) {
+  if (named.empty()) {
     error = "No file name";
     return false;
   }
+  std::string path;
+  if (!ResolveLinks(named, path, error)) return false;
   const std::string folder = FolderOf(path);
   std::string tmpl = (folder.empty() ? std::string("./") : folder) + ".kelvara-XXXXXX";
   const int fd = ::mkstemp(tmpl.data());
@@ -96,7 +130,8 @@ bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, st
     error = ErrnoText("Cannot create a file in", folder.empty() ? "." : folder);
     return false;
   }
-  const bool ok = WriteAll(fd, bytes) && ::fchmod(fd, TargetMode(path)) == 0 && ::fsync(fd) == 0;
+  const bool ok =
+      WriteAll(fd, bytes, calls) && ::fchmod(fd, TargetMode(path)) == 0 && calls.fsync(fd) == 0;
   const int savedErrno = errno;
   if (::close(fd) != 0 || !ok) {
     errno = ok ? errno : savedErrno;
@@ -104,7 +139,7 @@ bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, st
     ::unlink(tmpl.c_str());
     return false;
   }
-  if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+  if (calls.rename(tmpl.c_str(), path.c_str()) != 0) {
     error = ErrnoText("Cannot replace", path);
     ::unlink(tmpl.c_str());
     return false;

@@ -7,6 +7,10 @@
 // or HFE track kept from a file), the base track's raw bytes (a template laid
 // over every track), or the fixed format table below. The sector contents
 // always come from the requested track's slots and every CRC is computed anew.
+//
+// A size code above 3 stays in the ID field as recorded; its data field has
+// the size of the code's low two bits, as a WD179x writes and reads it (the
+// track readers take it the same way).
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -239,7 +243,9 @@ bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawByte
     PutIdField(p - 1, sec);
     e = p + 8;
 
-    const int q = FindMark(raw, p, [](uint8_t a, uint8_t b, uint8_t c) {
+    // The data mark is looked for after the ID field and its CRC, whose
+    // bytes may form any pattern.
+    const int q = FindMark(raw, e + 1, [](uint8_t a, uint8_t b, uint8_t c) {
       return a == 0xA1 && b == 0xA1 && (c == 0xFB || c == 0xF8);
     });
     if (q < 0 || q - e < 15) return Fail(s);
@@ -248,8 +254,7 @@ bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawByte
       PutSync(q + i, 0xA1);
     Put(q + 2, raw[q + 2]);  // keeps a deleted-data mark
 
-    if (!IsUsableSizeCode(sec.SizeCode)) return ownRaw ? false : Fail(s);
-    const int size = SectorBytes(sec.SizeCode);
+    const int size = ControllerSectorBytes(sec.SizeCode);
     if (q + size < kRawTrackSize - 16) {
       PutData(q + 3, sec, size);
       PutCrc(q + size + 3, FieldCrc(q - 1, size + 4, sec.DataOk));
@@ -261,7 +266,10 @@ bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawByte
       if (s != count - 1 || sec.DataOk) return Fail(s);
       if (!ownRaw) PutCutData(q + 3, sec, kRawTrackSize - 10 - q);
     }
-    from = q;
+    // The next ID is looked for after this data field and its CRC: sector
+    // data may hold the bytes of a mark (a copy of a disk tool does), and
+    // a search through them would take one for the next sector's ID.
+    from = e + 1;
   }
   return true;
 }
@@ -291,7 +299,7 @@ bool TrackWriter::WriteEntry(const FormatEntry& e, int& pos, int reduction, cons
       pos += 6;
       break;
     case Entry::DataField: {
-      const int size = SectorBytes(s->SizeCode);
+      const int size = ControllerSectorBytes(s->SizeCode);
       if (pos + size + 16 >= kRawTrackSize) {
         if (!last || s->DataOk) return Fail(slot);
         PutCutData(pos, *s, kRawTrackSize - 10 - pos);
@@ -319,10 +327,8 @@ bool TrackWriter::FromFormatTable(uint8_t* out) {
   const TTrack& t = disk_.GetTrack(track_);
   const int count = SlotsInUse(t);
   int total = kTrackStartBytes;
-  for (int s = 0; s < count; ++s) {
-    if (!IsUsableSizeCode(t.Sectors[s].SizeCode)) return Fail(s);
-    total += SectorBytes(t.Sectors[s].SizeCode) + kSectorOverheadBytes;
-  }
+  for (int s = 0; s < count; ++s)
+    total += ControllerSectorBytes(t.Sectors[s].SizeCode) + kSectorOverheadBytes;
   int leadInCut = 0, gap3Cut = 0;
   if (total > kRawTrackSize) {
     const int x = total - kRawTrackSize;

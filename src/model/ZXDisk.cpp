@@ -21,6 +21,11 @@ uint16_t TSectorRec::SetData(std::span<const uint8_t> bytes) {
   return DataLength;
 }
 
+DataState SectorDataState(const TSectorRec& s) {
+  if (s.DataLength == 0) return DataState::NoData;
+  return s.DataOk ? DataState::Good : DataState::Bad;
+}
+
 void TTrack::ClearTrack() {
   for (auto& s : Sectors)
     s = TSectorRec{};
@@ -93,6 +98,28 @@ int TZX_Disk::LastPresentTrack() const {
     if (tracks_[t].Present) return t;
   }
   return -1;
+}
+
+DataStateCounts TZX_Disk::CountDataStates() const {
+  DataStateCounts c;
+  for (const TTrack& t : tracks_) {
+    if (!t.Present) continue;
+    for (const TSectorRec& s : t.Sectors) {
+      if (!s.Present) continue;
+      switch (SectorDataState(s)) {
+        case DataState::Good:
+          ++c.good;
+          break;
+        case DataState::Bad:
+          ++c.bad;
+          break;
+        case DataState::NoData:
+          ++c.noData;
+          break;
+      }
+    }
+  }
+  return c;
 }
 
 }  // namespace kelvara

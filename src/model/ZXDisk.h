@@ -51,6 +51,13 @@ struct TSectorRec {
   std::span<const uint8_t> ValidData() const { return {Data.data(), DataLength}; }
 };
 
+// The state of a sector's data as the disk map colours it: no data bytes at
+// all (an ID field without a data field, yellow), else good or bad by the
+// data CRC (lime, red). ErrorCount does not enter: a sector loaded from a
+// file with a CRC error is bad though it was never read by the drive.
+enum class DataState { Good, Bad, NoData };
+DataState SectorDataState(const TSectorRec& s);
+
 // One side of one cylinder.
 class TTrack {
  public:
@@ -81,6 +88,13 @@ class TTrack {
   void SectorsToRaw();
   // Stores raw track bytes, cut to the capacity; returns the number kept.
   uint16_t SetRaw(std::span<const uint8_t> bytes);
+};
+
+// The present sectors of the present tracks, counted by their data state.
+struct DataStateCounts {
+  int good = 0;
+  int bad = 0;
+  int noData = 0;
 };
 
 // The disk image.
@@ -122,6 +136,7 @@ class TZX_Disk {
 
   // The highest present track; -1 for an image without tracks.
   int LastPresentTrack() const;
+  DataStateCounts CountDataStates() const;
 
   // Raw track synthesis (model/RawTrack.h) with the image's KeepRawBytes:
   // on failure ErrTrack/ErrSector say where.

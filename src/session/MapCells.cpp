@@ -38,10 +38,16 @@ CellLook LookOfCell(const TZX_Disk& disk, int column, int row, bool showDisabled
   // A slot left in an absent track (one removed with its sectors kept)
   // shows nothing until the track is added back.
   if (!track.Present) return look;
-  if (slot.DataLength == 0) {
-    look.image = CellImage::YellowSector;
-  } else {
-    look.image = slot.DataOk ? CellImage::LimeSector : CellImage::RedSector;
+  switch (SectorDataState(slot)) {
+    case DataState::NoData:
+      look.image = CellImage::YellowSector;
+      break;
+    case DataState::Good:
+      look.image = CellImage::LimeSector;
+      break;
+    case DataState::Bad:
+      look.image = CellImage::RedSector;
+      break;
   }
   look.text = SectorCellText(slot.Sec);
   return look;

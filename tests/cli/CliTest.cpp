@@ -53,12 +53,12 @@ TEST(CliProcess, ConvertReproducesATrdAndInfoSummarisesIt) {
 
 TEST(CliProcess, FailuresAndBadUsageHaveTheirExitCodes) {
   TempDir dir;
-  WriteBytes(dir / "big.trd", PatternBytes(700000, 1));
-  ProcessRun r = RunCliProcess("info " + dir / "big.trd");
+  WriteBytes(dir / "bad.udi", {1, 2, 3});
+  ProcessRun r = RunCliProcess("info " + dir / "bad.udi");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("TRD file too large"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Error UDI file!"), std::string::npos) << r.output;
 
-  r = RunCliProcess("convert " + dir / "big.trd" + " " + dir / "x.dsk");
+  r = RunCliProcess("convert " + dir / "bad.udi" + " " + dir / "x.dsk");
   EXPECT_EQ(r.status, 1);
 
   WriteBytes(dir / "a.trd", PatternBytes(4096, 1));

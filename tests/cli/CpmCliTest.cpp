@@ -128,9 +128,10 @@ TEST_F(CpmCliTest, NewCatExtractAndScreenOfAProImage) {
   PutCpmFile(*disk, 2, 20, "SCREEN  SCR", scr);
   ASSERT_TRUE(SaveImageFile(*disk, pro, {}).ok);
 
-  r = RunCliArgs({"extract", pro, "game.com", "-d", dir.Path()});
+  // A missing output folder is created, as for TR-DOS disks.
+  r = RunCliArgs({"extract", pro, "game.com", "-d", dir / "out/sub"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const Bytes saved = ReadBytes(dir / "GAME    COM.cpm");
+  const Bytes saved = ReadBytes(dir / "out/sub/GAME    COM.cpm");
   ASSERT_EQ(saved.size(), 20096u);  // whole records
   EXPECT_TRUE(std::equal(game.begin(), game.end(), saved.begin()));
 

@@ -154,6 +154,18 @@ TEST_F(CpmTest, FileSizeAddsTheRecordsOfEveryLaterExtent) {
   EXPECT_EQ(cat.UsedKb(), 4 + (9 + 17) * 2);
 }
 
+TEST_F(CpmTest, FilesOverHalfAMegabyteNumberTheirExtentsOnInByte14) {
+  // 600 KB: 38 extents; from the 33rd on byte 12 starts again at 0 and byte
+  // 14 says 1. Neither those entries nor byte 12 alone may cut the file.
+  const Bytes data = PatternBytes(600 * 1024, 3);
+  ASSERT_EQ(PutCpmFile(*disk, 0, 2, "HUGE    DAT", data), 38);
+  const CpmCatalog cat = List(false, true);
+  ASSERT_EQ(cat.rows.size(), 1u);
+  EXPECT_EQ(CpmSizeText(cat.rows[0].records, ","), "600");
+  EXPECT_EQ(cat.UsedKb(), 4 + 600);
+  EXPECT_EQ(Collect("HUGE    DAT"), data);
+}
+
 // ---- collecting a file ----
 
 TEST_F(CpmTest, CollectionFollowsExtentNumbersNotDirectoryOrder) {

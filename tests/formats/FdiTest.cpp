@@ -103,16 +103,23 @@ TEST_F(FdiTest, HeaderChecksComeInOrderWithTheirTexts) {
   EXPECT_FALSE(Load({'F', 'D', 'I', 0, 1, 0, 1}));  // header cut short
   EXPECT_EQ(disk->StatusText, "FDI file size error!");
 
-  // 84 cylinders: long enough for 168 track headers -> geometry; shorter -> size.
-  auto file = MakeFdi(84, 2, {});
-  EXPECT_FALSE(Load(file));
-  EXPECT_EQ(disk->StatusText, "FDI image geometry error!");
-  file.pop_back();
+  // 84 cylinders, as the writer makes them, load; a file shorter than its
+  // track headers is a size error first.
+  auto file = MakeFdi(84, 2, {{0, 0, 1, 1, 2, 256}});
+  EXPECT_TRUE(Load(file));
+  EXPECT_EQ(disk->CountTracks(), 168);
+  file.resize(14 + 168 * 14 - 1);
   EXPECT_FALSE(Load(file));
   EXPECT_EQ(disk->StatusText, "FDI file size error!");
   EXPECT_FALSE(Load(MakeFdi(2, 3, {})));
   EXPECT_EQ(disk->StatusText, "FDI image geometry error!");
-  EXPECT_TRUE(Load(MakeFdi(83, 2, {})));
+  // More cylinders than the image holds: the first 84 load, the note says so.
+  EXPECT_TRUE(Load(MakeFdi(86, 2, {{0, 0, 1, 1, 2, 256}})));
+  EXPECT_EQ(disk->CountTracks(), 168);
+  EXPECT_EQ(disk->StatusText, "4 track(s) beyond track 167 not loaded.");
+  // A track listing no sector is unformatted: absent.
+  EXPECT_TRUE(Load(MakeFdi(3, 2, {})));
+  EXPECT_EQ(disk->CountTracks(), 0);
 }
 
 TEST_F(FdiTest, DataOutsideTheFileIsASizeError) {
@@ -149,10 +156,15 @@ TEST_F(FdiTest, OversizedSizeCodesKeepTheSlotsWorthOfData) {
   EXPECT_EQ(t.Sectors[0].DataLength, 1100);
   EXPECT_EQ(t.Sectors[1].SizeCode, 0xFF);
   EXPECT_EQ(t.Sectors[1].DataLength, 1100);
+  // Size code 255 announces more than an FDI track can hold: refused.
+  std::vector<uint8_t> out;
+  EXPECT_EQ(BuildFdiBytes(*disk, out).text,
+            "Track 0, sector 2: size code 255 does not fit an FDI track!");
   // Written back, the slot's 1100 bytes return, with the good flag in bit 0.
+  disk->GetTrack(0).Sectors[1].Present = 0;
   const auto data = t.Sectors[0].Data;
-  const auto out = Build();
-  EXPECT_EQ(out[14 + 2 * 7 + 4], 0x01);
+  out = Build();
+  EXPECT_EQ(out[14 + 7 + 4], 0x01);
   ASSERT_TRUE(Load(out));
   EXPECT_EQ(disk->GetTrack(0).Sectors[0].Data, data);
 }
@@ -175,7 +187,8 @@ TEST_F(FdiTest, WriterGeometryFlagsAndOffsets) {
   // 162 track headers: 161 of 16 sectors, track 0 of 19, track 161 empty.
   EXPECT_EQ(textOffset, 14 + 162 * 7 + (160 * 16 + 19) * 7);
   EXPECT_EQ(dataOffset, textOffset + 1);
-  EXPECT_EQ(out.size(), dataOffset + 161 * 16 * 256 + 512 + 256 + 1100);
+  // A size code above 3 gets the bytes its ID announces.
+  EXPECT_EQ(out.size(), dataOffset + 161 * 16 * 256 + 512 + 256 + 2048);
   const size_t entries = 14 + 7;  // track 0
   EXPECT_EQ(out[entries + 0 * 7 + 4], 0x02) << "good sector of size code 1";
   EXPECT_EQ(out[entries + 16 * 7 + 4], 0x04) << "good sector of size code 2";
@@ -226,7 +239,7 @@ TEST_F(FdiTest, WriterKeepsTracksBeyondAGapAndSectorsBeyondASlotGap) {
   test::AddSector(*disk, 5, 2, 1, 2, 1, PatternBytes(256, 2));
   disk->GetTrack(5).Sectors[0].Present = 0;
   ASSERT_TRUE(Load(Build()));
-  EXPECT_EQ(disk->CountTracks(), 6) << "tracks 0-4 written without sectors";
+  EXPECT_EQ(disk->CountTracks(), 1) << "tracks 0-4 written without sectors, read as absent";
   EXPECT_EQ(disk->GetTrack(5).CountSectors(), 1);
   EXPECT_EQ(disk->GetTrack(5).Sectors[0].Sec, 2);
 }

@@ -89,15 +89,16 @@ TEST_F(HfeTest, ShortImagesAreWrittenAsEightyCylinders) {
   ASSERT_TRUE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->CountTracks(), 80);
 
-  // The same file read as single-sided with 80 tracks: the even image tracks.
+  // The same file read as single-sided with 80 tracks: the even image
+  // tracks, of which those past cylinder 39 are unformatted and so absent.
   f[9] = 80;
   f[10] = 1;
   ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
-  EXPECT_EQ(back->CountTracks(), 80);
+  EXPECT_EQ(back->CountTracks(), 40);
   for (int t = 0; t < 160; ++t) {
     const TTrack& track = back->GetTrack(static_cast<uint8_t>(t));
-    ASSERT_EQ(track.Present != 0, t % 2 == 0) << t;
-    ASSERT_EQ(track.RawLength == 0, t % 2 == 1) << t;
+    ASSERT_EQ(track.Present != 0, t % 2 == 0 && t < 80) << t;
+    ASSERT_EQ(track.RawLength == 0, !track.Present) << t;
   }
   EXPECT_TRUE(std::equal(back->GetTrack(78).Sectors[3].Data.begin(),
                          back->GetTrack(78).Sectors[3].Data.begin() + 256,
@@ -160,13 +161,13 @@ TEST_F(HfeTest, HeaderAndLayoutErrors) {
   // length, and past the end of this file.
   f = good;
   f[9] = 1;
-  SetU16(f, 512 + 2, 100);
-  f.resize(1024 + 256 + 49);
+  SetU16(f, 512 + 2, 512 + 100);
+  f.resize(1024 + 512 + 256 + 49);
   EXPECT_FALSE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->StatusText, "Size HFE file error!");
-  f.resize(1024 + 256 + 50);
+  f.resize(1024 + 512 + 256 + 50);
   EXPECT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
-  EXPECT_EQ(back->GetTrack(1).RawLength, 25);
+  EXPECT_EQ(back->GetTrack(1).RawLength, 128 + 25);
 
   f = good;
   SetU16(f, 18, 5000);  // a track list past the end
@@ -256,13 +257,17 @@ TEST_F(HfeTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
 }
 
 TEST_F(HfeTest, SynthesisFailureNamesTheCylinder) {
+  // Track 5 keeps raw bytes without a single mark: no place for its sectors.
   test::FillStandardDisk(*disk, 6);
-  disk->GetTrack(5).Sectors[2].SizeCode = 7;
+  TTrack& t = disk->GetTrack(5);
+  t.RawValid = 1;
+  t.RawLength = 200;
+  std::fill_n(t.RawData.begin(), 200, 0x4E);
   std::vector<uint8_t> out;
   const WriteResult r = BuildHfeBytes(*disk, out);
   EXPECT_FALSE(r);
   EXPECT_EQ(r.fault.track, 2);
-  EXPECT_EQ(r.fault.slot, 2);
+  EXPECT_EQ(r.fault.slot, 0);
   WriteBytes(dir / "x.hfe", {9});
   EXPECT_FALSE(SaveImageFile(*disk, dir / "x.hfe", SaveOptions{}).ok);
   EXPECT_EQ(ReadBytes(dir / "x.hfe"), std::vector<uint8_t>{9});

@@ -60,11 +60,11 @@ TEST_F(LoadImageFileTest, UnsupportedExtensionLeavesAnEmptyImage) {
 
 TEST_F(LoadImageFileTest, FailedReaderWritesItsLogLineAndEmptiesTheImage) {
   test::FillStandardDisk(*disk, 2);
-  WriteBytes(dir / "big.trd", PatternBytes(700000, 1));
-  const LoadResult r = LoadImageFile(*disk, dir / "big.trd");
+  WriteBytes(dir / "bad.fdi", {'F', 'D', 'X'});
+  const LoadResult r = LoadImageFile(*disk, dir / "bad.fdi");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.errorText, "TRD file too large: 171 tracks, at most 168!");
-  EXPECT_EQ(r.logLine, "Error load TRD -\"TRD file too large: 171 tracks, at most 168!\"");
+  EXPECT_EQ(r.errorText, "Not FDI file!");
+  EXPECT_EQ(r.logLine, "Error load FDI -\"Not FDI file!\"");
   EXPECT_EQ(r.statusPanel1, "Disk Image load error");
   EXPECT_EQ(disk->CountTracks(), 0);
 }
@@ -87,7 +87,7 @@ TEST_F(LoadImageFileTest, SaveReportsRefusalsAndUnknownTypes) {
   r = SaveImageFile(*disk, dir / "x.trd", options);
   EXPECT_FALSE(r.ok);
   EXPECT_TRUE(r.knownType);
-  EXPECT_EQ(r.errorText, "Track 0 has no sector 1!");
+  EXPECT_EQ(r.errorText, "Track 0 has no sector 1 among its first 16 slots!");
 
   test::FillStandardDisk(*disk, 4);
   r = SaveImageFile(*disk, dir / "x.trd", options);

@@ -49,23 +49,22 @@ TEST_F(ProKdiTest, LoadsFiveSectorsOfEveryTrackWithTheTrueSide) {
   }
 }
 
-TEST_F(ProKdiTest, TrackCountRoundsAndPartialOrOversizedFilesAreHandled) {
+TEST_F(ProKdiTest, PartialOrOversizedFilesKeepEveryWholeSectorAndSaySo) {
+  // Half a track is two whole sectors and half a third, padded and bad.
   EXPECT_TRUE(ReadProBytes(*disk, PatternBytes(2560, 1)));
-  EXPECT_EQ(disk->CountTracks(), 0);
-  EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(3 * 5120 - 2560, 1)));  // 2.5 -> 2
-  EXPECT_EQ(disk->CountTracks(), 2);
-  EXPECT_TRUE(disk->StatusText.empty());
-
-  // 1.6 tracks round to 2: the second keeps its three whole sectors.
-  EXPECT_TRUE(ReadProBytes(*disk, PatternBytes(5120 + 3 * 1024 + 100, 1)));
+  EXPECT_EQ(disk->CountTracks(), 1);
+  EXPECT_EQ(disk->GetTrack(0).CountSectors(), 3);
+  EXPECT_EQ(disk->GetTrack(0).Sectors[2].DataOk, 0);
+  EXPECT_EQ(disk->StatusText,
+            "PRO file ends inside track 0: 2 of 5 sectors read, and 512 bytes of sector 3 "
+            "(padded with zeros, marked bad).");
+  EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(5120 + 3 * 1024, 1)));
   EXPECT_EQ(disk->GetTrack(1).CountSectors(), 3);
-  EXPECT_EQ(disk->StatusText, "PRO file ends inside track 1: 3 of 5 sectors read.");
+  EXPECT_EQ(disk->StatusText, "KDI file ends inside track 1: 3 of 5 sectors read.");
 
-  disk->StatusText.clear();
-  EXPECT_FALSE(ReadKdiBytes(*disk, PatternBytes(169 * 5120, 1)));
-  EXPECT_EQ(disk->StatusText, "KDI file too large: 169 tracks, at most 168!");
-  EXPECT_EQ(disk->CountTracks(), 2) << "a refused file leaves the image";
-  EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(168 * 5120, 1)));
+  EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(169 * 5120, 1)));
+  EXPECT_EQ(disk->StatusText, "1 track(s) beyond track 167 not loaded.");
+  EXPECT_EQ(disk->CountTracks(), 168);
 }
 
 TEST_F(ProKdiTest, RoundTripsAreExact) {

@@ -192,6 +192,13 @@ TEST_F(Td0Test, BadRecordsAndShortFilesFailWithTheirTexts) {
     EXPECT_FALSE(Read(file)) << text;
     EXPECT_EQ(disk->StatusText, text);
   }
+  // Cut off at a track boundary, without the end record: what is there
+  // loads, and the note says the file may be short.
+  ASSERT_TRUE(Read(sector().Block(0, Bytes(256, 1)).bytes));
+  EXPECT_EQ(disk->StatusText,
+            "TD0 file ends without its end-of-image record after 1 track(s): it may be cut short");
+  EXPECT_TRUE(Read(sector().Block(0, Bytes(256, 1)).End().bytes));
+  EXPECT_EQ(disk->StatusText, "");
   // Within the limits: 4999 raw bytes, 2500 repeats.
   EXPECT_TRUE(Read(sector().Block(0, Bytes(4999, 1)).End().bytes));
   EXPECT_TRUE(Read(sector().Block(1, {0xC4, 0x09, 1, 2}).End().bytes));

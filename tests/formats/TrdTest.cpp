@@ -49,41 +49,37 @@ TEST_F(TrdTest, LoadsAFullDoubleSidedDisk) {
   EXPECT_EQ(disk->GetTrack(0).SectorHeader(0).HeaderCrc, 0xFA0C);
 }
 
-TEST_F(TrdTest, TrackCountRoundsHalfToEven) {
-  WriteBytes(dir / "half.trd", PatternBytes(2048, 1));
-  ASSERT_TRUE(LoadTRD(*disk, dir / "half.trd"));
-  EXPECT_EQ(disk->CountTracks(), 0);
+TEST_F(TrdTest, FileEndingInsideATrackKeepsEveryWholeSectorAndSaysSo) {
+  // 17 tracks and 3 sectors: the rounding once counted 17 tracks and lost them.
+  const auto file = PatternBytes(70400, 1);
+  ASSERT_TRUE(ReadTrdBytes(*disk, file));
+  EXPECT_EQ(disk->CountTracks(), 18);
+  EXPECT_EQ(disk->GetTrack(17).CountSectors(), 3);
+  EXPECT_TRUE(std::equal(file.end() - 256, file.end(), disk->GetTrack(17).Sectors[2].Data.begin()));
+  EXPECT_EQ(disk->StatusText, "TRD file ends inside track 17: 3 of 16 sectors read.");
 
-  WriteBytes(dir / "twohalf.trd", PatternBytes(10240, 1));
-  ASSERT_TRUE(LoadTRD(*disk, dir / "twohalf.trd"));
-  EXPECT_EQ(disk->CountTracks(), 2);
-  EXPECT_TRUE(disk->StatusText.empty());
+  // 100 bytes of a ninth sector are kept too, padded with zeros and bad.
+  const auto odd = PatternBytes(4096 + 2048 + 100, 5);
+  ASSERT_TRUE(ReadTrdBytes(*disk, odd));
+  const TSectorRec& s9 = disk->GetTrack(1).Sectors[8];
+  EXPECT_EQ(disk->GetTrack(1).CountSectors(), 9);
+  EXPECT_TRUE(std::equal(odd.end() - 100, odd.end(), s9.Data.begin()));
+  EXPECT_EQ(s9.Data[100], 0);
+  EXPECT_EQ(s9.DataLength, 256);
+  EXPECT_EQ(s9.DataOk, 0);
+  EXPECT_EQ(disk->StatusText,
+            "TRD file ends inside track 1: 8 of 16 sectors read, and 100 bytes of sector 9 "
+            "(padded with zeros, marked bad).");
+
+  ASSERT_TRUE(ReadTrdBytes(*disk, PatternBytes(10240, 1)));
+  EXPECT_EQ(disk->CountTracks(), 3);
 }
 
-TEST_F(TrdTest, ShortFinalTrackKeepsItsWholeSectorsAndSaysSo) {
-  // 1.5 tracks round to 2: track 1 holds only sectors 1..8 (and 100 bytes
-  // of a ninth, which are dropped).
-  const auto file = PatternBytes(4096 + 2048 + 100, 5);
-  WriteBytes(dir / "short.trd", file);
-  ASSERT_TRUE(LoadTRD(*disk, dir / "short.trd"));
-  EXPECT_EQ(disk->CountTracks(), 2);
-  TTrack& t1 = disk->GetTrack(1);
-  EXPECT_EQ(t1.CountSectors(), 8);
-  EXPECT_TRUE(std::equal(file.begin() + 4096 + 7 * 256, file.begin() + 4096 + 8 * 256,
-                         t1.SectorHeader(7).Data.begin()));
-  EXPECT_EQ(disk->StatusText, "TRD file ends inside track 1: 8 of 16 sectors read.");
-}
-
-TEST_F(TrdTest, RefusesFilesOfMoreTracksThanTheImageHolds) {
-  disk->GetTrack(3).Present = 0xFF;
-  WriteBytes(dir / "big.trd", PatternBytes(700000, 1));  // 170.9 -> 171 tracks
-  EXPECT_FALSE(LoadTRD(*disk, dir / "big.trd"));
-  EXPECT_EQ(disk->StatusText, "TRD file too large: 171 tracks, at most 168!");
-  EXPECT_TRUE(disk->GetTrack(3).Present) << "a refused file leaves the image as it was";
-
-  WriteBytes(dir / "max.trd", PatternBytes(168 * 4096, 1));
-  EXPECT_TRUE(LoadTRD(*disk, dir / "max.trd"));
+TEST_F(TrdTest, FileOfMoreTracksThanTheImageLoadsTheFirst168AndSaysSo) {
+  WriteBytes(dir / "big.trd", PatternBytes(700000, 1));  // 170.9 tracks
+  ASSERT_TRUE(LoadTRD(*disk, dir / "big.trd"));
   EXPECT_EQ(disk->CountTracks(), 168);
+  EXPECT_EQ(disk->StatusText, "3 track(s) beyond track 167 not loaded.");
 }
 
 TEST_F(TrdTest, MissingFileFailsAndLeavesTheImage) {
@@ -101,11 +97,10 @@ TEST_F(TrdTest, SaveThenLoadRoundTripsByteForByte) {
   EXPECT_EQ(ReadBytes(dir / "out.trd"), file);
 }
 
-TEST_F(TrdTest, SaveTakesSectorsByNumberNotBySlotAndIgnoresSizeAndState) {
+TEST_F(TrdTest, SaveTakesSectorsByNumberNotBySlotAndIgnoresState) {
   test::FillStandardDisk(*disk, 1);
   TTrack& t = disk->GetTrack(0);
   std::swap(t.Sectors[0], t.Sectors[4]);  // slot 0 holds sector 5, slot 4 sector 1
-  t.Sectors[0].SizeCode = 2;
   t.Sectors[0].DataOk = 0;
   const std::vector<uint8_t> s5(t.Sectors[0].Data.begin(), t.Sectors[0].Data.begin() + 256);
   const std::vector<uint8_t> s1(t.Sectors[4].Data.begin(), t.Sectors[4].Data.begin() + 256);
@@ -116,25 +111,39 @@ TEST_F(TrdTest, SaveTakesSectorsByNumberNotBySlotAndIgnoresSizeAndState) {
   EXPECT_TRUE(std::equal(s5.begin(), s5.end(), out.begin() + 4 * 256));
 }
 
-TEST_F(TrdTest, SaveByIndexFailsAtFirstTrackWithoutSectorsAndKeepsTheOldFile) {
-  // Present tracks 0..9 and 20: eleven present, so indexes 0..10 are
-  // written and index 10 has no sectors.
-  test::FillStandardDisk(*disk, 10);
-  for (int r = 1; r <= 16; ++r) {
-    test::AddSector(*disk, 20, 10, 0, static_cast<uint8_t>(r), 1, PatternBytes(256, r));
-  }
+TEST_F(TrdTest, SaveRefusesAbsentTracksMissingSectorsAndOtherSizesAndKeepsTheOldFile) {
+  test::FillStandardDisk(*disk, 21);
   const std::vector<uint8_t> old = {1, 2, 3};
   WriteBytes(dir / "keep.trd", old);
-  EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text, "Track 10 has no sector 1!");
+  disk->GetTrack(10).Present = 0;  // removed from the map, slots kept
+  EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
+            "Track 10 is absent: a TRD file cannot leave out a track!");
+  disk->GetTrack(10).Present = 0xFF;
+  disk->GetTrack(3).Sectors[4].SizeCode = 3;
+  EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
+            "Track 3, sector 5: a 1024-byte sector does not fit a TRD file of 256-byte sectors!");
+  disk->GetTrack(3).Sectors[4].SizeCode = 5;  // read by a WD179x as 256 bytes
+  disk->GetTrack(4).Sectors[0].Sec = 17;
+  EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
+            "Track 4 has no sector 1 among its first 16 slots!");
+  // Sector 16 only in slot 16 is missing too.
+  disk->GetTrack(4).Sectors[0].Sec = 1;
+  TTrack& t = disk->GetTrack(5);
+  t.Sectors[16] = t.Sectors[15];
+  t.Sectors[15].Sec = 99;
+  EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
+            "Track 5 has no sector 16 among its first 16 slots!");
   EXPECT_EQ(ReadBytes(dir / "keep.trd"), old);
 }
 
-TEST_F(TrdTest, SaveLooksOnlyAtTheFirstSixteenSlots) {
-  test::FillStandardDisk(*disk, 1);
-  TTrack& t = disk->GetTrack(0);
-  t.Sectors[16] = t.Sectors[15];  // sector 16 moved to slot 16
-  t.Sectors[15].Sec = 99;
-  EXPECT_EQ(SaveTRD(*disk, dir / "x.trd").text, "Track 0 has no sector 16!");
+TEST_F(TrdTest, SaveWalksToTheLastPresentTrack) {
+  // A track removed at the end is left out; one removed inside the disk
+  // once cost the last track's data.
+  test::FillStandardDisk(*disk, 20);
+  disk->GetTrack(19).Present = 0;
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(BuildTrdBytes(*disk, out));
+  EXPECT_EQ(out.size(), 19u * 4096);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include <zlib.h>
+
 #include "formats/ImageFiles.h"
 #include "formats/Udi.h"
 #include "model/ZXDisk.h"
@@ -97,8 +99,10 @@ uint32_t U32At(const std::vector<uint8_t>& f, size_t at) {
 class UdiTest : public test::ImageFileTest<BuildUdiBytes> {};
 
 TEST_F(UdiTest, HeaderChecksInOrderWithTheirTexts) {
-  FileTrack t;
-  t.Put(0x4E, 40);
+  FileTrack t;  // an index mark: a formatted track
+  t.Put(0xC2, 3, true);
+  t.Put(0xFC);
+  t.Put(0x4E, 36);
   const auto good = UdiFile({t, t}, 0, 1);
   ASSERT_TRUE(ReadUdiBytes(*disk, good)) << disk->StatusText;
   EXPECT_FALSE(ReadUdiBytes(*disk, std::vector<uint8_t>(good.begin(), good.begin() + 19)));
@@ -117,7 +121,7 @@ TEST_F(UdiTest, HeaderChecksInOrderWithTheirTexts) {
       {3, '?', true, true, "No UDI format!"},
       {8, 1, true, true, "Error UDI format!"},
       {10, 2, true, true, "Error UDI format!"},  // three sides
-      {11, 1, true, true, "Error UDI format!"},
+      {11, 2, true, true, "Error UDI format!"},  // bit 0 alone is the description
       {15, 1, true, true, "Error UDI format!"},
       {4, static_cast<uint8_t>(good[4] + 1), true, false, "Error UDI file length!"},
       {16 + 3 + 40 + 5 + 2, 41, true, true, "Error UDI file length!"},
@@ -196,8 +200,9 @@ TEST_F(UdiTest, FieldsAtTheTrackEnd) {
 
 TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   // A single-sided file keeps the image's numbering: its tracks go to the even indexes.
-  FileTrack small;
-  small.Put(0x4E, 8);
+  FileTrack small;  // an index mark and no sector
+  small.Put(0xC2, 3, true);
+  small.Put(0xFC);
   ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile(std::vector<FileTrack>(3, small), 2, 0)));
   EXPECT_TRUE(disk->GetTrack(4).Present);
   EXPECT_FALSE(disk->GetTrack(1).Present);
@@ -239,8 +244,8 @@ TEST_F(UdiTest, WriterCountsCylindersAndFillsHoles) {
   EXPECT_EQ(f[16], 0);
   EXPECT_EQ(f[17] | f[18] << 8, kRawTrackSize);
   ASSERT_TRUE(ReadUdiBytes(*back, f));
-  EXPECT_EQ(back->CountTracks(), 162);
-  EXPECT_EQ(back->GetTrack(161).SectorCount, 0);
+  EXPECT_EQ(back->CountTracks(), 161) << "the filler track stays absent";
+  EXPECT_FALSE(back->GetTrack(161).Present);
 
   test::FillStandardDisk(*disk, 3);
   EXPECT_EQ(Saved()[9], 1);
@@ -298,16 +303,84 @@ TEST_F(UdiTest, DispatchSetsKeepRawBytesAndReportsFailures) {
   ASSERT_TRUE(SaveImageFile(*disk, dir / "fresh.udi", options).ok);
   EXPECT_EQ(ReadBytes(dir / "fresh.udi")[16 + 3 + 25], 0x4E);
 
-  // A size code synthesis cannot write: nothing written, the LOG line says where.
+  // A sector the track's own layout has no place for: nothing written, the
+  // LOG line says where.
   WriteBytes(dir / "old.udi", {1, 2, 3});
-  test::FillStandardDisk(*disk, 4);
-  disk->GetTrack(3).Sectors[6].SizeCode = 4;
+  test::AddSector(*disk, 0, 0, 0, 2, 1, PatternBytes(256, 2));
   const SaveResult r = SaveImageFile(*disk, dir / "old.udi", options);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.errorText, "Ошибка создания образа UDI");
-  EXPECT_EQ(r.logLine, "Ошибка в дорожке - 3 / Сектор - 6");
-  EXPECT_EQ(disk->ErrTrack, 3);
+  EXPECT_EQ(r.logLine, "Ошибка в дорожке - 0 / Сектор - 1");
+  EXPECT_EQ(disk->ErrSector, 1);
   EXPECT_EQ(ReadBytes(dir / "old.udi"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST_F(UdiTest, TrackWithoutSyncBytesIsUnformattedAndAbsent) {
+  FileTrack blank, formatted;
+  blank.Put(0x4E, 100);
+  formatted.Id(1);
+  formatted.Data(PatternBytes(256, 1));
+  ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile({formatted, blank, formatted, blank}, 1, 1)));
+  EXPECT_EQ(disk->CountTracks(), 2);
+  EXPECT_FALSE(disk->GetTrack(1).Present);
+  EXPECT_TRUE(disk->GetTrack(2).Present);
+}
+
+// UDI 1.1: header flag bit 0, a zero-terminated text between the last track
+// and the CRC. It becomes the comment and is written back the same way.
+TEST_F(UdiTest, DescriptionIsTheComment) {
+  FileTrack t;
+  t.Id(1);
+  t.Data(PatternBytes(256, 1));
+  auto f = UdiFile({t}, 0, 0);
+  f.resize(f.size() - 4);
+  f[11] = 1;
+  for (char c : std::string("Disk one\r\nside A"))
+    f.push_back(static_cast<uint8_t>(c));
+  f.push_back(0);
+  f.resize(f.size() + 4);  // the CRC's place
+  ASSERT_TRUE(ReadUdiBytes(*disk, Reseal(f))) << disk->StatusText;
+  EXPECT_EQ(disk->Comment, (std::vector<std::string>{"Disk one", "side A"}));
+  EXPECT_EQ(disk->GetTrack(0).CountSectors(), 1);
+
+  const auto saved = Saved();
+  EXPECT_EQ(saved[11], 1);
+  const std::string tail(saved.end() - 4 - 19, saved.end() - 4);
+  EXPECT_EQ(tail, std::string("Disk one\r\nside A\r\n", 18) + '\0');
+  ASSERT_TRUE(ReadUdiBytes(*back, saved)) << back->StatusText;
+  EXPECT_EQ(back->Comment, disk->Comment);
+  disk->Comment.clear();
+  EXPECT_EQ(Saved()[11], 0) << "no comment, no description: UDI 1.0";
+}
+
+// Tracks stored as Fuse writes them when built with zlib: type 0xF0, u16
+// track length, u32 packed length, a zlib stream of the track bytes and
+// their bitmap.
+TEST_F(UdiTest, CompressedTracksLoadLikePlainOnes) {
+  test::FillStandardDisk(*disk, 4, 9);
+  const auto plain = Saved();
+  std::vector<uint8_t> packed(plain.begin(), plain.begin() + 16);
+  size_t at = 16;
+  for (int k = 0; k < 4; ++k) {
+    const size_t length = plain[at + 1] | plain[at + 2] << 8;
+    const size_t record = length + (length + 7) / 8;
+    uLongf size = compressBound(record);
+    std::vector<uint8_t> z(size);
+    ASSERT_EQ(compress(z.data(), &size, plain.data() + at + 3, record), Z_OK);
+    packed.insert(packed.end(), {0xF0, plain[at + 1], plain[at + 2]});
+    for (int i = 0; i < 4; ++i)
+      packed.push_back(static_cast<uint8_t>(size >> (8 * i)));
+    packed.insert(packed.end(), z.begin(), z.begin() + static_cast<long>(size));
+    at += 3 + record;
+  }
+  packed.resize(packed.size() + 4);
+  packed = Reseal(packed);
+  ASSERT_TRUE(ReadUdiBytes(*back, packed)) << back->StatusText;
+  test::ExpectSameSectors(*disk, *back);
+
+  packed[16 + 7 + 100] ^= 0xFF;  // a broken stream
+  EXPECT_FALSE(ReadUdiBytes(*back, Reseal(packed)));
+  EXPECT_EQ(back->StatusText, "UDI compressed track error!");
 }
 
 TEST_F(UdiTest, RealEmptyTrDosDisk) {

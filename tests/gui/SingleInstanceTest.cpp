@@ -4,14 +4,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
+
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "ScriptedDialogs.h"
 #include "app/SingleInstance.h"
@@ -130,6 +134,65 @@ class SingleInstanceTest : public QObject {
     client.write(frame + QByteArray(int(kMaxHandoffMessage + 1), 'v'));
     QTRY_VERIFY(client.bytesAvailable() > 0 || client.state() != QLocalSocket::ConnectedState);
     QCOMPARE(client.read(1), QByteArray("k"));
+    QVERIFY(instance->TakeMessages().empty());
+  }
+
+  void clientThatStallsIsDroppedAndOthersStillGetThrough() {
+    instance->SetClientTimeout(200);
+    QVERIFY(instance->Listen());
+    QLocalSocket silent, half, good;
+    silent.connectToServer(SocketPath());
+    half.connectToServer(SocketPath());
+    QVERIFY(silent.waitForConnected(1000) && half.waitForConnected(1000));
+    half.write(QByteArray("\x0a\x00\x00\x00v/a", 7));  // 10 bytes announced, 3 sent
+    QTRY_VERIFY(silent.state() == QLocalSocket::UnconnectedState &&
+                half.state() == QLocalSocket::UnconnectedState);
+    good.connectToServer(SocketPath());
+    QVERIFY(good.waitForConnected(1000));
+    good.write(QByteArray("\x02\x00\x00\x00v/", 6));
+    QTRY_VERIFY(good.bytesAvailable() > 0);
+    QCOMPARE(good.read(1), QByteArray("k"));
+    QCOMPARE(instance->TakeMessages(), std::vector<std::string>{"v/"});
+  }
+
+  void burstOfHandOffsLosesNone() {
+    QVERIFY(instance->Listen());
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    std::set<std::string> sent;
+    for (int i = 0; i < 100; ++i) {
+      auto c = std::make_unique<QLocalSocket>();
+      c->connectToServer(SocketPath());
+      QVERIFY(c->waitForConnected(1000));
+      QCoreApplication::processEvents();  // copies start one after another
+      const std::string m = "v/disk" + std::to_string(i) + ".trd";
+      QByteArray frame(4, '\0');
+      qToLittleEndian<quint32>(quint32(m.size()), frame.data());
+      c->write(frame + QByteArray::fromStdString(m));
+      sent.insert(m);
+      clients.push_back(std::move(c));
+    }
+    QTRY_VERIFY(std::all_of(clients.begin(), clients.end(),
+                            [](auto& c) { return c->bytesAvailable() > 0; }));
+    for (auto& c : clients)
+      QCOMPARE(c->read(1), QByteArray("k"));
+    const std::vector<std::string> got = instance->TakeMessages();
+    QCOMPARE(std::set<std::string>(got.begin(), got.end()), sent);
+    QCOMPARE(got.size(), sent.size());
+  }
+
+  void anotherUserIsRefusedWhateverTheSocketsMode() {
+    // This process stands for another user: the listener expects a uid that
+    // is not ours, and the socket is open to everyone, so only the check of
+    // the peer's credentials can refuse it.
+    instance->SetAllowedUser(::getuid() + 1);
+    QVERIFY(instance->Listen());
+    QVERIFY(::chmod(SocketPath().toUtf8().constData(), 0777) == 0);
+    QLocalSocket client;
+    client.connectToServer(SocketPath());
+    QVERIFY(client.waitForConnected(1000));
+    client.write(QByteArray("\x02\x00\x00\x00v/", 6));
+    QTRY_VERIFY(client.state() == QLocalSocket::UnconnectedState);
+    QCOMPARE(client.bytesAvailable(), qint64(0));
     QVERIFY(instance->TakeMessages().empty());
   }
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <memory>
 #include <string>
 
 #include "support/DiskBuilder.h"
@@ -142,6 +144,28 @@ TEST(Disk, CountTracksCountsPresentTracksAnywhere) {
   disk->GetTrack(167).Present = 0xFF;
   EXPECT_EQ(disk->CountTracks(), 2);
   EXPECT_EQ(disk->TrackCount, 2);
+}
+
+TEST(Disk, DataStatesFollowTheDataNotTheReadCount) {
+  auto disk = std::make_unique<TZX_Disk>();
+  TTrack& t = disk->GetTrack(3);
+  t.Present = 0xFF;
+  const std::array<uint8_t, 4> bytes = {1, 2, 3, 4};
+  for (int i = 0; i < 4; ++i) {
+    t.Sectors[i].Present = 0xFF;
+    if (i < 3) t.Sectors[i].SetData(bytes);
+  }
+  t.Sectors[0].DataOk = 0xFF;
+  t.Sectors[1].DataOk = 0;  // a CRC error from a file: never read, still bad
+  t.Sectors[2].DataOk = 0;
+  t.Sectors[2].ErrorCount = 3;
+  EXPECT_EQ(SectorDataState(t.Sectors[1]), DataState::Bad);
+  EXPECT_EQ(SectorDataState(t.Sectors[3]), DataState::NoData);
+  disk->GetTrack(5).Sectors[0].Present = 0xFF;  // in an absent track: not counted
+  const DataStateCounts c = disk->CountDataStates();
+  EXPECT_EQ(c.good, 1);
+  EXPECT_EQ(c.bad, 2);
+  EXPECT_EQ(c.noData, 1);
 }
 
 TEST(Disk, RefreshCallsReachTheViewAndAreHarmlessWithout) {

@@ -61,9 +61,9 @@ TEST_F(ImageCommandsTest, ChosenImageRemembersItsFolderOnlyWhenItLoads) {
   EXPECT_EQ(settings.Directory_1, dir / "img/");
   EXPECT_EQ(Stored("Directory_1"), dir / "img/");
 
-  WriteBytes(dir / "big.trd", PatternBytes(170 * 4096, 1));
+  WriteBytes(dir / "bad.udi", {1, 2, 3});
   const std::optional<LoadResult> bad =
-      OpenChosenImage(*disk, dir / "big.trd", settings, store, imageFileName);
+      OpenChosenImage(*disk, dir / "bad.udi", settings, store, imageFileName);
   ASSERT_TRUE(bad && !bad->ok);
   EXPECT_EQ(imageFileName, "game.trd");
   EXPECT_EQ(settings.Directory_1, dir / "img/");

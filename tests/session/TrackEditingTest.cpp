@@ -115,7 +115,8 @@ TEST_F(TrackEditingTest, TrackLabelShowsItsOwnRawBytesOrASynthesisedTrack) {
   EXPECT_EQ(built.hexBytes[kRawTrackSize - 1], 0x4E);
   EXPECT_EQ(built.log, disk->GetTrack(2).Log);
 
-  Slot(2, 7).SizeCode = 5;  // no track can be built
+  for (int i = 0; i < 16; ++i)
+    Slot(2, i).SizeCode = 3;  // 16 sectors of 1024 bytes: no track can be built
   EXPECT_TRUE(Click(0, 2).hexBytes.empty());
 }
 

@@ -32,7 +32,8 @@ void PutCpmEntry(TZX_Disk& disk, int index, const CpmEntrySpec& e) {
   std::vector<uint8_t> raw(kCpmEntrySize, 0);
   raw[0] = e.user;
   std::copy_n(e.key.begin(), std::min<size_t>(e.key.size(), 11), raw.begin() + 1);
-  raw[12] = e.extent;
+  raw[12] = static_cast<uint8_t>(e.extent & 0x1F);
+  raw[14] = static_cast<uint8_t>(e.extent >> 5);
   raw[15] = e.records;
   for (size_t i = 0; i < e.blocks.size(); ++i) {
     raw[16 + 2 * i] = static_cast<uint8_t>(e.blocks[i]);
@@ -54,7 +55,7 @@ int PutCpmFile(TZX_Disk& disk, int firstEntry, uint16_t firstBlock, std::string_
   for (size_t b = 0; b == 0 || b < blocks; b += 8, ++extent) {
     CpmEntrySpec e{user,
                    key,
-                   static_cast<uint8_t>(extent),
+                   static_cast<uint16_t>(extent),
                    static_cast<uint8_t>(std::min<size_t>(records - b * 16, 128)),
                    {}};
     for (size_t i = b; i < blocks && i < b + 8; ++i)

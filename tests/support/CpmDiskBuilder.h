@@ -16,7 +16,8 @@ TSectorRec* CpmSlot(TZX_Disk& disk, int logical);
 struct CpmEntrySpec {
   uint8_t user;
   std::string_view key;
-  uint8_t extent, records;
+  uint16_t extent;  // written as byte 12 (low five bits) and byte 14
+  uint8_t records;
   std::vector<uint16_t> blocks;  // up to 8
 };
 void PutCpmEntry(TZX_Disk& disk, int index, const CpmEntrySpec& entry);
