@@ -125,17 +125,23 @@ bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
   return ParseTrdosCatalog(block, out);
 }
 
-bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& error) {
-  // A catalog wiped halfway loses every file, so nothing is written unless
-  // every sector can be.
-  std::array<TSectorRec*, kTrdosServiceSector> sectors{};
+bool TrdosCatalogWritable(const TZX_Disk& disk, std::string& error) {
   for (int sec = 1; sec <= kTrdosServiceSector; ++sec) {
-    sectors[sec - 1] = UsableSector(disk, 0, sec);
-    if (!sectors[sec - 1]) {
+    if (!UsableSector(disk, 0, sec)) {
       error = TrdosSectorErrorText(0, sec);
       return false;
     }
   }
+  return true;
+}
+
+bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& error) {
+  // A catalog wiped halfway loses every file, so nothing is written unless
+  // every sector can be.
+  if (!TrdosCatalogWritable(disk, error)) return false;
+  std::array<TSectorRec*, kTrdosServiceSector> sectors{};
+  for (int sec = 1; sec <= kTrdosServiceSector; ++sec)
+    sectors[sec - 1] = UsableSector(disk, 0, sec);
   std::array<uint8_t, kTrdosCatalogBytes> entries{};
   for (int i = 0; i < cat.ListedBound(); ++i) {
     cat.Entries[i].Encode(std::span<uint8_t, kTrdosEntrySize>(&entries[i * kTrdosEntrySize], 16));

@@ -123,6 +123,11 @@ bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out);
 // names the first that is not, the result is false and the image is as it
 // was.
 bool WriteTrdosCatalog(TZX_Disk& disk, const TTrdosCatalog& cat, std::string& error);
+// Whether WriteTrdosCatalog can store a record: false, with `error` naming
+// the first of the nine sectors that is not usable. Commands that move or
+// add file data ask first, so that data never changes under a catalog that
+// cannot follow it.
+bool TrdosCatalogWritable(const TZX_Disk& disk, std::string& error);
 
 // Writes the record's first-free pointer, file count, deleted count and free
 // count into the bytes of a service sector (at least 256 of them).

@@ -222,11 +222,13 @@ CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
 // file the catalog still counts: when the catalog order is not the order on
 // the disk, a file listed earlier may lie after the erased one, and the next
 // add would write over it.
+// A live entry listed beyond the file count (a count another program got
+// wrong) holds its sectors just as well.
 void TrdosCatalog::GiveBackFrom(int start) {
   int end = start;
-  for (int j = 0; j < cat_.FileBound(); ++j) {
+  for (int j = 0; j < std::max(cat_.FileBound(), cat_.ListedBound()); ++j) {
     const TTrdosFileEntry& e = cat_.Entries[j];
-    end = std::max(end, e.FirstLinear() + e.SectorCount);
+    if (j < cat_.FileBound() || e.IsLive()) end = std::max(end, e.FirstLinear() + e.SectorCount);
   }
   const int pointer = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
   SetFreePointer(cat_, std::min(pointer, end));
@@ -245,6 +247,13 @@ CatalogOutcome TrdosCatalog::RestoreFile(int row) {
   const std::string bytes = Utf8ToCp1251(letter);
   // Only a printable first byte makes the entry live again.
   if (bytes.empty() || static_cast<uint8_t>(bytes[0]) < 32) return CatalogOutcome::Cancelled();
+  // An entry erased from the end gave its sectors back; once a later file
+  // has them, the old file is gone and bringing its entry back would make
+  // two files of one run.
+  if (LiveFileOverlaps(cat_.Entries[i].FirstLinear(), cat_.Entries[i].SectorCount, i)) {
+    Error("Сектора файла заняты другим файлом - восстановление невозможно..!");
+    return CatalogOutcome::Failed();
+  }
   RestoreEntry(i, static_cast<uint8_t>(bytes[0]));
   const bool ok = WriteBack();
   modified_ = true;
@@ -254,8 +263,12 @@ CatalogOutcome TrdosCatalog::RestoreFile(int row) {
 void TrdosCatalog::RestoreEntry(int i, uint8_t letter) {
   TTrdosFileEntry& e = cat_.Entries[i];
   e.Name[0] = letter;
+  const int pointer = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
   if (i < cat_.FileCount) {
     if (cat_.DeletedCount > 0) --cat_.DeletedCount;
+    // A pointer another program left inside the file would give it away.
+    if (e.FirstLinear() + e.SectorCount > pointer && e.SectorCount > 0)
+      SetFreePointer(cat_, e.FirstLinear() + e.SectorCount);
     return;
   }
   // An entry erased from the end comes back as the last file: the free space
@@ -263,7 +276,6 @@ void TrdosCatalog::RestoreEntry(int i, uint8_t letter) {
   // deleted. They get the deleted mark too, since TR-DOS reads a first byte
   // of 0 as the end of the catalog and would lose every file after them.
   // The pointer moves past the file, but not back over files that lie after it.
-  const int pointer = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
   SetFreePointer(cat_, std::max(pointer, e.FirstLinear() + e.SectorCount));
   int deleted = cat_.DeletedCount;
   for (int j = cat_.FileCount; j < i; ++j) {
@@ -387,6 +399,11 @@ void TrdosCatalog::MoveRun(int from, int to, int count) {
 CatalogOutcome TrdosCatalog::CompactVolume() {
   if (!editable_) return CatalogOutcome::Failed();
   modified_ = true;
+  // Moved files need their new places in the catalog.
+  if (std::string error; !TrdosCatalogWritable(disk_, error)) {
+    Error(error);
+    return CatalogOutcome::Failed();
+  }
   std::vector<int> live;
   for (int i = 0; i < cat_.ListedBound(); ++i) {
     if (cat_.Entries[i].IsLive()) live.push_back(i);
@@ -424,6 +441,17 @@ CatalogOutcome TrdosCatalog::CompactVolume() {
   SetFreePointer(cat_, dest);
   const bool ok = WriteBack();
   return CatalogOutcome::Finished(ok, Refresh::All);
+}
+
+bool TrdosCatalog::LiveFileOverlaps(int first, int count, int except) const {
+  for (int j = 0; j < cat_.ListedBound(); ++j) {
+    const TTrdosFileEntry& e = cat_.Entries[j];
+    if (j != except && e.IsLive() && e.SectorCount > 0 && e.FirstLinear() < first + count &&
+        first < e.FirstLinear() + e.SectorCount) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool TrdosCatalog::RunBytes(int entry, int sectors, std::vector<uint8_t>& out) const {

@@ -164,6 +164,8 @@ class TrdosCatalog {
   void RememberFolder(std::string TSettings::*key, const char* name, const std::string& folder);
   bool RunBytes(int entry, int sectors, std::vector<uint8_t>& out) const;
   void RestoreEntry(int index, uint8_t letter);
+  // Whether a live listed entry other than `except` holds a sector of the run.
+  bool LiveFileOverlaps(int first, int count, int except = -1) const;
   void GiveBackFrom(int start);
   void CompactSectorError(int linear);
   bool CanMoveRun(int from, int to, int count);

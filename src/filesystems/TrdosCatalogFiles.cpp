@@ -166,6 +166,11 @@ CatalogOutcome TrdosCatalog::AddFiles() {
 
 CatalogOutcome TrdosCatalog::AddFilesFrom(const std::vector<std::string>& paths) {
   if (!editable_) return CatalogOutcome::Failed();
+  // Data written under a catalog that cannot take its entry would be lost.
+  if (std::string error; !TrdosCatalogWritable(disk_, error)) {
+    Error(error);
+    return CatalogOutcome::Failed();
+  }
   bool ok = true;
   for (const std::string& path : paths) {
     std::vector<uint8_t> file;
@@ -195,7 +200,11 @@ bool TrdosCatalog::ImportBytes(const std::string& path, std::span<const uint8_t>
   // sector counts more files than the catalog lists, that index lies behind
   // an entry of eight zero bytes, where the catalog has already ended: the
   // file would be written but never seen.
-  if (cat_.FileCount > cat_.ListedCount) {
+  // A live entry at or after the file count would be replaced by the new one.
+  bool liveBeyondCount = false;
+  for (int i = cat_.FileCount; i < cat_.ListedBound(); ++i)
+    liveBeyondCount = liveBeyondCount || cat_.Entries[i].IsLive();
+  if (cat_.FileCount > cat_.ListedCount || liveBeyondCount) {
     ImportError("Каталог диска поврежден..!");
     return false;
   }
@@ -282,19 +291,29 @@ bool TrdosCatalog::NameTaken(const TTrdosFileEntry& header) {
 }
 
 // Writes the data from the first-free pointer on, then makes the entry at
-// the file count. A sector that is not usable stops the copy: the sectors
-// written stay written but the catalog does not get the file.
+// the file count. A sector that is not usable refuses the file before any
+// of its data is written.
 bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
                            std::span<const uint8_t> data) {
-  int track = cat_.FirstFreeTrack;
-  int pos = cat_.FirstFreeSector;
-  for (size_t done = 0; done < data.size(); done += kTrdosSectorSize) {
-    TSectorRec* s = UsableSector(disk_, track, pos + 1);
-    if (!s) {
+  const int first = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
+  const int count = static_cast<int>(data.size() / kTrdosSectorSize);
+  // A pointer another program left inside a file would write over it.
+  if (LiveFileOverlaps(first, count)) {
+    ImportError("Каталог диска поврежден..!");
+    return false;
+  }
+  // Every sector is checked before the first is written, so a failed file
+  // leaves no stray data behind.
+  for (int k = first; k < first + count; ++k) {
+    if (!UsableSector(disk_, k / kTrdosSectorsPerTrack, k % kTrdosSectorsPerTrack + 1)) {
       ImportError("Ошибка добавления файла " + path + " в образ ..!");
       return false;
     }
-    StoreTrdosSector(*s, data.subspan(done, kTrdosSectorSize));
+  }
+  int track = cat_.FirstFreeTrack;
+  int pos = cat_.FirstFreeSector;
+  for (size_t done = 0; done < data.size(); done += kTrdosSectorSize) {
+    StoreTrdosSector(*UsableSector(disk_, track, pos + 1), data.subspan(done, kTrdosSectorSize));
     if (++pos >= kTrdosSectorsPerTrack) {
       pos = 0;
       ++track;

@@ -180,5 +180,84 @@ TEST_F(VolumeSafety, AddRefusesACatalogShorterThanItsFileCount) {
   EXPECT_EQ(RunBytes(*disk, 0, 0, 16 * 3), before);
 }
 
+// Each damage, then a command that must refuse: a message, and no byte of
+// the disk changed (no file data written under a catalog that cannot take
+// its entry, none over a live file, none of a file that cannot be stored).
+TEST_F(VolumeSafety, RefusedAddsAndCompactsLeaveTheDiskAsItWas) {
+  struct Case {
+    const char* what;
+    void (*damage)(TZX_Disk&);
+    bool compact;
+    const char* message;  // prefix
+  } const cases[] = {
+      {"catalog sector short, add", [](TZX_Disk& d) { GetLogicalSector(d, 0, 5)->DataLength = 0; },
+       false, "Ошибка сектора - (track 0 sector 5)"},
+      {"catalog sector short, compact",
+       [](TZX_Disk& d) { GetLogicalSector(d, 0, 5)->DataLength = 0; }, true,
+       "Ошибка сектора - (track 0 sector 5)"},
+      {"a sector of the new run unusable",
+       [](TZX_Disk& d) { GetLogicalSector(d, 2, 2)->Present = 0; }, false,
+       "Ошибка добавления файла"},
+      {"pointer inside a live file", [](TZX_Disk& d) { GetLogicalSector(d, 0, 9)->Data[0xE1] = 2; },
+       false, "Каталог диска поврежден..!"},
+      {"live file beyond the file count",
+       [](TZX_Disk& d) { GetLogicalSector(d, 0, 9)->Data[0xE4] = 1; }, false,
+       "Каталог диска поврежден..!"},
+  };
+  for (const Case& c : cases) {
+    TrdosFile gap = PatternFile("GAP", 'C', 1, 1);
+    gap.deleted = true;
+    Build({gap, PatternFile("ONE", 'C', 14, 2)}, {0, 1});  // free from track 1 sector 16
+    c.damage(*disk);
+    Open();
+    const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 16 * 3);
+    const CatalogOutcome r =
+        c.compact ? zx.CompactVolume() : zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 3, 9))});
+    EXPECT_FALSE(r.ok) << c.what;
+    EXPECT_TRUE(prompt.messages.back().text.starts_with(c.message)) << c.what;
+    EXPECT_EQ(RunBytes(*disk, 0, 0, 16 * 3), before) << c.what;
+  }
+}
+
+TEST_F(VolumeSafety, ThePointerStaysPastLiveFilesTheCountsMiss) {
+  // TWO is live but beyond a file count of 1: erasing ONE gives back only
+  // ONE's sectors.
+  Build({PatternFile("ONE", 'C', 2, 1), PatternFile("TWO", 'C', 3, 2)}, {0, 1});
+  GetLogicalSector(*disk, 0, 9)->Data[0xE4] = 1;
+  Open();
+  zx.DeleteEntries({0});
+  EXPECT_EQ(OnDisk().FirstFreeTrack * 16 + OnDisk().FirstFreeSector, 16 + 5);
+
+  // A deleted file the pointer was moved into takes the pointer past it
+  // again when restored.
+  TrdosFile gone = PatternFile("GONE", 'C', 3, 2);
+  gone.deleted = true;
+  Build({PatternFile("ONE", 'C', 2, 1), gone}, {0, 1});
+  GetLogicalSector(*disk, 0, 9)->Data[0xE1] = 2;
+  Open();
+  zx.ToggleShowDeleted();
+  prompt.texts = {"G"};
+  ASSERT_TRUE(zx.RestoreFile(1).ok);
+  EXPECT_EQ(OnDisk().FirstFreeTrack * 16 + OnDisk().FirstFreeSector, 16 + 5);
+}
+
+TEST_F(VolumeSafety, RestoreRefusesAnEntryWhoseSectorsAnotherFileTook) {
+  Build({PatternFile("ONE", 'C', 1, 1), PatternFile("TWO", 'C', 2, 2),
+         PatternFile("THREE", 'C', 2, 3)},
+        {0, 1, 2});
+  Open();
+  zx.DeleteEntries({1});
+  zx.DeleteEntries({2});  // erases THREE and TWO, free from TWO's start
+  ASSERT_TRUE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 3, 9))}).ok);  // over THREE's first
+  zx.ToggleShowDeleted();
+  prompt.texts = {"T"};
+  const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 16 * 2);
+  EXPECT_FALSE(zx.RestoreFile(2).ok);
+  EXPECT_EQ(prompt.messages.back().text,
+            "Сектора файла заняты другим файлом - восстановление невозможно..!");
+  EXPECT_EQ(RunBytes(*disk, 0, 0, 16 * 2), before);
+  ExpectFilesIntact({{"ONE", 1}, {"NEW", 9}});
+}
+
 }  // namespace
 }  // namespace kelvara

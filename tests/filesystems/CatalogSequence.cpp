@@ -1,0 +1,592 @@
+#include "filesystems/CatalogSequence.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "filesystems/TrdosCatalog.h"
+#include "session/Settings.h"
+#include "support/FakePrompt.h"
+
+namespace kelvara::test {
+
+namespace {
+
+constexpr int kTracks = 160;
+
+// ---- the checker: raw sector bytes, read without the volume code ----------
+
+const TSectorRec* Slot(const TZX_Disk& disk, int linear) {
+  const int track = linear / 16, sec = linear % 16 + 1;
+  if (track >= kTrackCount) return nullptr;
+  for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(track)).Sectors) {
+    if (s.Sec == sec) return &s;
+  }
+  return nullptr;
+}
+
+struct RawEntry {
+  int index = 0;
+  std::array<uint8_t, 16> bytes{};
+  bool live() const { return bytes[0] > 31; }
+  int first() const { return bytes[15] * 16 + bytes[14]; }
+  int count() const { return bytes[13]; }
+  int end() const { return first() + count(); }
+  // The run number the generator puts into name bytes 1..3; -1 for none.
+  int serial() const {
+    int n = 0;
+    for (int k = 1; k <= 3; ++k) {
+      if (bytes[k] < '0' || bytes[k] > '9') return -1;
+      n = n * 10 + bytes[k] - '0';
+    }
+    return n;
+  }
+};
+
+struct RawVolume {
+  std::vector<RawEntry> entries;  // up to the first entry of eight zero name bytes
+  int pointer = 0, free = 0, files = 0, type = 0;
+};
+
+RawVolume ReadRaw(const TZX_Disk& disk) {
+  RawVolume v;
+  for (int i = 0; i < 128; ++i) {
+    RawEntry e;
+    e.index = i;
+    if (const TSectorRec* s = Slot(disk, i / 16)) {
+      std::copy_n(s->Data.begin() + (i % 16) * 16, 16, e.bytes.begin());
+    }
+    if (std::all_of(e.bytes.begin(), e.bytes.begin() + 8, [](uint8_t b) { return b == 0; })) break;
+    v.entries.push_back(e);
+  }
+  if (const TSectorRec* s = Slot(disk, 8)) {
+    v.pointer = s->Data[0xE2] * 16 + s->Data[0xE1];
+    v.files = s->Data[0xE4];
+    v.free = s->Data[0xE5] | s->Data[0xE6] << 8;
+    v.type = s->Data[0xE3];
+  }
+  return v;
+}
+
+int TotalOf(int type) {
+  return type == 0x17 || type == 0x18 ? 1280 : type == 0x19 ? 640 : 2560;
+}
+
+bool CountsAgree(const RawVolume& v) {
+  return v.free == std::max(0, TotalOf(v.type) - v.pointer);
+}
+
+bool PointerPastFiles(const RawVolume& v) {
+  for (const RawEntry& e : v.entries) {
+    if (e.live() && e.count() > 0 && e.end() > v.pointer) return false;
+  }
+  return true;
+}
+
+std::string Disjoint(const RawVolume& v) {
+  std::vector<const RawEntry*> live;
+  for (const RawEntry& e : v.entries) {
+    if (e.live() && e.count() > 0) live.push_back(&e);
+  }
+  for (size_t a = 0; a < live.size(); ++a) {
+    for (size_t b = a + 1; b < live.size(); ++b) {
+      if (live[a]->first() < live[b]->end() && live[b]->first() < live[a]->end()) {
+        return "entries " + std::to_string(live[a]->index) + " and " +
+               std::to_string(live[b]->index) + " share sectors";
+      }
+    }
+  }
+  return {};
+}
+
+// Present, number, length and the first 256 data bytes of every slot of the
+// TR-DOS tracks: what a command that refused must leave alone.
+std::vector<uint8_t> Snapshot(const TZX_Disk& disk) {
+  std::vector<uint8_t> out;
+  out.reserve(kTracks * kSlotCount * 260);
+  for (int t = 0; t < kTracks; ++t) {
+    for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(t)).Sectors) {
+      out.insert(out.end(), {s.Present, s.Sec, static_cast<uint8_t>(s.DataLength),
+                             static_cast<uint8_t>(s.DataLength >> 8)});
+      out.insert(out.end(), s.Data.begin(), s.Data.begin() + 256);
+    }
+  }
+  return out;
+}
+
+// A file's bytes as the checker expects them, sector by sector; an empty
+// sector is one that did not exist when the file was recorded.
+using FileBytes = std::vector<std::vector<uint8_t>>;
+
+// ---- the run --------------------------------------------------------------
+
+std::vector<uint8_t> RandomBytes(ByteSource& src, size_t n) {
+  uint32_t x = src.Byte() * 0x01000193u + 0x9E3779B9u;
+  std::vector<uint8_t> out(n);
+  for (uint8_t& b : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  return out;
+}
+
+std::array<uint8_t, 8> NameOf(char letter, int serial) {
+  std::array<uint8_t, 8> n;
+  n.fill(' ');
+  n[0] = static_cast<uint8_t>(letter);
+  n[1] = static_cast<uint8_t>('0' + serial / 100 % 10);
+  n[2] = static_cast<uint8_t>('0' + serial / 10 % 10);
+  n[3] = static_cast<uint8_t>('0' + serial % 10);
+  return n;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+struct NewFile {
+  std::array<uint8_t, 8> name{};
+  uint8_t type = 'C';
+  uint16_t start = 0, length = 0;
+  std::vector<uint8_t> data;  // whole sectors
+  int sectors() const { return static_cast<int>(data.size() / 256); }
+};
+
+std::vector<uint8_t> Header14(const NewFile& f) {
+  std::vector<uint8_t> h(f.name.begin(), f.name.end());
+  h.insert(h.end(), {f.type, static_cast<uint8_t>(f.start), static_cast<uint8_t>(f.start >> 8),
+                     static_cast<uint8_t>(f.length), static_cast<uint8_t>(f.length >> 8),
+                     static_cast<uint8_t>(f.sectors())});
+  return h;
+}
+
+std::vector<uint8_t> Hobeta(const NewFile& f) {
+  std::vector<uint8_t> h = Header14(f);
+  h.back() = 0;  // byte 13 is 0, the sector count follows
+  h.push_back(static_cast<uint8_t>(f.sectors()));
+  unsigned sum = 0;
+  for (unsigned i = 0; i < 15; ++i)
+    sum += h[i] * 257u + i;
+  h.push_back(static_cast<uint8_t>(sum));
+  h.push_back(static_cast<uint8_t>(sum >> 8));
+  h.insert(h.end(), f.data.begin(), f.data.end());
+  return h;
+}
+
+std::vector<uint8_t> Scl(const std::vector<NewFile>& files) {
+  std::vector<uint8_t> out = {
+      'S', 'I', 'N', 'C', 'L', 'A', 'I', 'R', static_cast<uint8_t>(files.size())};
+  for (const NewFile& f : files) {
+    const std::vector<uint8_t> h = Header14(f);
+    out.insert(out.end(), h.begin(), h.end());
+  }
+  for (const NewFile& f : files)
+    out.insert(out.end(), f.data.begin(), f.data.end());
+  uint32_t sum = 0;
+  for (uint8_t b : out)
+    sum += b;
+  for (int k = 0; k < 4; ++k)
+    out.push_back(static_cast<uint8_t>(sum >> (8 * k)));
+  return out;
+}
+
+class Sequence {
+ public:
+  Sequence(std::span<const uint8_t> bytes, std::string folder)
+      : src_(bytes), folder_(std::move(folder)) {}
+
+  SequenceResult Run(int maxSteps) {
+    BuildDisk();
+    if (!zx_.OpenFromImage()) return {0, "the generated disk does not open"};
+    volume_ = ReadRaw(*disk_);
+    for (const RawEntry& e : volume_.entries)
+      Record(e);
+    SequenceResult r;
+    while (r.steps < maxSteps && !src_.Exhausted()) {
+      const RawVolume before = volume_;
+      const std::vector<uint8_t> snapshot = Snapshot(*disk_);
+      ++r.steps;
+      const std::string what = Step();
+      r.failure = Check(before, snapshot);
+      if (!r.failure.empty()) {
+        r.failure = "step " + std::to_string(r.steps) + " (" + what + "): " + r.failure;
+        break;
+      }
+    }
+    return r;
+  }
+
+ private:
+  // ---- the disk ----
+
+  TSectorRec& Sector(int linear) {
+    return disk_->GetTrack(static_cast<uint8_t>(linear / 16)).Sectors[linear % 16];
+  }
+
+  void BuildDisk() {
+    const std::vector<uint8_t> zeros(256, 0);
+    for (int t = 0; t < kTracks; ++t) {
+      TTrack& track = disk_->GetTrack(static_cast<uint8_t>(t));
+      track.Present = 0xFF;
+      for (int r = 0; r < 16; ++r) {
+        TSectorRec& s = track.Sectors[r];
+        s.SetId(static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2),
+                static_cast<uint8_t>(r + 1), 1);
+        s.SetData(zeros);
+        s.DataOk = 0xFF;
+      }
+    }
+    disk_->CountTracks();
+
+    // Files one after another on the disk, sometimes with gaps, some deleted.
+    const int count = src_.Below(14);
+    std::vector<std::array<uint8_t, 16>> entries;
+    int linear = 16, deleted = 0;
+    for (int i = 0; i < count; ++i) {
+      if (src_.Chance(15)) linear += src_.Below(8);
+      const int sectors = src_.Chance(10) ? 0 : 1 + src_.Below(src_.Chance(20) ? 40 : 6);
+      const std::vector<uint8_t> data = RandomBytes(src_, sectors * 256u);
+      for (int k = 0; k < sectors; ++k)
+        std::copy_n(data.begin() + k * 256, 256, Sector(linear + k).Data.begin());
+      std::array<uint8_t, 16> e{};
+      const auto name = NameOf(static_cast<char>('A' + src_.Below(26)), serial_++);
+      std::copy(name.begin(), name.end(), e.begin());
+      if (src_.Chance(20)) {
+        e[0] = kDeletedMark;
+        ++deleted;
+      }
+      e[8] = static_cast<uint8_t>("BCD#"[src_.Below(4)]);
+      e[9] = src_.Byte();
+      e[11] = static_cast<uint8_t>(sectors * 256 - src_.Below(256));
+      e[12] = static_cast<uint8_t>((sectors * 256 - 1) >> 8);
+      e[13] = static_cast<uint8_t>(sectors);
+      e[14] = static_cast<uint8_t>(linear % 16);
+      e[15] = static_cast<uint8_t>(linear / 16);
+      entries.push_back(e);
+      linear += sectors;
+    }
+    // Catalog order unlike the order on the disk.
+    if (src_.Chance(30)) {
+      for (size_t i = entries.size(); i > 1; --i)
+        std::swap(entries[i - 1], entries[static_cast<size_t>(src_.Below(static_cast<int>(i)))]);
+    }
+    for (size_t i = 0; i < entries.size(); ++i)
+      std::copy(entries[i].begin(), entries[i].end(),
+                Sector(static_cast<int>(i / 16)).Data.begin() + static_cast<long>(i % 16) * 16);
+
+    uint8_t* service = Sector(8).Data.data();
+    const uint8_t types[] = {0x16, 0x16, 0x16, 0x17, 0x18, 0x19};
+    const uint8_t type = types[src_.Below(6)];
+    const int free = std::max(0, TotalOf(type) - linear);
+    service[0xE1] = static_cast<uint8_t>(linear % 16);
+    service[0xE2] = static_cast<uint8_t>(linear / 16);
+    service[0xE3] = type;
+    service[0xE4] = static_cast<uint8_t>(count);
+    service[0xE5] = static_cast<uint8_t>(free);
+    service[0xE6] = static_cast<uint8_t>(free >> 8);
+    service[0xE7] = kTrdosIdByte;
+    service[0xF4] = static_cast<uint8_t>(deleted);
+    std::copy_n("RANDOM  ", 8, service + 0xF5);
+
+    if (src_.Chance(50)) Damage(linear);
+  }
+
+  // What years of other programs and bad drives leave behind.
+  void Damage(int used) {
+    uint8_t* service = Sector(8).Data.data();
+    if (src_.Chance(30)) service[0xE4] = static_cast<uint8_t>(service[0xE4] + src_.Below(5) - 2);
+    if (src_.Chance(20)) service[0xF4] = src_.Byte();
+    if (src_.Chance(20)) service[0xE5] = src_.Byte();
+    if (src_.Chance(15)) {  // the pointer moved back into the files
+      const int p = std::max(16, used - 1 - src_.Below(8));
+      service[0xE1] = static_cast<uint8_t>(p % 16);
+      service[0xE2] = static_cast<uint8_t>(p / 16);
+    }
+    // Sectors that cannot be used: no data, short, or no such number.
+    for (int k = src_.Below(4); k > 0; --k) {
+      TSectorRec& s = Sector(16 + src_.Below(used + 24));
+      switch (src_.Below(4)) {
+        case 0:
+          s.Present = 0;
+          break;
+        case 1:
+          s.DataLength = 128;
+          break;
+        case 2:
+          s.DataOk = 0;
+          break;  // a CRC error; still usable
+        default:
+          s.Sec = 17;
+          break;
+      }
+    }
+    // A catalog sector that reads (as zeros or as it is) but cannot be written.
+    if (src_.Chance(15)) {
+      TSectorRec& s = Sector(1 + src_.Below(7));
+      if (src_.Chance(50)) {
+        s.DataLength = 100;
+      } else if (std::all_of(s.Data.begin(), s.Data.begin() + 256,
+                             [](uint8_t b) { return b == 0; })) {
+        s.Sec = 17;
+      }
+    }
+  }
+
+  // ---- the checker's model ----
+
+  void Record(const RawEntry& e) {
+    const int serial = e.serial();
+    if (serial < 0 || expected_.count(serial)) return;
+    FileBytes bytes;
+    for (int k = 0; k < e.count(); ++k) {
+      const TSectorRec* s = Slot(*disk_, e.first() + k);
+      bytes.push_back(s ? std::vector<uint8_t>(s->Data.begin(), s->Data.begin() + 256)
+                        : std::vector<uint8_t>());
+    }
+    expected_[serial] = bytes;
+  }
+
+  std::string Check(const RawVolume& before, const std::vector<uint8_t>& snapshot) {
+    volume_ = ReadRaw(*disk_);
+    const RawVolume& v = volume_;
+    if (refused_ && Snapshot(*disk_) != snapshot) {
+      const std::vector<uint8_t> now = Snapshot(*disk_);
+      size_t k = 0;
+      while (now[k] == snapshot[k])
+        ++k;
+      return "a refused command changed the disk at track " + std::to_string(k / (20 * 260)) +
+             " slot " + std::to_string(k / 260 % 20) + " byte " + std::to_string(k % 260) +
+             " msgs " + (prompt_.messages.empty() ? std::string() : prompt_.messages.back().text);
+    }
+    for (const NewFile& f : added_) {
+      for (const RawEntry& e : v.entries) {
+        if (e.live() && std::equal(f.name.begin(), f.name.end(), e.bytes.begin()) &&
+            !expected_.count(e.serial())) {
+          FileBytes bytes;
+          for (int k = 0; k < f.sectors(); ++k)
+            bytes.emplace_back(f.data.begin() + k * 256, f.data.begin() + (k + 1) * 256);
+          expected_[e.serial()] = bytes;
+        }
+      }
+    }
+    std::set<int> seen;
+    for (const RawEntry& e : v.entries) {
+      if (!e.live()) continue;
+      const int serial = e.serial();
+      if (!expected_.count(serial)) {
+        return "entry " + std::to_string(e.index) + " is a file no one added";
+      }
+      if (!seen.insert(serial).second) return "file " + std::to_string(serial) + " listed twice";
+      if (lost_.count(serial)) continue;
+      const FileBytes& want = expected_[serial];
+      if (static_cast<int>(want.size()) != e.count()) {
+        return "file " + std::to_string(serial) + " changed its sector count";
+      }
+      for (int k = 0; k < e.count(); ++k) {
+        const TSectorRec* s = Slot(*disk_, e.first() + k);
+        if (!s || want[k].empty()) continue;
+        if (!std::equal(want[k].begin(), want[k].end(), s->Data.begin())) {
+          return "file " + std::to_string(serial) + " (entry " + std::to_string(e.index) +
+                 ") lost its bytes at sector " + std::to_string(k);
+        }
+      }
+    }
+    if (Disjoint(before).empty()) {
+      if (std::string d = Disjoint(v); !d.empty()) return d;
+    }
+    if (CountsAgree(before) && !CountsAgree(v)) return "the free count left the pointer";
+    // The editor revives an entry without moving the pointer: the volume is
+    // then the user's to mend, and an add must refuse rather than overwrite.
+    if (!revived_ && PointerPastFiles(before) && !PointerPastFiles(v))
+      return "the pointer lies inside a file";
+    // A file that is not live may give its sectors away; once another file
+    // has them, its bytes are no longer its own.
+    for (const RawEntry& e : v.entries) {
+      if (e.live() || e.count() == 0) continue;
+      for (const RawEntry& o : v.entries) {
+        if (o.live() && o.first() < e.end() && e.first() < o.end()) lost_.insert(e.serial());
+      }
+    }
+    return {};
+  }
+
+  // ---- the commands ----
+
+  std::string Step() {
+    refused_ = revived_ = false;
+    added_.clear();
+    const int pick = src_.Below(100);
+    if (pick < 25) return Add();
+    if (pick < 40) return Delete();
+    if (pick < 52) return Restore();
+    if (pick < 62) return Rename();
+    if (pick < 82) return Edit();
+    return Compact();
+  }
+
+  void Note(const CatalogOutcome& r) { refused_ = !r.ok || r.cancelled; }
+
+  int RandomRow() {
+    const int rows = static_cast<int>(zx_.Rows().size());
+    return rows == 0 ? -1 : src_.Below(rows);
+  }
+
+  std::string Add() {
+    const int count = src_.Chance(75) ? 1 : 2 + src_.Below(3);
+    std::vector<NewFile> files;
+    for (int i = 0; i < count; ++i) {
+      NewFile f;
+      const RawEntry* taken = nullptr;
+      if (src_.Chance(10)) {
+        for (const RawEntry& e : volume_.entries) {
+          if (e.live() && e.index < volume_.files) taken = &e;
+        }
+      }
+      if (taken) {
+        std::copy_n(taken->bytes.begin(), 8, f.name.begin());
+        f.type = taken->bytes[8];
+      } else {
+        f.name = NameOf(static_cast<char>('A' + src_.Below(26)), serial_++ % 1000);
+        f.type = static_cast<uint8_t>("BCD#"[src_.Below(4)]);
+      }
+      const int sectors = src_.Chance(5) ? 150 + src_.Below(106) : src_.Below(9);
+      f.data = RandomBytes(src_, sectors * 256u);
+      f.start = static_cast<uint16_t>(src_.Below(65536));
+      f.length = static_cast<uint16_t>(std::max(0, sectors * 256 - src_.Below(256)));
+      files.push_back(f);
+    }
+    std::vector<std::string> paths;
+    if (count > 1 && src_.Chance(50)) {
+      paths.push_back(folder_ + "/add.scl");
+      WriteFile(paths.back(), Scl(files));
+    } else {
+      for (int i = 0; i < count; ++i) {
+        paths.push_back(folder_ + "/add" + std::to_string(i) + ".$C");
+        WriteFile(paths.back(), Hobeta(files[i]));
+      }
+    }
+    const CatalogOutcome r = zx_.AddFilesFrom(paths);
+    // Files added before a failure stay; only a single file's failure must
+    // leave everything as it was.
+    refused_ = count == 1 && (!r.ok || r.cancelled);
+    added_ = files;
+    return "add " + std::to_string(count);
+  }
+
+  std::string Delete() {
+    if (src_.Chance(50)) zx_.ToggleShowDeleted();
+    std::vector<int> rows;
+    for (int k = 1 + src_.Below(3); k > 0; --k) {
+      if (const int row = RandomRow(); row >= 0) rows.push_back(row);
+    }
+    if (rows.empty()) return "delete nothing";
+    prompt_.answers.push_back(src_.Chance(90) ? Answer::Yes : Answer::No);
+    Note(zx_.DeleteFiles(rows));
+    prompt_.answers.clear();
+    return "delete";
+  }
+
+  std::string Restore() {
+    if (!zx_.ShowDeleted()) zx_.ToggleShowDeleted();
+    std::vector<int> dead;
+    const auto rows = zx_.Rows();
+    for (size_t r = 0; r < rows.size(); ++r) {
+      if (!zx_.Catalog().Entries[rows[r].entry].IsLive()) dead.push_back(static_cast<int>(r));
+    }
+    if (dead.empty()) return "restore nothing";
+    const int row = dead[static_cast<size_t>(src_.Below(static_cast<int>(dead.size())))];
+    prompt_.texts.push_back(
+        src_.Chance(90) ? std::string(1, static_cast<char>('A' + src_.Below(26))) : std::string());
+    Note(zx_.RestoreFile(row));
+    prompt_.texts.clear();
+    return "restore entry " + std::to_string(rows[static_cast<size_t>(row)].entry);
+  }
+
+  std::string Rename() {
+    std::string name;
+    for (int k = src_.Below(9); k > 0; --k)
+      name += static_cast<char>('A' + src_.Below(26));
+    prompt_.texts.push_back(name);
+    Note(zx_.RenameDisk());
+    prompt_.texts.clear();
+    return "rename";
+  }
+
+  // The editor changes the name's first letter, the type, start and length;
+  // a file's place on the disk is the user's to break, not the program's.
+  std::string Edit() {
+    const int row = RandomRow();
+    if (row < 0) return "edit nothing";
+    const int index = zx_.EntryOfRow(row);
+    const TTrdosFileEntry& e = zx_.Catalog().Entries[static_cast<size_t>(index)];
+    TrdosEntryFields fields = TrdosEntryFieldsOf(e);
+    RawEntry raw;
+    std::copy(e.Name.begin(), e.Name.end(), raw.bytes.begin());
+    const bool lost = lost_.count(raw.serial()) > 0;
+    if (e.IsLive() || (!lost && src_.Chance(50))) {
+      revived_ = !e.IsLive();
+      fields.name[0] = static_cast<char>('A' + src_.Below(26));
+    }
+    fields.type = std::string(1, "BCD#"[src_.Below(4)]);
+    fields.start = static_cast<uint16_t>(src_.Below(65536));
+    fields.length = static_cast<uint16_t>(src_.Below(65536));
+    Note(zx_.EditEntry(row, fields));
+    return "edit entry " + std::to_string(index);
+  }
+
+  std::string Compact() {
+    prompt_.answers.push_back(src_.Chance(90) ? Answer::Yes : Answer::No);
+    const CatalogOutcome r = zx_.Compact();
+    prompt_.answers.clear();
+    Note(r);
+    return "compact";
+  }
+
+  ByteSource src_;
+  std::string folder_;
+  std::unique_ptr<TZX_Disk> disk_ = std::make_unique<TZX_Disk>();
+  FakePrompt prompt_;
+  TSettings settings_;
+  TrdosCatalog zx_{*disk_, prompt_, settings_};
+  int serial_ = 0;
+  RawVolume volume_;
+  std::map<int, FileBytes> expected_;
+  std::set<int> lost_;
+  bool refused_ = false;
+  bool revived_ = false;
+  std::vector<NewFile> added_;
+};
+
+}  // namespace
+
+ScratchFolder::ScratchFolder() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path base =
+      fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+  std::string name = (base / "kelvara-seq-XXXXXX").string();
+  if (mkdtemp(name.data())) path_ = name;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ec;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+SequenceResult RunCatalogSequence(std::span<const uint8_t> bytes, int maxSteps,
+                                  const std::string& folder) {
+  return Sequence(bytes, folder).Run(maxSteps);
+}
+
+}  // namespace kelvara::test
