@@ -79,7 +79,7 @@ void StoreCapture(ReadRun& run, int n, const TrackCapture& capture, size_t heade
   RawTrackFault fault;
   if (!BuildRawTrack(run.disk, index, check.data(), nullptr, {}, fault)) {
     track.RawValid = 0;
-    track.RawLength = 0;
+    track.ClearRaw();
     for (size_t k = 0; k < stored; ++k)
       track.Sectors[k].DataOffset = 0;
     track.Log.push_back("Сырая дорожка не сохранена: в ней нет всех найденных секторов.");

@@ -80,11 +80,17 @@ void Prepare(DriveRig* rig, const DriveCell& c) {
   }
 }
 
+// The first 256 data bytes of a slot made zero, as a format leaves them.
+void ZeroHead(TSectorRec& s) {
+  const std::span<uint8_t> d = s.MutableData();
+  std::fill_n(d.begin(), std::min<size_t>(d.size(), 256), 0);
+}
+
 // What the run may change of a slot: its ID, its data and their state.
 bool SlotEq(const TSectorRec& a, const TSectorRec& b) {
   return a.Present == b.Present && a.Cyl == b.Cyl && a.Head == b.Head && a.Sec == b.Sec &&
-         a.SizeCode == b.SizeCode && a.DataLength == b.DataLength && a.DataOk == b.DataOk &&
-         a.ErrorCount == b.ErrorCount && a.Data == b.Data;
+         a.SizeCode == b.SizeCode && a.DataLength() == b.DataLength() && a.DataOk == b.DataOk &&
+         a.ErrorCount == b.ErrorCount && std::ranges::equal(a.Data(), b.Data());
 }
 
 bool TrackEq(const TrackLite& x, const TrackLite& y) {
@@ -251,14 +257,13 @@ class Cell {
     for (int i = 0; i < kSlotCount; ++i) {
       TSectorRec want = clean.Sectors[i];
       if (want.Present && Faulting(DriveCall::Read)) {
-        want.Data = before.Sectors[i].Data;
-        want.DataLength = before.Sectors[i].DataLength;
+        want.SetData(before.Sectors[i].Data());
         want.DataOk = 0;
         want.ErrorCount = static_cast<uint8_t>(before.Sectors[i].ErrorCount + 1);
       } else if (before.Present) {
         want = before.Sectors[i];
       } else if (want.Present) {
-        std::fill_n(want.Data.begin(), 256, 0);
+        ZeroHead(want);
       }
       if (!SlotEq(got.Sectors[i], want)) return false;
     }
@@ -306,7 +311,7 @@ class Cell {
         scanned.SetId(clean.Cyl, clean.Head, clean.Sec, clean.SizeCode);
         // Formatted but not yet written: the new ID, the fill byte.
         TSectorRec formatted = clean;
-        std::fill_n(formatted.Data.begin(), 256, 0);
+        ZeroHead(formatted);
         const TSectorRec& got = Changed()[t].Sectors[i];
         if (!SlotEq(got, clean) && !SlotEq(got, before) && !SlotEq(got, scanned) &&
             !SlotEq(got, formatted))

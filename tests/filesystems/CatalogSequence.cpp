@@ -55,22 +55,30 @@ struct RawVolume {
   int pointer = 0, free = 0, files = 0, type = 0;
 };
 
+// The first 256 bytes of a slot, zeros past its data.
+std::array<uint8_t, 256> Head256(const TSectorRec& s) {
+  std::array<uint8_t, 256> b;
+  s.CopyDataPadded(b);
+  return b;
+}
+
 RawVolume ReadRaw(const TZX_Disk& disk) {
   RawVolume v;
   for (int i = 0; i < 128; ++i) {
     RawEntry e;
     e.index = i;
     if (const TSectorRec* s = Slot(disk, i / 16)) {
-      std::copy_n(s->Data.begin() + (i % 16) * 16, 16, e.bytes.begin());
+      std::copy_n(Head256(*s).begin() + (i % 16) * 16, 16, e.bytes.begin());
     }
     if (std::all_of(e.bytes.begin(), e.bytes.begin() + 8, [](uint8_t b) { return b == 0; })) break;
     v.entries.push_back(e);
   }
   if (const TSectorRec* s = Slot(disk, 8)) {
-    v.pointer = s->Data[0xE2] * 16 + s->Data[0xE1];
-    v.files = s->Data[0xE4];
-    v.free = s->Data[0xE5] | s->Data[0xE6] << 8;
-    v.type = s->Data[0xE3];
+    const auto d = Head256(*s);
+    v.pointer = d[0xE2] * 16 + d[0xE1];
+    v.files = d[0xE4];
+    v.free = d[0xE5] | d[0xE6] << 8;
+    v.type = d[0xE3];
   }
   return v;
 }
@@ -113,9 +121,10 @@ std::vector<uint8_t> Snapshot(const TZX_Disk& disk) {
   out.reserve(kTracks * kSlotCount * 260);
   for (int t = 0; t < kTracks; ++t) {
     for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(t)).Sectors) {
-      out.insert(out.end(), {s.Present, s.Sec, static_cast<uint8_t>(s.DataLength),
-                             static_cast<uint8_t>(s.DataLength >> 8)});
-      out.insert(out.end(), s.Data.begin(), s.Data.begin() + 256);
+      out.insert(out.end(), {s.Present, s.Sec, static_cast<uint8_t>(s.DataLength()),
+                             static_cast<uint8_t>(s.DataLength() >> 8)});
+      const auto d = Head256(s);
+      out.insert(out.end(), d.begin(), d.end());
     }
   }
   return out;
@@ -258,7 +267,7 @@ class Sequence {
       const int sectors = src_.Chance(10) ? 0 : 1 + src_.Below(src_.Chance(20) ? 40 : 6);
       const std::vector<uint8_t> data = RandomBytes(src_, sectors * 256u);
       for (int k = 0; k < sectors; ++k)
-        std::copy_n(data.begin() + k * 256, 256, Sector(linear + k).Data.begin());
+        std::copy_n(data.begin() + k * 256, 256, Sector(linear + k).MutableData().begin());
       std::array<uint8_t, 16> e{};
       const auto name = NameOf(static_cast<char>('A' + src_.Below(26)), serial_++);
       std::copy(name.begin(), name.end(), e.begin());
@@ -282,10 +291,11 @@ class Sequence {
         std::swap(entries[i - 1], entries[static_cast<size_t>(src_.Below(static_cast<int>(i)))]);
     }
     for (size_t i = 0; i < entries.size(); ++i)
-      std::copy(entries[i].begin(), entries[i].end(),
-                Sector(static_cast<int>(i / 16)).Data.begin() + static_cast<long>(i % 16) * 16);
+      std::copy(
+          entries[i].begin(), entries[i].end(),
+          Sector(static_cast<int>(i / 16)).MutableData().begin() + static_cast<long>(i % 16) * 16);
 
-    uint8_t* service = Sector(8).Data.data();
+    uint8_t* service = Sector(8).MutableData().data();
     const uint8_t types[] = {0x16, 0x16, 0x16, 0x17, 0x18, 0x19};
     const uint8_t type = types[src_.Below(6)];
     const int free = std::max(0, TotalOf(type) - linear);
@@ -304,7 +314,7 @@ class Sequence {
 
   // What years of other programs and bad drives leave behind.
   void Damage(int used) {
-    uint8_t* service = Sector(8).Data.data();
+    uint8_t* service = Sector(8).MutableData().data();
     if (src_.Chance(30)) service[0xE4] = static_cast<uint8_t>(service[0xE4] + src_.Below(5) - 2);
     if (src_.Chance(20)) service[0xF4] = src_.Byte();
     if (src_.Chance(20)) service[0xE5] = src_.Byte();
@@ -321,7 +331,7 @@ class Sequence {
           s.Present = 0;
           break;
         case 1:
-          s.DataLength = 128;
+          s.MutableData(128);
           break;
         case 2:
           s.DataOk = 0;
@@ -335,9 +345,8 @@ class Sequence {
     if (src_.Chance(15)) {
       TSectorRec& s = Sector(1 + src_.Below(7));
       if (src_.Chance(50)) {
-        s.DataLength = 100;
-      } else if (std::all_of(s.Data.begin(), s.Data.begin() + 256,
-                             [](uint8_t b) { return b == 0; })) {
+        s.MutableData(100);
+      } else if (std::ranges::all_of(Head256(s), [](uint8_t b) { return b == 0; })) {
         s.Sec = 17;
       }
     }
@@ -351,8 +360,12 @@ class Sequence {
     FileBytes bytes;
     for (int k = 0; k < e.count(); ++k) {
       const TSectorRec* s = Slot(*disk_, e.first() + k);
-      bytes.push_back(s ? std::vector<uint8_t>(s->Data.begin(), s->Data.begin() + 256)
-                        : std::vector<uint8_t>());
+      if (s) {
+        const auto d = Head256(*s);
+        bytes.emplace_back(d.begin(), d.end());
+      } else {
+        bytes.emplace_back();
+      }
     }
     expected_[serial] = bytes;
   }
@@ -396,7 +409,7 @@ class Sequence {
       for (int k = 0; k < e.count(); ++k) {
         const TSectorRec* s = Slot(*disk_, e.first() + k);
         if (!s || want[k].empty()) continue;
-        if (!std::equal(want[k].begin(), want[k].end(), s->Data.begin())) {
+        if (!std::ranges::equal(want[k], Head256(*s))) {
           return "file " + std::to_string(serial) + " (entry " + std::to_string(e.index) +
                  ") lost its bytes at sector " + std::to_string(k);
         }

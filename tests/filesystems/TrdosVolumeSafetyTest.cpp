@@ -190,18 +190,18 @@ TEST_F(VolumeSafety, RefusedAddsAndCompactsLeaveTheDiskAsItWas) {
     bool compact;
     const char* message;  // prefix
   } const cases[] = {
-      {"catalog sector short, add", [](TZX_Disk& d) { GetLogicalSector(d, 0, 5)->DataLength = 0; },
+      {"catalog sector short, add", [](TZX_Disk& d) { GetLogicalSector(d, 0, 5)->ClearData(); },
        false, "Ошибка сектора - (track 0 sector 5)"},
-      {"catalog sector short, compact",
-       [](TZX_Disk& d) { GetLogicalSector(d, 0, 5)->DataLength = 0; }, true,
-       "Ошибка сектора - (track 0 sector 5)"},
+      {"catalog sector short, compact", [](TZX_Disk& d) { GetLogicalSector(d, 0, 5)->ClearData(); },
+       true, "Ошибка сектора - (track 0 sector 5)"},
       {"a sector of the new run unusable",
        [](TZX_Disk& d) { GetLogicalSector(d, 2, 2)->Present = 0; }, false,
        "Ошибка добавления файла"},
-      {"pointer inside a live file", [](TZX_Disk& d) { GetLogicalSector(d, 0, 9)->Data[0xE1] = 2; },
-       false, "Каталог диска поврежден..!"},
+      {"pointer inside a live file",
+       [](TZX_Disk& d) { GetLogicalSector(d, 0, 9)->MutableData()[0xE1] = 2; }, false,
+       "Каталог диска поврежден..!"},
       {"live file beyond the file count",
-       [](TZX_Disk& d) { GetLogicalSector(d, 0, 9)->Data[0xE4] = 1; }, false,
+       [](TZX_Disk& d) { GetLogicalSector(d, 0, 9)->MutableData()[0xE4] = 1; }, false,
        "Каталог диска поврежден..!"},
   };
   for (const Case& c : cases) {
@@ -223,7 +223,7 @@ TEST_F(VolumeSafety, ThePointerStaysPastLiveFilesTheCountsMiss) {
   // TWO is live but beyond a file count of 1: erasing ONE gives back only
   // ONE's sectors.
   Build({PatternFile("ONE", 'C', 2, 1), PatternFile("TWO", 'C', 3, 2)}, {0, 1});
-  GetLogicalSector(*disk, 0, 9)->Data[0xE4] = 1;
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xE4] = 1;
   Open();
   zx.DeleteEntries({0});
   EXPECT_EQ(OnDisk().FirstFreeTrack * 16 + OnDisk().FirstFreeSector, 16 + 5);
@@ -233,7 +233,7 @@ TEST_F(VolumeSafety, ThePointerStaysPastLiveFilesTheCountsMiss) {
   TrdosFile gone = PatternFile("GONE", 'C', 3, 2);
   gone.deleted = true;
   Build({PatternFile("ONE", 'C', 2, 1), gone}, {0, 1});
-  GetLogicalSector(*disk, 0, 9)->Data[0xE1] = 2;
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xE1] = 2;
   Open();
   zx.ToggleShowDeleted();
   prompt.texts = {"G"};

@@ -123,7 +123,11 @@ std::vector<uint8_t> SclBytes(const std::vector<TrdosFile>& files, int count) {
 
 std::vector<uint8_t> SectorBytes(const TZX_Disk& disk, int track, int sec) {
   for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(track)).Sectors) {
-    if (s.Present && s.Sec == sec) return {s.Data().begin(), s.Data().begin() + 256};
+    if (s.Present && s.Sec == sec) {
+      std::vector<uint8_t> bytes(256);  // zeros past a short sector's data
+      s.CopyDataPadded(bytes);
+      return bytes;
+    }
   }
   return {};
 }

@@ -13,7 +13,7 @@ bool TrackRawBytes(const TZX_Disk& disk, int track, std::vector<uint8_t>& bytes,
   sync.clear();
   if (track < 0 || track >= kTrackCount) return false;
   const TTrack& t = disk.GetTrack(static_cast<uint8_t>(track));
-  const bool ownRaw = t.RawValid && t.RawLength > 0;
+  const bool ownRaw = t.RawValid && t.RawLength() > 0;
   if (!t.Present && !ownRaw) return false;
   std::vector<uint8_t> out(kRawTrackSize, 0x4E);
   std::vector<uint8_t> marks(kMarkBitmapSize, 0);
@@ -24,7 +24,7 @@ bool TrackRawBytes(const TZX_Disk& disk, int track, std::vector<uint8_t>& bytes,
     return false;
   // A raw track a little shorter than the synthesised size is a revolution
   // of its own; a longer one is cut to what synthesis keeps.
-  const size_t length = ownRaw ? std::min<size_t>(t.RawLength, kRawTrackSize) : kRawTrackSize;
+  const size_t length = ownRaw ? std::min<size_t>(t.RawLength(), kRawTrackSize) : kRawTrackSize;
   bytes.assign(out.begin(), out.begin() + static_cast<long>(length));
   sync.resize(length);
   for (size_t i = 0; i < length; ++i)

@@ -97,7 +97,7 @@ void ExpectTrackOf(const TZX_Disk& disk, int track, const DecodedTrack& t) {
               (std::vector<int>{e.Cyl, e.Head, e.Sec, e.SizeCode}))
         << "track " << track << " slot " << i;
     EXPECT_TRUE(d.dataOk) << "track " << track << " sector " << int(d.sec);
-    EXPECT_TRUE(std::equal(d.data.begin(), d.data.end(), e.Data.begin()));
+    EXPECT_TRUE(std::equal(d.data.begin(), d.data.end(), e.Data().begin()));
   }
 }
 

@@ -106,7 +106,7 @@ TEST(FluxRead, CliReadsATrdosDiskToTheSameTrdAndAUdiWithRawTracks) {
   ASSERT_TRUE(LoadImageFile(read, dir / "out.udi").ok);
   test::ExpectSameSectors(source, read);
   for (int t = 0; t < 160; ++t)
-    EXPECT_GT(read.GetTrack(static_cast<uint8_t>(t)).RawLength, 6000) << "track " << t;
+    EXPECT_GT(read.GetTrack(static_cast<uint8_t>(t)).RawLength(), 6000) << "track " << t;
   ASSERT_TRUE(SaveImageFile(read, dir / "back.trd", {}).ok);
   EXPECT_EQ(test::ReadBytes(dir / "back.trd"), test::ReadBytes(dir / "src.trd"));
 }
