@@ -1,12 +1,34 @@
 #include "cli/Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 
 #include "formats/ImageFiles.h"
 
 namespace kelvara::cli {
+
+namespace {
+
+struct CommandGroup {
+  std::array<std::string_view, 4> names;  // the group's commands
+  void (*add)(CLI::App&, Context&);
+};
+
+// Every group in the order --help lists them.
+constexpr CommandGroup kCommandGroups[] = {
+    {{"info", "convert"}, RegisterImageCommands},
+    {{"map"}, RegisterMapCommands},
+    {{"read", "write", "drive-cat"}, RegisterDriveCommands},
+    {{"cat", "extract", "new", "screen"}, RegisterFileCommands},
+    {{"add", "rm", "compact"}, RegisterTrdosCommands},
+    {{"demo"}, RegisterDemoCommands},
+};
+
+}  // namespace
 
 void Context::Fail(const std::string& reason) {
   err << "kelvara-cli: " << reason << "\n";
@@ -21,6 +43,15 @@ bool Context::MakeFolder(const std::string& folder) {
   return false;
 }
 
+TSettings& Context::Settings() {
+  if (!settings) {
+    settings.emplace();
+    const std::string folder = SettingsStore::ProgramFolder();
+    SettingsStore(SettingsStore::DefaultIniPath(folder), folder).Load(*settings, false);
+  }
+  return *settings;
+}
+
 std::unique_ptr<TZX_Disk> Context::LoadImage(const std::string& path) {
   auto disk = std::make_unique<TZX_Disk>();
   const LoadResult r = LoadImageFile(*disk, path, ImageTypes::WithProject);
@@ -31,18 +62,23 @@ std::unique_ptr<TZX_Disk> Context::LoadImage(const std::string& path) {
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   Context ctx{out, err, 0, {}};
-  const std::string folder = SettingsStore::ProgramFolder();
-  SettingsStore(SettingsStore::DefaultIniPath(folder), folder).Load(ctx.settings, false);
-
   CLI::App app{"Kelvara: ZX Spectrum floppy disks and their image files.", "kelvara-cli"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "kelvara-cli 0.1.0");
-  RegisterImageCommands(app, ctx);
-  RegisterMapCommands(app, ctx);
-  RegisterDriveCommands(app, ctx);
-  RegisterFileCommands(app, ctx);
-  RegisterTrdosCommands(app, ctx);
-  RegisterDemoCommands(app, ctx);
+  // Building a command's options costs more than many a command's work:
+  // only the group of the command named is built, none for --version, and
+  // all of them for help, errors and names not in the table.
+  const std::string_view first = argc > 1 ? argv[1] : "";
+  const CommandGroup* named = nullptr;
+  for (const CommandGroup& g : kCommandGroups) {
+    if (std::ranges::find(g.names, first) != g.names.end()) named = &g;
+  }
+  if (named) {
+    named->add(app, ctx);
+  } else if (first != "--version") {
+    for (const CommandGroup& g : kCommandGroups)
+      g.add(app, ctx);
+  }
 
   try {
     app.parse(argc, argv);

@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "model/ZXDisk.h"
@@ -21,7 +22,10 @@ struct Context {
   std::ostream& out;
   std::ostream& err;
   int status = 0;
-  TSettings settings;
+  std::optional<TSettings> settings;  // read when a command first asks
+
+  // The settings; the file is read on the first call.
+  TSettings& Settings();
 
   // Reports a failure: the reason on stderr, exit status 1.
   void Fail(const std::string& reason);

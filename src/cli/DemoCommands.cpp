@@ -66,7 +66,7 @@ bool BuildDemoDisk(Context& ctx, TZX_Disk& disk, const std::vector<DemoFile>& fi
   CreateTrdosDisk(disk, "DEMO");
   disk.CountTracks();
   CliPrompt prompt(ctx, false);
-  TrdosCatalog catalog(disk, prompt, ctx.settings);
+  TrdosCatalog catalog(disk, prompt, ctx.Settings());
   if (!catalog.OpenFromImage()) return false;
   for (const DemoFile& f : files) {
     TTrdosFileEntry entry;

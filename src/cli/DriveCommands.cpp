@@ -294,7 +294,7 @@ void RegisterRead(CLI::App& app, Context& ctx) {
                 "Only read the sectors listed in OUT (which must exist)")
       ->excludes(scan);
   cmd->callback([&ctx, args] {
-    const TSettings s = SettingsWith(ctx.settings, args->drive);
+    const TSettings s = SettingsWith(ctx.Settings(), args->drive);
     const int mode = args->scanOnly      ? kModeScan
                      : args->sectorsOnly ? kModeRead
                                          : kModeScan | kModeRead;
@@ -330,7 +330,7 @@ void RegisterWrite(CLI::App& app, Context& ctx) {
   cmd->add_flag("--no-format", args->noFormat, "Only write the sectors (a formatted disk)")
       ->excludes(formatOnly);
   cmd->callback([&ctx, args] {
-    const TSettings s = SettingsWith(ctx.settings, args->drive);
+    const TSettings s = SettingsWith(ctx.Settings(), args->drive);
     const int mode = args->formatOnly ? kModeFormat
                      : args->noFormat ? kModeWrite
                                       : kModeFormat | kModeWrite;
@@ -355,7 +355,7 @@ void RegisterDriveCat(CLI::App& app, Context& ctx) {
       app.add_subcommand("drive-cat", "The TR-DOS catalog straight from the disk in the drive");
   AddDriveOptions(cmd, *options, false);
   cmd->callback([&ctx, options] {
-    const TSettings s = SettingsWith(ctx.settings, *options);
+    const TSettings s = SettingsWith(ctx.Settings(), *options);
     VirtualFloppy* virtualDrive = nullptr;
     auto session = OpenSession(ctx, *options, s, virtualDrive);
     if (!session) return;

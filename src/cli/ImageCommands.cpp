@@ -75,8 +75,8 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
     auto disk = ctx.LoadImage(paths->in);
     if (!disk) return;
     SaveOptions options;
-    options.restoreTrack = ctx.settings.RestoreTrack;
-    options.td0Compress = td0Compress->count() ? paths->td0Compress : ctx.settings.TD0arch;
+    options.restoreTrack = ctx.Settings().RestoreTrack;
+    options.td0Compress = td0Compress->count() ? paths->td0Compress : ctx.Settings().TD0arch;
     const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
     if (!r.ok)
       ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));

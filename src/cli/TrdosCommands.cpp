@@ -118,8 +118,8 @@ void ChangeImage(Context& ctx, const std::string& path,
 
 void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path) {
   SaveOptions options;
-  options.restoreTrack = ctx.settings.RestoreTrack;
-  options.td0Compress = ctx.settings.TD0arch;
+  options.restoreTrack = ctx.Settings().RestoreTrack;
+  options.td0Compress = ctx.Settings().TD0arch;
   const SaveResult saved = SaveImageFile(disk, path, options);
   if (!saved.ok) ctx.Fail(path + ": " + saved.errorText);
 }
@@ -141,7 +141,7 @@ void PrintCatalog(Context& ctx, TrdosCatalog& cat, bool showDeleted) {
 
 int TrdosCat(Context& ctx, TZX_Disk& disk, bool showDeleted) {
   CliPrompt prompt(ctx, false);
-  TrdosCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.Settings());
   if (!cat.OpenFromImage()) return ctx.status;
   PrintCatalog(ctx, cat, showDeleted);
   return 0;
@@ -169,7 +169,7 @@ int TrdosFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
 bool TrdosCatFromDrive(Context& ctx, std::span<const uint8_t> track0, bool showDeleted) {
   CliPrompt prompt(ctx, false);
   auto disk = std::make_unique<TZX_Disk>();  // a drive's catalog is read-only: no image behind it
-  TrdosCatalog cat(*disk, prompt, ctx.settings);
+  TrdosCatalog cat(*disk, prompt, ctx.Settings());
   if (!cat.OpenFromDrive(track0)) return false;
   PrintCatalog(ctx, cat, showDeleted);
   return true;
@@ -178,7 +178,7 @@ bool TrdosCatFromDrive(Context& ctx, std::span<const uint8_t> track0, bool showD
 int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names,
                  const TrdosExtractOptions& options) {
   CliPrompt prompt(ctx, options.force);
-  TrdosCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.Settings());
   if (!cat.OpenFromImage()) return ctx.status;
   std::vector<int> entries;
   if (!FindFiles(ctx, cat.Catalog(), names, entries)) return ctx.status;
@@ -201,14 +201,14 @@ int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& n
 
 int TrdosAdd(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& files) {
   CliPrompt prompt(ctx, false);
-  TrdosCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.Settings());
   if (!cat.OpenFromImage()) return ctx.status;
   return StatusOf(ctx, cat.AddFilesFrom(files), prompt);
 }
 
 int TrdosRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names) {
   CliPrompt prompt(ctx, false);
-  TrdosCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.Settings());
   if (!cat.OpenFromImage()) return ctx.status;
   std::vector<int> entries;
   if (!FindFiles(ctx, cat.Catalog(), names, entries)) return ctx.status;
@@ -217,7 +217,7 @@ int TrdosRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& na
 
 int TrdosCompact(Context& ctx, TZX_Disk& disk) {
   CliPrompt prompt(ctx, false);
-  TrdosCatalog cat(disk, prompt, ctx.settings);
+  TrdosCatalog cat(disk, prompt, ctx.Settings());
   if (!cat.OpenFromImage()) return ctx.status;
   return StatusOf(ctx, cat.CompactVolume(), prompt);
 }
