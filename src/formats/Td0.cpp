@@ -64,9 +64,10 @@ uint8_t LowCrc(std::span<const uint8_t> bytes) {
 }
 
 // A data block's decoded bytes as far as a slot holds them; `size` counts
-// them all.
+// them all. Only the first `size` bytes are ever read, so the buffer starts
+// unfilled: a disk has thousands of sectors.
 struct DecodedData {
-  std::array<uint8_t, kSectorDataSize> bytes{};
+  std::array<uint8_t, kSectorDataSize> bytes;
   size_t size = 0;
 
   void Append(std::span<const uint8_t> run) {
@@ -76,8 +77,13 @@ struct DecodedData {
     size += run.size();
   }
   void Repeat(uint8_t a, uint8_t b, size_t count) {
-    for (size_t i = 0; i < 2 * count && size + i < bytes.size(); ++i)
-      bytes[size + i] = (i & 1) ? b : a;
+    const size_t n = size < bytes.size() ? std::min(2 * count, bytes.size() - size) : 0;
+    if (a == b) {
+      std::fill_n(bytes.begin() + size, n, a);
+    } else {
+      for (size_t i = 0; i < n; ++i)
+        bytes[size + i] = (i & 1) ? b : a;
+    }
     size += 2 * count;
   }
 };
@@ -289,9 +295,13 @@ void Td0Reader::StoreSector(TSectorRec& s, const uint8_t* id, const DecodedData*
   const size_t nominal = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : SIZE_MAX;
   const size_t length = std::max(nominal, data->size);
   if (length > kSectorDataSize) ++cutSectors_;
-  s.ClearData();
-  const std::span<uint8_t> bytes = s.MutableData(length);
-  std::copy_n(data->bytes.begin(), std::min(data->size, bytes.size()), bytes.begin());
+  const size_t kept = std::min(length, size_t{kSectorDataSize});
+  if (data->size >= kept) {
+    s.SetData(std::span(data->bytes).first(kept));
+  } else {
+    s.ClearData();
+    std::copy_n(data->bytes.begin(), data->size, s.MutableData(kept).begin());
+  }
 }
 
 void Td0Reader::AddNotes() {
@@ -397,6 +407,21 @@ void WriteSector(ByteWriter& out, const TSectorRec& s) {
   out.Bytes(bytes);
 }
 
+// A little more than a plain file of the image takes: the records and the
+// largest data block each sector can have.
+size_t PlainSizeHint(const TZX_Disk& disk) {
+  size_t n = kHeaderSize + 10 + kCommentBudget + 4;
+  for (int t = 0; t < kTrackCount; ++t) {
+    const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
+    if (!track.Present) continue;
+    n += 4;
+    for (const TSectorRec& s : track.Sectors) {
+      if (s.Present) n += 9 + std::max<size_t>(s.DataLength(), ControllerSectorBytes(s.SizeCode));
+    }
+  }
+  return n;
+}
+
 void WriteTracks(ByteWriter& out, const TZX_Disk& disk) {
   for (int t = 0; t < kTrackCount; ++t) {
     const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
@@ -466,17 +491,20 @@ bool ReadTd0Bytes(TZX_Disk& disk, std::span<const uint8_t> file) {
 
 WriteResult BuildTd0Bytes(const TZX_Disk& disk, std::vector<uint8_t>& out,
                           const Td0Options& options) {
-  ByteWriter header;
-  WriteHeader(header, options.compress);
-  ByteWriter body;
-  WriteComment(body, disk.Comment);
-  WriteTracks(body, disk);
-  out = header.Take();
-  if (options.compress) {
-    LzhPack(body.Data(), out);
-  } else {
-    out.insert(out.end(), body.Data().begin(), body.Data().end());
+  // Header and body are built in one buffer sized for a plain file up front,
+  // which a plain file then takes whole.
+  ByteWriter w;
+  w.Data().reserve(PlainSizeHint(disk));
+  WriteHeader(w, options.compress);
+  const size_t bodyStart = w.Size();
+  WriteComment(w, disk.Comment);
+  WriteTracks(w, disk);
+  if (!options.compress) {
+    out = w.Take();
+    return {};
   }
+  out.assign(w.Data().begin(), w.Data().begin() + static_cast<ptrdiff_t>(bodyStart));
+  LzhPack(std::span(w.Data()).subspan(bodyStart), out);
   return {};
 }
 

@@ -20,19 +20,34 @@ constexpr std::array<uint16_t, 256> MakeCrc16Table(uint16_t poly) {
   return table;
 }
 
-// Table-driven CRC-16/CCITT-FALSE, eight bytes a step: table k holds the
+// Table-driven MSB-first CRC-16, eight bytes a step: table k holds the
 // register a byte leaves behind after k more zero bytes. A full disk's raw
-// tracks carry over half a megabyte of CRC-covered bytes.
-constexpr std::array<std::array<uint16_t, 256>, 8> MakeCrc16Tables() {
-  std::array<std::array<uint16_t, 256>, 8> t{};
-  t[0] = MakeCrc16Table(0x1021);
+// tracks carry over half a megabyte of CRC-covered bytes, and so do the
+// sector records of its TD0 file.
+using Crc16Tables = std::array<std::array<uint16_t, 256>, 8>;
+constexpr Crc16Tables MakeCrc16Tables(uint16_t poly) {
+  Crc16Tables t{};
+  t[0] = MakeCrc16Table(poly);
   for (int k = 1; k < 8; ++k) {
     for (int i = 0; i < 256; ++i)
       t[k][i] = static_cast<uint16_t>((t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 8]);
   }
   return t;
 }
-constexpr auto kCrc16Tables = MakeCrc16Tables();
+constexpr auto kCrc16Tables = MakeCrc16Tables(0x1021);
+constexpr auto kTd0CrcTables = MakeCrc16Tables(0xA097);
+
+uint16_t Crc16(const Crc16Tables& t, std::span<const uint8_t> bytes, uint16_t crc) {
+  const uint8_t* p = bytes.data();
+  size_t n = bytes.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    crc = static_cast<uint16_t>(t[7][(crc >> 8) ^ p[0]] ^ t[6][(crc & 0xFF) ^ p[1]] ^ t[5][p[2]] ^
+                                t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
+  }
+  for (; n > 0; ++p, --n)
+    crc = static_cast<uint16_t>((crc << 8) ^ t[0][((crc >> 8) ^ *p) & 0xFF]);
+  return crc;
+}
 
 // The UDI CRC-32 shifts its register arithmetically, so the sign bit is copied
 // down and XORed with the polynomial as well. Each step is linear over GF(2),
@@ -77,21 +92,10 @@ constexpr std::array<std::array<uint32_t, 256>, 4> MakeCrc32Tables() {
 }
 constexpr auto kCrc32Tables = MakeCrc32Tables();
 
-constexpr auto kTd0CrcTable = MakeCrc16Table(0xA097);
-
 }  // namespace
 
 uint16_t CalcCrc16(std::span<const uint8_t> bytes, uint16_t crc) {
-  const auto& t = kCrc16Tables;
-  const uint8_t* p = bytes.data();
-  size_t n = bytes.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    crc = static_cast<uint16_t>(t[7][(crc >> 8) ^ p[0]] ^ t[6][(crc & 0xFF) ^ p[1]] ^ t[5][p[2]] ^
-                                t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
-  }
-  for (; n > 0; ++p, --n)
-    crc = static_cast<uint16_t>((crc << 8) ^ t[0][((crc >> 8) ^ *p) & 0xFF]);
-  return crc;
+  return Crc16(kCrc16Tables, bytes, crc);
 }
 
 uint32_t CalcCrc32(std::span<const uint8_t> bytes) {
@@ -114,10 +118,7 @@ uint16_t IdFieldCrc(uint8_t cyl, uint8_t head, uint8_t sec, uint8_t sizeCode) {
 }
 
 uint16_t Td0Crc(std::span<const uint8_t> bytes) {
-  uint16_t crc = 0;
-  for (uint8_t b : bytes)
-    crc = static_cast<uint16_t>((crc << 8) ^ kTd0CrcTable[((crc >> 8) ^ b) & 0xFF]);
-  return crc;
+  return Crc16(kTd0CrcTables, bytes, 0);
 }
 
 }  // namespace kelvara
