@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -35,7 +36,10 @@ std::string ExtensionFor(const FileDialogSpec& spec, int filterIndex) {
 }
 
 std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* owner, const FileDialogSpec& spec) {
-  auto dialog = std::make_unique<QFileDialog>(owner, Q(spec.title), Q(spec.folder));
+  // No folder remembered: the home folder rather than wherever the
+  // program was started from.
+  const QString folder = spec.folder.empty() ? QDir::homePath() : Q(spec.folder);
+  auto dialog = std::make_unique<QFileDialog>(owner, Q(spec.title), folder);
   // Qt's own dialog on every desktop, so the behaviour does not depend on the
   // platform's; the patterns Qt needs are appended to each name and hidden.
   dialog->setOption(QFileDialog::DontUseNativeDialog);
@@ -150,7 +154,8 @@ bool QtDialogs::AskText(const std::string& caption, const std::string& label, st
 }
 
 bool QtDialogs::PickFolder(const std::string& caption, std::string& folder) {
-  const QString chosen = QFileDialog::getExistingDirectory(owner_, Q(caption), Q(folder));
+  const QString chosen = QFileDialog::getExistingDirectory(
+      owner_, Q(caption), folder.empty() ? QDir::homePath() : Q(folder));
   if (chosen.isEmpty()) return false;
   folder = chosen.toStdString();
   if (folder.back() != '/') folder += '/';

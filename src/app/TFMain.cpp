@@ -1,5 +1,7 @@
 #include "app/TFMain.h"
 
+#include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -9,6 +11,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/SingleInstance.h"
@@ -109,7 +112,7 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
       store_(std::move(store)),
       drive_(drive),
       disk_(std::make_unique<TZX_Disk>()) {
-  setWindowTitle("Kelvara");
+  setWindowTitle("Kelvara[*]");
   setFont(SansFont(8));
   setAcceptDrops(true);
   BuildMenus();
@@ -153,10 +156,22 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   zxcat = new T_ZXCAT(dialogs_, *fmscr, this);
   cCat = new T_cCat(dialogs_, *fmscr, *disk_, settings_, &store_, this);
   zxCore_ = std::make_unique<TrdosCatalog>(*disk_, dialogs_, settings_, &store_);
-  resize(1313, 646);
-  setMinimumWidth(1200);
+  resize(kMainWindowWidth, kMainWindowHeight);
+  setMinimumWidth(kMainWindowMinimumWidth);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
+    // The frame is not known before the first showing; the title bar's
+    // height stands for it.
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QRect room = screen->availableGeometry();
+    const MainWindowPlacement place =
+        PlaceMainWindow(room.width(), room.height(), 2 * 4, title + 2 * 4);
+    setMinimumWidth(place.minimumWidth);
+    if (place.maximized) {
+      resize(room.size());
+      setWindowState(Qt::WindowMaximized);
+    } else {
+      move(room.center() - rect().center());
+    }
   }
   const int bottom = 140;
   left->setSizes({height() - bottom, bottom});
@@ -355,9 +370,11 @@ void TFMain::BuildStatusBar() {
   for (size_t i = 0; i < sb.size(); ++i) {
     sb[i] = new QLabel(statusBar());
     sb[i]->setObjectName(QString("sb%1").arg(i));
-    sb[i]->setFixedWidth(widths[i]);
+    // At least the designed widths; the last panel takes the rest, so that
+    // a long information text is not cut off.
+    sb[i]->setMinimumWidth(widths[i]);
     sb[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    statusBar()->addWidget(sb[i]);
+    statusBar()->addWidget(sb[i], i + 1 == sb.size() ? 1 : 0);
   }
 }
 
@@ -413,7 +430,30 @@ void TFMain::ShowComment() {
 }
 
 bool TFMain::LoadAndFinish(const std::string& path) {
-  return FinishLoad(OpenImage(*disk_, path, imageFileName_));
+  const LoadResult r = OpenImage(*disk_, path, imageFileName_);
+  if (r.ok) imagePath_ = path;
+  return FinishLoad(r);
+}
+
+void TFMain::NoteImage(ImageEvent event) {
+  changes_.Note(event);
+  setWindowModified(changes_.Modified());
+}
+
+void TFMain::ResetPanels() {
+  pnb[0]->setEnabled(false);
+  ShowCellView(EmptyCellView());
+}
+
+std::string TFMain::StartFolder(const std::string& remembered) const {
+  return DialogStartFolder(remembered, store_.DefaultFolder(), imagePath_,
+                           QDir::homePath().toStdString());
+}
+
+bool TFMain::MaySaveChanges() {
+  // The memo hands its lines to the image only when it loses the focus.
+  if (lb1->hasFocus()) lb1Exit();
+  return MayDiscardChanges(changes_, dialogs_, [this] { return SaveImageAs(); });
 }
 
 bool TFMain::FinishLoad(const LoadResult& r) {
@@ -423,12 +463,18 @@ bool TFMain::FinishLoad(const LoadResult& r) {
   }
   sb[1]->setText(QString::fromStdString(r.statusPanel1));
   sb[2]->setText(QString::fromStdString(r.statusPanel2));
+  // Nothing of the image before stays in the panels: the current cell of a
+  // loaded image may leave parts of them as they were.
+  ResetPanels();
   if (!r.ok) {
     disk_->ClearImage();
+    NoteImage(ImageEvent::LoadFailed);
     lb1->clear();
+    zxd->viewport()->update();
     dialogs_.ShowMessage("Ошибка!", r.errorText, MessageIcon::Error);
     return false;
   }
+  NoteImage(ImageEvent::Loaded);
   ShowComment();
   zxd->ScrollToTopAndRepaint();
   zxdClick();
@@ -437,32 +483,55 @@ bool TFMain::FinishLoad(const LoadResult& r) {
 }
 
 void TFMain::N31Click() {
-  const FileDialogSpec spec{
-      kOpenImageTitle, kOpenImageFilter, kOpenImageFilterIndex, settings_.Directory_1, {}, {}};
+  if (!MaySaveChanges()) return;
+  const FileDialogSpec spec{kOpenImageTitle,
+                            kOpenImageFilter,
+                            kOpenImageFilterIndex,
+                            StartFolder(settings_.Directory_1),
+                            {},
+                            {}};
   std::string path;
   if (!dialogs_.OpenFile(spec, path)) return;
   const std::optional<LoadResult> r =
       OpenChosenImage(*disk_, path, settings_, store_, imageFileName_);
   if (!r) return;
+  if (r->ok) imagePath_ = path;
   FinishLoad(*r);
 }
 
 void TFMain::TRDOS1Click() {
+  if (!MaySaveChanges()) return;
   CreateTrdosDisk(*disk_, dialogs_.AskDiskName());
+  NoteImage(ImageEvent::Created);
+  // The status bar no longer names the file of the image before.
+  sb[1]->clear();
+  sb[2]->clear();
+  ResetPanels();
   zxd->ResetToTopLeft();
 }
 
 void TFMain::CPMProfi1Click() {
+  if (!MaySaveChanges()) return;
   CreateCpmDisk(*disk_);
+  NoteImage(ImageEvent::Created);
+  sb[1]->clear();
+  sb[2]->clear();
+  ResetPanels();
   zxd->ResetToTopLeft();
 }
 
 void TFMain::N4Click() {
-  const FileDialogSpec spec{kOpenImageTitle, kProjectFilter, 1, settings_.Directory_1, {}, {"udf"}};
+  if (!MaySaveChanges()) return;
+  const FileDialogSpec spec{
+      kOpenImageTitle, kProjectFilter, 1, StartFolder(settings_.Directory_1), {}, {"udf"}};
   std::string path;
   if (!dialogs_.OpenFile(spec, path)) return;
   if (!OpenProjectCommand(*disk_, path, settings_, store_, imageFileName_)) return;
+  imagePath_ = path;
+  NoteImage(ImageEvent::Loaded);
+  ResetPanels();
   sb[1]->setText(QString::fromStdString(ImageStatusText(path, disk_->CountTracks())));
+  sb[2]->clear();
   zxd->ScrollToTopAndRepaint();
   zxdClick();
   ShowComment();
@@ -473,51 +542,63 @@ void TFMain::N6Click() {
   const FileDialogSpec spec{kSaveProjectTitle,
                             kProjectFilter,
                             1,
-                            settings_.Directory_1,
+                            StartFolder(settings_.Directory_1),
                             ProposedProjectName(imageFileName_),
                             {"udf"}};
   int filterIndex = 1;
   std::string path;
   if (!dialogs_.SaveFile(spec, filterIndex, path)) return;
-  SaveProjectCommand(*disk_, path, settings_, store_, dialogs_, imageFileName_);
+  if (lb1->hasFocus()) lb1Exit();
+  if (!SaveProjectCommand(*disk_, path, settings_, store_, dialogs_, imageFileName_)) return;
+  imagePath_ = path;
+  NoteImage(ImageEvent::Saved);
 }
 
 void TFMain::N32Click() {
+  SaveImageAs();
+}
+
+bool TFMain::SaveImageAs() {
   FileDialogSpec spec{kSaveImageTitle,
                       kSaveImageFilter,
                       saveFilterIndex_,
-                      settings_.Directory_2,
+                      StartFolder(settings_.Directory_2),
                       ProposedSaveName(imageFileName_),
                       {}};
   for (int i = 1; !SaveExtensionForFilter(i).empty(); ++i)
     spec.extensions.push_back(SaveExtensionForFilter(i));
   std::string path;
   const bool chosen = dialogs_.SaveFile(spec, saveFilterIndex_, path);
-  if (!chosen) return;
+  if (!chosen) return false;
+  // The comment being typed goes into the file too.
+  if (lb1->hasFocus()) lb1Exit();
   const SaveOutcome out =
       SaveImageCommand(*disk_, path, settings_, store_, dialogs_, imageFileName_);
   if (out.clearLog) Lzx1->clear();
   for (size_t i = 0; i < out.logLines.size(); ++i)
     AddLogLine(out.logLines[i], i + 1 == out.logLines.size());
+  if (!out.written) return false;
+  imagePath_ = path;
+  NoteImage(ImageEvent::Saved);
+  return true;
 }
 
 void TFMain::N12Click() {
-  if (!ClearImageCommand(*disk_, dialogs_)) return;
-  l2->clear();
-  l1->clear();
+  if (!ClearImageCommand(*disk_, dialogs_, [this] { return MaySaveChanges(); })) return;
+  NoteImage(ImageEvent::Cleared);
   zxd->ScrollToTopAndRepaint();
   lb1->clear();
   Lzx1->clear();
-  s1->Clear();
-  s1->SetReadOnly(true);
-  for (QPushButton* b : pnb)
-    b->setEnabled(false);
+  sb[1]->clear();
+  sb[2]->clear();
+  ResetPanels();
 }
 
 void TFMain::N26Click() {
   if (!zxCore_->OpenFromImage()) return;
   zxcat->Execute(*zxCore_);
   if (!zxCore_->Modified()) return;
+  NoteImage(ImageEvent::CatalogChanged);
   SectorsToRawCommand(*disk_);
   RefreshAfterEdit();
 }
@@ -562,7 +643,8 @@ void TFMain::HandoffArrived() {
   // Several copies started quickly leave several messages: each is loaded
   // in turn, so the last one stays.
   for (const std::string& m : messages) {
-    if (const std::optional<std::string> path = HandoffPath(m)) LoadAndFinish(*path);
+    const std::optional<std::string> path = HandoffPath(m);
+    if (path && MaySaveChanges()) LoadAndFinish(*path);
   }
 }
 
@@ -577,6 +659,14 @@ void TFMain::dropEvent(QDropEvent* event) {
   if (WMDropFiles(event->position().toPoint(), files)) event->acceptProposedAction();
 }
 
+void TFMain::closeEvent(QCloseEvent* event) {
+  if (driveRunning_ || !MaySaveChanges()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
 bool TFMain::WMDropFiles(const QPoint& at, const QStringList& files) {
   if (driveRunning_) return false;
   const QPoint origin = zxd->mapTo(this, QPoint(0, 0));
@@ -588,6 +678,7 @@ bool TFMain::WMDropFiles(const QPoint& at, const QStringList& files) {
       dialogs_.Beep();
       return false;
     case DropAction::Load:
+      if (!MaySaveChanges()) return false;
       LoadAndFinish(files.front().toStdString());
       return true;
   }

@@ -28,6 +28,7 @@
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"
+#include "session/ImageChanges.h"
 #include "session/Settings.h"
 #include "session/TrackEditing.h"
 
@@ -59,6 +60,8 @@ class TFMain : public QMainWindow {
   TZX_Disk& Disk() { return *disk_; }
   TSettings& Settings() { return settings_; }
   const std::string& ImageFileName() const { return imageFileName_; }
+  // The image holds work that no file has; the caption shows "*".
+  bool Modified() const { return changes_.Modified(); }
   // A menu item or menu by its component name ("N31", "N2", ...).
   QAction* Item(const QString& name) const;
   QString StatusPanel(int i) const { return sb[static_cast<size_t>(i)]->text(); }
@@ -67,6 +70,10 @@ class TFMain : public QMainWindow {
   // the map and the comment page on success; an empty image and the error
   // box on failure.
   bool LoadAndFinish(const std::string& path);
+  // Before the image is replaced or emptied: "Сохранить изменения?" when
+  // it holds unsaved work, "Да" saving through "Сохранить образ". True when
+  // the command may go on.
+  bool MaySaveChanges();
 
   // Menu handlers.
   void N1Click();         // "Образ" opens: enabling
@@ -77,6 +84,7 @@ class TFMain : public QMainWindow {
   void N6Click();         // "Сохранить" (project file; the item is hidden)
   void N31Click();        // "Загрузить образ"
   void N32Click();        // "Сохранить образ"
+  bool SaveImageAs();     // its work: true when a file was written
   void N12Click();        // "Очистить образ"
   // "Просмотреть ZX каталог": the catalog window on the image, editable; when
   // it closes after a change, the raw tracks follow the sector data.
@@ -161,6 +169,7 @@ class TFMain : public QMainWindow {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -176,6 +185,13 @@ class TFMain : public QMainWindow {
   // "Диск" and "Контроллер" commands (TFMainDrive.cpp).
   void BuildDrive();
   void ShowCellView(const CellView& view);
+  // The header, the information group and the hex panel emptied, once the
+  // image was replaced or emptied.
+  void ResetPanels();
+  // What happened to the image; the caption follows the modified state.
+  void NoteImage(ImageEvent event);
+  // The folder a file dialog opens in when `remembered` is empty.
+  std::string StartFolder(const std::string& remembered) const;
   // What the panels show for the map's current cell.
   CellView CurrentCellView();
   // After a command changed the image at the current cell: the map
@@ -203,6 +219,9 @@ class TFMain : public QMainWindow {
   // mark persists between openings.
   std::unique_ptr<TrdosCatalog> zxCore_;
   std::string imageFileName_;
+  // The full path of the image last loaded or saved, for the dialogs' start.
+  std::string imagePath_;
+  ImageChanges changes_;
   int saveFilterIndex_ = 1;
   SingleInstance* instance_ = nullptr;
   ContextMenuState menuState_ = InitialContextMenuState();

@@ -106,6 +106,7 @@ void TFMain::StartDriveOperation(int mode) {
   driveRunning_ = true;
   dialogs_.RunDialog(*prog);
   driveRunning_ = false;
+  if (DriveRunChangesImage(mode)) NoteImage(ImageEvent::DriveRead);
   if (plan.asksFirst) {
     std::string error;
     if (!drive_.KeepWrittenDisk(settings_, error))

@@ -189,16 +189,19 @@ void TFMain::RefreshAfterEdit() {
 
 void TFMain::z8Click() {
   SetTrackPresent(*disk_, SelTrack, false);
+  NoteImage(ImageEvent::MapEdited);
   RefreshAfterEdit();
 }
 
 void TFMain::z9Click() {
   SetTrackPresent(*disk_, SelTrack, true);
+  NoteImage(ImageEvent::MapEdited);
   RefreshAfterEdit();
 }
 
 void TFMain::z10Click() {
   if (!RemoveSectorCommand(*disk_, SelCol, SelTrack, dialogs_)) return;
+  NoteImage(ImageEvent::MapEdited);
   // The panels show the sector that moved into the cell, so that the hex
   // panel's bytes can no longer be taken for it.
   RefreshAfterEdit();
@@ -206,21 +209,27 @@ void TFMain::z10Click() {
 }
 
 void TFMain::z11Click() {
-  if (AddSectorCommand(*disk_, SelCol, SelTrack)) RefreshAfterEdit();
+  if (!AddSectorCommand(*disk_, SelCol, SelTrack)) return;
+  NoteImage(ImageEvent::MapEdited);
+  RefreshAfterEdit();
 }
 
 void TFMain::z12Click() {
   SectorsToRawCommand(*disk_);
+  NoteImage(ImageEvent::MapEdited);
   RefreshAfterEdit();
 }
 
 void TFMain::z14Click() {
-  if (ClearTrackCommand(*disk_, SelCol, SelTrack, dialogs_)) RefreshAfterEdit();
+  if (!ClearTrackCommand(*disk_, SelCol, SelTrack, dialogs_)) return;
+  NoteImage(ImageEvent::MapEdited);
+  RefreshAfterEdit();
 }
 
 void TFMain::z22Click() {
   const BaseTrackOutcome r = SetBaseTrackCommand(*disk_, SelTrack);
   if (r.switchCaption.empty()) return;
+  NoteImage(ImageEvent::MapEdited);
   QAction* n21 = Item("N21");
   n21->setText(QString::fromStdString(r.switchCaption));
   // The check mark follows a template turned on here, so that the switch
@@ -239,12 +248,15 @@ void TFMain::z23Click() {
   dialogs_.RunDialog(*secad);
   if (!secad->AcceptFlag()) return;
   secad->Store(slot);
+  NoteImage(ImageEvent::MapEdited);
   RefreshAfterEdit();
 }
 
 void TFMain::N21Click() {
   // The action toggles its own mark before this runs; the rule decides.
+  const bool wasUsed = disk_->UseBaseTemplate;
   baseTemplateChecked_ = BaseTemplateSwitch(*disk_, baseTemplateChecked_);
+  if (disk_->UseBaseTemplate != wasUsed) NoteImage(ImageEvent::MapEdited);
   Item("N21")->setChecked(baseTemplateChecked_);
 }
 
@@ -258,14 +270,18 @@ void TFMain::pnb1Click() {
   const AcceptOutcome r =
       AcceptPanelBytes(*disk_, cell.column(), cell.row(), s1->Bytes(), dialogs_);
   if (r == AcceptOutcome::Declined) return;
-  if (r == AcceptOutcome::Stored) s1->ClearEditMarks();
+  if (r == AcceptOutcome::Stored) {
+    s1->ClearEditMarks();
+    NoteImage(ImageEvent::MapEdited);
+  }
   pnb[0]->setEnabled(false);
 }
 
 void TFMain::pnb2Click() {
   // The dialog opens in the folder images are saved to, without changing it.
-  const FileDialogSpec spec{kSectorFileTitle,      kSectorFileFilter, 1, settings_.Directory_2, {},
-                            {kSectorFileExtension}};
+  const FileDialogSpec spec{
+      kSectorFileTitle,      kSectorFileFilter, 1, StartFolder(settings_.Directory_2), {},
+      {kSectorFileExtension}};
   int filterIndex = 1;
   std::string path;
   if (!dialogs_.SaveFile(spec, filterIndex, path)) return;
@@ -273,7 +289,7 @@ void TFMain::pnb2Click() {
 }
 
 void TFMain::lb1Exit() {
-  disk_->Comment = MemoLines(lb1->toPlainText().toStdString());
+  if (StoreComment(*disk_, lb1->toPlainText().toStdString())) NoteImage(ImageEvent::CommentEdited);
   for (const char* name : {"tlb1", "tlb2"}) {
     if (QAction* a = findChild<QAction*>(name)) a->setEnabled(false);
   }

@@ -106,7 +106,9 @@ Tfmset::Tfmset(QWidget* owner) : QDialog(owner) {
   layout->setContentsMargins(6, 6, 6, 6);
   layout->addLayout(left);
   layout->addLayout(right);
-  setFixedSize(474, 293);
+  // Fixed, at the size its captions need in the font in use, so that no
+  // caption is cut off.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void Tfmset::SetValues(const SetupValues& values) {

@@ -12,6 +12,7 @@
 #include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "app/TFMain.h"
+#include "drive/flux/FluxFloppy.h"
 #include "session/StartupRules.h"
 
 int main(int argc, char** argv) {
@@ -39,7 +40,20 @@ int main(int argc, char** argv) {
   RaisePriority();
 
   const std::string programFolder = SettingsStore::ProgramFolder();
-  DriveSession session(CreateFloppyDriver(line.virtualDrive));
+  std::unique_ptr<FloppyDriver> driver;
+  if (!line.flux.empty() || !line.fluxSim.empty()) {
+    flux::FluxDriveOptions options;
+    std::string error;
+    // A bad value is said and left out; the drive then opens as it can.
+    if (!flux::FluxOptionsFromEnvironment(options, error))
+      std::fprintf(stderr, "%s\n", error.c_str());
+    options.device = line.flux;
+    options.simulatedImage = line.fluxSim;
+    driver = flux::CreateFluxFloppy(std::move(options));
+  } else {
+    driver = CreateFloppyDriver(line.virtualDrive);
+  }
+  DriveSession session(std::move(driver));
   SessionDriveLink drive(session);
   QtDialogs dialogs;
   TFMain window(dialogs, SettingsStore(SettingsStore::DefaultIniPath(programFolder), programFolder),

@@ -15,6 +15,7 @@
 #include "cli/TrdosCommands.h"
 #include "drive/DriveSession.h"
 #include "drive/VirtualFloppy.h"
+#include "drive/flux/FluxFloppy.h"
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
@@ -106,6 +107,10 @@ struct DriveOptions {
   int last = -1;
   int retries = -1;
   std::vector<std::string> faults;
+  std::string flux;       // a Greaseweazle's serial node
+  std::string fluxSim;    // an image in a simulated Greaseweazle
+  std::string fluxBus;    // ibm or shugart
+  std::string fluxMedia;  // the simulated disk's faults
 };
 
 void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
@@ -124,6 +129,26 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
             return ParseDriveFault(text, fault, error) ? std::string() : error;
           },
           "CALL:N[-M]:CODE"));
+  auto* flux = cmd->add_option("--flux", o.flux,
+                               "Read through a Greaseweazle on this serial node "
+                               "(/dev/ttyACM0, /dev/greaseweazle)");
+  auto* sim = cmd->add_option("--flux-sim", o.fluxSim,
+                              "Read through a simulated Greaseweazle holding this disk image");
+  flux->excludes(sim);
+  cmd->get_option("--virtual-drive")->excludes(flux)->excludes(sim);
+  cmd->add_option("--flux-bus", o.fluxBus,
+                  "Greaseweazle bus: ibm (drive A/B on a twisted cable, the default) or "
+                  "shugart (units 0/1 on a straight cable)")
+      ->check(CLI::IsMember({"ibm", "shugart"}));
+  cmd->add_option("--flux-media", o.fluxMedia,
+                  "Simulated disk faults: jitter=0.05,speed=-0.1,weak=T:R,dropout=T:R,noindex")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            flux::SimulatedMedia media;
+            std::string error;
+            return flux::ParseSimulatedMedia(text, media, error) ? std::string() : error;
+          },
+          "ITEMS"));
   if (!runOptions) return;
   cmd->add_option("--first", o.first, "First track (setting FirstTrack)")
       ->check(CLI::Range(0, kTrackCount - 1));
@@ -147,7 +172,22 @@ TSettings SettingsWith(const TSettings& base, const DriveOptions& o) {
 // the reasons on stderr) when the drive cannot be used.
 std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, const TSettings& s,
                                           VirtualFloppy*& virtualDrive) {
-  std::unique_ptr<FloppyDriver> driver = CreateFloppyDriver(o.virtualDrive);
+  std::unique_ptr<FloppyDriver> driver;
+  if (!o.flux.empty() || !o.fluxSim.empty()) {
+    flux::FluxDriveOptions fo;
+    std::string error;
+    if (!flux::FluxOptionsFromEnvironment(fo, error)) {
+      ctx.Fail(error);
+      return nullptr;
+    }
+    fo.device = o.flux;
+    fo.simulatedImage = o.fluxSim;
+    if (!o.fluxBus.empty()) flux::ParseGwBus(o.fluxBus, fo.bus);
+    if (!o.fluxMedia.empty()) flux::ParseSimulatedMedia(o.fluxMedia, fo.media, error);
+    driver = flux::CreateFluxFloppy(std::move(fo));
+  } else {
+    driver = CreateFloppyDriver(o.virtualDrive);
+  }
   virtualDrive = dynamic_cast<VirtualFloppy*>(driver.get());
   if (virtualDrive) {
     for (const std::string& text : o.faults) {

@@ -7,6 +7,7 @@
 
 #include "drive/DriveOperations.h"
 #include "drive/FastRead.h"
+#include "model/RawTrack.h"
 
 namespace kelvara {
 
@@ -97,6 +98,32 @@ bool ScanCall(ReadRun& run, int n, uint32_t& bytes) {
   return run.drive.Scan(head, bytes);
 }
 
+// A flux device reads the whole track: its raw bytes are kept with the
+// sectors, as a UDI file would bring them, when the track's layout holds
+// every stored sector (synthesis over them must succeed, or the raw bytes
+// would stop the track being saved).
+void StoreCapture(ReadRun& run, int n, const TrackCapture& capture, size_t headers) {
+  const auto index = static_cast<uint8_t>(n);
+  TTrack& track = run.disk.GetTrack(index);
+  LogBoth(track, run.host, capture.logLine, false);
+  if (capture.raw.empty() || headers < 2) return;
+  track.RawValid = 1;
+  track.SetRaw(capture.raw);
+  const size_t stored = std::min<size_t>(headers, kSlotCount);
+  for (size_t k = 0; k < stored && k < capture.dataOffsets.size(); ++k)
+    track.Sectors[k].DataOffset = capture.dataOffsets[k];
+  std::vector<uint8_t> check(kRawTrackSize, 0x4E);
+  RawTrackFault fault;
+  if (!BuildRawTrack(run.disk, index, check.data(), nullptr, {}, fault)) {
+    track.RawValid = 0;
+    track.RawLength = 0;
+    for (size_t k = 0; k < stored; ++k)
+      track.Sectors[k].DataOffset = 0;
+    track.Log.push_back("Сырая дорожка не сохранена: в ней нет всех найденных секторов.");
+  }
+  run.disk.RefreshTrackCell(index);
+}
+
 void ScanTrack(ReadRun& run, int n) {
   TTrack& track = run.disk.GetTrack(static_cast<uint8_t>(n));
   track.Log.push_back("Начало сканирования дорожки.");
@@ -106,6 +133,7 @@ void ScanTrack(ReadRun& run, int n) {
     ++run.result.failedCalls;
     LogBoth(track, run.host,
             "Ошибка сканирования - " + std::to_string(run.drive.LastError()) + TrackText(n), true);
+    if (!run.drive.FailureText().empty()) LogBoth(track, run.host, run.drive.FailureText(), false);
   } else {
     ++run.result.succeededCalls;
     LogBoth(track, run.host, "Данные приняты - " + std::to_string(bytes) + " bytes", false);
@@ -114,6 +142,8 @@ void ScanTrack(ReadRun& run, int n) {
     const size_t headers = bytes > 0 ? (bytes - 1) / 4 : 0;
     // A single ID field leaves the track as it was.
     if (headers >= 2) StoreHeaders(run, n, headers);
+    if (const TrackCapture* capture = run.drive.ScanCapture())
+      StoreCapture(run, n, *capture, headers);
   }
   run.host.ProcessEvents();
 }
@@ -270,7 +300,7 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
   host.AddLog(kStartLine, true);
   for (int n = plan.firstTrack; n <= plan.lastTrack; ++n) {
     if (!drive.Seek(static_cast<uint8_t>(n / 2), static_cast<uint8_t>(n % 2))) {
-      host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()));
+      host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()) + FailureLine(drive));
       return Ended(run, OperationEnd::Stopped);
     }
     host.SetTrackLabel(std::to_string(n));

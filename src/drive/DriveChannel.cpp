@@ -64,14 +64,18 @@ FD_READ_WRITE_PARAMS SectorParams(int track, uint8_t cyl, uint8_t head, uint8_t 
           sizeCode,      static_cast<uint8_t>(sec + 1),   gap, 0xFF};
 }
 
+std::string FailureLine(const DriveChannel& drive) {
+  return drive.FailureText().empty() ? "" : "\r" + drive.FailureText();
+}
+
 bool RestartController(DriveChannel& drive, OperationHost& host) {
   if (!drive.Reset()) {
-    host.ShowMessage(kErrorCaption, ResetErrorText(drive.LastError()));
+    host.ShowMessage(kErrorCaption, ResetErrorText(drive.LastError()) + FailureLine(drive));
     return false;
   }
   // The restart leaves the head on cylinder 80, not 0; callers seek on from there.
   if (!drive.Seek(80, 0)) {
-    host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()));
+    host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()) + FailureLine(drive));
     return false;
   }
   return true;

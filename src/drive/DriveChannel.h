@@ -41,6 +41,11 @@ class DriveChannel {
 
   uint32_t LastError() const { return driver_.LastError(); }
   bool LastCallUnsupported() const { return driver_.LastCallUnsupported(); }
+  // The backend's words for the last failure; "" when the code says it all.
+  const std::string& FailureText() const { return driver_.FailureText(); }
+  // What a flux device decoded of the track it last scanned; nullptr for a
+  // controller.
+  const TrackCapture* ScanCapture() const { return driver_.LastScanCapture(); }
   std::span<uint8_t> Buffer() const { return io_; }
 
  private:
@@ -48,6 +53,10 @@ class DriveChannel {
   DeviceHandle drive_;
   std::span<uint8_t> io_;
 };
+
+// The backend's words for the last failure on a line of their own after a
+// message; "" when it has none.
+std::string FailureLine(const DriveChannel& drive);
 
 // The record of a one-sector read or write of a slot's sector under the
 // physical head of track `track`.

@@ -85,6 +85,9 @@ DriveOpenReport DriveSession::OpenAtStartup(const TSettings& settings) {
     report.panel0 += " / FDC info read error";
     report.diskMenuEnabled = false;
   }
+  // A flux device says what it is in its own words.
+  if (report.diskMenuEnabled && !driver_->StatusText().empty())
+    report.panel0 = "  " + driver_->StatusText();
   return report;
 }
 
@@ -116,6 +119,7 @@ OperationResult DriveSession::Run(const DriveRunPlan& plan, TZX_Disk& disk,
 }
 
 bool DriveSession::CanKeepWrittenDisk(std::string& error) {
+  if (!driver_->CanWrite(error)) return false;
   const VirtualFloppy* v = Virtual();
   if (!v || FindImageFormat(ExtensionKey(v->ImagePath()))) return true;
   error = "virtual disk " + v->ImagePath() + ": " + kUnsupportedFileText;

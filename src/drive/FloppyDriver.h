@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "drive/Fdraw.h"
 
@@ -26,6 +27,14 @@ inline constexpr DeviceHandle kInvalidHandle = -1;
 // The bytes a scan is offered, and the transfer buffer of the drive layer.
 inline constexpr size_t kScanBufferSize = 16384;
 inline constexpr size_t kIoBufferSize = 32768;
+
+// What a backend that reads whole tracks at once (a flux device) decoded of
+// the track it last scanned, beyond the ID fields the scan returned.
+struct TrackCapture {
+  std::vector<uint8_t> raw;           // one revolution from the index; empty when none
+  std::vector<uint16_t> dataOffsets;  // per header returned: its data in `raw`, 0 = not there
+  std::string logLine;                // what the decoding found, for the track log
+};
 
 // The error codes a backend gives for calls that never reach the hardware.
 struct CallErrorCodes {
@@ -55,6 +64,22 @@ class FloppyDriver {
   // Why the last failed open failed, in words, when the code alone does not
   // say it (for example the reason a virtual disk image did not load).
   const std::string& Detail() const { return detail_; }
+  // Why the last call failed, in words, when the backend has more to say
+  // than the code (a flux device's status); empty otherwise.
+  const std::string& FailureText() const { return failureText_; }
+
+  // A flux device: the decoded track behind the last successful scan;
+  // nullptr for a controller, which sees only the IDs.
+  virtual const TrackCapture* LastScanCapture() const { return nullptr; }
+  // The status-bar text for an opened backend that is not the fdrawcmd-like
+  // driver (the version and controller type say nothing there); "" keeps
+  // the standard text.
+  virtual std::string StatusText() const { return {}; }
+  // False, with the reason, for a backend that cannot write disks.
+  virtual bool CanWrite(std::string& why) const {
+    (void)why;
+    return true;
+  }
 
  protected:
   explicit FloppyDriver(CallErrorCodes codes) : codes_(codes) {}
@@ -85,10 +110,17 @@ class FloppyDriver {
 
   bool Fail(uint32_t code) {
     lastError_ = code;
+    failureText_.clear();
+    return false;
+  }
+  bool FailWith(uint32_t code, std::string text) {
+    lastError_ = code;
+    failureText_ = std::move(text);
     return false;
   }
   bool Succeed() {
     lastError_ = 0;
+    failureText_.clear();
     return true;
   }
   void SetDetail(std::string text) { detail_ = std::move(text); }
@@ -101,6 +133,7 @@ class FloppyDriver {
   CallErrorCodes codes_;
   uint32_t lastError_ = 0;
   std::string detail_;
+  std::string failureText_;
 };
 
 // Sizes of the sectors a read or write may name: the controller knows size

@@ -16,12 +16,16 @@ std::string ErrnoText(const char* what, const std::string& path) {
   return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+bool WriteAll(int fd, std::span<const uint8_t> bytes, const AtomicWriteCalls& calls) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = calls.write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {  // no progress: a full device that does not say so
+      errno = ENOSPC;
       return false;
     }
     done += static_cast<size_t>(n);
@@ -108,6 +112,11 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::stri
 }
 
 bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, std::string& error) {
+  return WriteFileAtomic(named, bytes, error, AtomicWriteCalls{});
+}
+
+bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, std::string& error,
+                     const AtomicWriteCalls& calls) {
   if (named.empty()) {
     error = "No file name";
     return false;
@@ -121,7 +130,8 @@ bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, s
     error = ErrnoText("Cannot create a file in", folder.empty() ? "." : folder);
     return false;
   }
-  const bool ok = WriteAll(fd, bytes) && ::fchmod(fd, TargetMode(path)) == 0 && ::fsync(fd) == 0;
+  const bool ok =
+      WriteAll(fd, bytes, calls) && ::fchmod(fd, TargetMode(path)) == 0 && calls.fsync(fd) == 0;
   const int savedErrno = errno;
   if (::close(fd) != 0 || !ok) {
     errno = ok ? errno : savedErrno;
@@ -129,7 +139,7 @@ bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, s
     ::unlink(tmpl.c_str());
     return false;
   }
-  if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+  if (calls.rename(tmpl.c_str(), path.c_str()) != 0) {
     error = ErrnoText("Cannot replace", path);
     ::unlink(tmpl.c_str());
     return false;

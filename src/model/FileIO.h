@@ -4,6 +4,9 @@
 // byte is on disk, so a failed or interrupted save leaves the old file intact.
 #pragma once
 
+#include <stdio.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -20,8 +23,19 @@ bool FileExists(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error,
                    size_t maxSize = kMaxImageFileSize);
 // Writes bytes to path atomically. On failure returns false with a reason in
-// error; the file at path, if any, is unchanged.
+// error; the file at path, if any, is unchanged and no temporary file is left.
 bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string& error);
+
+// The system calls an atomic write makes once its temporary file is open;
+// tests replace them to fail the write at any byte, fill the disk, or fail
+// the flush or the rename.
+struct AtomicWriteCalls {
+  ssize_t (*write)(int fd, const void* bytes, size_t count) = ::write;
+  int (*fsync)(int fd) = ::fsync;
+  int (*rename)(const char* from, const char* to) = ::rename;
+};
+bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string& error,
+                     const AtomicWriteCalls& calls);
 
 // The folder part of a path with a trailing "/", or "" for a bare name.
 std::string FolderOf(const std::string& path);

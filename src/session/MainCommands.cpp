@@ -137,11 +137,12 @@ bool SaveProjectCommand(TZX_Disk& disk, const std::string& path, TSettings& sett
   return true;
 }
 
-bool ClearImageCommand(TZX_Disk& disk, Prompt& prompt) {
+bool ClearImageCommand(TZX_Disk& disk, Prompt& prompt, const std::function<bool()>& mayDiscard) {
   if (prompt.AskYesNo("Очистка образа..", "Вы действительно хотите очистить образ?") !=
       Answer::Yes) {
     return false;
   }
+  if (mayDiscard && !mayDiscard()) return false;
   disk.ClearImage();
   return true;
 }

@@ -4,6 +4,7 @@
 // the Prompt port), shows the outcome and calls these.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -116,8 +117,10 @@ bool MayReplace(const std::string& path, Prompt& prompt);
 // The message of a save that wrote nothing, with its reason when known.
 std::string NotWrittenText(const std::string& path, const std::string& reason);
 
-// "Очистить образ": asks first; true when the image was emptied.
-bool ClearImageCommand(TZX_Disk& disk, Prompt& prompt);
+// "Очистить образ": asks first, then `mayDiscard` (the question before
+// unsaved work is lost; none: go on); true when the image was emptied.
+bool ClearImageCommand(TZX_Disk& disk, Prompt& prompt,
+                       const std::function<bool()>& mayDiscard = {});
 
 // The text of status panel 1 for a loaded image.
 std::string ImageStatusText(const std::string& path, int trackCount);

@@ -50,6 +50,8 @@ class SettingsStore {
   bool WriteDialogKeys(const TSettings& s);
   // Writes one folder key ("Directory_1", "Directory_2", "HobetaDir", "SCLDir").
   bool WriteFolder(const std::string& key, const std::string& folder);
+  // The folder keys' default: the program's folder, ending in "/".
+  const std::string& DefaultFolder() const { return programFolder_; }
 
  private:
   std::string path_;

@@ -2,23 +2,37 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace kelvara {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
-  static const std::string kVirtualDrive = "--virtual-drive";
   CommandLine line;
+  // The options that take a value, "--name VALUE" or "--name=VALUE".
+  const std::pair<std::string, std::string*> valued[] = {
+      {"--virtual-drive", &line.virtualDrive},
+      {"--flux", &line.flux},
+      {"--flux-sim", &line.fluxSim},
+  };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    bool taken = false;
+    for (const auto& [name, value] : valued) {
+      if (a == name) {
+        if (i + 1 < args.size()) *value = args[++i];
+        taken = true;
+      } else if (a.rfind(name + "=", 0) == 0) {
+        *value = a.substr(name.size() + 1);
+        taken = true;
+      }
+    }
+    if (taken) continue;
     if (a == "--version") {
       line.version = true;
     } else if (a == "--help" || a == "-h") {
       line.help = true;
-    } else if (a == kVirtualDrive) {
-      if (i + 1 < args.size()) line.virtualDrive = args[++i];
-    } else if (a.rfind(kVirtualDrive + "=", 0) == 0) {
-      line.virtualDrive = a.substr(kVirtualDrive.size() + 1);
     } else if (line.image.empty()) {
       line.image = a;
     }
@@ -60,6 +74,15 @@ int RaisePriority() {
   }
   errno = 0;
   return ::getpriority(PRIO_PROCESS, 0);
+}
+
+MainWindowPlacement PlaceMainWindow(int screenWidth, int screenHeight, int frameWidth,
+                                    int frameHeight) {
+  MainWindowPlacement p;
+  p.maximized =
+      kMainWindowWidth + frameWidth > screenWidth || kMainWindowHeight + frameHeight > screenHeight;
+  p.minimumWidth = std::min(kMainWindowMinimumWidth, std::max(screenWidth - frameWidth, 0));
+  return p;
 }
 
 }  // namespace kelvara

@@ -12,21 +12,27 @@ namespace kelvara {
 
 // What the command line asks for: the image is the first argument that is
 // not an option; "--virtual-drive FILE" (or "--virtual-drive=FILE") puts a
-// disk image into the virtual drive instead of opening the floppy;
+// disk image into the virtual drive instead of opening the floppy; "--flux
+// NODE" reads through a Greaseweazle on that serial node, "--flux-sim FILE"
+// through a simulated one holding that image;
 // "--version" and "--help" print their text and start nothing.
 struct CommandLine {
   std::string image;
   std::string virtualDrive;
+  std::string flux;
+  std::string fluxSim;
   bool version = false;
   bool help = false;
 };
 inline constexpr const char* kVersionText = "kelvara 0.1.0";
 inline constexpr const char* kUsageText =
-    "Usage: kelvara [--virtual-drive IMAGE] [IMAGE]\n"
+    "Usage: kelvara [--virtual-drive IMAGE | --flux NODE | --flux-sim IMAGE] [IMAGE]\n"
     "       kelvara --help | --version\n"
     "ZX Spectrum floppy disks and their image files: the desktop program.\n"
     "  IMAGE                  an image file to open\n"
-    "  --virtual-drive IMAGE  an image in a virtual drive in place of the floppy drive\n";
+    "  --virtual-drive IMAGE  an image in a virtual drive in place of the floppy drive\n"
+    "  --flux NODE            read disks through a Greaseweazle (/dev/ttyACM0)\n"
+    "  --flux-sim IMAGE       read disks through a simulated Greaseweazle holding IMAGE\n";
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // A path as given, made absolute against `folder` when it is relative:
@@ -54,6 +60,19 @@ struct MapArea {
   int left = 0, top = 0, width = 0, height = 0;  // in the main window's client coordinates
 };
 DropAction ClassifyDrop(int x, int y, const MapArea& map, int fileCount);
+
+// The main window opens centred at its designed size with its designed
+// minimum width; on a screen with less room (the frame included) it opens
+// maximized, and its minimum width never exceeds the screen's.
+inline constexpr int kMainWindowWidth = 1313;
+inline constexpr int kMainWindowHeight = 646;
+inline constexpr int kMainWindowMinimumWidth = 1200;
+struct MainWindowPlacement {
+  bool maximized = false;
+  int minimumWidth = kMainWindowMinimumWidth;
+};
+MainWindowPlacement PlaceMainWindow(int screenWidth, int screenHeight, int frameWidth,
+                                    int frameHeight);
 
 // Raises the process's scheduling priority as far as the system allows; a
 // refusal is silently accepted. Never a real-time class for a window thread:

@@ -42,6 +42,8 @@ class CellDelegate : public QStyledItemDelegate {
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
     map_->PaintCell(*painter, option.rect, index.column(), index.row());
+    if (index == map_->currentIndex())
+      map_->PaintFocusFrame(*painter, option.rect, index.column(), index.row());
   }
 
  private:
@@ -153,6 +155,19 @@ void DiskMap::PaintCell(QPainter& painter, const QRect& rect, int column, int ro
     painter.drawText(QRect(left, top, fm.horizontalAdvance(text), fm.height()),
                      Qt::AlignLeft | Qt::AlignTop, text);
   }
+  painter.restore();
+}
+
+void DiskMap::PaintFocusFrame(QPainter& painter, const QRect& rect, int column, int row) const {
+  // Inside the cell's bevel, in the colour of the cell's text, dotted so
+  // that the cell's own colour shows through.
+  const CellLook look = LookOfCell(disk_, column, row, showDisabled_);
+  painter.save();
+  QPen pen(look.whiteText ? Qt::white : Qt::black);
+  pen.setStyle(Qt::DotLine);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(rect.adjusted(1, 1, -3, -3));
   painter.restore();
 }
 

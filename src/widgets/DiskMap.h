@@ -45,6 +45,9 @@ class DiskMap : public QTableView, public DiskView {
   // visible cell.
   void PaintCell(QPainter& painter, const QRect& rect, int column, int row) const;
 
+  // The frame that marks the current cell, drawn over its painting.
+  void PaintFocusFrame(QPainter& painter, const QRect& rect, int column, int row) const;
+
   // The last row whose whole height is visible.
   int LastFullyVisibleRow() const;
 

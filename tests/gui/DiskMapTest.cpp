@@ -101,6 +101,23 @@ class DiskMapTest : public QObject {
     QCOMPARE(image.pixelColor(Cell(0, 5).topLeft()), QColor(Qt::white));
   }
 
+  void currentCellCarriesAFrameOverItsOwnColours() {
+    AddSlot(0, 0, 1, 256, true);
+    AddSlot(0, 1, 2, 256, true);
+    map->setCurrentIndex(map->model()->index(0, 1));
+    QImage image = Render();
+    const QColor lime(0x00, 0xFF, 0x00);
+    const QPoint inside(1, Cell(1, 0).height() / 2 - 1);  // on the frame's left edge
+    QCOMPARE(image.pixelColor(Cell(1, 0).topLeft() + inside), QColor(Qt::black));
+    QCOMPARE(image.pixelColor(Cell(2, 0).topLeft() + inside), lime);
+    QCOMPARE(Fill(image, 1, 0), lime);
+    // The keyboard moves the frame along.
+    QTest::keyClick(map.get(), Qt::Key_Right);
+    image = Render();
+    QCOMPARE(image.pixelColor(Cell(1, 0).topLeft() + inside), lime);
+    QCOMPARE(image.pixelColor(Cell(2, 0).topLeft() + inside), QColor(Qt::black));
+  }
+
   void refreshBelowTheViewScrollsByExactlyOneRow() {
     const int last = map->LastFullyVisibleRow();
     QCOMPARE(last, 19);

@@ -3,10 +3,13 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLayout>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "ScriptedDialogs.h"
@@ -238,15 +241,114 @@ class MainWindowTest : public QObject {
     QCOMPARE(std::string(name, name + 8), std::string("ABC     "));
     QCOMPARE(w->zxd->currentIndex().row(), 0);
     QCOMPARE(w->zxd->currentIndex().column(), 0);
-    // Neither the image's name nor the status bar changes.
+    // The image's name stays for the save dialog; the status bar no longer
+    // names the file the new disk did not come from.
     QCOMPARE(w->ImageFileName(), std::string("a.trd"));
-    QVERIFY(w->StatusPanel(1).contains("a.trd"));
+    QVERIFY(w->StatusPanel(1).isEmpty() && w->StatusPanel(2).isEmpty());
 
     w->zxd->setCurrentIndex(w->zxd->model()->index(30, 2));
     w->CPMProfi1Click();
     QCOMPARE(int(w->Disk().CountTracks()), 160);
     QCOMPARE(int(w->Disk().GetTrack(0).SectorHeader(4).Sec), 9);
     QCOMPARE(w->zxd->currentIndex().row(), 0);
+  }
+
+  void panelsKeepNothingOfTheImageBeforeOnceItIsReplacedOrEmptied() {
+    const std::function<void()> ways[] = {
+        [&] { w->LoadAndFinish(WriteTrd(*dir, "a.dsk", 2)); },  // a failed load
+        [&] { w->TRDOS1Click(); },
+        [&] { w->CPMProfi1Click(); },
+        [&] { w->N12Click(); },
+    };
+    for (const auto& way : ways) {
+      w->LoadAndFinish(WriteTrd(*dir, "a.trd", 4));
+      w->zxd->setCurrentIndex(w->zxd->model()->index(1, 3));
+      const std::vector<uint8_t> shown = w->s1->Bytes();
+      QVERIFY(!shown.empty() && w->pnb[1]->isEnabled() && !w->an[0]->text().isEmpty());
+      way();
+      QVERIFY(w->s1->Bytes() != shown && w->s1->IsReadOnly());
+      for (QPushButton* b : w->pnb)
+        QVERIFY(!b->isEnabled());
+      for (QLabel* a : w->an)
+        QVERIFY(a->text().isEmpty());
+      QVERIFY(w->l1->text().isEmpty());
+      QVERIFY(!w->StatusPanel(1).contains("a.trd") && !w->StatusPanel(2).contains("a.trd"));
+    }
+  }
+
+  void unsavedWorkIsOfferedForSavingBeforeItIsReplaced() {
+    const std::string a = WriteTrd(*dir, "a.trd", 4);
+    const std::string b = WriteTrd(*dir, "b.trd", 2);
+    w->LoadAndFinish(a);
+    QVERIFY(!w->Modified() && !w->isWindowModified());
+    w->SelTrack = 3;
+    w->z8Click();  // "Убрать дорожку"
+    QVERIFY(w->Modified() && w->isWindowModified());
+
+    dialogs->prompt.answers = {Answer::Cancel};
+    dialogs->openFiles = {b};
+    w->N31Click();
+    QCOMPARE(dialogs->prompt.questions.back(), std::string("Kelvara|Сохранить изменения?"));
+    QCOMPARE(dialogs->openFiles.size(), size_t(1));  // the open dialog never came
+    dialogs->prompt.answers = {Answer::Yes};         // and the save dialog is cancelled
+    w->N31Click();
+    QCOMPARE(dialogs->openFiles.size(), size_t(1));
+    QVERIFY(w->Modified());
+
+    const QString kept = dir->filePath("kept.trd");
+    dialogs->prompt.answers = {Answer::Yes};
+    dialogs->saveFiles = {kept.toStdString()};
+    w->N31Click();
+    QVERIFY(QFile::exists(kept));
+    QCOMPARE(int(w->Disk().CountTracks()), 2);
+    QVERIFY(!w->Modified() && !w->isWindowModified());
+
+    // "Нет": a dropped file replaces the changed image without a save.
+    w->SelTrack = 1;
+    w->z8Click();
+    dialogs->prompt.answers = {Answer::No};
+    Drop({QString::fromStdString(a)}, w->zxd);
+    QCOMPARE(int(w->Disk().CountTracks()), 4);
+    QCOMPARE(dialogs->saveFiles.size(), size_t(0));
+    QVERIFY(!w->Modified());
+  }
+
+  void closingWithUnsavedWorkAsksAndCancelKeepsTheWindow() {
+    w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
+    QVERIFY(!w->Modified());
+    w->lb1->setPlainText("about the disk");
+    w->lb1Exit();
+    QVERIFY(w->Modified());
+    dialogs->prompt.answers = {Answer::Cancel};
+    QVERIFY(!w->close());
+    QVERIFY(w->isVisible());
+    dialogs->prompt.answers = {Answer::No};
+    QVERIFY(w->close());
+    QCOMPARE(dialogs->prompt.questions.size(), size_t(2));
+  }
+
+  void dialogsStartInTheLastImagesFolderElseAtHome() {
+    w->N31Click();
+    QCOMPARE(dialogs->shownSpecs.back().folder, QDir::homePath().toStdString() + "/");
+    // The folder settings hold their default, the program's folder.
+    QCOMPARE(w->Settings().Directory_2, dir->path().toStdString() + "/");
+    QDir(dir->path()).mkdir("images");
+    w->LoadAndFinish(WriteTrd(*dir, "images/a.trd", 2));
+    w->N32Click();
+    QCOMPARE(dialogs->shownSpecs.back().folder, dir->filePath("images/").toStdString());
+  }
+
+  void captionsAreNotCutOff() {
+    w->setWindowState(Qt::WindowNoState);  // the test screen is smaller than the window
+    w->resize(1313, 646);
+    auto* set = w->fmset;
+    set->show();
+    for (QCheckBox* box : set->cb)
+      QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
+    set->hide();
+    w->sb[2]->setText("TD0 - Advanced compression, version 2.1, with a comment");
+    w->statusBar()->layout()->activate();
+    QVERIFY(w->sb[2]->width() >= w->sb[2]->sizeHint().width());
   }
 
   void saveDialogDefaultExtensionFollowsTheChosenType() {

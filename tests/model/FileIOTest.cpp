@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "model/CodePage.h"
 #include "support/TempDir.h"
@@ -94,6 +96,99 @@ TEST(FileIO, FailedAtomicWriteLeavesThePreviousFile) {
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path()))
     ++files;
   EXPECT_EQ(files, 1) << "the temporary file was left behind";
+}
+
+// The write's system calls, failing where a test says: the n-th write call
+// after `budget` bytes went out, the flush, or the rename.
+struct FailingCalls {
+  static inline size_t budget = 0;   // bytes accepted before writes fail
+  static inline size_t chunk = 0;    // at most this many bytes a call (0: all)
+  static inline int writeErrno = 0;  // errno of a failing write; 0 = returns 0
+  static inline bool failFsync = false;
+  static inline bool failRename = false;
+  static ssize_t Write(int fd, const void* bytes, size_t count) {
+    if (budget == 0) {
+      if (writeErrno == 0) return 0;
+      errno = writeErrno;
+      return -1;
+    }
+    count = std::min({count, budget, chunk ? chunk : count});
+    budget -= count;
+    return ::write(fd, bytes, count);
+  }
+  static int Fsync(int fd) {
+    if (!failFsync) return ::fsync(fd);
+    errno = EIO;
+    return -1;
+  }
+  static int Rename(const char* from, const char* to) {
+    if (!failRename) return ::rename(from, to);
+    errno = EXDEV;
+    return -1;
+  }
+  static AtomicWriteCalls Calls() { return {Write, Fsync, Rename}; }
+};
+
+int FilesIn(const TempDir& dir) {
+  int files = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.Path()))
+    ++files;
+  return files;
+}
+
+TEST(FileIO, AtomicWriteFailingAnywhereKeepsTheOldFileAndLeavesNoTemporary) {
+  const std::vector<uint8_t> data = test::PatternBytes(5000, 3);
+  struct Case {
+    size_t budget, chunk;
+    int writeErrno;
+    bool fsync, rename, ok;
+  };
+  const Case cases[] = {
+      {0, 0, ENOSPC, false, false, false},     // disk full at the first byte
+      {1, 0, EIO, false, false, false},        // an error after one byte
+      {2500, 0, ENOSPC, false, false, false},  // half-way
+      {4999, 0, ENOSPC, false, false, false},  // one byte short
+      {4999, 0, 0, false, false, false},       // a device that stops without an error
+      {5000, 0, 0, true, false, false},        // the flush fails
+      {5000, 0, 0, false, true, false},        // the rename fails
+      {5000, 7, 0, false, false, true},        // short writes are carried on
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string path = dir / "img.trd";
+    WriteBytes(path, {7, 7, 7});
+    FailingCalls::budget = c.budget;
+    FailingCalls::chunk = c.chunk;
+    FailingCalls::writeErrno = c.writeErrno;
+    FailingCalls::failFsync = c.fsync;
+    FailingCalls::failRename = c.rename;
+    std::string error;
+    EXPECT_EQ(WriteFileAtomic(path, data, error, FailingCalls::Calls()), c.ok) << c.budget;
+    const std::vector<uint8_t> old = {7, 7, 7};
+    EXPECT_EQ(ReadBytes(path), c.ok ? data : old) << c.budget;
+    EXPECT_EQ(error.empty(), c.ok) << c.budget;
+    EXPECT_EQ(FilesIn(dir), 1) << "a temporary file was left behind, budget " << c.budget;
+  }
+}
+
+// Two copies saving the same path at once: each save is whole, so the file
+// ends as one of them, never a mixture, and no temporary file is left.
+TEST(FileIO, ConcurrentSavesOfOnePathLeaveOneWholeFile) {
+  TempDir dir;
+  const std::string path = dir / "same.udi";
+  const std::vector<uint8_t> a(200000, 0xAA), b(150000, 0xBB);
+  auto saver = [&path](const std::vector<uint8_t>& bytes) {
+    for (int i = 0; i < 20; ++i) {
+      std::string error;
+      if (!WriteFileAtomic(path, bytes, error)) ADD_FAILURE() << error;
+    }
+  };
+  std::thread first(saver, std::cref(a)), second(saver, std::cref(b));
+  first.join();
+  second.join();
+  const std::vector<uint8_t> result = ReadBytes(path);
+  EXPECT_TRUE(result == a || result == b);
+  EXPECT_EQ(FilesIn(dir), 1);
 }
 
 TEST(FileIO, AtomicWriteIntoAMissingFolderFails) {

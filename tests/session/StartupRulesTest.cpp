@@ -47,5 +47,13 @@ TEST(Drop, OneFileOnTheMapLoadsAnythingElseBeeps) {
   EXPECT_EQ(ClassifyDrop(10, 40, map, 0), DropAction::Ignore);
 }
 
+TEST(MainWindowPlacement, MaximizedOnlyWhenTheDesignedSizeDoesNotFit) {
+  EXPECT_FALSE(PlaceMainWindow(1920, 1080, 10, 40).maximized);
+  EXPECT_EQ(PlaceMainWindow(1920, 1080, 10, 40).minimumWidth, 1200);
+  EXPECT_TRUE(PlaceMainWindow(1317, 1080, 10, 40).maximized);  // the frame does not fit
+  EXPECT_TRUE(PlaceMainWindow(1920, 660, 10, 40).maximized);
+  EXPECT_EQ(PlaceMainWindow(1024, 768, 10, 40).minimumWidth, 1014);
+}
+
 }  // namespace
 }  // namespace kelvara

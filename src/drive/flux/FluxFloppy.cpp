@@ -1,0 +1,381 @@
+#include "drive/flux/FluxFloppy.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "formats/ImageFiles.h"
+
+namespace kelvara::flux {
+
+namespace {
+
+constexpr DeviceHandle kControlHandle = 0x300;
+constexpr DeviceHandle kDriveHandle = 0x301;
+// Codes shown for failures of the link itself, in the system's numbering.
+constexpr uint32_t kErrorTimeout = 121;        // the semaphore timeout period has expired
+constexpr uint32_t kErrorNotConnected = 1167;  // the device is not connected
+// The device watches for a host that went quiet: after 10 s without a
+// command it turns the motor off and deselects. Before that, the drive is
+// selected and spun up again.
+constexpr auto kWatchdogMargin = std::chrono::seconds(8);
+
+uint32_t CodeOf(const GreaseweazleLink& link) {
+  switch (link.Fault()) {
+    case LinkFault::Status:
+      switch (link.Status()) {
+        case kGwNoIndex:
+        case kGwNoUnit:
+        case kGwNoBus:
+        case kGwBadUnit:
+          return kErrorNotReady;
+        case kGwNoTrk0:
+        case kGwBadCylinder:
+          return kErrorSeek;
+        case kGwWrprot:
+          return kErrorWriteProtect;
+        default:
+          return kErrorIoDevice;
+      }
+    case LinkFault::Timeout:
+      return kErrorTimeout;
+    case LinkFault::BadStream:
+      return kErrorInvalidData;
+    case LinkFault::Io:
+    case LinkFault::Firmware:
+      return kErrorNotConnected;
+    default:
+      return kErrorIoDevice;
+  }
+}
+
+size_t DataBytes(uint8_t sizeCode) {
+  return size_t{128} << (sizeCode & 3);
+}
+
+}  // namespace
+
+bool ParseGwBus(const std::string& text, GwBus& bus) {
+  if (text == "ibm") {
+    bus = GwBus::Ibm;
+  } else if (text == "shugart") {
+    bus = GwBus::Shugart;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool FluxOptionsFromEnvironment(FluxDriveOptions& options, std::string& error) {
+  if (const char* bus = std::getenv("KELVARA_FLUX_BUS")) {
+    if (!ParseGwBus(bus, options.bus)) {
+      error = std::string("KELVARA_FLUX_BUS=") + bus + ": expected ibm or shugart";
+      return false;
+    }
+  }
+  if (const char* media = std::getenv("KELVARA_FLUX_SIM_MEDIA"))
+    return ParseSimulatedMedia(media, options.media, error);
+  return true;
+}
+
+FluxFloppy::FluxFloppy(FluxDriveOptions options)
+    : FloppyDriver({kErrorInvalidHandle, kErrorInvalidFunction, kErrorInvalidParameter}),
+      options_(std::move(options)) {
+  options_.revolutions = std::clamp(options_.revolutions, 1, 8);
+}
+
+FluxFloppy::~FluxFloppy() {
+  Close(kDriveHandle);
+  Close(kControlHandle);
+}
+
+bool FluxFloppy::IsControlHandle(DeviceHandle handle) const {
+  return controlOpen_ && handle == kControlHandle;
+}
+
+bool FluxFloppy::IsDriveHandle(DeviceHandle handle) const {
+  return driveOpen_ && handle == kDriveHandle;
+}
+
+bool FluxFloppy::FailLink() {
+  return FailWith(CodeOf(link_), link_.Error());
+}
+
+DeviceHandle FluxFloppy::Open(FloppyDevice device) {
+  if (device == FloppyDevice::Control) {
+    if (controlOpen_) return kControlHandle;
+    std::string path = options_.device;
+    if (!options_.simulatedImage.empty()) {
+      if (!simulated_) {
+        auto disk = std::make_unique<TZX_Disk>();
+        const LoadResult loaded = LoadImageFile(*disk, options_.simulatedImage);
+        if (!loaded.ok) {
+          SetDetail(options_.simulatedImage + ": " + loaded.errorText);
+          Fail(kErrorFileNotFound);
+          return kInvalidHandle;
+        }
+        simulated_ = std::make_unique<SimulatedGreaseweazle>(std::move(disk), options_.media);
+        std::string error;
+        if (!simulated_->Start(error)) {
+          simulated_.reset();
+          SetDetail(error);
+          Fail(kErrorNotConnected);
+          return kInvalidHandle;
+        }
+      }
+      path = simulated_->DevicePath();
+    }
+    if (!link_.Open(path)) {
+      SetDetail(link_.Error());
+      FailLink();
+      return kInvalidHandle;
+    }
+    decoder_.sampleFrequency = link_.Info().sampleFrequency;
+    lastCommand_ = std::chrono::steady_clock::now();
+    controlOpen_ = true;
+    Succeed();
+    return kControlHandle;
+  }
+  if (!controlOpen_) {
+    SetDetail("the Greaseweazle is not open");
+    Fail(kErrorNotReady);
+    return kInvalidHandle;
+  }
+  if (driveOpen_) Close(kDriveHandle);
+  unit_ = device == FloppyDevice::Drive0 ? 0 : 1;
+  if (!link_.SetBusType(options_.bus) || !link_.Select(unit_) || !link_.Motor(unit_, true)) {
+    SetDetail(link_.Error());
+    FailLink();
+    return kInvalidHandle;
+  }
+  lastCommand_ = std::chrono::steady_clock::now();
+  driveOpen_ = true;
+  kept_ = false;
+  cylinder_ = -1;
+  Succeed();
+  return kDriveHandle;
+}
+
+void FluxFloppy::Close(DeviceHandle handle) {
+  if (handle == kDriveHandle && driveOpen_) {
+    link_.Motor(unit_, false);
+    link_.Deselect();
+    driveOpen_ = false;
+    kept_ = false;
+  } else if (handle == kControlHandle && controlOpen_) {
+    link_.Close();
+    controlOpen_ = false;
+  }
+}
+
+std::string FluxFloppy::StatusText() const {
+  if (!controlOpen_) return {};
+  const std::string where = simulated_ ? "simulated, " + options_.simulatedImage : options_.device;
+  return "Greaseweazle " + DescribeGwInfo(link_.Info()) + " (" + where + "), " +
+         (options_.bus == GwBus::Ibm ? "IBM" : "Shugart") + " bus";
+}
+
+bool FluxFloppy::CanWrite(std::string& why) const {
+  why = "Запись на диск через флюкс-устройство не поддерживается: только чтение.";
+  return false;
+}
+
+bool FluxFloppy::GetVersion(uint32_t& version) {
+  const GwInfo& info = link_.Info();
+  // Reported in the form the driver check accepts: 1.0 in the upper half,
+  // the firmware's major and minor below.
+  version = 0x01000000u | uint32_t{info.major} << 8 | info.minor;
+  return Succeed();
+}
+
+bool FluxFloppy::SetDataRate(DeviceHandle, uint8_t code) {
+  // The rate gives the cell; the revolution is 300 rpm except for 300K,
+  // the rate of a double-density disk in a 360 rpm drive: either way a DD
+  // track holds 100000 cells.
+  switch (code) {
+    case FD_RATE_250K:
+      decoder_.cellsPerSecond = 500e3;
+      decoder_.cellsPerRevolution = 100000;
+      break;
+    case FD_RATE_300K:
+      decoder_.cellsPerSecond = 600e3;
+      decoder_.cellsPerRevolution = 100000;
+      break;
+    case FD_RATE_500K:
+      decoder_.cellsPerSecond = 1e6;
+      decoder_.cellsPerRevolution = 200000;
+      break;
+    case FD_RATE_1M:
+      decoder_.cellsPerSecond = 2e6;
+      decoder_.cellsPerRevolution = 400000;
+      break;
+    default:
+      return Fail(kErrorInvalidParameter);
+  }
+  kept_ = false;
+  return Succeed();
+}
+
+bool FluxFloppy::GetFdcInfo(DeviceHandle, FD_FDC_INFO& info) {
+  info = FD_FDC_INFO{};
+  return Succeed();
+}
+
+bool FluxFloppy::ResetController(DeviceHandle) {
+  kept_ = false;
+  if (!link_.ResetComms()) return FailLink();
+  lastCommand_ = std::chrono::steady_clock::now();
+  return Succeed();
+}
+
+bool FluxFloppy::Spinning() {
+  const auto now = std::chrono::steady_clock::now();
+  const bool quiet = now - lastCommand_ > kWatchdogMargin;
+  lastCommand_ = now;
+  if (quiet && (!link_.Select(unit_) || !link_.Motor(unit_, true))) return FailLink();
+  return true;
+}
+
+bool FluxFloppy::Seek(DeviceHandle, const FD_SEEK_PARAMS& p) {
+  if (!Spinning()) return false;
+  if (!link_.Seek(p.cyl)) return FailLink();
+  if (p.cyl != cylinder_) kept_ = false;
+  cylinder_ = p.cyl;
+  if (p.cyl == 0) {
+    // The track-0 sensor must agree that the head is at cylinder 0; boards
+    // that cannot read the pin are taken at their word.
+    uint8_t level = 0;
+    if (link_.GetPin(kGwPinTrk0, level) && level != 0)
+      return FailWith(kErrorSeek,
+                      "Greaseweazle: the track 0 sensor is not asserted at cylinder 0 (steps "
+                      "too fast for the drive, or a drive that steps only with its motor on)");
+  }
+  return Succeed();
+}
+
+const DecodedTrack* FluxFloppy::Track(uint8_t head, bool fresh) {
+  if (kept_ && keptHead_ == head && !fresh) return &track_;
+  if (cylinder_ < 0) {
+    FailWith(kErrorSeek, "the head has not been placed on a cylinder");
+    return nullptr;
+  }
+  if (!Spinning()) return nullptr;
+  if (!link_.Head(head) ||
+      !link_.ReadFlux(0, static_cast<uint16_t>(options_.revolutions + 1), stream_)) {
+    kept_ = false;
+    FailLink();
+    return nullptr;
+  }
+  ++captures_;
+  std::string error;
+  if (!DecodeFluxStream(stream_, capture_, error)) {
+    kept_ = false;
+    FailWith(kErrorInvalidData, "Greaseweazle: " + error);
+    return nullptr;
+  }
+  DecodedTrack decoded;
+  DecodeMfmTrack(capture_, decoder_, decoded, scratch_);
+  if (fresh && kept_ && keptHead_ == head) {
+    // A retry: the new revolutions mend the sectors the earlier ones read
+    // bad; the kept layout and raw track stay.
+    for (DecodedSector& old : track_.sectors) {
+      if (old.dataOk) continue;
+      for (DecodedSector& s : decoded.sectors) {
+        if (s.dataOk && s.cyl == old.cyl && s.head == old.head && s.sec == old.sec &&
+            s.sizeCode == old.sizeCode) {
+          old.data = s.data;
+          old.dataOk = old.hasData = true;
+          break;
+        }
+      }
+    }
+  } else {
+    track_ = std::move(decoded);
+  }
+  kept_ = true;
+  keptHead_ = head;
+  return &track_;
+}
+
+bool FluxFloppy::ScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                           uint32_t& bytesReturned) {
+  lastScan_ = TrackCapture{};
+  failedSector_ = -1;
+  const DecodedTrack* t = Track(p.head & 1, false);
+  if (!t) return false;
+  if (t->sectors.empty()) return FailWith(kErrorIdMarkNotFound, t->LogLine());
+  const size_t fit = std::min(t->sectors.size(), (out.size() - 1) / 4);
+  out[0] = static_cast<uint8_t>(std::min<size_t>(fit, 255));
+  for (size_t k = 0; k < fit; ++k) {
+    const DecodedSector& s = t->sectors[k];
+    uint8_t* h = out.data() + 1 + 4 * k;
+    h[0] = s.cyl;
+    h[1] = s.head;
+    h[2] = s.sec;
+    h[3] = s.sizeCode;
+    lastScan_.dataOffsets.push_back(static_cast<uint16_t>(s.rawDataOffset));
+  }
+  lastScan_.raw = t->raw;
+  lastScan_.logLine = t->LogLine();
+  bytesReturned = static_cast<uint32_t>(1 + 4 * fit);
+  return Succeed();
+}
+
+const DecodedSector* FluxFloppy::Find(const FD_READ_WRITE_PARAMS& p, uint8_t sector) const {
+  // The head byte of an ID is whatever the formatter wrote (TR-DOS writes 0
+  // on both sides): an exact match is preferred, any head accepted.
+  const DecodedSector* loose = nullptr;
+  for (const DecodedSector& s : track_.sectors) {
+    if (s.cyl != p.cyl || s.sec != sector || s.sizeCode != p.size) continue;
+    if (s.head == p.head) return &s;
+    if (!loose) loose = &s;
+  }
+  return loose;
+}
+
+bool FluxFloppy::ReadData(DeviceHandle, const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> out,
+                          uint32_t& bytesReturned) {
+  const int key = p.cyl << 16 | p.phead << 15 | p.sector << 8 | p.size;
+  const bool retry = key == failedSector_;
+  failedSector_ = -1;
+  if (!Track(p.phead & 1, retry)) return false;
+  const int last = std::max<int>(p.sector, p.eot - 1);
+  size_t at = 0;
+  bool bad = false;
+  for (int r = p.sector; r <= last; ++r) {
+    const DecodedSector* s = Find(p, static_cast<uint8_t>(r));
+    if (!s || !s->hasData) {
+      failedSector_ = key;
+      return FailWith(kErrorSectorNotFound, "");
+    }
+    const size_t n = std::min(DataBytes(p.size), out.size() - at);
+    std::copy_n(s->data.begin(), std::min(n, s->data.size()), out.begin() + static_cast<long>(at));
+    at += n;
+    bad |= !s->dataOk;
+    if (!s->dataOk) break;  // a controller stops at the first bad sector
+  }
+  bytesReturned = static_cast<uint32_t>(at);
+  if (bad) {
+    failedSector_ = key;
+    return Fail(kErrorCrc);
+  }
+  return Succeed();
+}
+
+bool FluxFloppy::WriteData(DeviceHandle, const FD_READ_WRITE_PARAMS&, std::span<const uint8_t>) {
+  std::string why;
+  CanWrite(why);
+  return FailWith(kErrorWriteProtect, why);
+}
+
+bool FluxFloppy::FormatTrack(DeviceHandle, const FD_FORMAT_PARAMS&) {
+  std::string why;
+  CanWrite(why);
+  return FailWith(kErrorWriteProtect, why);
+}
+
+std::unique_ptr<FloppyDriver> CreateFluxFloppy(FluxDriveOptions options) {
+  return std::make_unique<FluxFloppy>(std::move(options));
+}
+
+}  // namespace kelvara::flux

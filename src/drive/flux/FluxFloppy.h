@@ -1,0 +1,110 @@
+// A drive reached through a Greaseweazle flux reader, as a backend of the
+// driver interface, so that every reading operation runs on it unchanged.
+//
+// A flux read takes a whole track at once: the first scan or sector read on
+// a track captures two revolutions, decodes them and keeps the result; the
+// scan answers with the IDs in the order they pass the head, the sector
+// reads with the best copy of each sector, and the raw track bytes go along
+// with the scan (LastScanCapture). A sector read again after it failed (a
+// retry) captures the track anew and keeps any good copy the new
+// revolutions give. Seeks and head changes drop the kept track.
+//
+// The device is opened with the "driver" (GetInfo, firmware check), the
+// drive with the "drive": bus type, unit (drive A is unit 0, B unit 1, on
+// either bus), motor on. Writing is not built: the backend says so.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "drive/FloppyDriver.h"
+#include "drive/flux/GreaseweazleLink.h"
+#include "drive/flux/MfmDecoder.h"
+#include "drive/flux/SimulatedGreaseweazle.h"
+
+namespace kelvara::flux {
+
+struct FluxDriveOptions {
+  std::string device;          // the serial node; "" with simulatedImage
+  std::string simulatedImage;  // an image in a simulated device on a pseudo-terminal
+  SimulatedMedia media;        // the simulated disk's faults
+  GwBus bus = GwBus::Ibm;
+  int revolutions = 2;
+};
+
+// Reads the bus type from "ibm" or "shugart"; false for anything else.
+bool ParseGwBus(const std::string& text, GwBus& bus);
+
+// Options from the environment where the command line gives none:
+// KELVARA_FLUX_BUS (ibm, shugart) and KELVARA_FLUX_SIM_MEDIA (the simulated
+// disk's faults). False with the reason for a value that does not parse.
+bool FluxOptionsFromEnvironment(FluxDriveOptions& options, std::string& error);
+
+class FluxFloppy final : public FloppyDriver {
+ public:
+  explicit FluxFloppy(FluxDriveOptions options);
+  ~FluxFloppy() override;
+
+  DeviceHandle Open(FloppyDevice device) override;
+  void Close(DeviceHandle handle) override;
+
+  const TrackCapture* LastScanCapture() const override {
+    return lastScan_.logLine.empty() ? nullptr : &lastScan_;
+  }
+  std::string StatusText() const override;
+  bool CanWrite(std::string& why) const override;
+
+  GreaseweazleLink& Link() { return link_; }
+  SimulatedGreaseweazle* Simulated() { return simulated_.get(); }
+  int Captures() const { return captures_; }
+
+ protected:
+  bool IsControlHandle(DeviceHandle handle) const override;
+  bool IsDriveHandle(DeviceHandle handle) const override;
+  bool GetVersion(uint32_t& version) override;
+  bool SetDataRate(DeviceHandle drive, uint8_t code) override;
+  bool GetFdcInfo(DeviceHandle drive, FD_FDC_INFO& info) override;
+  bool ResetController(DeviceHandle drive) override;
+  bool Seek(DeviceHandle drive, const FD_SEEK_PARAMS& p) override;
+  bool ScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                 uint32_t& bytesReturned) override;
+  bool ReadData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> out,
+                uint32_t& bytesReturned) override;
+  bool WriteData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p,
+                 std::span<const uint8_t> data) override;
+  bool FormatTrack(DeviceHandle drive, const FD_FORMAT_PARAMS& p) override;
+
+ private:
+  // The decoded track under `head`, captured when not kept; nullptr after a
+  // failure (already reported through FailWith).
+  const DecodedTrack* Track(uint8_t head, bool fresh);
+  bool FailLink();
+  bool Spinning();
+  const DecodedSector* Find(const FD_READ_WRITE_PARAMS& p, uint8_t sector) const;
+
+  FluxDriveOptions options_;
+  std::unique_ptr<SimulatedGreaseweazle> simulated_;
+  GreaseweazleLink link_;
+  bool controlOpen_ = false;
+  bool driveOpen_ = false;
+  uint8_t unit_ = 0;
+  int cylinder_ = -1;
+  DecoderSettings decoder_;
+  DecoderScratch scratch_;
+  std::vector<uint8_t> stream_;
+  FluxCapture capture_;
+  bool kept_ = false;  // track_ holds the track under keptHead_ at cylinder_
+  uint8_t keptHead_ = 0;
+  DecodedTrack track_;
+  TrackCapture lastScan_;
+  // The sector whose read failed last, so that the next read of it is a retry.
+  int failedSector_ = -1;
+  int captures_ = 0;
+  std::chrono::steady_clock::time_point lastCommand_{};
+};
+
+// The flux backend for a device node or a simulated device.
+std::unique_ptr<FloppyDriver> CreateFluxFloppy(FluxDriveOptions options);
+
+}  // namespace kelvara::flux

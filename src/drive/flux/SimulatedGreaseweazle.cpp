@@ -1,0 +1,355 @@
+// The pseudo-terminal's line settings are read through termios2, like the
+// host's: no <termios.h> here.
+#include "drive/flux/SimulatedGreaseweazle.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "drive/flux/FluxStream.h"
+
+namespace kelvara::flux {
+
+namespace {
+
+constexpr int kPollMs = 5;
+constexpr double kCellSeconds = 2e-6;
+constexpr int kCylinders = 86;            // how far the simulated drive's head goes
+constexpr double kNoIndexSeconds = 0.05;  // flux sent before a NoIndex read gives up
+constexpr uint32_t kLingerUs = 500;
+
+bool ParseSector(const std::string& value, SimulatedSector& s) {
+  const size_t colon = value.find(':');
+  if (colon == std::string::npos) return false;
+  char* end = nullptr;
+  s.track = static_cast<int>(std::strtol(value.c_str(), &end, 10));
+  if (end != value.c_str() + colon) return false;
+  s.sector = static_cast<int>(std::strtol(value.c_str() + colon + 1, &end, 10));
+  return *end == '\0' && s.track >= 0 && s.track < kTrackCount && s.sector >= 0 && s.sector < 256;
+}
+
+bool ParseDouble(const std::string& value, double low, double high, double& out) {
+  char* end = nullptr;
+  out = std::strtod(value.c_str(), &end);
+  return !value.empty() && *end == '\0' && out >= low && out <= high;
+}
+
+uint32_t U32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
+}
+
+}  // namespace
+
+bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::string& error) {
+  std::stringstream items(text);
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    if (item.empty()) continue;
+    const size_t eq = item.find('=');
+    const std::string key = item.substr(0, eq);
+    const std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+    bool ok = true;
+    if (key == "noindex" && eq == std::string::npos) {
+      media.noIndex = true;
+    } else if (key == "jitter") {
+      ok = ParseDouble(value, 0, 0.25, media.jitter);
+    } else if (key == "speed") {
+      ok = ParseDouble(value, -0.2, 0.2, media.speedError);
+    } else if (key == "weak" || key == "dropout") {
+      SimulatedSector s;
+      ok = ParseSector(value, s);
+      (key == "weak" ? media.weak : media.dropout).push_back(s);
+    } else if (key == "seed" || key == "overflow") {
+      double v = 0;
+      ok = ParseDouble(value, 0, 1e9, v);
+      if (key == "seed")
+        media.seed = static_cast<uint64_t>(v);
+      else
+        media.overflows = static_cast<int>(v);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      error = "simulated disk: bad item \"" + item +
+              "\" (jitter=0..0.25, speed=-0.2..0.2, weak=TRACK:SECTOR, dropout=TRACK:SECTOR, "
+              "noindex, seed=N, overflow=N)";
+      return false;
+    }
+  }
+  return true;
+}
+
+SimulatedGreaseweazle::SimulatedGreaseweazle(std::unique_ptr<TZX_Disk> disk, SimulatedMedia media)
+    : disk_(std::move(disk)), media_(std::move(media)), tracks_(kTrackCount), rng_(media_.seed) {
+  overflowsLeft_ = media_.overflows;
+}
+
+SimulatedGreaseweazle::~SimulatedGreaseweazle() {
+  Stop();
+}
+
+bool SimulatedGreaseweazle::Start(std::string& error) {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+    error =
+        std::string("simulated Greaseweazle: no pseudo-terminal (") + std::strerror(errno) + ")";
+    Stop();
+    return false;
+  }
+  char name[128];
+  if (::ptsname_r(master_, name, sizeof name) != 0) {
+    error = "simulated Greaseweazle: the pseudo-terminal has no name";
+    Stop();
+    return false;
+  }
+  path_ = name;
+  slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0) {
+    error = "simulated Greaseweazle: " + path_ + ": " + std::strerror(errno);
+    Stop();
+    return false;
+  }
+  stop_ = false;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void SimulatedGreaseweazle::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (slave_ >= 0) ::close(slave_);
+  if (master_ >= 0) ::close(master_);
+  slave_ = master_ = -1;
+}
+
+bool SimulatedGreaseweazle::ResetSeen() {
+  // The line's settings are the slave's; the master reads them.
+  termios2 t{};
+  if (::ioctl(master_, TCGETS2, &t) != 0) return false;
+  const uint32_t baud = t.c_ospeed;
+  const bool reset = baud == kGwResetBaud && lastBaud_ != kGwResetBaud;
+  lastBaud_ = baud;
+  if (reset) ++resets_;
+  return reset;
+}
+
+bool SimulatedGreaseweazle::Send(const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    if (stop_ || ResetSeen()) return false;
+    const ssize_t w = ::write(master_, bytes.data() + done, bytes.size() - done);
+    if (w > 0) {
+      done += static_cast<size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
+    pollfd p{master_, POLLOUT, 0};
+    ::poll(&p, 1, kPollMs);
+  }
+  return true;
+}
+
+void SimulatedGreaseweazle::Run() {
+  std::vector<uint8_t> in;
+  uint8_t buffer[4096];
+  while (!stop_) {
+    pollfd p{master_, POLLIN, 0};
+    ::poll(&p, 1, kPollMs);
+    if (ResetSeen()) in.clear();
+    const ssize_t r = ::read(master_, buffer, sizeof buffer);
+    if (r > 0) in.insert(in.end(), buffer, buffer + r);
+    // A command runs once its length byte is in and all of it has come.
+    while (in.size() >= 2 && in.size() >= std::max<size_t>(in[1], 2)) {
+      const size_t len = std::max<size_t>(in[1], 2);
+      const std::vector<uint8_t> cmd(in.begin(), in.begin() + static_cast<long>(len));
+      in.erase(in.begin(), in.begin() + static_cast<long>(len));
+      Handle(cmd);
+      // Bytes sent before the reply was read are thrown away.
+      in.clear();
+    }
+  }
+}
+
+void SimulatedGreaseweazle::Ack(uint8_t cmd, uint8_t status, std::vector<uint8_t> payload) {
+  std::vector<uint8_t> reply{cmd, status};
+  if (status == kGwOkay) reply.insert(reply.end(), payload.begin(), payload.end());
+  Send(reply);
+}
+
+bool SimulatedGreaseweazle::UnitValid(int unit) const {
+  return unit >= 0 && unit < (bus_ == GwBus::Ibm ? 2 : 4);
+}
+
+void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
+  const uint8_t code = cmd[0];
+  const size_t len = cmd.size();
+  auto ack = [&](uint8_t status) { Ack(code, status); };
+  switch (static_cast<GwCommand>(code)) {
+    case GwCommand::GetInfo: {
+      if (len != 3) return ack(kGwBadCommand);
+      std::vector<uint8_t> page(kGwInfoSize, 0);
+      if (cmd[2] == 0) {
+        GwInfo info;
+        info.major = 1;
+        info.minor = 6;
+        info.mainFirmware = true;
+        info.maxCommand = kGwMaxCommand;
+        info.sampleFrequency = media_.sampleFrequency;
+        info.hwModel = 7;
+        info.usbSpeed = 1;
+        PutGwInfo(info, std::span<uint8_t, kGwInfoSize>(page.data(), kGwInfoSize));
+      } else if (cmd[2] == 7) {
+        if (unit_ < 0) return ack(kGwNoUnit);
+        page[0] = static_cast<uint8_t>(homed_ | motor_ << 1);
+        page[4] = static_cast<uint8_t>(cylinder_);
+      } else {
+        return ack(kGwBadCommand);
+      }
+      return Ack(code, kGwOkay, page);
+    }
+    case GwCommand::SetBusType:
+      if (len != 3 || cmd[2] > 2) return ack(kGwBadCommand);
+      bus_ = static_cast<GwBus>(cmd[2]);
+      unit_ = -1;
+      motor_ = false;
+      homed_ = false;
+      return ack(kGwOkay);
+    case GwCommand::Select:
+      if (len != 3) return ack(kGwBadCommand);
+      if (bus_ == GwBus::None) return ack(kGwNoBus);
+      if (!UnitValid(cmd[2])) return ack(kGwBadUnit);
+      unit_ = cmd[2];
+      return ack(kGwOkay);
+    case GwCommand::Deselect:
+      unit_ = -1;
+      return ack(kGwOkay);
+    case GwCommand::Motor:
+      if (len != 4) return ack(kGwBadCommand);
+      if (bus_ == GwBus::None) return ack(kGwNoBus);
+      if (!UnitValid(cmd[2])) return ack(kGwBadUnit);
+      motor_ = cmd[3] != 0;
+      return ack(kGwOkay);
+    case GwCommand::Seek: {
+      if (len != 3 && len != 4) return ack(kGwBadCommand);
+      if (unit_ < 0) return ack(kGwNoUnit);
+      const int target =
+          len == 3 ? static_cast<int8_t>(cmd[2]) : static_cast<int16_t>(cmd[2] | cmd[3] << 8);
+      if (target < 0) return ack(kGwBadCylinder);
+      // The first seek finds track 0; a head never passes its end stop.
+      homed_ = true;
+      cylinder_ = std::min(target, kCylinders - 1);
+      return ack(kGwOkay);
+    }
+    case GwCommand::Head:
+      if (len != 3 || cmd[2] > 1) return ack(kGwBadCommand);
+      head_ = cmd[2];
+      return ack(kGwOkay);
+    case GwCommand::GetPin:
+      if (len != 3) return ack(kGwBadCommand);
+      if (cmd[2] != kGwPinTrk0) return ack(kGwBadPin);
+      return Ack(code, kGwOkay, {static_cast<uint8_t>(homed_ && cylinder_ == 0 ? 0 : 1)});
+    case GwCommand::GetFluxStatus:
+      return ack(len == 2 ? fluxStatus_ : uint8_t{kGwBadCommand});
+    case GwCommand::ReadFlux:
+      return ReadFlux(cmd);
+    case GwCommand::Reset:
+      bus_ = GwBus::None;
+      unit_ = -1;
+      motor_ = false;
+      homed_ = false;
+      return ack(kGwOkay);
+    default:
+      return ack(kGwBadCommand);
+  }
+}
+
+SimulatedGreaseweazle::Track& SimulatedGreaseweazle::TrackUnderHead() {
+  const int index = cylinder_ * 2 + head_;
+  if (index >= kTrackCount) return noise_;
+  Track& t = tracks_[static_cast<size_t>(index)];
+  if (t.built) return t;
+  t.built = true;
+  std::vector<uint8_t> bytes, sync;
+  if (disk_ && TrackRawBytes(*disk_, index, bytes, sync)) {
+    MfmCells(bytes, sync, t.cells);
+    auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
+      for (const SimulatedSector& s : list) {
+        size_t begin = 0, end = 0;
+        if (s.track == index &&
+            FindDataField(bytes, sync, static_cast<uint8_t>(s.sector), begin, end))
+          t.faults.push_back({(begin + 8) * 16, end * 16, weak});
+      }
+    };
+    add(media_.weak, true);
+    add(media_.dropout, false);
+  }
+  return t;
+}
+
+void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
+  const uint8_t code = cmd[0];
+  if (cmd.size() != 8 && cmd.size() != 12) return Ack(code, kGwBadCommand);
+  const uint32_t ticks = U32(&cmd[2]);
+  const int maxIndex = cmd[6] | cmd[7] << 8;
+  const uint32_t linger = cmd.size() == 12
+                              ? U32(&cmd[8])
+                              : static_cast<uint32_t>(media_.sampleFrequency / 1e6 * kLingerUs);
+  if (ticks == 0 && maxIndex == 0) return Ack(code, kGwBadCommand);
+  if (unit_ < 0) return Ack(code, kGwNoUnit);
+  ++reads_;
+  Ack(code, kGwOkay);
+
+  Track& track = TrackUnderHead();
+  const double cellTicks = media_.sampleFrequency * kCellSeconds;
+  std::vector<uint8_t> noiseCells;
+  std::span<const uint8_t> cells = track.cells;
+  if (cells.empty()) {
+    // Unformatted: flux at random, no two transitions closer than a cell.
+    noiseCells.resize(100000);
+    for (size_t i = 0; i < noiseCells.size(); i += 2 + rng_.Next() % 6)
+      noiseCells[i] = 1;
+    cells = noiseCells;
+  }
+  SurfaceTiming timing{cellTicks, media_.speedError, media_.jitter,
+                       motor_ && !media_.noIndex && homed_};
+  const double revTicks = static_cast<double>(cells.size()) * cellTicks / (1 + media_.speedError);
+  uint64_t revolution = static_cast<uint64_t>(clockTicks_ / revTicks);
+  const double angle = std::fmod(clockTicks_, revTicks) / revTicks;
+  const auto start = static_cast<size_t>(angle * static_cast<double>(cells.size()));
+  // Without index pulses (no disk turning, a broken sensor) the device
+  // gives up after 2 s; the simulation cuts that short.
+  const bool noIndex = !timing.index && maxIndex > 0;
+  const uint64_t limit =
+      noIndex ? static_cast<uint64_t>(kNoIndexSeconds * media_.sampleFrequency) : ticks;
+  FluxCapture capture;
+  if (motor_) {
+    CaptureSurface(cells, track.faults, timing, start, revolution, maxIndex, linger, limit, rng_,
+                   capture);
+  }
+  clockTicks_ += static_cast<double>(capture.TotalTicks()) + 0.01 * media_.sampleFrequency;
+  fluxStatus_ = kGwOkay;
+  if (noIndex) {
+    fluxStatus_ = kGwNoIndex;
+  } else if (overflowsLeft_ > 0) {
+    --overflowsLeft_;
+    fluxStatus_ = kGwFluxOverflow;
+  }
+  std::vector<uint8_t> stream;
+  if (fluxStatus_ != kGwOkay) {
+    // The device drops what it still holds: the stream is cut short.
+    capture.flux.resize(capture.flux.size() / 3);
+    capture.index.clear();
+  }
+  EncodeFluxStream(capture, static_cast<uint32_t>(media_.sampleFrequency / 1e6 * 200), 1, stream);
+  Send(stream);
+}
+
+}  // namespace kelvara::flux

@@ -1,0 +1,69 @@
+#include "session/ImageChanges.h"
+
+#include "drive/DriveOperations.h"
+#include "model/FileIO.h"
+
+namespace kelvara {
+
+void ImageChanges::Note(ImageEvent event) {
+  switch (event) {
+    case ImageEvent::Loaded:
+    case ImageEvent::LoadFailed:
+    case ImageEvent::Saved:
+    case ImageEvent::Created:
+    case ImageEvent::Cleared:
+      modified_ = false;
+      break;
+    case ImageEvent::MapEdited:
+    case ImageEvent::CatalogChanged:
+    case ImageEvent::CommentEdited:
+    case ImageEvent::DriveRead:
+      modified_ = true;
+      break;
+  }
+}
+
+bool DriveRunChangesImage(int mode) {
+  return (mode & (kModeScan | kModeRead)) != 0;
+}
+
+bool StoreComment(TZX_Disk& disk, const std::string& memoText) {
+  std::vector<std::string> lines = MemoLines(memoText);
+  if (lines == disk.Comment) return false;
+  disk.Comment = std::move(lines);
+  return true;
+}
+
+bool MayDiscardChanges(const ImageChanges& changes, Prompt& prompt,
+                       const std::function<bool()>& save) {
+  if (!changes.Modified()) return true;
+  switch (prompt.AskYesNoCancel(kSaveChangesCaption, kSaveChangesQuestion)) {
+    case Answer::Yes:
+      return save();
+    case Answer::No:
+      return true;
+    case Answer::Cancel:
+      break;
+  }
+  return false;
+}
+
+CellView EmptyCellView() {
+  CellView v;
+  v.owner = Visibility::Hidden;
+  v.info = Visibility::Shown;
+  v.fieldCount = static_cast<int>(v.fields.size());
+  v.hex = HexChange::Replace;
+  return v;
+}
+
+std::string DialogStartFolder(const std::string& remembered, const std::string& defaultFolder,
+                              const std::string& lastImagePath, const std::string& home) {
+  if (!remembered.empty() && remembered != defaultFolder) return remembered;
+  const std::string folder = FolderOf(lastImagePath);
+  if (!folder.empty()) return folder;
+  if (home.empty() || home.back() == '/') return home;
+  return home + "/";
+}
+
+}  // namespace kelvara
