@@ -438,6 +438,15 @@ bool TFMain::LoadAndFinish(const std::string& path) {
 void TFMain::NoteImage(ImageEvent event) {
   changes_.Note(event);
   setWindowModified(changes_.Modified());
+  // The CP/M window stays open beside the map: it follows the image, or
+  // goes when the image is no CP/M disk any more.
+  if (cCat->isVisible() && event != ImageEvent::Saved && event != ImageEvent::CommentEdited) {
+    if (IsCpmImage(*disk_)) {
+      cCat->Fill();
+    } else {
+      cCat->hide();
+    }
+  }
 }
 
 void TFMain::ResetPanels() {
