@@ -1,5 +1,6 @@
 // Hand-off messages on arbitrary bytes: a message either names a path that
-// a sender's message carries back unchanged, or nothing.
+// a sender's message carries back (made absolute against the sender's
+// folder, as a relative one is), or nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view message(reinterpret_cast<const char*>(data), size);
   const auto path = HandoffPath(message);
   if (!path) return 0;
-  if (path->empty() || HandoffPath(HandoffMessage(*path, "/")) != path) std::abort();
+  if (path->empty() || HandoffPath(HandoffMessage(*path, "/")) != AbsolutePath(*path, "/")) {
+    std::abort();
+  }
   return 0;
 }

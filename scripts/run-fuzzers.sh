@@ -14,7 +14,7 @@ for f in "$dir"/fuzz_*; do
   seeds=()
   [ -d "$root/fuzz/seeds/$name" ] && seeds=("$root/fuzz/seeds/$name")
   echo "== $name (${seconds}s)"
-  if ! "$f" -max_total_time="$seconds" -print_final_stats=0 "$corpus" "${seeds[@]}" \
+  if ! "$f" -artifact_prefix="$dir/" -max_total_time="$seconds" -print_final_stats=0 "$corpus" "${seeds[@]}" \
       >"$dir/$name.log" 2>&1; then
     echo "$name FAILED; see $dir/$name.log"
     tail -n 40 "$dir/$name.log"

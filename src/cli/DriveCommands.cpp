@@ -238,7 +238,7 @@ struct DriveRun {
 // Opens the drive, checks and runs one command and reports the simulated
 // time; false (the reasons given) when nothing ran.
 bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mode, TZX_Disk& disk,
-                DriveRun& run) {
+                DriveRun& run, bool fastRead = false) {
   run.session = OpenSession(ctx, o, s, run.virtualDrive);
   if (!run.session) return false;
   std::string error;
@@ -247,7 +247,8 @@ bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mod
     return false;
   }
   CliOperationHost host(ctx.out, ctx.err, &ctx.err == &std::cerr && ::isatty(STDERR_FILENO));
-  const DriveRunPlan plan = run.session->Plan(mode, disk, s);
+  DriveRunPlan plan = run.session->Plan(mode, disk, s);
+  plan.fastRead = fastRead;
   for (const std::string& m : plan.messages)
     host.ShowMessage(kErrorCaption, m);
   if (!plan.start) {
@@ -283,6 +284,7 @@ void RegisterRead(CLI::App& app, Context& ctx) {
     DriveOptions drive;
     bool scanOnly = false;
     bool sectorsOnly = false;
+    bool fast = false;
   };
   auto args = std::make_shared<Args>();
   auto* cmd = app.add_subcommand(
@@ -290,9 +292,14 @@ void RegisterRead(CLI::App& app, Context& ctx) {
   cmd->add_option("OUT", args->out, "Image file to write")->required();
   AddDriveOptions(cmd, args->drive, true);
   auto* scan = cmd->add_flag("--scan-only", args->scanOnly, "Only scan the ID fields");
-  cmd->add_flag("--sectors-only", args->sectorsOnly,
-                "Only read the sectors listed in OUT (which must exist)")
-      ->excludes(scan);
+  auto* sectors = cmd->add_flag("--sectors-only", args->sectorsOnly,
+                                "Only read the sectors listed in OUT (which must exist)")
+                      ->excludes(scan);
+  cmd->add_flag("--fast", args->fast,
+                "Each track in two revolutions: a timed scan, then multi-sector reads from the "
+                "sector under the head; a track that fails is read sector by sector")
+      ->excludes(scan)
+      ->excludes(sectors);
   cmd->callback([&ctx, args] {
     const TSettings s = SettingsWith(ctx.Settings(), args->drive);
     const int mode = args->scanOnly      ? kModeScan
@@ -305,7 +312,7 @@ void RegisterRead(CLI::App& app, Context& ctx) {
       if (!loaded.ok) return ctx.Fail(args->out + ": " + loaded.errorText);
     }
     DriveRun run;
-    if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
+    if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run, args->fast)) return;
     // What was read before a stop is kept.
     if (disk->CountTracks() == 0)
       return ctx.Fail("no track of the disk was read; " + args->out + " was not written");

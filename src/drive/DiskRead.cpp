@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "drive/DriveOperations.h"
+#include "drive/FastRead.h"
 #include "model/RawTrack.h"
 
 namespace kelvara {
@@ -21,6 +22,11 @@ struct ReadRun {
   int retryCount;
   OperationHost& host;
   OperationResult result;  // bad sectors and calls counted so far
+  // A fast read: the timed scan's place of the header under the head (-1
+  // when this track has none) and the number of headers it stored.
+  bool fast = false;
+  int next = -1;
+  size_t stored = 0;
 };
 
 void LogBoth(TTrack& track, OperationHost& host, const std::string& line, bool select) {
@@ -41,6 +47,7 @@ void StoreHeaders(ReadRun& run, int n, size_t headers) {
   TTrack& track = run.disk.GetTrack(index);
   const std::span<const uint8_t> io = run.drive.Buffer();
   const size_t stored = std::min<size_t>(headers, kSlotCount);
+  run.stored = stored;
   // Present before the label is drawn, so that a track new to the image
   // shows its label as soon as its first sector does.
   track.Present = 0xFF;
@@ -59,6 +66,36 @@ void StoreHeaders(ReadRun& run, int n, size_t headers) {
             true);
   }
   track.Log.push_back("Дорожка просканирована. Найдено " + std::to_string(stored) + " секторов.");
+}
+
+// The timed scan's headers put into the transfer buffer in the plain scan's
+// form, so that they are stored and logged as a scan's are.
+void TakeTimedScan(ReadRun& run, uint32_t& bytes) {
+  const std::span<uint8_t> io = run.drive.Buffer();
+  const size_t headers = bytes >= kTimedScanHead ? (bytes - kTimedScanHead) / 8 : 0;
+  const std::vector<uint8_t> timed(io.begin(), io.begin() + kTimedScanHead + 8 * headers);
+  io[0] = static_cast<uint8_t>(headers);
+  for (size_t k = 0; k < headers; ++k)
+    std::memcpy(io.data() + 1 + 4 * k, timed.data() + kTimedScanHead + 8 * k + 4, 4);
+  bytes = static_cast<uint32_t>(1 + 4 * headers);
+  run.next = timed[1] < headers ? timed[1] : 0;
+}
+
+// The scan call: the timed scan in a fast read, the plain one otherwise and
+// from the first track on which the driver turns out to have no timed scan.
+bool ScanCall(ReadRun& run, int n, uint32_t& bytes) {
+  const auto head = static_cast<uint8_t>(n % 2);
+  run.next = -1;
+  run.stored = 0;
+  if (run.fast) {
+    if (run.drive.TimedScan(head, bytes)) {
+      TakeTimedScan(run, bytes);
+      return true;
+    }
+    if (!run.drive.LastCallUnsupported()) return false;
+    run.fast = false;
+  }
+  return run.drive.Scan(head, bytes);
 }
 
 // A flux device reads the whole track: its raw bytes are kept with the
@@ -92,7 +129,7 @@ void ScanTrack(ReadRun& run, int n) {
   track.Log.push_back("Начало сканирования дорожки.");
   run.host.AddLog("Начало сканирования дорожки - " + std::to_string(n), false);
   uint32_t bytes = 0;
-  if (!run.drive.Scan(static_cast<uint8_t>(n % 2), bytes)) {
+  if (!ScanCall(run, n, bytes)) {
     ++run.result.failedCalls;
     LogBoth(track, run.host,
             "Ошибка сканирования - " + std::to_string(run.drive.LastError()) + TrackText(n), true);
@@ -174,6 +211,68 @@ Attempts ReadTrackSectors(ReadRun& run, int n) {
   return Attempts::Succeeded;
 }
 
+// The data revolution of a fast read (FastRead.h): each call made once. What
+// the calls give is kept aside and stored only when the whole track was
+// read, so that a track left to the per-sector reads is read from the state
+// its scan left, as those reads alone would have found it. Failed: the
+// track is for the per-sector reads.
+Attempts FastReadTrack(ReadRun& run, int n) {
+  const auto index = static_cast<uint8_t>(n);
+  TTrack& track = run.disk.GetTrack(index);
+  std::vector<FD_ID_HEADER> ids;
+  for (size_t i = 0; i < run.stored; ++i) {
+    const TSectorRec& s = track.Sectors[i];
+    ids.push_back({s.Cyl, s.Head, s.Sec, s.SizeCode});
+  }
+  // Slots the scan did not fill, and a retry count of 0 (no read at all),
+  // are the per-sector reads' to deal with.
+  const auto present = std::count_if(track.Sectors.begin(), track.Sectors.end(),
+                                     [](const TSectorRec& s) { return s.Present != 0; });
+  if (static_cast<size_t>(present) != ids.size() || run.retryCount == 0) return Attempts::Failed;
+  const std::vector<SectorRun> runs = FastReadRuns(ids, static_cast<size_t>(run.next));
+  if (runs.empty()) return Attempts::Failed;
+  const std::span<uint8_t> io = run.drive.Buffer();
+  std::vector<std::vector<uint8_t>> data(ids.size());
+  for (const SectorRun& r : runs) {
+    const FD_ID_HEADER& id = ids[r.first];
+    FD_READ_WRITE_PARAMS p = SectorParams(n, id.cyl, id.head, id.sector, id.size, kReadGap);
+    p.eot = static_cast<uint8_t>(id.sector + r.count);
+    const size_t size = NominalBytes(id.size);
+    uint32_t returned = 0;
+    const bool ok = run.drive.Read(p, io.first(std::max(kReadOffered, size * r.count)), returned);
+    run.host.ProcessEvents();
+    if (run.host.CancelRequested()) return Attempts::Cancelled;
+    if (!ok || returned != size * r.count) {
+      LogBoth(track, run.host,
+              "Быстрое чтение не удалось - " + std::to_string(ok ? 0 : run.drive.LastError()) +
+                  TrackText(n) + ", чтение по секторам",
+              false);
+      return Attempts::Failed;
+    }
+    ++run.result.succeededCalls;
+    for (size_t k = 0; k < r.count; ++k) {
+      const auto from = io.begin() + static_cast<std::ptrdiff_t>(k * size);
+      data[(r.first + k) % ids.size()].assign(from, from + static_cast<std::ptrdiff_t>(size));
+    }
+  }
+  for (size_t i = 0; i < ids.size(); ++i) {
+    TSectorRec& s = track.Sectors[i];
+    s.SetData(data[i]);
+    s.DataOk = 0xFF;
+    s.Present = 0xFF;
+    run.disk.RefreshSectorCell(index, static_cast<uint8_t>(i));
+  }
+  return Attempts::Succeeded;
+}
+
+Attempts ReadTrack(ReadRun& run, int n) {
+  if (run.next >= 0) {
+    const Attempts a = FastReadTrack(run, n);
+    if (a != Attempts::Failed) return a;
+  }
+  return ReadTrackSectors(run, n);
+}
+
 OperationResult Ended(const ReadRun& run, OperationEnd end) {
   OperationResult r = run.result;
   r.end = end;
@@ -194,6 +293,7 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
     return {};
   }
   ReadRun run{drive, disk, retryCount, host, {}};
+  run.fast = plan.fastRead && (plan.mode & kModeScan) && (plan.mode & kModeRead);
   host.SetTrackLabel("0");
   host.ClearLog();
   if (!RestartController(drive, host)) return {};
@@ -207,8 +307,7 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
     if (host.CancelRequested()) return Cancelled(run);
     if (plan.mode & kModeScan) ScanTrack(run, n);
     if (host.CancelRequested()) return Cancelled(run);
-    if ((plan.mode & kModeRead) && ReadTrackSectors(run, n) == Attempts::Cancelled)
-      return Cancelled(run);
+    if ((plan.mode & kModeRead) && ReadTrack(run, n) == Attempts::Cancelled) return Cancelled(run);
     if (host.CancelRequested()) return Cancelled(run);
     host.SetProgress(n + 1, plan.progressMax);
   }

@@ -35,6 +35,12 @@ bool DriveChannel::Scan(uint8_t head, uint32_t& bytesReturned) {
                          bytesReturned);
 }
 
+bool DriveChannel::TimedScan(uint8_t head, uint32_t& bytesReturned) {
+  const FD_SCAN_PARAMS p{FD_OPTION_MFM, head};
+  return driver_.Control(drive_, IOCTL_FD_TIMED_SCAN_TRACK, RecordBytes(p),
+                         io_.first(kScanBufferSize), bytesReturned);
+}
+
 bool DriveChannel::Read(const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> into,
                         uint32_t& bytesReturned) {
   return driver_.Control(drive_, IOCTL_FDCMD_READ_DATA, RecordBytes(p), into, bytesReturned);

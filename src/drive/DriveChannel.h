@@ -32,12 +32,15 @@ class DriveChannel {
   bool Seek(uint8_t cyl, uint8_t head);
   // The ID fields under the given head, into the transfer buffer.
   bool Scan(uint8_t head, uint32_t& bytesReturned);
+  // The timed scan (FD_TIMED_SCAN_RESULT) into the transfer buffer.
+  bool TimedScan(uint8_t head, uint32_t& bytesReturned);
   bool Read(const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> into, uint32_t& bytesReturned);
   // Writes the first `length` bytes of the transfer buffer.
   bool Write(const FD_READ_WRITE_PARAMS& p, size_t length);
   bool Format(const FD_FORMAT_PARAMS& p);
 
   uint32_t LastError() const { return driver_.LastError(); }
+  bool LastCallUnsupported() const { return driver_.LastCallUnsupported(); }
   // The backend's words for the last failure; "" when the code says it all.
   const std::string& FailureText() const { return driver_.FailureText(); }
   // What a flux device decoded of the track it last scanned; nullptr for a

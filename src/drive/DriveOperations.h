@@ -52,6 +52,10 @@ struct DriveRunPlan {
   int lastTrack = 0;   // LastTrackOfRun, inclusive
   int progressMax = 0;
   bool asksFirst = false;  // ask kOverwriteQuestion before the progress window
+  // Scan and read: each track in two revolutions, a timed scan and then
+  // READ DATA calls from the sector under the head; a track whose fast read
+  // fails is read sector by sector.
+  bool fastRead = false;
 };
 
 // The checks a menu command makes before its run (StartDriveOperation).

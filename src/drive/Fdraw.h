@@ -41,6 +41,12 @@ static_assert(IOCTL_FDCMD_READ_DATA == FdrawControlCode(0x806, kMethodOutDirect)
 static_assert(IOCTL_FDCMD_WRITE_DATA == FdrawControlCode(0x805, kMethodInDirect));
 static_assert(IOCTL_FDCMD_FORMAT_TRACK == FdrawControlCode(0x80D, kMethodBuffered));
 
+// The timed scan of the fast read: the ID fields of one revolution, each with
+// its time after the index, and which of them comes under the head next.
+// Backends without it answer as to any unknown code.
+inline constexpr uint32_t IOCTL_FD_TIMED_SCAN_TRACK = 0x0022E454;
+static_assert(IOCTL_FD_TIMED_SCAN_TRACK == FdrawControlCode(0x915, kMethodBuffered));
+
 // Command option bits of the flags byte; they sit where the controller's
 // command byte has them (multi-track, MFM, skip deleted).
 inline constexpr uint8_t FD_OPTION_MT = 0x80;
@@ -69,6 +75,21 @@ struct FD_SCAN_RESULT {
   FD_ID_HEADER Header[255];
 };
 
+struct FD_TIMED_ID_HEADER {
+  uint32_t reltime;  // microseconds from the index to the ID field
+  uint8_t cyl, head, sector, size;
+};
+
+// The timed scan's answer: the headers in their order on the track from the
+// index. `next` is the header that comes under the head first once the call
+// has returned, so that a read can start there without waiting a turn.
+struct FD_TIMED_SCAN_RESULT {
+  uint8_t count;
+  uint8_t next;
+  uint32_t tracktime;  // microseconds of one revolution
+  FD_TIMED_ID_HEADER Header[255];
+};
+
 struct FD_READ_WRITE_PARAMS {
   uint8_t flags;
   uint8_t phead;                    // the physical head (side) that reads or writes
@@ -95,11 +116,14 @@ static_assert(sizeof(FD_ID_HEADER) == 4);
 static_assert(sizeof(FD_SEEK_PARAMS) == 2);
 static_assert(sizeof(FD_SCAN_PARAMS) == 2);
 static_assert(sizeof(FD_SCAN_RESULT) == 1 + 4 * 255);
+static_assert(sizeof(FD_TIMED_ID_HEADER) == 8);
+static_assert(offsetof(FD_TIMED_SCAN_RESULT, Header) == 6);
 static_assert(sizeof(FD_READ_WRITE_PARAMS) == 9);
 static_assert(offsetof(FD_FORMAT_PARAMS, Header) == 6);
 static_assert(sizeof(FD_FDC_INFO) == 16);
 
 inline constexpr size_t kFormatParamsHead = offsetof(FD_FORMAT_PARAMS, Header);
+inline constexpr size_t kTimedScanHead = offsetof(FD_TIMED_SCAN_RESULT, Header);
 // Bytes of a format record carrying n headers.
 constexpr size_t FormatParamsSize(size_t sectors) {
   return kFormatParamsHead + 4 * sectors;

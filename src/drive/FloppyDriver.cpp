@@ -21,13 +21,14 @@ struct CallShape {
   size_t minOut;  // bytes the caller must offer
 };
 
-constexpr std::array<CallShape, 9> kCalls = {{
+constexpr std::array<CallShape, 10> kCalls = {{
     {IOCTL_FDRAWCMD_GET_VERSION, Target::Control, 0, 4},
     {IOCTL_FD_SET_DATA_RATE, Target::Drive, 1, 0},
     {IOCTL_FD_GET_FDC_INFO, Target::Drive, 0, sizeof(FD_FDC_INFO)},
     {IOCTL_FD_RESET, Target::Drive, 0, 0},
     {IOCTL_FDCMD_SEEK, Target::Drive, sizeof(FD_SEEK_PARAMS), 0},
     {IOCTL_FD_SCAN_TRACK, Target::Drive, sizeof(FD_SCAN_PARAMS), 1},
+    {IOCTL_FD_TIMED_SCAN_TRACK, Target::Drive, sizeof(FD_SCAN_PARAMS), kTimedScanHead},
     {IOCTL_FDCMD_READ_DATA, Target::Drive, sizeof(FD_READ_WRITE_PARAMS), 1},
     {IOCTL_FDCMD_WRITE_DATA, Target::Drive, sizeof(FD_READ_WRITE_PARAMS), 1},
     {IOCTL_FDCMD_FORMAT_TRACK, Target::Drive, kFormatParamsHead, 0},
@@ -87,6 +88,8 @@ bool FloppyDriver::Dispatch(DeviceHandle handle, uint32_t code, std::span<const 
       return Seek(handle, Decode<FD_SEEK_PARAMS>(in));
     case IOCTL_FD_SCAN_TRACK:
       return ScanTrack(handle, Decode<FD_SCAN_PARAMS>(in), out, bytesReturned);
+    case IOCTL_FD_TIMED_SCAN_TRACK:
+      return TimedScanTrack(handle, Decode<FD_SCAN_PARAMS>(in), out, bytesReturned);
     case IOCTL_FDCMD_READ_DATA: {
       const auto p = Decode<FD_READ_WRITE_PARAMS>(in);
       if (p.size > kLargestSizeCode) return Fail(codes_.invalidParameter);
@@ -103,6 +106,11 @@ bool FloppyDriver::Dispatch(DeviceHandle handle, uint32_t code, std::span<const 
       return FormatTrack(handle, p);
     }
   }
+}
+
+bool FloppyDriver::TimedScanTrack(DeviceHandle, const FD_SCAN_PARAMS&, std::span<uint8_t>,
+                                  uint32_t&) {
+  return Fail(codes_.invalidFunction);
 }
 
 std::string VirtualDriveImage(const std::string& virtualDiskImage) {

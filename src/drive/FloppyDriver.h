@@ -59,6 +59,8 @@ class FloppyDriver {
                std::span<uint8_t> out, uint32_t& bytesReturned);
 
   uint32_t LastError() const { return lastError_; }
+  // The last call failed because the backend does not know it.
+  bool LastCallUnsupported() const { return lastError_ == codes_.invalidFunction; }
   // Why the last failed open failed, in words, when the code alone does not
   // say it (for example the reason a virtual disk image did not load).
   const std::string& Detail() const { return detail_; }
@@ -95,6 +97,10 @@ class FloppyDriver {
   // Fills `out` with the count byte and the headers.
   virtual bool ScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
                          uint32_t& bytesReturned) = 0;
+  // Fills `out` with an FD_TIMED_SCAN_RESULT of the headers that fit; a
+  // backend without a timed scan answers as to an unknown code.
+  virtual bool TimedScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                              uint32_t& bytesReturned);
   virtual bool ReadData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> out,
                         uint32_t& bytesReturned) = 0;
   // `data` is never empty.

@@ -230,6 +230,40 @@ std::vector<SeenId> TrackOrder(const std::vector<SeenId>& seen, int bitsPerSecon
   return fields;
 }
 
+// A time as an angle: its place in a turn.
+Micros Wrap(Micros t, Micros turn) {
+  return (t % turn + turn) % turn;
+}
+
+// Of the first `listed` fields of the track order (their times are angles
+// from the first sighting), the one READ ID would give next now that the
+// scan is over: the nearest ahead of the last sighting, passing over the
+// field that sighting was.
+size_t NextUnderHead(const std::vector<SeenId>& seen, const std::vector<SeenId>& order,
+                     size_t listed) {
+  const Micros turn = Revolution(seen);
+  const Micros last = Wrap(seen.back().at - seen.front().at, turn);
+  const Micros passed = Median(Intervals(seen)) / 2;
+  size_t next = 0;
+  Micros nearest = turn;
+  for (size_t k = 0; k < listed; ++k) {
+    const Micros ahead = Wrap(order[k].at - last, turn);
+    if (ahead > passed && ahead < turn - passed && ahead < nearest) {
+      nearest = ahead;
+      next = k;
+    }
+  }
+  return next;
+}
+
+// The kernel does not report the index pulse: it is taken to lie where a
+// formatted track has it, gap 4a, the index mark and gap 1 before the first
+// ID field of the track order.
+Micros IndexLead(int bitsPerSecond) {
+  constexpr int kLeadBytes = 80 + 12 + 4 + 50;
+  return Micros{static_cast<long>(kLeadBytes * 8e6 / bitsPerSecond)};
+}
+
 }  // namespace
 
 std::unique_ptr<FloppySystem> KernelFloppySystem() {
@@ -465,6 +499,16 @@ bool LinuxFloppy::Seek(DeviceHandle fd, const FD_SEEK_PARAMS& p) {
 
 bool LinuxFloppy::ScanTrack(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
                             uint32_t& bytesReturned) {
+  return ScanIds(fd, p, out, bytesReturned, false);
+}
+
+bool LinuxFloppy::TimedScanTrack(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                                 uint32_t& bytesReturned) {
+  return ScanIds(fd, p, out, bytesReturned, true);
+}
+
+bool LinuxFloppy::ScanIds(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                          uint32_t& bytesReturned, bool timed) {
   const FdcCommand cmd = ReadIdCommand(unit_, p);
   const Micros start = system_->Now();
   Micros window = kTurnWindow;
@@ -491,15 +535,31 @@ bool LinuxFloppy::ScanTrack(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<
   }
   if (std::none_of(seen.begin(), seen.end(), [](const SeenId& s) { return s.good; }))
     return Fail(seen.empty() ? kErrorIdMarkNotFound : kErrorCrc);
-  const size_t capacity = std::min<size_t>((out.size() - 1) / 4, 255);
-  size_t found = 0;
-  for (const SeenId& s : TrackOrder(seen, DataRateBits(rate_))) {
-    if (!s.good || found == capacity) continue;
-    std::memcpy(out.data() + 1 + 4 * found, s.chrn.data(), 4);
-    ++found;
+  std::vector<SeenId> order = TrackOrder(seen, DataRateBits(rate_));
+  std::erase_if(order, [](const SeenId& s) { return !s.good; });
+  if (!timed) {
+    const size_t found = std::min<size_t>({order.size(), (out.size() - 1) / 4, 255});
+    out[0] = static_cast<uint8_t>(found);
+    for (size_t k = 0; k < found; ++k)
+      std::memcpy(out.data() + 1 + 4 * k, order[k].chrn.data(), 4);
+    bytesReturned = static_cast<uint32_t>(1 + 4 * found);
+    return Succeed();
   }
-  out[0] = static_cast<uint8_t>(found);
-  bytesReturned = static_cast<uint32_t>(1 + 4 * found);
+  const size_t found = std::min<size_t>({order.size(), (out.size() - kTimedScanHead) / 8, 255});
+  FD_TIMED_SCAN_RESULT result{};
+  result.count = static_cast<uint8_t>(found);
+  result.next = static_cast<uint8_t>(NextUnderHead(seen, order, found));
+  const Micros turn = Revolution(seen);
+  result.tracktime = static_cast<uint32_t>(turn.count());
+  const Micros lead = IndexLead(DataRateBits(rate_));
+  for (size_t k = 0; k < found; ++k) {
+    const SeenId& s = order[k];
+    const Micros after = lead + Wrap(s.at - order[0].at, turn);
+    result.Header[k] = {static_cast<uint32_t>(after.count()), s.chrn[0], s.chrn[1], s.chrn[2],
+                        s.chrn[3]};
+  }
+  bytesReturned = static_cast<uint32_t>(kTimedScanHead + 8 * found);
+  std::memcpy(out.data(), &result, bytesReturned);
   return Succeed();
 }
 

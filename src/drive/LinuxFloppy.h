@@ -105,6 +105,8 @@ class LinuxFloppy final : public FloppyDriver {
   bool Seek(DeviceHandle drive, const FD_SEEK_PARAMS& p) override;
   bool ScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
                  uint32_t& bytesReturned) override;
+  bool TimedScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                      uint32_t& bytesReturned) override;
   bool ReadData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> out,
                 uint32_t& bytesReturned) override;
   bool WriteData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p,
@@ -118,6 +120,10 @@ class LinuxFloppy final : public FloppyDriver {
   // actually transferred.
   uint32_t Run(DeviceHandle fd, const FdcCommand& cmd, void* data, Reply& reply, size_t& moved);
   bool Execute(DeviceHandle fd, const FdcCommand& cmd, void* data, Reply& reply, size_t& moved);
+  // Both scans: READ ID over a revolution and more, the answer in the plain
+  // or the timed scan's form.
+  bool ScanIds(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+               uint32_t& bytesReturned, bool timed);
 
   LinuxFloppyPaths paths_;
   std::unique_ptr<FloppySystem> system_;

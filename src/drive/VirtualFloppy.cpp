@@ -309,6 +309,52 @@ bool VirtualFloppy::ScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::span<u
   return Succeed();
 }
 
+bool VirtualFloppy::TimedScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                                   uint32_t& bytesReturned) {
+  // A scan as the plain one is, and failing as it fails.
+  if (Faulted(DriveCall::Scan)) return false;
+  if (!disk_) {
+    GiveUp();
+    return Fail(kErrorNotReady);
+  }
+  const int track = TrackUnder(p.head);
+  const std::vector<Placed> placed = Visible(track);
+  if (placed.empty()) {
+    GiveUp();
+    return Fail(kErrorIdMarkNotFound);
+  }
+  // READ ID after READ ID from wherever the head is, for one revolution (the
+  // index passing on the way fixes the angles) or until the ID field under
+  // way at its end has passed; the ID seen first has not come round again.
+  const double angle = AngleUs();
+  size_t first = 0;
+  double firstWait = kRevolutionUs, lastWait = 0;
+  for (size_t k = 0; k < placed.size(); ++k) {
+    double wait = placed[k].idStart * UsPerByte() - angle;
+    if (wait < 0) wait += kRevolutionUs;
+    if (wait < firstWait) {
+      firstWait = wait;
+      first = k;
+    }
+    lastWait = std::max(lastWait, wait);
+  }
+  nowUs_ += std::max(kRevolutionUs, lastWait + kIdField * UsPerByte());
+  const TTrack& t = disk_->GetTrack(static_cast<uint8_t>(track));
+  const size_t fit = std::min<size_t>({placed.size(), (out.size() - kTimedScanHead) / 8, 255});
+  FD_TIMED_SCAN_RESULT result{};
+  result.count = static_cast<uint8_t>(fit);
+  result.next = static_cast<uint8_t>(first < fit ? first : 0);
+  result.tracktime = static_cast<uint32_t>(kRevolutionUs);
+  for (size_t k = 0; k < fit; ++k) {
+    const TSectorRec& s = t.Sectors[placed[k].slot];
+    result.Header[k] = {static_cast<uint32_t>(std::lround(placed[k].idStart * UsPerByte())), s.Cyl,
+                        s.Head, s.Sec, s.SizeCode};
+  }
+  bytesReturned = static_cast<uint32_t>(kTimedScanHead + 8 * fit);
+  std::memcpy(out.data(), &result, bytesReturned);
+  return Succeed();
+}
+
 template <typename Each>
 bool VirtualFloppy::WalkSectors(const FD_READ_WRITE_PARAMS& p, bool needData, Each&& each) {
   const int track = TrackUnder(p.phead);

@@ -112,6 +112,8 @@ class VirtualFloppy final : public FloppyDriver {
   bool Seek(DeviceHandle drive, const FD_SEEK_PARAMS& p) override;
   bool ScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
                  uint32_t& bytesReturned) override;
+  bool TimedScanTrack(DeviceHandle drive, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                      uint32_t& bytesReturned) override;
   bool ReadData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p, std::span<uint8_t> out,
                 uint32_t& bytesReturned) override;
   bool WriteData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p,

@@ -305,6 +305,27 @@ TEST(DiskRead, AnswersBeyondWhatASlotHolds) {
   EXPECT_EQ(s.Data()[255], 0);
 }
 
+// A driver without the timed scan: a fast read is the plain scan and the
+// per-sector reads.
+TEST(DiskRead, FastReadOnADriverWithoutTheTimedScan) {
+  auto owned = std::make_unique<ScriptedDriver>();
+  ScriptedDriver& driver = *owned;
+  DriveSession session(std::move(owned));
+  TSettings settings;
+  settings.LastTrack = 1;
+  session.OpenAtStartup(settings);
+  test::FakeOperationHost host;
+  auto image = std::make_unique<TZX_Disk>();
+  for (uint8_t r = 1; r <= 3; ++r)
+    driver.headers.push_back({0, 0, r, 1});
+  DriveRunPlan plan = session.Plan(kModeScan | kModeRead, *image, settings);
+  plan.fastRead = true;
+  const OperationResult r = session.Run(plan, *image, settings, host);
+  EXPECT_EQ(r.end, OperationEnd::Finished);
+  EXPECT_EQ(r.succeededCalls, 2 * (1 + 3));  // each track: a scan, three reads
+  EXPECT_EQ(image->GetTrack(1).Sectors[2].Data()[0], 3);
+}
+
 // The label of a track new to the image is drawn present, so a run on an
 // empty image shows its labels as it goes.
 TEST(DiskRead, ScanRedrawsTheTrackThenEachCell) {

@@ -25,6 +25,7 @@ class DriveRig {
   // its run when they allow it.
   OperationResult Run(int mode) {
     plan = session.Plan(mode, *image, settings);
+    plan.fastRead = fastRead;
     for (const std::string& m : plan.messages)
       host.ShowMessage(kErrorCaption, m);
     return plan.start ? session.Run(plan, *image, settings, host) : OperationResult{};
@@ -40,6 +41,7 @@ class DriveRig {
   FakeOperationHost host;
   std::unique_ptr<TZX_Disk> image = std::make_unique<TZX_Disk>();
   DriveRunPlan plan;
+  bool fastRead = false;  // `read --fast`
 };
 
 }  // namespace kelvara::test

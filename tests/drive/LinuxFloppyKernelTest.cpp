@@ -33,10 +33,11 @@ class KernelRig {
   }
 
   DriveOpenReport Open() { return session->OpenAtStartup(settings); }
-  OperationResult Run(int mode, int first, int last) {
+  OperationResult Run(int mode, int first, int last, bool fastRead = false) {
     settings.FirstTrack = first;
     settings.LastTrack = last;
-    const DriveRunPlan plan = session->Plan(mode, *image, settings);
+    DriveRunPlan plan = session->Plan(mode, *image, settings);
+    plan.fastRead = fastRead;
     return session->Run(plan, *image, settings, host);
   }
   // The R of each present slot of a track of the image.
@@ -114,6 +115,45 @@ TEST(LinuxFloppyKernel, ReadsTheDiskTheVirtualDriveReads) {
   EXPECT_EQ(rig.host.LogTexts(), virt.host.LogTexts());
   EXPECT_TRUE(rig.host.Logged("Ошибка чтения сектора  - 23 (Track - 3 / Sector - 6)", true));
   EXPECT_TRUE(rig.host.Logged("Ошибка сканирования - 1122 (Track - 9)", true));
+}
+
+// The fast read reads the same. Each track's data come in READ DATA blocks
+// that start at the sector under the head once the scan is over: on track 0
+// sectors R..16, then 1..R-1.
+TEST(LinuxFloppyKernel, FastReadStartsAtTheSectorUnderTheHead) {
+  test::DriveRig virt;
+  BuildDisk(virt.Disk());
+  virt.settings.LastTrack = 11;
+  virt.Run(kModeScan | kModeRead);
+
+  auto disk = std::make_unique<TZX_Disk>();
+  BuildDisk(*disk);
+  KernelRig rig;
+  rig.kernel->LoadImage(*disk);
+  rig.Open();
+  rig.Run(kModeScan | kModeRead, 0, 11, true);
+  test::ExpectSameSectors(*virt.image, *rig.image);
+  EXPECT_TRUE(rig.host.Logged("Ошибка чтения сектора  - 23 (Track - 3 / Sector - 6)", true));
+
+  const std::vector<test::SimCall>& calls = rig.kernel->calls;
+  const auto first = std::find_if(calls.begin(), calls.end(),
+                                  [](const test::SimCall& c) { return c.opcode == 0x06; });
+  ASSERT_NE(first, calls.end());
+  const uint8_t r = first->bytes[4];
+  ASSERT_GT(r, 1);
+  using Bytes = std::vector<uint8_t>;
+  EXPECT_EQ(first[0].bytes, (Bytes{0x46, 0x00, 0, 0, r, 1, 16, 0x0E, 0xFF}));
+  EXPECT_EQ(first[1].bytes,
+            (Bytes{0x46, 0x00, 0, 0, 1, 1, static_cast<uint8_t>(r - 1), 0x0E, 0xFF}));
+  EXPECT_NE(first[2].opcode, 0x06);
+  // R is the sector whose ID comes next when the first block starts.
+  constexpr int kBytes = SimulatedFloppyKernel::kTrackBytes;
+  const int pos = static_cast<int>(first->atUs / SimulatedFloppyKernel::kUsPerByte) % kBytes;
+  const std::vector<SimId>& ids = rig.kernel->tracks[0];
+  const auto ahead = [&](const SimId& id) { return (id.start - pos + kBytes) % kBytes; };
+  EXPECT_EQ(r, std::min_element(ids.begin(), ids.end(), [&](const SimId& a, const SimId& b) {
+                 return ahead(a) < ahead(b);
+               })->r);
 }
 
 // After the reset every drive's place is unknown to the kernel; a disk-change

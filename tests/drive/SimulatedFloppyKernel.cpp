@@ -176,7 +176,8 @@ int SimulatedFloppyKernel::Raw(floppy_raw_cmd& raw) {
     break;
   }
   const uint8_t opcode = raw.cmd_count ? raw.cmd[0] & 0x1F : 0;
-  calls.push_back({flags, raw.track, opcode, headCylinder});
+  calls.push_back(
+      {flags, raw.track, opcode, headCylinder, {raw.cmd, raw.cmd + raw.cmd_count}, nowUs});
   const uint8_t hu = raw.cmd_count > 1 ? raw.cmd[1] & 7 : 0;
   switch (opcode) {
     case 0:

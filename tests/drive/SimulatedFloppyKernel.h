@@ -47,8 +47,10 @@ struct SimId {
 struct SimCall {
   unsigned flags;
   int track;
-  uint8_t opcode;    // 0 for a command of no bytes
-  int headCylinder;  // where the head was when the command ran
+  uint8_t opcode;              // 0 for a command of no bytes
+  int headCylinder;            // where the head was when the command ran
+  std::vector<uint8_t> bytes;  // the command block
+  int64_t atUs;                // when the command started
 };
 
 class SimulatedFloppyKernel final : public FloppySystem {
