@@ -52,6 +52,14 @@ void TSectorRec::CopyDataPadded(std::span<uint8_t> out) const {
   std::fill(out.begin() + static_cast<ptrdiff_t>(n), out.end(), 0);
 }
 
+void TSectorRec::Clear() {
+  Present = Cyl = Head = Sec = SizeCode = 0;
+  HeaderCrc = 0;
+  ErrorCount = DataOk = 0;
+  DataOffset = 0;
+  if (data_.capacity()) ClearData();
+}
+
 DataState SectorDataState(const TSectorRec& s) {
   if (s.DataLength() == 0) return DataState::NoData;
   return s.DataOk ? DataState::Good : DataState::Bad;
@@ -59,11 +67,11 @@ DataState SectorDataState(const TSectorRec& s) {
 
 void TTrack::ClearTrack() {
   for (auto& s : Sectors)
-    s = TSectorRec{};
+    s.Clear();
   Present = 0;
   SectorCount = 0;
   RawValid = 0;
-  ClearRaw();
+  if (raw_.capacity()) ClearRaw();
   Log.clear();
 }
 

@@ -61,6 +61,9 @@ struct TSectorRec {
   uint16_t SetData(std::span<const uint8_t> bytes);
   // No data at all; the memory goes back.
   void ClearData() { std::vector<uint8_t>().swap(data_); }
+  // An empty slot: every field 0, no data. Field by field, since an image
+  // is emptied for every file loaded (and every fuzz input).
+  void Clear();
   // The data as a field of out.size() bytes: the slot's bytes, then zeros
   // where it holds fewer.
   void CopyDataPadded(std::span<uint8_t> out) const;
