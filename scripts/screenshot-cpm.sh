@@ -3,10 +3,8 @@
 # virtual display, on a small Profi disk written here entry by entry:
 # scripts/screenshot-cpm.sh BUILD_DIR OUT.png
 set -euo pipefail
-width=1400 height=760
-if [ "${1:-}" != --inside ]; then
-  exec xvfb-run -a -s "-screen 0 ${width}x${height}x24" "$0" --inside "$@"
-fi
+. "$(dirname "$0")/screenshot-lib.sh"
+under_xvfb "$0" "$@"
 build=$2 out=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -43,18 +41,10 @@ entry 6 00 "SCREEN  SCR" 0 54 24 25 26 27
 printf 'Profi CP/M sample disk\r\nREADME.TXT\r\n' |
   dd of="$image" bs=1 seek=$((2 * 2048)) conv=notrunc status=none
 
-XDG_RUNTIME_DIR=$work/run
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-export XDG_RUNTIME_DIR
-"$build/src/kelvara" --virtual-drive "$image" "$image" &
-pid=$!
-sleep 5
-left=$(((width - 1313) / 2)) top=$(((height - 646) / 2))
+start_kelvara "$build" --virtual-drive "$image" "$image"
 # "Образ" -> "Просмотреть CP/M каталог".
-xdotool mousemove $((left + 20)) $((top + 10)) click 1
-sleep 1
-xdotool mousemove $((left + 120)) $((top + 118)) click 1
-sleep 1.5
+click_at 20 10 1 1
+click_at 120 118 1 1.5
 cat=$(xdotool search --name "Каталог диска CP/M" | head -1)
 eval "$(xdotool getwindowgeometry --shell "$cat")"
 # Both switches on through the list's menu (it opens at the pointer), then
@@ -69,5 +59,4 @@ xdotool mousemove $((X + 50)) $((Y + 106)) click 1
 sleep 0.3
 xdotool click 3
 sleep 1
-import -window root -crop "1313x646+$left+$top" +repage "$out"
-kill "$pid"
+shoot_main "$out"
