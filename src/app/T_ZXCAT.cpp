@@ -12,6 +12,7 @@
 #include "app/Dialogs.h"
 #include "app/TFLed.h"
 #include "app/TFmScr.h"
+#include "widgets/CatalogParts.h"
 
 namespace kelvara {
 
@@ -51,19 +52,10 @@ T_ZXCAT::T_ZXCAT(Dialogs& dialogs, TFmScr& viewer, QWidget* owner)
   setObjectName("ZXCAT");
   setWindowTitle("Каталог диска TR-DOS");
 
-  lv = new QTreeWidget(this);
-  lv->setObjectName("lv");
-  lv->setRootIsDecorated(false);
-  lv->setUniformRowHeights(true);
-  lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  lv->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lv->setAllColumnsShowFocus(true);
   QStringList headers;
   for (const char* column : kTrdosListColumns)
     headers << column;
-  lv->setHeaderLabels(headers);
-  for (int i = 0; i < lv->columnCount(); ++i)
-    lv->setColumnWidth(i, kColumnWidths[i]);
+  lv = NewCatalogList(this, headers, kColumnWidths);
   QFont mono("Liberation Mono");
   mono.setStyleHint(QFont::Monospace);
   lv->setFont(mono);
@@ -76,19 +68,11 @@ T_ZXCAT::T_ZXCAT(Dialogs& dialogs, TFmScr& viewer, QWidget* owner)
     pm->popup(lv->viewport()->mapToGlobal(at));
   });
 
-  gb = new QGroupBox("Описание диска", this);
-  gb->setObjectName("gb");
-  auto* description = new QGridLayout(gb);
-  const std::vector<LabelledValue> labels = DescribeTrdosDisk(TTrdosCatalog{});
-  for (size_t i = 0; i < dv.size(); ++i) {
-    const int row = static_cast<int>(i);
-    description->addWidget(new QLabel(QString::fromStdString(labels[i].label), gb), row, 0);
-    dv[i] = new QLabel(gb);
-    dv[i]->setObjectName(QString("dv%1").arg(i + 1));
-    dv[i]->setMinimumWidth(90);
-    description->addWidget(dv[i], row, 1);
-  }
-  description->setRowStretch(static_cast<int>(dv.size()), 1);
+  QStringList labels;
+  for (const LabelledValue& v : DescribeTrdosDisk(TTrdosCatalog{}))
+    labels << QString::fromStdString(v.label);
+  gb = NewDescriptionPanel(this, labels, dv, 90);
+  static_cast<QGridLayout*>(gb->layout())->setRowStretch(static_cast<int>(dv.size()), 1);
 
   bClose = new QPushButton("Закрыть", this);
   bClose->setObjectName("bClose");

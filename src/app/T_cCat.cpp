@@ -8,6 +8,7 @@
 #include "app/Dialogs.h"
 #include "app/TFmScr.h"
 #include "session/Settings.h"
+#include "widgets/CatalogParts.h"
 
 namespace kelvara {
 
@@ -54,19 +55,10 @@ T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, const TZX_Disk& disk, TSettings
   setWindowTitle("Каталог диска CP/M");
   setModal(false);
 
-  lv = new QTreeWidget(this);
-  lv->setObjectName("lv");
-  lv->setRootIsDecorated(false);
-  lv->setUniformRowHeights(true);
-  lv->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  lv->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lv->setAllColumnsShowFocus(true);
   QStringList headers;
   for (const char* column : kCpmListColumns)
     headers << column;
-  lv->setHeaderLabels(headers);
-  for (int i = 0; i < lv->columnCount(); ++i)
-    lv->setColumnWidth(i, kColumnWidths[i]);
+  lv = NewCatalogList(this, headers, kColumnWidths);
   // Names are padded with spaces as stored: a fixed pitch keeps them aligned.
   lv->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   lv->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -75,18 +67,10 @@ T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, const TZX_Disk& disk, TSettings
     pm->popup(lv->viewport()->mapToGlobal(at));
   });
 
-  gb = new QGroupBox("Описание диска", this);
-  gb->setObjectName("gb");
-  auto* description = new QGridLayout(gb);
-  const auto labels = DescribeCpmDisk(CpmCatalog{});
-  for (size_t i = 0; i < dv.size(); ++i) {
-    const int row = static_cast<int>(i);
-    description->addWidget(new QLabel(QString::fromStdString(labels[i].first), gb), row, 0);
-    dv[i] = new QLabel(gb);
-    dv[i]->setObjectName(QString("dv%1").arg(i + 1));
-    dv[i]->setMinimumWidth(70);
-    description->addWidget(dv[i], row, 1);
-  }
+  QStringList labels;
+  for (const auto& v : DescribeCpmDisk(CpmCatalog{}))
+    labels << QString::fromStdString(v.first);
+  gb = NewDescriptionPanel(this, labels, dv, 70);
   gb->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
 
   bClose = new QPushButton("Закрыть", this);
