@@ -221,7 +221,7 @@ class Cell {
       return "lines after the cancel";
     if (Faulting(DriveCall::Read) && done &&
         host.log.back().text != "Сбойных секторов - " + std::to_string(c_.sectors)) {
-      return "no bad-sector count";
+      return "no bad-sector count (last LOG line \"" + host.log.back().text + "\")";
     }
     std::vector<std::string> errors;
     for (const auto& line : host.log) {
