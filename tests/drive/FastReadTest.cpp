@@ -82,12 +82,17 @@ TEST(FastRead, TimedScanStartsUnderTheHeadAndLastsATurn) {
   std::memcpy(&result, io.data(), bytes);
   EXPECT_EQ(result.count, 16);
   EXPECT_EQ(result.next, 5);  // sector 6: sector 5 was under the head
-  EXPECT_EQ(result.tracktime, 200000u);
-  EXPECT_EQ(result.Header[0].reltime, (80 + 12 + 4 + 50) * 32u);
+  // The record is packed: its fields are copied out before gtest takes a
+  // reference to them.
+  const uint32_t tracktime = result.tracktime, first = result.Header[0].reltime;
+  EXPECT_EQ(tracktime, 200000u);
+  EXPECT_EQ(first, (80 + 12 + 4 + 50) * 32u);
   for (int k = 0; k < 16; ++k) {
-    EXPECT_EQ(result.Header[k].sector, k + 1);
+    const int sector = result.Header[k].sector;
+    EXPECT_EQ(sector, k + 1);
     if (k > 0) {
-      EXPECT_GT(result.Header[k].reltime, result.Header[k - 1].reltime);
+      const uint32_t now = result.Header[k].reltime, previous = result.Header[k - 1].reltime;
+      EXPECT_GT(now, previous);
     }
   }
   before = drive.Revolutions();
