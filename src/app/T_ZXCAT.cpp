@@ -74,18 +74,8 @@ T_ZXCAT::T_ZXCAT(Dialogs& dialogs, TFmScr& viewer, QWidget* owner)
   gb = NewDescriptionPanel(this, labels, dv, 90);
   static_cast<QGridLayout*>(gb->layout())->setRowStretch(static_cast<int>(dv.size()), 1);
 
-  bClose = new QPushButton("Закрыть", this);
-  bClose->setObjectName("bClose");
-  bClose->setAutoDefault(false);
+  bClose = LayOutCatalogWindow(this, lv, gb);
   connect(bClose, &QPushButton::clicked, this, &QDialog::accept);
-
-  auto* right = new QVBoxLayout;
-  right->addWidget(gb);
-  right->addStretch();
-  right->addWidget(bClose);
-  auto* layout = new QHBoxLayout(this);
-  layout->addWidget(lv, 1);
-  layout->addLayout(right);
   BuildMenu();
   led = new TFLed(this);
   resize(660, 400);

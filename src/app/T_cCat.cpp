@@ -73,18 +73,8 @@ T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, const TZX_Disk& disk, TSettings
   gb = NewDescriptionPanel(this, labels, dv, 70);
   gb->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
 
-  bClose = new QPushButton("Закрыть", this);
-  bClose->setObjectName("bClose");
-  bClose->setAutoDefault(false);
+  bClose = LayOutCatalogWindow(this, lv, gb);
   connect(bClose, &QPushButton::clicked, this, &QDialog::close);
-
-  auto* right = new QVBoxLayout;
-  right->addWidget(gb);
-  right->addStretch();
-  right->addWidget(bClose);
-  auto* layout = new QHBoxLayout(this);
-  layout->addWidget(lv, 1);
-  layout->addLayout(right);
   BuildMenu();
   resize(580, 420);
 }

@@ -281,19 +281,26 @@ void VirtualFloppy::GiveUp() {
   nowUs_ += kRevolutionUs;
 }
 
-bool VirtualFloppy::ScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
-                              uint32_t& bytesReturned) {
-  if (Faulted(DriveCall::Scan)) return false;
+bool VirtualFloppy::IdsUnderHead(uint8_t head, int& track, std::vector<Placed>& placed) {
   if (!disk_) {
     GiveUp();
     return Fail(kErrorNotReady);
   }
-  const int track = TrackUnder(p.head);
-  const std::vector<Placed> placed = Visible(track);
+  track = TrackUnder(head);
+  placed = Visible(track);
   if (placed.empty()) {
     GiveUp();
     return Fail(kErrorIdMarkNotFound);
   }
+  return true;
+}
+
+bool VirtualFloppy::ScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
+                              uint32_t& bytesReturned) {
+  if (Faulted(DriveCall::Scan)) return false;
+  int track = 0;
+  std::vector<Placed> placed;
+  if (!IdsUnderHead(p.head, track, placed)) return false;
   // The scan starts at the index and watches one whole revolution.
   WaitForIndex();
   nowUs_ += kRevolutionUs;
@@ -313,16 +320,9 @@ bool VirtualFloppy::TimedScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::s
                                    uint32_t& bytesReturned) {
   // A scan as the plain one is, and failing as it fails.
   if (Faulted(DriveCall::Scan)) return false;
-  if (!disk_) {
-    GiveUp();
-    return Fail(kErrorNotReady);
-  }
-  const int track = TrackUnder(p.head);
-  const std::vector<Placed> placed = Visible(track);
-  if (placed.empty()) {
-    GiveUp();
-    return Fail(kErrorIdMarkNotFound);
-  }
+  int track = 0;
+  std::vector<Placed> placed;
+  if (!IdsUnderHead(p.head, track, placed)) return false;
   // READ ID after READ ID from wherever the head is, for one revolution (the
   // index passing on the way fixes the angles) or until the ID field under
   // way at its end has passed; the ID seen first has not come round again.

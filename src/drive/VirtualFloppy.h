@@ -155,6 +155,9 @@ class VirtualFloppy final : public FloppyDriver {
   void PassBytes(int count) { nowUs_ += count * UsPerByte(); }
   // A controller that finds nothing gives up at the second index pulse.
   void GiveUp();
+  // The ID fields of the track under the head, as a scan would find them;
+  // false (after the time a search costs) without a disk or without IDs.
+  bool IdsUnderHead(uint8_t head, int& track, std::vector<Placed>& placed);
 
   VirtualDriveOptions options_;
   std::string imagePath_;

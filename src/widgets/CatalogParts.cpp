@@ -1,5 +1,6 @@
 #include "widgets/CatalogParts.h"
 
+#include <QBoxLayout>
 #include <QGridLayout>
 
 namespace kelvara {
@@ -35,6 +36,20 @@ QGroupBox* NewDescriptionPanel(QWidget* parent, const QStringList& labels,
     grid->addWidget(values[i], row, 1);
   }
   return group;
+}
+
+QPushButton* LayOutCatalogWindow(QWidget* window, QTreeWidget* list, QGroupBox* panel) {
+  auto* close = new QPushButton("Закрыть", window);
+  close->setObjectName("bClose");
+  close->setAutoDefault(false);
+  auto* right = new QVBoxLayout;
+  right->addWidget(panel);
+  right->addStretch();
+  right->addWidget(close);
+  auto* layout = new QHBoxLayout(window);
+  layout->addWidget(list, 1);
+  layout->addLayout(right);
+  return close;
 }
 
 }  // namespace kelvara

@@ -4,6 +4,7 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QStringList>
 #include <QTreeWidget>
 #include <span>
@@ -18,5 +19,9 @@ QTreeWidget* NewCatalogList(QWidget* parent, const QStringList& columns,
 // ("dv1", "dv2", ...) go into `values`, which sets how many rows there are.
 QGroupBox* NewDescriptionPanel(QWidget* parent, const QStringList& labels,
                                std::span<QLabel*> values, int valueWidth);
+
+// Lays a catalog window out: the list on the left, the panel and the
+// "Закрыть" button (returned, for the caller to connect) on the right.
+QPushButton* LayOutCatalogWindow(QWidget* window, QTreeWidget* list, QGroupBox* panel);
 
 }  // namespace kelvara
