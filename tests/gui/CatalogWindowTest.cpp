@@ -80,12 +80,7 @@ class CatalogWindowTest : public QObject {
     dir = std::make_unique<QTemporaryDir>();
     dialogs = std::make_unique<ScriptedDialogs>();
     drive = std::make_unique<FakeDrive>();
-    w = std::make_unique<TFMain>(
-        *dialogs,
-        SettingsStore(dir->filePath("Kelvara.ini").toStdString(), dir->path().toStdString()),
-        *drive);
-    w->show();
-    w->FormShow("", nullptr);
+    w = test::ShownMainWindow(*dialogs, *dir, *drive);
   }
   void cleanup() {
     w.reset();

@@ -54,12 +54,7 @@ class EditingTest : public QObject {
     dir = std::make_unique<QTemporaryDir>();
     dialogs = std::make_unique<ScriptedDialogs>();
     drive = std::make_unique<FakeDrive>();
-    w = std::make_unique<TFMain>(
-        *dialogs,
-        SettingsStore(dir->filePath("Kelvara.ini").toStdString(), dir->path().toStdString()),
-        *drive);
-    w->show();
-    w->FormShow("", nullptr);
+    w = test::ShownMainWindow(*dialogs, *dir, *drive);
     CreateTrdosDisk(w->Disk(), "EDITING");
   }
   void cleanup() { w.reset(); }

@@ -8,9 +8,11 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include "app/Dialogs.h"
 #include "app/DriveLink.h"
+#include "app/TFMain.h"
 #include "support/FakePrompt.h"
 
 namespace kelvara::test {
@@ -109,6 +111,18 @@ inline std::string WriteTrd(const QTemporaryDir& dir, const char* name, int trac
   for (int i = 0; i < tracks * 4096; ++i)
     f.put(static_cast<char>(i * 7 + tracks));
   return path;
+}
+
+// A main window over the scripted dialogs and drive, its settings file in
+// `dir`, shown and started without an image.
+inline std::unique_ptr<TFMain> ShownMainWindow(ScriptedDialogs& dialogs, const QTemporaryDir& dir,
+                                               DriveLink& drive) {
+  auto w = std::make_unique<TFMain>(
+      dialogs, SettingsStore(dir.filePath("Kelvara.ini").toStdString(), dir.path().toStdString()),
+      drive);
+  w->show();
+  w->FormShow("", nullptr);
+  return w;
 }
 
 }  // namespace kelvara::test
