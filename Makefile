@@ -4,12 +4,15 @@
 #   make run             build and start the program
 #   make bench           build and run the benchmarks (Release)
 #   make fuzz            build the libFuzzer targets with clang and run each FUZZ_SECONDS
+#   make fuzz FUZZ_RUNS=N  ... or until each has run N inputs in all (resumable;
+#                        FUZZ_JOBS at once, FUZZ_TARGETS to pick some)
 #   make format          clang-format every source file
 #   make package         the Debian package (build/kelvara_*.deb)
 #   make install         install under PREFIX (default /usr/local)
 
 JOBS        ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+FUZZ_JOBS   ?= 1
 SANITIZE    ?= 0
 
 ifeq ($(SANITIZE),1)
@@ -52,7 +55,8 @@ fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKELVARA_FUZZ=ON -DKELVARA_GUI=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target kelvara_fuzzers
-	@scripts/run-fuzzers.sh build-fuzz/fuzz $(FUZZ_SECONDS)
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_RUNS=$(FUZZ_RUNS) FUZZ_JOBS=$(FUZZ_JOBS) \
+	  FUZZ_TARGETS="$(FUZZ_TARGETS)" scripts/run-fuzzers.sh build-fuzz/fuzz
 
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB

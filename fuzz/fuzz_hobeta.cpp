@@ -13,11 +13,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara;
   constexpr size_t kTrack0 = 9 * 256;
+  static const auto blank = [] {  // copied for each input: no allocation per sector
+    auto d = std::make_unique<TZX_Disk>();
+    CreateTrdosDisk(*d, "FUZZ");
+    return d;
+  }();
   static auto disk = std::make_unique<TZX_Disk>();
   static TSettings settings;
   test::FakePrompt prompt;  // answers Yes; a fresh one keeps no messages from run to run
   prompt.texts = {"R"};
-  CreateTrdosDisk(*disk, "FUZZ");
+  disk->CopyFrom(*blank);
   const size_t head = std::min(size, kTrack0);
   for (size_t i = 0; i < head; ++i)
     disk->GetTrack(0).Sectors[i / 256].MutableData()[i % 256] = data[i];

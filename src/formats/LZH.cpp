@@ -92,6 +92,22 @@ class AdaptiveHuffman {
 
  private:
   void Rebuild();
+  // The last node from `from` on whose frequency is below k, given that
+  // `from`'s is. The nodes above are in frequency order and the sentinel
+  // ends them, so the run is found by doubling steps and then halving: a run
+  // of equal counts (all 314 leaves at the start) costs a few steps, not one
+  // step a node.
+  int LastBelow(int from, uint16_t k) const {
+    int step = 1;
+    while (from + step <= kNodes && nodes_[from + step].freq < k) {
+      from += step;
+      step *= 2;
+    }
+    for (step /= 2; step > 0; step /= 2) {
+      if (from + step <= kNodes && nodes_[from + step].freq < k) from += step;
+    }
+    return from;
+  }
   // Points the parent links of a son entry's children (or its leaf) at n.
   void Adopt(int son, int n) {
     if (son >= kNodes) {
@@ -129,9 +145,7 @@ void AdaptiveHuffman::Update(int symbol) {
     const uint16_t k = ++nodes_[n].freq;
     if (k > nodes_[n + 1].freq) {
       // Swap n with the last node of its old frequency, so the order holds.
-      int l = n + 1;
-      while (k > nodes_[l + 1].freq)
-        ++l;
+      const int l = LastBelow(n + 1, k);
       nodes_[n].freq = nodes_[l].freq;
       nodes_[l].freq = k;
       const int i = nodes_[n].son;

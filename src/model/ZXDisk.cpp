@@ -122,6 +122,20 @@ void TZX_Disk::ClearImage() {
   if (view_) view_->ScrollToTopAndRepaint();
 }
 
+void TZX_Disk::CopyFrom(const TZX_Disk& other) {
+  if (this == &other) return;
+  HeaderText = other.HeaderText;
+  TrackCount = other.TrackCount;
+  UseBaseTemplate = other.UseBaseTemplate;
+  BaseTrack = other.BaseTrack;
+  KeepRawBytes = other.KeepRawBytes;
+  Comment = other.Comment;
+  ErrTrack = other.ErrTrack;
+  ErrSector = other.ErrSector;
+  StatusText = other.StatusText;
+  std::ranges::copy(other.tracks_, tracks_.begin());  // element-wise: vectors keep their memory
+}
+
 uint8_t TZX_Disk::PresentTracks() const {
   return static_cast<uint8_t>(
       std::count_if(tracks_.begin(), tracks_.end(), [](const TTrack& t) { return t.Present; }));

@@ -151,6 +151,10 @@ class TZX_Disk {
   const TTrack& GetTrack(uint8_t index) const { return tracks_[index]; }
   // Empties the whole image; KeepRawBytes and StatusText stay.
   void ClearImage();
+  // Makes this image a copy of `other`, all but the view. Storage that is big
+  // enough is reused (and not shrunk), so refilling a scratch image from a
+  // template of the same layout allocates nothing.
+  void CopyFrom(const TZX_Disk& other);
   // The present tracks.
   uint8_t PresentTracks() const;
   // Counts the present tracks and stores the count in TrackCount.

@@ -114,20 +114,24 @@ std::string Disjoint(const RawVolume& v) {
   return {};
 }
 
-// Present, number, length and the first 256 data bytes of every slot of the
-// TR-DOS tracks: what a command that refused must leave alone.
-std::vector<uint8_t> Snapshot(const TZX_Disk& disk) {
-  std::vector<uint8_t> out;
-  out.reserve(kTracks * kSlotCount * 260);
+// Where two disks first differ in what a command that refused must leave
+// alone: present, number, length and the first 256 data bytes of every slot
+// of the TR-DOS tracks. Empty when they agree.
+std::string FirstDifference(const TZX_Disk& a, const TZX_Disk& b) {
   for (int t = 0; t < kTracks; ++t) {
-    for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(t)).Sectors) {
-      out.insert(out.end(), {s.Present, s.Sec, static_cast<uint8_t>(s.DataLength()),
-                             static_cast<uint8_t>(s.DataLength() >> 8)});
-      const auto d = Head256(s);
-      out.insert(out.end(), d.begin(), d.end());
+    for (int i = 0; i < kSlotCount; ++i) {
+      const TSectorRec& x = a.GetTrack(static_cast<uint8_t>(t)).Sectors[i];
+      const TSectorRec& y = b.GetTrack(static_cast<uint8_t>(t)).Sectors[i];
+      const auto dx = Head256(x), dy = Head256(y);
+      const auto at = std::mismatch(dx.begin(), dx.end(), dy.begin()).first - dx.begin();
+      if (x.Present != y.Present || x.Sec != y.Sec || x.DataLength() != y.DataLength() ||
+          at != 256) {
+        return "track " + std::to_string(t) + " slot " + std::to_string(i) + " byte " +
+               std::to_string(at);
+      }
     }
   }
-  return out;
+  return {};
 }
 
 // A file's bytes as the checker expects them, sector by sector; an empty
@@ -224,10 +228,10 @@ class Sequence {
     SequenceResult r;
     while (r.steps < maxSteps && !src_.Exhausted()) {
       const RawVolume before = volume_;
-      const std::vector<uint8_t> snapshot = Snapshot(*disk_);
+      before_->CopyFrom(*disk_);  // reuses the copy's storage: cheap enough for every step
       ++r.steps;
       const std::string what = Step();
-      r.failure = Check(before, snapshot);
+      r.failure = Check(before);
       if (!r.failure.empty()) {
         r.failure = "step " + std::to_string(r.steps) + " (" + what + "): " + r.failure;
         break;
@@ -370,17 +374,12 @@ class Sequence {
     expected_[serial] = bytes;
   }
 
-  std::string Check(const RawVolume& before, const std::vector<uint8_t>& snapshot) {
+  std::string Check(const RawVolume& before) {
     volume_ = ReadRaw(*disk_);
     const RawVolume& v = volume_;
-    if (refused_ && Snapshot(*disk_) != snapshot) {
-      const std::vector<uint8_t> now = Snapshot(*disk_);
-      size_t k = 0;
-      while (now[k] == snapshot[k])
-        ++k;
-      return "a refused command changed the disk at track " + std::to_string(k / (20 * 260)) +
-             " slot " + std::to_string(k / 260 % 20) + " byte " + std::to_string(k % 260) +
-             " msgs " + (prompt_.messages.empty() ? std::string() : prompt_.messages.back().text);
+    if (const std::string at = refused_ ? FirstDifference(*disk_, *before_) : ""; !at.empty()) {
+      return "a refused command changed the disk at " + at + " msgs " +
+             (prompt_.messages.empty() ? std::string() : prompt_.messages.back().text);
     }
     for (const NewFile& f : added_) {
       for (const RawEntry& e : v.entries) {
@@ -569,6 +568,12 @@ class Sequence {
   ByteSource src_;
   std::string folder_;
   std::unique_ptr<TZX_Disk> disk_ = std::make_unique<TZX_Disk>();
+  // The disk before a step: one copy for every sequence of the process, so
+  // that its storage is allocated once.
+  TZX_Disk* before_ = [] {
+    static const auto copy = std::make_unique<TZX_Disk>();
+    return copy.get();
+  }();
   FakePrompt prompt_;
   TSettings settings_;
   TrdosCatalog zx_{*disk_, prompt_, settings_};

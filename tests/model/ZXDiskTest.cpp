@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -145,6 +146,39 @@ TEST(Disk, ClearImageResetsImageFieldsButKeepsKeepRawBytes) {
     EXPECT_EQ(disk->GetTrack(static_cast<uint8_t>(i)).Present, 0);
   }
   EXPECT_GE(view.repaints, 1);
+}
+
+TEST(Disk, CopyFromCopiesEverythingButTheViewAndReusesStorage) {
+  auto original = std::make_unique<TZX_Disk>();
+  auto copy = std::make_unique<TZX_Disk>();
+  test::FillStandardDisk(*original, 3);
+  original->GetTrack(1).SetRaw(std::array<uint8_t, 3>{1, 2, 3});
+  original->GetTrack(2).Log = {"line"};
+  original->Comment = {"c"};
+  original->BaseTrack = 1;
+  RecordingView view;
+  copy->SetView(&view);
+  copy->CopyFrom(*original);
+  const uint8_t* storage = copy->GetTrack(2).Sectors[5].Data().data();
+  copy->GetTrack(2).Sectors[5].MutableData()[0] ^= 0xFF;
+  EXPECT_NE(copy->GetTrack(2).Sectors[5].Data()[0], original->GetTrack(2).Sectors[5].Data()[0]);
+  copy->CopyFrom(*original);
+  EXPECT_EQ(copy->GetTrack(2).Sectors[5].Data().data(), storage);
+  EXPECT_EQ(copy->View(), &view);
+  EXPECT_EQ(copy->TrackCount, original->TrackCount);
+  EXPECT_EQ(copy->BaseTrack, 1);
+  EXPECT_EQ(copy->Comment, original->Comment);
+  EXPECT_EQ(copy->GetTrack(2).Log, original->GetTrack(2).Log);
+  EXPECT_EQ(copy->GetTrack(1).RawLength(), 3);
+  for (int t = 0; t < kTrackCount; ++t) {
+    for (int s = 0; s < kSlotCount; ++s) {
+      const TSectorRec& a = original->GetTrack(static_cast<uint8_t>(t)).Sectors[s];
+      const TSectorRec& b = copy->GetTrack(static_cast<uint8_t>(t)).Sectors[s];
+      ASSERT_TRUE(a.Present == b.Present && a.Sec == b.Sec && a.HeaderCrc == b.HeaderCrc &&
+                  std::ranges::equal(a.Data(), b.Data()))
+          << t << "/" << s;
+    }
+  }
 }
 
 TEST(Disk, CountTracksCountsPresentTracksAnywhere) {
