@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 
+#include "model/Arithmetic.h"
 #include "model/FileIO.h"
 
 namespace kelvara {
@@ -122,7 +122,7 @@ bool VirtualFloppy::SaveDisk(const std::string& path, const SaveOptions& options
 void VirtualFloppy::KeepPace() {
   const double waitUs = (nowUs_ - pacedUs_) * options_.pace;
   pacedUs_ = nowUs_;
-  if (waitUs >= 1) std::this_thread::sleep_for(std::chrono::microseconds(std::lround(waitUs)));
+  if (waitUs >= 1) std::this_thread::sleep_for(std::chrono::microseconds(RoundNonNegative(waitUs)));
 }
 
 bool VirtualFloppy::Faulted(DriveCall call) {
@@ -263,7 +263,7 @@ double VirtualFloppy::UsPerByte() const {
 }
 
 double VirtualFloppy::AngleUs() const {
-  return std::fmod(nowUs_, kRevolutionUs);
+  return RemainderNonNegative(nowUs_, kRevolutionUs);
 }
 
 void VirtualFloppy::WaitForByte(int position) {
@@ -273,7 +273,7 @@ void VirtualFloppy::WaitForByte(int position) {
 }
 
 void VirtualFloppy::WaitForIndex() {
-  nowUs_ += std::fmod(kRevolutionUs - AngleUs(), kRevolutionUs);
+  nowUs_ += RemainderNonNegative(kRevolutionUs - AngleUs(), kRevolutionUs);
 }
 
 void VirtualFloppy::GiveUp() {
@@ -347,8 +347,8 @@ bool VirtualFloppy::TimedScanTrack(DeviceHandle, const FD_SCAN_PARAMS& p, std::s
   result.tracktime = static_cast<uint32_t>(kRevolutionUs);
   for (size_t k = 0; k < fit; ++k) {
     const TSectorRec& s = t.Sectors[placed[k].slot];
-    result.Header[k] = {static_cast<uint32_t>(std::lround(placed[k].idStart * UsPerByte())), s.Cyl,
-                        s.Head, s.Sec, s.SizeCode};
+    result.Header[k] = {static_cast<uint32_t>(RoundNonNegative(placed[k].idStart * UsPerByte())),
+                        s.Cyl, s.Head, s.Sec, s.SizeCode};
   }
   bytesReturned = static_cast<uint32_t>(kTimedScanHead + 8 * fit);
   std::memcpy(out.data(), &result, bytesReturned);

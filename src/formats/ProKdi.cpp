@@ -23,17 +23,10 @@ constexpr DumpGeometry kPro = {"PRO", 5, 3, true,
                                [](int t) { return t == 0 ? kProfiTrack0 : kPlainTrack; }};
 constexpr DumpGeometry kKdi = {"KDI", 5, 3, true, [](int) { return kPlainTrack; }};
 
-bool LoadDump(TZX_Disk& disk, const std::string& path, const DumpGeometry& format) {
-  if (!FileExists(path)) return false;
-  std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, disk.StatusText)) return false;
-  return ReadSectorDump(disk, file, format);
-}
-
 }  // namespace
 
 bool LoadPRO(TZX_Disk& disk, const std::string& path) {
-  return LoadDump(disk, path, kPro);
+  return LoadSectorDump(disk, path, kPro);
 }
 bool ReadProBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   return ReadSectorDump(disk, file, kPro);
@@ -47,7 +40,7 @@ WriteResult SavePRO(const TZX_Disk& disk, const std::string& path) {
 }
 
 bool LoadKDI(TZX_Disk& disk, const std::string& path) {
-  return LoadDump(disk, path, kKdi);
+  return LoadSectorDump(disk, path, kKdi);
 }
 bool ReadKdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   return ReadSectorDump(disk, file, kKdi);

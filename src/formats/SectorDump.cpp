@@ -1,39 +1,50 @@
 #include "formats/SectorDump.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "formats/TrackImage.h"
+#include "model/FileIO.h"
 
 namespace kelvara {
 
-bool ReadSectorDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpGeometry& g) {
+namespace {
+
+// The dump's bytes in file order: fills the span given, or says why not.
+using DumpFetch = std::function<bool(std::span<uint8_t> into)>;
+
+bool ReadDump(TZX_Disk& disk, size_t fileSize, const DumpFetch& fetch, const DumpGeometry& g) {
   const size_t sectorSize = static_cast<size_t>(g.SectorSize());
   const size_t spt = static_cast<size_t>(g.sectorsPerTrack);
-  const size_t wholeSectors = file.size() / sectorSize;
-  const size_t fragment = file.size() % sectorSize;
+  const size_t wholeSectors = fileSize / sectorSize;
+  const size_t fragment = fileSize % sectorSize;
   const size_t sectors = wholeSectors + (fragment ? 1 : 0);
   const size_t fileTracks = (sectors + spt - 1) / spt;
   const size_t tracks = std::min(fileTracks, static_cast<size_t>(kTrackCount));
 
   disk.ClearImage();
+  std::vector<uint8_t> bytes(spt * sectorSize);  // one track of the file
   size_t offset = 0;
   for (size_t t = 0; t < tracks; ++t) {
+    const std::span<uint8_t> here =
+        std::span(bytes).first(std::min(bytes.size(), fileSize - offset));
+    if (!fetch(here)) return false;
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     track.Present = 0xFF;
     const uint8_t* numbers = g.numbers(static_cast<int>(t));
-    for (size_t k = 0; k < spt && offset < file.size(); ++k) {
+    for (size_t k = 0; k * sectorSize < here.size(); ++k) {
       TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(k));
       s.SetId(static_cast<uint8_t>(t / 2), g.headIsSide ? static_cast<uint8_t>(t % 2) : 0,
               numbers[k], g.sizeCode);
-      const size_t n = std::min(sectorSize, file.size() - offset);
-      s.SetData(file.subspan(offset, n));
+      const size_t n = std::min(sectorSize, here.size() - k * sectorSize);
+      s.SetData(here.subspan(k * sectorSize, n));
       s.MutableData(sectorSize);
       // A sector the file cuts short keeps its bytes; the zeros after them
       // are not the disk's, so its data do not count as good.
       s.DataOk = n == sectorSize ? 0xFF : 0;
-      offset += n;
     }
+    offset += here.size();
   }
 
   std::string note;
@@ -55,6 +66,39 @@ bool ReadSectorDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpGeo
   }
   disk.StatusText = note;
   return true;
+}
+
+}  // namespace
+
+bool ReadSectorDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpGeometry& g) {
+  size_t offset = 0;
+  return ReadDump(
+      disk, file.size(),
+      [&](std::span<uint8_t> into) {
+        std::ranges::copy(file.subspan(offset, into.size()), into.begin());
+        offset += into.size();
+        return true;
+      },
+      g);
+}
+
+bool LoadSectorDump(TZX_Disk& disk, const std::string& path, const DumpGeometry& g) {
+  if (!FileExists(path)) return false;
+  FileReader file;
+  if (!file.Open(path, disk.StatusText)) return false;
+  const size_t size = file.Size();
+  return ReadDump(
+      disk, size,
+      [&](std::span<uint8_t> into) {
+        const size_t got = file.Read(into, disk.StatusText);
+        if (got == FileReader::kReadFailed) return false;
+        if (got < into.size()) {
+          disk.StatusText = std::string(g.name) + " file " + path + " shrank while it was read.";
+          return false;
+        }
+        return true;
+      },
+      g);
 }
 
 namespace {

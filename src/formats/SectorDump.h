@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "formats/WriteResult.h"
@@ -27,6 +28,10 @@ struct DumpGeometry {
 // marked bad); a file of more tracks than the image holds loads its first
 // 168. The note in StatusText says both.
 bool ReadSectorDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpGeometry& g);
+// The same from a file, read a track at a time (only the tracks the image
+// holds are read). False, with the reason in StatusText, when the file
+// cannot be opened or read; false without a text when there is no file.
+bool LoadSectorDump(TZX_Disk& disk, const std::string& path, const DumpGeometry& g);
 
 // Writes tracks 0 to the last present track. Refused, naming the track and
 // sector, when a track before it is absent, a sector number is missing or a

@@ -11,7 +11,6 @@
 
 #include "formats/SectorDump.h"
 #include "formats/Trd.h"
-#include "model/FileIO.h"
 
 namespace kelvara {
 
@@ -23,10 +22,7 @@ constexpr DumpGeometry kTrd = {"TRD", 16, 1, false, [](int) { return kTrdNumbers
 }  // namespace
 
 bool LoadTRD(TZX_Disk& disk, const std::string& path) {
-  if (!FileExists(path)) return false;
-  std::vector<uint8_t> file;
-  if (!ReadWholeFile(path, file, disk.StatusText)) return false;
-  return ReadTrdBytes(disk, file);
+  return LoadSectorDump(disk, path, kTrd);
 }
 
 bool ReadTrdBytes(TZX_Disk& disk, std::span<const uint8_t> file) {

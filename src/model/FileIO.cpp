@@ -72,38 +72,56 @@ bool FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error,
-                   size_t maxSize) {
-  out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+FileReader::~FileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FileReader::Open(const std::string& path, std::string& error, size_t maxSize) {
+  if (fd_ >= 0) ::close(fd_);
+  path_ = path;
+  size_ = 0;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
     error = ErrnoText("Cannot open", path);
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     error = "Not a regular file: " + path;
-    ::close(fd);
-    return false;
-  }
-  if (static_cast<uint64_t>(st.st_size) > maxSize) {
+  } else if (static_cast<uint64_t>(st.st_size) > maxSize) {
     error = "File too large: " + path;
-    ::close(fd);
-    return false;
+  } else {
+    size_ = static_cast<size_t>(st.st_size);
+    return true;
   }
-  out.resize(static_cast<size_t>(st.st_size));
+  ::close(fd_);
+  fd_ = -1;
+  return false;
+}
+
+size_t FileReader::Read(std::span<uint8_t> into, std::string& error) {
   size_t done = 0;
-  bool failed = false;
-  while (done < out.size()) {
-    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+  while (fd_ >= 0 && done < into.size()) {
+    const ssize_t n = ::read(fd_, into.data() + done, into.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) failed = true;
-    if (n <= 0) break;
+    if (n < 0) {
+      error = ErrnoText("Cannot read", path_);
+      return kReadFailed;
+    }
+    if (n == 0) break;
     done += static_cast<size_t>(n);
   }
-  if (failed) error = ErrnoText("Cannot read", path);
-  ::close(fd);
-  if (failed) {
+  return done;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error,
+                   size_t maxSize) {
+  out.clear();
+  FileReader file;
+  if (!file.Open(path, error, maxSize)) return false;
+  out.resize(file.Size());
+  const size_t done = file.Read(out, error);
+  if (done == FileReader::kReadFailed) {
     out.clear();
     return false;
   }

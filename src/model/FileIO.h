@@ -1,7 +1,8 @@
-// Whole-file reading and atomic writing. Image files are read whole before
-// parsing and built whole in memory before writing; a write goes to a
-// temporary file beside the target that is renamed over it only once every
-// byte is on disk, so a failed or interrupted save leaves the old file intact.
+// File reading and atomic writing. Image files are read whole before parsing
+// (the plain sector dumps a track at a time) and built whole in memory before
+// writing; a write goes to a temporary file beside the target that is renamed
+// over it only once every byte is on disk, so a failed or interrupted save
+// leaves the old file intact.
 #pragma once
 
 #include <stdio.h>
@@ -19,6 +20,31 @@ namespace kelvara {
 inline constexpr size_t kMaxImageFileSize = 64u * 1024 * 1024;
 
 bool FileExists(const std::string& path);
+// A regular file read front to back in pieces, for readers that need not
+// hold a whole file at once.
+class FileReader {
+ public:
+  static constexpr size_t kReadFailed = SIZE_MAX;
+
+  FileReader() = default;
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+  ~FileReader();
+
+  // Opens a regular file of at most maxSize bytes; false with the reason.
+  bool Open(const std::string& path, std::string& error, size_t maxSize = kMaxImageFileSize);
+  // The file's size when it was opened.
+  size_t Size() const { return size_; }
+  // Fills `into` from where the last read stopped. Returns the bytes read:
+  // fewer at the end of the file, kReadFailed (with the reason) on an error.
+  size_t Read(std::span<uint8_t> into, std::string& error);
+
+ private:
+  int fd_ = -1;
+  size_t size_ = 0;
+  std::string path_;
+};
+
 // Reads a whole regular file. On failure returns false with a reason in error.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string& error,
                    size_t maxSize = kMaxImageFileSize);

@@ -1,9 +1,9 @@
 #include "model/Png.h"
 
-#include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
+#include <array>
 
 #include "model/FileIO.h"
 
@@ -16,8 +16,26 @@ bool SizesMatch(std::span<const uint8_t> rgb, int width, int height) {
          rgb.size() == static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
 }
 
+void PutU32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+// A chunk: length, type, data, and the CRC-32 of type and data.
+void PutChunk(std::vector<uint8_t>& out, const char (&type)[5], std::span<const uint8_t> data) {
+  PutU32(out, static_cast<uint32_t>(data.size()));
+  const size_t typeAt = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data.begin(), data.end());
+  const uLong crc = crc32(0L, out.data() + typeAt, static_cast<uInt>(out.size() - typeAt));
+  PutU32(out, static_cast<uint32_t>(crc));
+}
+
 }  // namespace
 
+// A PNG of one IHDR, one IDAT and IEND: 8-bit RGB, no interlace, every row
+// with filter 0 (screen pictures are small; zlib's own matching finds their
+// repeats). The row bytes are one zlib stream.
 bool EncodePngRgb(std::span<const uint8_t> rgb, int width, int height, std::vector<uint8_t>& out,
                   std::string& error) {
   out.clear();
@@ -26,27 +44,37 @@ bool EncodePngRgb(std::span<const uint8_t> rgb, int width, int height, std::vect
             " x " + std::to_string(height) + " RGB pixels";
     return false;
   }
-  // The simplified API reports failures in the image record rather than
-  // through longjmp, which would skip C++ destructors.
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width);
-  image.height = static_cast<png_uint_32>(height);
-  image.format = PNG_FORMAT_RGB;
-  const png_int_32 stride = width * 3;
-  png_alloc_size_t size = 0;
-  if (png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), stride, nullptr)) {
-    out.resize(size);
-    if (png_image_write_to_memory(&image, out.data(), &size, 0, rgb.data(), stride, nullptr)) {
-      out.resize(size);
-      return true;
-    }
+  const size_t row = static_cast<size_t>(width) * 3;
+  std::vector<uint8_t> rows;
+  rows.reserve((row + 1) * static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y) {
+    rows.push_back(0);  // filter: none
+    const auto first = rgb.begin() + static_cast<ptrdiff_t>(row * static_cast<size_t>(y));
+    rows.insert(rows.end(), first, first + static_cast<ptrdiff_t>(row));
   }
-  error = std::string("PNG: ") + image.message;
-  png_image_free(&image);
-  out.clear();
-  return false;
+  uLongf packedSize = compressBound(static_cast<uLong>(rows.size()));
+  std::vector<uint8_t> packed(packedSize);
+  if (rows.size() > UINT32_MAX ||
+      compress2(packed.data(), &packedSize, rows.data(), static_cast<uLong>(rows.size()),
+                Z_BEST_COMPRESSION) != Z_OK) {
+    error = "PNG: the picture could not be packed";
+    return false;
+  }
+  packed.resize(packedSize);
+
+  static constexpr std::array<uint8_t, 8> kSignature = {0x89, 'P',  'N',  'G',
+                                                        0x0D, 0x0A, 0x1A, 0x0A};
+  std::vector<uint8_t> header;
+  PutU32(header, static_cast<uint32_t>(width));
+  PutU32(header, static_cast<uint32_t>(height));
+  header.insert(header.end(),
+                {8, 2, 0, 0, 0});  // depth 8, RGB, deflate, filter set 0, no interlace
+  out.reserve(packed.size() + 64);
+  out.assign(kSignature.begin(), kSignature.end());
+  PutChunk(out, "IHDR", header);
+  PutChunk(out, "IDAT", packed);
+  PutChunk(out, "IEND", {});
+  return true;
 }
 
 bool WritePngRgb(const std::string& path, std::span<const uint8_t> rgb, int width, int height,

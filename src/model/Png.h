@@ -1,4 +1,4 @@
-// PNG files of 8-bit RGB pixels, through libpng, built whole in memory and
+// PNG files of 8-bit RGB pixels, packed with zlib, built whole in memory and
 // written atomically like every other file.
 #pragma once
 
@@ -10,7 +10,7 @@
 namespace kelvara {
 
 // rgb: width * height pixels of three bytes (R, G, B), rows from the top.
-// False with a reason when the sizes do not match or libpng refuses.
+// False with a reason when the sizes do not match or zlib refuses.
 bool EncodePngRgb(std::span<const uint8_t> rgb, int width, int height, std::vector<uint8_t>& out,
                   std::string& error);
 bool WritePngRgb(const std::string& path, std::span<const uint8_t> rgb, int width, int height,

@@ -1,8 +1,8 @@
 #include "drive/flux/MfmEncoder.h"
 
 #include <algorithm>
-#include <cmath>
 
+#include "model/Arithmetic.h"
 #include "model/RawTrack.h"
 
 namespace kelvara::flux {
@@ -94,9 +94,9 @@ void CaptureSurface(std::span<const uint8_t> cells, std::span<const CellRange> f
     if (maxTicks && now >= static_cast<double>(maxTicks)) break;
     if (i == 0 && absolute > 0) ++revolution;
     if (i == 0 && timing.index && (absolute > 0 || startCell % n == 0)) {
-      out.index.push_back(static_cast<uint64_t>(std::llround(now)));
+      out.index.push_back(static_cast<uint64_t>(RoundNonNegative(now)));
       if (static_cast<int>(out.index.size()) == indexes)
-        stopAt = static_cast<uint64_t>(std::llround(now)) + lingerTicks;
+        stopAt = static_cast<uint64_t>(RoundNonNegative(now)) + lingerTicks;
     }
     fault = nullptr;
     for (const CellRange& f : faults) {
@@ -110,7 +110,7 @@ void CaptureSurface(std::span<const uint8_t> cells, std::span<const CellRange> f
       // A weak stretch: the transitions wander by up to a cell.
       if (fault) t += rng.Signed() * 1.1 * cell;
       t = std::max(t, lastTime + 1);
-      const auto tick = static_cast<uint64_t>(std::llround(t));
+      const auto tick = static_cast<uint64_t>(RoundNonNegative(t));
       if (tick > lastTick) {
         out.flux.push_back(static_cast<uint32_t>(tick - lastTick));
         lastTick = tick;

@@ -9,12 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 
 #include "drive/flux/FluxStream.h"
+#include "model/Arithmetic.h"
 
 namespace kelvara::flux {
 
@@ -322,7 +322,7 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
                        motor_ && !media_.noIndex && homed_};
   const double revTicks = static_cast<double>(cells.size()) * cellTicks / (1 + media_.speedError);
   uint64_t revolution = static_cast<uint64_t>(clockTicks_ / revTicks);
-  const double angle = std::fmod(clockTicks_, revTicks) / revTicks;
+  const double angle = RemainderNonNegative(clockTicks_, revTicks) / revTicks;
   const auto start = static_cast<size_t>(angle * static_cast<double>(cells.size()));
   // Without index pulses (no disk turning, a broken sensor) the device
   // gives up after 2 s; the simulation cuts that short.
