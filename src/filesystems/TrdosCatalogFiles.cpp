@@ -296,9 +296,10 @@ bool TrdosCatalog::NameTaken(const TTrdosFileEntry& header) {
 bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
                            std::span<const uint8_t> data) {
   const int first = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
-  const int count = static_cast<int>(data.size() / kTrdosSectorSize);
-  // A pointer another program left inside a file would write over it.
-  if (LiveFileOverlaps(first, count)) {
+  const int count = static_cast<int>((data.size() + kTrdosSectorSize - 1) / kTrdosSectorSize);
+  // A pointer another program left inside a file would write over it; one
+  // whose sector lies past the track's 16 points nowhere.
+  if (cat_.FirstFreeSector >= kTrdosSectorsPerTrack || LiveFileOverlaps(first, count)) {
     ImportError("Каталог диска поврежден..!");
     return false;
   }
@@ -310,14 +311,10 @@ bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
       return false;
     }
   }
-  int track = cat_.FirstFreeTrack;
-  int pos = cat_.FirstFreeSector;
-  for (size_t done = 0; done < data.size(); done += kTrdosSectorSize) {
-    StoreTrdosSector(*UsableSector(disk_, track, pos + 1), data.subspan(done, kTrdosSectorSize));
-    if (++pos >= kTrdosSectorsPerTrack) {
-      pos = 0;
-      ++track;
-    }
+  for (int k = first; k < first + count; ++k) {
+    const size_t at = static_cast<size_t>(k - first) * kTrdosSectorSize;
+    StoreTrdosSector(*UsableSector(disk_, k / kTrdosSectorsPerTrack, k % kTrdosSectorsPerTrack + 1),
+                     data.subspan(at, std::min<size_t>(kTrdosSectorSize, data.size() - at)));
   }
   const int index = cat_.FileCount;
   header.FirstSector = cat_.FirstFreeSector;
@@ -326,7 +323,7 @@ bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
   // The list grows only when the entry lands past it: an entry erased from
   // the end of the catalog is still listed and is simply reused.
   cat_.ListedCount = static_cast<uint8_t>(std::max<int>(cat_.ListedCount, index + 1));
-  SetFreePointer(cat_, track * kTrdosSectorsPerTrack + pos);
+  SetFreePointer(cat_, first + count);
   ++cat_.FileCount;
   return true;
 }
