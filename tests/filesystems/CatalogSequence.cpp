@@ -327,6 +327,8 @@ class Sequence {
       service[0xE1] = static_cast<uint8_t>(p % 16);
       service[0xE2] = static_cast<uint8_t>(p / 16);
     }
+    if (src_.Chance(5))
+      service[0xE1] = static_cast<uint8_t>(16 + src_.Below(240));  // no such sector
     // Sectors that cannot be used: no data, short, or no such number.
     for (int k = src_.Below(4); k > 0; --k) {
       TSectorRec& s = Sector(16 + src_.Below(used + 24));
