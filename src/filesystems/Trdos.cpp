@@ -52,25 +52,41 @@ TTrdosFileEntry TTrdosFileEntry::Decode(std::span<const uint8_t, kTrdosEntrySize
   return e;
 }
 
-const TSectorRec* GetLogicalSector(const TZX_Disk& disk, int track, int sec) {
+namespace {
+
+// The const and the writable lookups in one: a writable one goes through the
+// disk's writable track, which marks the track as used.
+template <class Disk>
+auto FindLogicalSector(Disk& disk, int track, int sec) -> decltype(&disk.GetTrack(0).Sectors[0]) {
   if (track < 0 || track >= kTrackCount) return nullptr;
-  for (const TSectorRec& s : disk.GetTrack(static_cast<uint8_t>(track)).Sectors) {
+  for (auto& s : disk.GetTrack(static_cast<uint8_t>(track)).Sectors) {
     if (s.Sec == sec) return &s;
   }
   return nullptr;
 }
 
-TSectorRec* GetLogicalSector(TZX_Disk& disk, int track, int sec) {
-  return const_cast<TSectorRec*>(GetLogicalSector(static_cast<const TZX_Disk&>(disk), track, sec));
-}
-
-const TSectorRec* UsableSector(const TZX_Disk& disk, int track, int sec) {
-  const TSectorRec* s = GetLogicalSector(disk, track, sec);
+template <class Disk>
+auto FindUsableSector(Disk& disk, int track, int sec) {
+  auto* s = FindLogicalSector(disk, track, sec);
   return (s && s->Present && s->DataLength() >= kTrdosSectorSize) ? s : nullptr;
 }
 
+}  // namespace
+
+const TSectorRec* GetLogicalSector(const TZX_Disk& disk, int track, int sec) {
+  return FindLogicalSector(disk, track, sec);
+}
+
+TSectorRec* GetLogicalSector(TZX_Disk& disk, int track, int sec) {
+  return FindLogicalSector(disk, track, sec);
+}
+
+const TSectorRec* UsableSector(const TZX_Disk& disk, int track, int sec) {
+  return FindUsableSector(disk, track, sec);
+}
+
 TSectorRec* UsableSector(TZX_Disk& disk, int track, int sec) {
-  return const_cast<TSectorRec*>(UsableSector(static_cast<const TZX_Disk&>(disk), track, sec));
+  return FindUsableSector(disk, track, sec);
 }
 
 bool ParseTrdosCatalog(std::span<const uint8_t> sectors, TTrdosCatalog& out) {

@@ -108,12 +108,14 @@ TZX_Disk::TZX_Disk() {
   tracks_.reserve(kTrackCount);
   for (int i = 0; i < kTrackCount; ++i)
     tracks_.emplace_back(static_cast<uint8_t>(i));
-  ClearImage();
 }
 
 void TZX_Disk::ClearImage() {
-  for (auto& t : tracks_)
-    t.ClearTrack();
+  for (int t = 0; t < kTrackCount; ++t) {
+    if (!used_[t]) continue;
+    tracks_[t].ClearTrack();
+    used_[t] = false;
+  }
   UseBaseTemplate = false;
   BaseTrack = kNoBaseTrack;
   HeaderText.clear();
@@ -133,7 +135,13 @@ void TZX_Disk::CopyFrom(const TZX_Disk& other) {
   ErrTrack = other.ErrTrack;
   ErrSector = other.ErrSector;
   StatusText = other.StatusText;
-  std::ranges::copy(other.tracks_, tracks_.begin());  // element-wise: vectors keep their memory
+  // Element-wise, so that vectors keep their memory; tracks empty on both
+  // sides are left alone.
+  for (int t = 0; t < kTrackCount; ++t) {
+    if (!used_[t] && !other.used_[t]) continue;
+    tracks_[t] = other.tracks_[t];
+    used_[t] = true;
+  }
 }
 
 uint8_t TZX_Disk::PresentTracks() const {

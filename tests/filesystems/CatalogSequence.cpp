@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -122,10 +123,13 @@ std::string FirstDifference(const TZX_Disk& a, const TZX_Disk& b) {
     for (int i = 0; i < kSlotCount; ++i) {
       const TSectorRec& x = a.GetTrack(static_cast<uint8_t>(t)).Sectors[i];
       const TSectorRec& y = b.GetTrack(static_cast<uint8_t>(t)).Sectors[i];
-      const auto dx = Head256(x), dy = Head256(y);
-      const auto at = std::mismatch(dx.begin(), dx.end(), dy.begin()).first - dx.begin();
+      // One memcmp a slot: a byte loop here was most of a sequence's time
+      // under the fuzzer's comparison tracing.
+      const size_t n = std::min<size_t>(x.DataLength(), 256);
       if (x.Present != y.Present || x.Sec != y.Sec || x.DataLength() != y.DataLength() ||
-          at != 256) {
+          (n > 0 && std::memcmp(x.Data().data(), y.Data().data(), n) != 0)) {
+        const auto dx = Head256(x), dy = Head256(y);
+        const auto at = std::mismatch(dx.begin(), dx.end(), dy.begin()).first - dx.begin();
         return "track " + std::to_string(t) + " slot " + std::to_string(i) + " byte " +
                std::to_string(at);
       }
