@@ -177,12 +177,16 @@ class TrackWriter {
   std::array<uint8_t, kWorkSize / 8> flags_{};
 };
 
-// The first position from `from` where the three layout bytes match; -1 when
-// none starts before the end of the synthesised track.
+// The first position from `from` where the three layout bytes match (the
+// first of them is `lead`); -1 when none starts before the end of the
+// synthesised track. memchr jumps from one lead byte to the next.
 template <typename Match>
-int FindMark(const uint8_t* raw, int from, Match match) {
-  for (int p = std::max(from, 0); p + 2 < kRawTrackSize; ++p) {
-    if (match(raw[p], raw[p + 1], raw[p + 2])) return p;
+int FindMark(const uint8_t* raw, int from, uint8_t lead, Match match) {
+  const uint8_t* const end = raw + kRawTrackSize - 2;  // a mark is three bytes
+  for (const uint8_t* p = raw + std::max(from, 0); p < end; ++p) {
+    p = static_cast<const uint8_t*>(std::memchr(p, lead, static_cast<size_t>(end - p)));
+    if (!p) break;
+    if (match(p[0], p[1], p[2])) return static_cast<int>(p - raw);
   }
   return -1;
 }
@@ -218,8 +222,9 @@ bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawByte
 
   int e = 0;  // last byte written for the previous field
   int from = 0;
-  const int index = FindMark(
-      raw, 0, [](uint8_t a, uint8_t b, uint8_t c) { return a == 0xC2 && b == 0xC2 && c == 0xFC; });
+  const int index = FindMark(raw, 0, 0xC2, [](uint8_t a, uint8_t b, uint8_t c) {
+    return a == 0xC2 && b == 0xC2 && c == 0xFC;
+  });
   if (index >= 0) {
     if (index < 15) return Fail();
     PutRun(index - 13, 12, 0x00);
@@ -236,7 +241,7 @@ bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawByte
   const int count = requested.Present ? SlotsInUse(requested) : 0;
   for (int s = 0; s < count; ++s) {
     const TSectorRec& sec = requested.Sectors[s];
-    const int p = FindMark(raw, from, [](uint8_t a, uint8_t b, uint8_t c) {
+    const int p = FindMark(raw, from, 0xA1, [](uint8_t a, uint8_t b, uint8_t c) {
       return a == 0xA1 && b == 0xA1 && c == 0xFE;
     });
     if (p < 0) return Fail(s);
@@ -251,7 +256,7 @@ bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawByte
 
     // The data mark is looked for after the ID field and its CRC, whose
     // bytes may form any pattern.
-    const int q = FindMark(raw, e + 1, [](uint8_t a, uint8_t b, uint8_t c) {
+    const int q = FindMark(raw, e + 1, 0xA1, [](uint8_t a, uint8_t b, uint8_t c) {
       return a == 0xA1 && b == 0xA1 && (c == 0xFB || c == 0xF8);
     });
     if (q < 0 || q - e < 15) return Fail(s);
