@@ -1,6 +1,7 @@
 #include "model/ZXDisk.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace kelvara {
@@ -105,6 +106,8 @@ uint16_t TTrack::SetRaw(std::span<const uint8_t> bytes) {
 }
 
 TZX_Disk::TZX_Disk() {
+  static std::atomic<uint64_t> images{0};
+  serial_ = ++images;
   tracks_.reserve(kTrackCount);
   for (int i = 0; i < kTrackCount; ++i)
     tracks_.emplace_back(static_cast<uint8_t>(i));
@@ -115,6 +118,7 @@ void TZX_Disk::ClearImage() {
     if (!used_[t]) continue;
     tracks_[t].ClearTrack();
     used_[t] = false;
+    ++changes_[t];
   }
   UseBaseTemplate = false;
   BaseTrack = kNoBaseTrack;
@@ -135,13 +139,22 @@ void TZX_Disk::CopyFrom(const TZX_Disk& other) {
   ErrTrack = other.ErrTrack;
   ErrSector = other.ErrSector;
   StatusText = other.StatusText;
-  // Element-wise, so that vectors keep their memory; tracks empty on both
-  // sides are left alone.
+  // Element-wise, so that vectors keep their memory. Tracks empty on both
+  // sides are left alone, and so are tracks unchanged on both sides since
+  // the last copy from the same image.
+  const bool again = copiedFrom_ == other.serial_;
   for (int t = 0; t < kTrackCount; ++t) {
     if (!used_[t] && !other.used_[t]) continue;
+    if (again && changes_[t] == changesAtCopy_[t] && other.changes_[t] == sourceChangesAtCopy_[t]) {
+      continue;
+    }
     tracks_[t] = other.tracks_[t];
     used_[t] = true;
+    ++changes_[t];
   }
+  copiedFrom_ = other.serial_;
+  sourceChangesAtCopy_ = other.changes_;
+  changesAtCopy_ = changes_;
 }
 
 uint8_t TZX_Disk::PresentTracks() const {

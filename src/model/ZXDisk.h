@@ -147,9 +147,10 @@ class TZX_Disk {
   std::string StatusText;  // the last reader's message
 
   // Track 0..167. A track handed out for writing counts as used until the
-  // next ClearImage.
+  // next ClearImage, and as changed for CopyFrom.
   TTrack& GetTrack(uint8_t index) {
     used_[index] = true;
+    ++changes_[index];
     return tracks_[index];
   }
   const TTrack& GetTrack(uint8_t index) const { return tracks_[index]; }
@@ -157,7 +158,9 @@ class TZX_Disk {
   void ClearImage();
   // Makes this image a copy of `other`, all but the view. Storage that is big
   // enough is reused (and not shrunk), so refilling a scratch image from a
-  // template of the same layout allocates nothing.
+  // template of the same layout allocates nothing; after a copy from the same
+  // image, only the tracks changed since on either side are copied (a track
+  // changes when it is handed out for writing, cleared or copied into).
   void CopyFrom(const TZX_Disk& other);
   // The present tracks.
   uint8_t PresentTracks() const;
@@ -189,6 +192,12 @@ class TZX_Disk {
   // cost what it holds rather than 3,360 slots (an image is cleared for
   // every file loaded and every fuzz input).
   std::array<bool, kTrackCount> used_{};
+  // For CopyFrom: each track's changes, the image this one last copied (by
+  // its serial; 0 = none), and the changes of both sides at that copy.
+  uint64_t serial_;
+  std::array<uint32_t, kTrackCount> changes_{};
+  uint64_t copiedFrom_ = 0;
+  std::array<uint32_t, kTrackCount> sourceChangesAtCopy_{}, changesAtCopy_{};
   DiskView* view_ = nullptr;
 };
 

@@ -252,18 +252,25 @@ class Sequence {
   }
 
   void BuildDisk() {
-    const std::vector<uint8_t> zeros(256, 0);
-    for (int t = 0; t < kTracks; ++t) {
-      TTrack& track = disk_->GetTrack(static_cast<uint8_t>(t));
-      track.Present = 0xFF;
-      for (int r = 0; r < 16; ++r) {
-        TSectorRec& s = track.Sectors[r];
-        s.SetId(static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2),
-                static_cast<uint8_t>(r + 1), 1);
-        s.SetData(zeros);
-        s.DataOk = 0xFF;
+    // A blank disk: 160 tracks of 16 zero sectors, copied into the disk of
+    // the last sequence (which keeps its sectors' memory).
+    static const auto blank = [] {
+      auto d = std::make_unique<TZX_Disk>();
+      const std::vector<uint8_t> zeros(256, 0);
+      for (int t = 0; t < kTracks; ++t) {
+        TTrack& track = d->GetTrack(static_cast<uint8_t>(t));
+        track.Present = 0xFF;
+        for (int r = 0; r < 16; ++r) {
+          TSectorRec& s = track.Sectors[r];
+          s.SetId(static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2),
+                  static_cast<uint8_t>(r + 1), 1);
+          s.SetData(zeros);
+          s.DataOk = 0xFF;
+        }
       }
-    }
+      return d;
+    }();
+    disk_->CopyFrom(*blank);
     disk_->CountTracks();
 
     // Files one after another on the disk, sometimes with gaps, some deleted.
@@ -573,9 +580,12 @@ class Sequence {
 
   ByteSource src_;
   std::string folder_;
-  std::unique_ptr<TZX_Disk> disk_ = std::make_unique<TZX_Disk>();
-  // The disk before a step: one copy for every sequence of the process, so
-  // that its storage is allocated once.
+  // The disk the commands work on and the disk before a step: one each for
+  // every sequence of the process, so that their storage is allocated once.
+  TZX_Disk* disk_ = [] {
+    static const auto disk = std::make_unique<TZX_Disk>();
+    return disk.get();
+  }();
   TZX_Disk* before_ = [] {
     static const auto copy = std::make_unique<TZX_Disk>();
     return copy.get();
