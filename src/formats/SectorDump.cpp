@@ -1,6 +1,7 @@
 #include "formats/SectorDump.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -75,7 +76,8 @@ bool ReadSectorDump(TZX_Disk& disk, std::span<const uint8_t> file, const DumpGeo
   return ReadDump(
       disk, file.size(),
       [&](std::span<uint8_t> into) {
-        std::ranges::copy(file.subspan(offset, into.size()), into.begin());
+        const std::span<const uint8_t> part = file.subspan(offset, into.size());
+        if (!part.empty()) std::memcpy(into.data(), part.data(), part.size());
         offset += into.size();
         return true;
       },

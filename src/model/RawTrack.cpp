@@ -213,11 +213,11 @@ bool TrackWriter::FromLayout(const TTrack& source, bool ownRaw, bool keepRawByte
   std::array<uint8_t, kRawTrackSize> layout{};
   const std::span<const uint8_t> recorded =
       source.RawData().first(std::min<size_t>(source.RawLength(), kRawTrackSize));
-  std::ranges::copy(recorded, layout.begin());
+  if (!recorded.empty()) std::memcpy(layout.data(), recorded.data(), recorded.size());
   const uint8_t* raw = layout.data();
   if (ownRaw && keepRawBytes) {
     // Only the recorded bytes: the caller's gap filler stands past them.
-    std::ranges::copy(recorded, out);
+    if (!recorded.empty()) std::memcpy(out, recorded.data(), recorded.size());
   }
 
   int e = 0;  // last byte written for the previous field
