@@ -147,7 +147,8 @@ class TZX_Disk {
   std::string StatusText;  // the last reader's message
 
   // Track 0..167. A track handed out for writing counts as used until the
-  // next ClearImage, and as changed for CopyFrom.
+  // next ClearImage, and as changed for CopyFrom; so a reference kept from
+  // before either call is taken again before it is written through.
   TTrack& GetTrack(uint8_t index) {
     used_[index] = true;
     ++changes_[index];
