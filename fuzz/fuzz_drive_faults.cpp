@@ -4,8 +4,6 @@
 // checks are those of tests/drive/DriveFaultCell.h; a broken one aborts.
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <memory>
 #include <vector>
 
 #include "drive/DriveFaultCell.h"
@@ -30,14 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // track of one sector is never read: two at least.
   cell.sectors = 2 + Take(p, end) % 11;
   cell.retries = 1 + Take(p, end) % 3;
-  // A matrix per layout, kept between inputs: building one (two images
-  // and a virtual disk per command, and the clean run) costs more than the
-  // cells an input runs on it. Mutations mostly keep the layout bytes.
-  static std::map<int, std::unique_ptr<kelvara::test::DriveMatrix>> matrices;
-  if (matrices.size() >= 64) matrices.clear();
-  auto& kept = matrices[(cell.tracks * 16 + cell.sectors) * 4 + cell.retries];
-  if (!kept) kept = std::make_unique<kelvara::test::DriveMatrix>();
-  kelvara::test::DriveMatrix& matrix = *kept;
+  // One matrix for the whole run: a drive per command, and the clean run of
+  // each command and layout made the first time it comes up (at most 8 x 11
+  // x 3 x 6 of them).
+  static kelvara::test::DriveMatrix matrix;
   // Several cells per input share the matrix, as the unit test's do; at
   // most eight, so that an input stays one short run of the matrix (longer
   // ones cost more than the mutations they allow are worth).

@@ -94,6 +94,7 @@ class VirtualFloppy final : public FloppyDriver {
 
   void SetWriteProtected(bool on) { writeProtected_ = on; }
   void AddFault(const DriveFault& fault) { faults_.push_back(fault); }
+  void ClearFaults() { faults_.clear(); }
   int CallCount(DriveCall call) const { return callCounts_[static_cast<int>(call)]; }
 
   int Cylinder() const { return cylinder_; }

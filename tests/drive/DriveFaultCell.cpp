@@ -34,7 +34,7 @@ void Lay(TZX_Disk& disk, const DriveCell& c, bool data) {
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     track.Present = 0xFF;
     for (int r = 0; r < c.sectors; ++r) {
-      std::vector<uint8_t> bytes(256, 0);
+      std::array<uint8_t, 256> bytes{};
       if (data) {
         for (size_t k = 0; k < bytes.size(); ++k)
           bytes[k] = static_cast<uint8_t>(t * 31 + r * 7 + k + 1);
@@ -59,11 +59,14 @@ void Blank(TZX_Disk& disk, int tracks) {
 }
 
 // Puts the rig back to the start of a run of the cell's command: the image
-// and the disk laid out afresh, a new host. The drive's call counts go on.
-void Prepare(DriveRig* rig, const DriveCell& c) {
-  Blank(*rig->image, c.tracks);
-  Blank(rig->Disk(), c.tracks);
+// and the disk laid out afresh (`laid`: the tracks an earlier layout may have
+// filled), a new host, no faults. The drive's call counts go on.
+void Prepare(DriveRig* rig, const DriveCell& c, int& laid) {
+  laid = std::max(laid, c.tracks);
+  Blank(*rig->image, laid);
+  Blank(rig->Disk(), laid);
   rig->host = FakeOperationHost{};
+  rig->drive.ClearFaults();
   rig->settings.FirstTrack = 0;
   rig->settings.LastTrack = c.tracks - 1;
   rig->settings.RetryCount = c.retries;
@@ -151,11 +154,11 @@ struct State {
 
 class Cell {
  public:
-  Cell(const DriveCell& c, DriveRig& rig, const State& before, const State& clean)
-      : c_(c), rig_(rig), before_(before), clean_(clean) {}
+  Cell(const DriveCell& c, DriveRig& rig, int& laid, const State& before, const State& clean)
+      : c_(c), rig_(rig), laid_(laid), before_(before), clean_(clean) {}
 
   std::string Run() {
-    Prepare(&rig_, c_);
+    Prepare(&rig_, c_, laid_);
     if (c_.cancelAfter >= 0) {
       rig_.host.cancelAfterEvents = c_.cancelAfter;
     } else {
@@ -328,6 +331,7 @@ class Cell {
 
   const DriveCell& c_;
   DriveRig& rig_;
+  int& laid_;
   const State& before_;
   const State& clean_;
   State now_;
@@ -338,6 +342,11 @@ class Cell {
 
 struct DriveMatrix::Command {
   DriveRig rig;
+  int laid = 0;
+};
+
+struct DriveMatrix::Clean {
+  Command* command = nullptr;
   State before, clean;
   int events = 0;
 };
@@ -345,26 +354,30 @@ struct DriveMatrix::Command {
 DriveMatrix::DriveMatrix() = default;
 DriveMatrix::~DriveMatrix() = default;
 
-DriveMatrix::Command& DriveMatrix::CommandOf(const DriveCell& cell) {
-  std::unique_ptr<Command>& c = commands_[cell.mode];
+DriveMatrix::Clean& DriveMatrix::CleanOf(const DriveCell& cell) {
+  std::unique_ptr<Clean>& c = cleans_[{cell.mode, cell.tracks, cell.sectors, cell.retries}];
   if (!c) {
-    c = std::make_unique<Command>();
-    Prepare(&c->rig, cell);
-    c->before.Capture(c->rig, cell.tracks);
-    c->rig.Run(cell.mode);
-    c->clean.Capture(c->rig, cell.tracks);
-    c->events = c->rig.host.events;
+    std::unique_ptr<Command>& command = commands_[cell.mode];
+    if (!command) command = std::make_unique<Command>();
+    c = std::make_unique<Clean>();
+    c->command = command.get();
+    DriveRig& rig = command->rig;
+    Prepare(&rig, cell, command->laid);
+    c->before.Capture(rig, cell.tracks);
+    rig.Run(cell.mode);
+    c->clean.Capture(rig, cell.tracks);
+    c->events = rig.host.events;
   }
   return *c;
 }
 
 std::string DriveMatrix::Run(const DriveCell& cell) {
-  Command& c = CommandOf(cell);
-  return Cell(cell, c.rig, c.before, c.clean).Run();
+  Clean& c = CleanOf(cell);
+  return Cell(cell, c.command->rig, c.command->laid, c.before, c.clean).Run();
 }
 
 int DriveMatrix::CleanRunEvents(const DriveCell& cell) {
-  return CommandOf(cell).events;
+  return CleanOf(cell).events;
 }
 
 }  // namespace kelvara::test

@@ -7,6 +7,7 @@
 // and retry counts from fuzzer bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -26,9 +27,9 @@ struct DriveCell {
   int retries = 1;
 };
 
-// Runs cells on one virtual drive per command (a drive and an image are
-// megabytes; thousands of cells share them). Every cell given to one matrix
-// has the same layout and retry count.
+// Runs cells on one virtual drive per command, whatever their layout and
+// retry count (thousands of cells share a drive and an image); the clean run
+// of each command, layout and retry count is made once and kept.
 class DriveMatrix {
  public:
   DriveMatrix();
@@ -41,8 +42,10 @@ class DriveMatrix {
 
  private:
   struct Command;
-  Command& CommandOf(const DriveCell& cell);
-  std::map<int, std::unique_ptr<Command>> commands_;
+  struct Clean;
+  Clean& CleanOf(const DriveCell& cell);
+  std::map<int, std::unique_ptr<Command>> commands_;  // by mode
+  std::map<std::array<int, 4>, std::unique_ptr<Clean>> cleans_;
 };
 
 }  // namespace kelvara::test
