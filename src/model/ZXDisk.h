@@ -155,6 +155,9 @@ class TZX_Disk {
     return tracks_[index];
   }
   const TTrack& GetTrack(uint8_t index) const { return tracks_[index]; }
+  // How often the track was handed out for writing, cleared or copied into:
+  // while the count stays the same, so do the track's bytes.
+  uint32_t TrackChanges(uint8_t index) const { return changes_[index]; }
   // Empties the whole image; KeepRawBytes and StatusText stay.
   void ClearImage();
   // Makes this image a copy of `other`, all but the view. Storage that is big
