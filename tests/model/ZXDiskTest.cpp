@@ -6,6 +6,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
@@ -196,7 +197,11 @@ TEST(Disk, CopyFromAgainCopiesWhatChangedOnEitherSideSince) {
   test::FillStandardDisk(*a, 3);
   test::FillStandardDisk(*other, 5);
   b->CopyFrom(*a);
+  const uint32_t before = a->TrackChanges(1);
+  std::as_const(*a).GetTrack(1);  // reading is no change
+  EXPECT_EQ(a->TrackChanges(1), before);
   a->GetTrack(1).Sectors[0].MutableData()[0] ^= 0x55;
+  EXPECT_NE(a->TrackChanges(1), before);
   b->GetTrack(2).Sectors[3].MutableData()[7] ^= 0x66;
   b->GetTrack(9).Present = 0xFF;
   b->CopyFrom(*a);
