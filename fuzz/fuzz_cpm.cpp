@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const CpmCatalog cat = ReadCpmCatalog(*disk, {true, true});
   std::vector<uint8_t> file;
   // Every file is collected; the viewers, which do not care where their
-  // bytes came from, see one of them (a screen costs more than the rest).
+  // bytes came from, see one of them, and the screen viewer only a file
+  // that fills the bitmap at least (a screen costs more than the rest, and
+  // of a shorter file it would paint mostly its padding).
   const size_t viewed = cat.rows.empty() ? 0 : data[0] % cat.rows.size();
   for (size_t i = 0; i < cat.rows.size(); ++i) {
     const CpmFileRow& row = cat.rows[i];
@@ -46,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string& line : TextLines(file))
       KoiToAlt(line);
     HexDumpLines(std::span(file).first(std::min<size_t>(file.size(), 4096)));
-    ZxScreenToRgb(file);
+    if (file.size() >= static_cast<size_t>(kZxBitmapBytes)) ZxScreenToRgb(file);
   }
   return 0;
 }
