@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -146,9 +147,14 @@ std::string FirstDifference(const TZX_Disk& a, const TZX_Disk& b,
   return {};
 }
 
-// A file's bytes as the checker expects them, sector by sector; an empty
-// sector is one that did not exist when the file was recorded.
-using FileBytes = std::vector<std::vector<uint8_t>>;
+// A file's bytes as the checker expects them, 256 a sector; a sector not
+// `known` did not exist when the file was recorded.
+struct FileBytes {
+  std::vector<uint8_t> bytes;
+  std::vector<bool> known;
+  int sectors() const { return static_cast<int>(known.size()); }
+  const uint8_t* Sector(int k) const { return bytes.data() + static_cast<size_t>(k) * 256; }
+};
 
 // ---- the run --------------------------------------------------------------
 
@@ -212,6 +218,7 @@ std::vector<uint8_t> Header14(const NewFile& f) {
 
 std::vector<uint8_t> Hobeta(const NewFile& f) {
   std::vector<uint8_t> h = Header14(f);
+  h.reserve(17 + f.data.size());
   h.back() = 0;  // byte 13 is 0, the sector count follows
   h.push_back(static_cast<uint8_t>(f.sectors()));
   unsigned sum = 0;
@@ -226,6 +233,10 @@ std::vector<uint8_t> Hobeta(const NewFile& f) {
 std::vector<uint8_t> Scl(const std::vector<NewFile>& files) {
   std::vector<uint8_t> out = {
       'S', 'I', 'N', 'C', 'L', 'A', 'I', 'R', static_cast<uint8_t>(files.size())};
+  size_t size = out.size() + 4;
+  for (const NewFile& f : files)
+    size += 14 + f.data.size();
+  out.reserve(size);
   for (const NewFile& f : files) {
     const std::vector<uint8_t> h = Header14(f);
     out.insert(out.end(), h.begin(), h.end());
@@ -398,17 +409,15 @@ class Sequence {
   void Record(const RawEntry& e) {
     const int serial = e.serial();
     if (serial < 0 || expected_.count(serial)) return;
-    FileBytes bytes;
+    FileBytes& want = expected_[serial];
+    want.bytes.resize(static_cast<size_t>(e.count()) * 256);
+    want.known.resize(static_cast<size_t>(e.count()));
     for (int k = 0; k < e.count(); ++k) {
-      const TSectorRec* s = Slot(*disk_, e.first() + k);
-      if (s) {
-        const auto d = Head256(*s);
-        bytes.emplace_back(d.begin(), d.end());
-      } else {
-        bytes.emplace_back();
+      if (const TSectorRec* s = Slot(*disk_, e.first() + k)) {
+        std::memcpy(want.bytes.data() + static_cast<size_t>(k) * 256, Head256(*s).data(), 256);
+        want.known[static_cast<size_t>(k)] = true;
       }
     }
-    expected_[serial] = bytes;
   }
 
   // The tracks changed since the last check (the disk counts every
@@ -447,24 +456,24 @@ class Sequence {
       for (const RawEntry& e : v.entries) {
         if (e.live() && std::equal(f.name.begin(), f.name.end(), e.bytes.begin()) &&
             !expected_.count(e.serial())) {
-          FileBytes bytes;
-          for (int k = 0; k < f.sectors(); ++k)
-            bytes.emplace_back(f.data.begin() + k * 256, f.data.begin() + (k + 1) * 256);
-          expected_[e.serial()] = bytes;
+          expected_[e.serial()] = {f.data,
+                                   std::vector<bool>(static_cast<size_t>(f.sectors()), true)};
         }
       }
     }
-    std::set<int> seen;
+    std::bitset<1000> seen;  // by serial, three digits
     for (const RawEntry& e : v.entries) {
       if (!e.live()) continue;
       const int serial = e.serial();
       if (!expected_.count(serial)) {
         return "entry " + std::to_string(e.index) + " is a file no one added";
       }
-      if (!seen.insert(serial).second) return "file " + std::to_string(serial) + " listed twice";
+      if (seen[static_cast<size_t>(serial)])
+        return "file " + std::to_string(serial) + " listed twice";
+      seen[static_cast<size_t>(serial)] = true;
       if (lost_.count(serial)) continue;
       const FileBytes& want = expected_[serial];
-      if (static_cast<int>(want.size()) != e.count()) {
+      if (want.sectors() != e.count()) {
         return "file " + std::to_string(serial) + " changed its sector count";
       }
       // Where the last check found the file whole and the step wrote none
@@ -474,8 +483,8 @@ class Sequence {
         continue;
       for (int k = 0; k < e.count(); ++k) {
         const TSectorRec* s = Slot(*disk_, e.first() + k);
-        if (!s || want[k].empty()) continue;
-        if (!std::ranges::equal(want[k], Head256(*s))) {
+        if (!s || !want.known[static_cast<size_t>(k)]) continue;
+        if (std::memcmp(want.Sector(k), Head256(*s).data(), 256) != 0) {
           return "file " + std::to_string(serial) + " (entry " + std::to_string(e.index) +
                  ") lost its bytes at sector " + std::to_string(k);
         }
@@ -547,7 +556,7 @@ class Sequence {
       f.data = RandomBytes(src_, sectors * 256u);
       f.start = static_cast<uint16_t>(src_.Below(65536));
       f.length = static_cast<uint16_t>(std::max(0, sectors * 256 - src_.Below(256)));
-      files.push_back(f);
+      files.push_back(std::move(f));
     }
     std::vector<std::string> paths;
     if (count > 1 && src_.Chance(50)) {
@@ -563,7 +572,7 @@ class Sequence {
     // Files added before a failure stay; only a single file's failure must
     // leave everything as it was.
     refused_ = count == 1 && (!r.ok || r.cancelled);
-    added_ = files;
+    added_ = std::move(files);
     return "add " + std::to_string(count);
   }
 
