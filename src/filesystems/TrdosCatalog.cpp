@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "model/CodePage.h"
 #include "model/HexText.h"
@@ -359,13 +360,14 @@ void TrdosCatalog::CompactSectorError(int linear) {
 // A run can move when every source sector is usable and every destination
 // sector exists; false after the message for the first that fails.
 bool TrdosCatalog::CanMoveRun(int from, int to, int count) {
+  const TZX_Disk& disk = disk_;  // only looks: the tracks stay unmarked
   for (int k = 0; k < count; ++k) {
-    if (!UsableSector(disk_, (from + k) / kTrdosSectorsPerTrack,
+    if (!UsableSector(disk, (from + k) / kTrdosSectorsPerTrack,
                       (from + k) % kTrdosSectorsPerTrack + 1)) {
       CompactSectorError(from + k);
       return false;
     }
-    if (!GetLogicalSector(disk_, (to + k) / kTrdosSectorsPerTrack,
+    if (!GetLogicalSector(disk, (to + k) / kTrdosSectorsPerTrack,
                           (to + k) % kTrdosSectorsPerTrack + 1)) {
       CompactSectorError(to + k);
       return false;
@@ -378,8 +380,8 @@ bool TrdosCatalog::CanMoveRun(int from, int to, int count) {
 // with the source is harmless. CanMoveRun has checked every sector.
 void TrdosCatalog::MoveRun(int from, int to, int count) {
   for (int k = 0; k < count; ++k, ++from, ++to) {
-    const TSectorRec* src =
-        UsableSector(disk_, from / kTrdosSectorsPerTrack, from % kTrdosSectorsPerTrack + 1);
+    const TSectorRec* src = UsableSector(std::as_const(disk_), from / kTrdosSectorsPerTrack,
+                                         from % kTrdosSectorsPerTrack + 1);
     TSectorRec* dst =
         GetLogicalSector(disk_, to / kTrdosSectorsPerTrack, to % kTrdosSectorsPerTrack + 1);
     dst->Present = 0xFF;
