@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "formats/Hfe.h"
 #include "model/ZXDisk.h"
@@ -17,7 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::array<uint8_t, kelvara::kRawTrackSize> out;
   std::array<uint8_t, kelvara::kRawTrackSize / 8> marks;
   for (int t = 0; t < kelvara::kTrackCount; ++t) {
-    if (disk->GetTrack(static_cast<uint8_t>(t)).Present) {
+    // Looked at read-only: a writable look marks the track as used, and the
+    // next load would clear all 168.
+    if (std::as_const(*disk).GetTrack(static_cast<uint8_t>(t)).Present) {
       out.fill(0x4E);
       disk->BuildRawTrack(static_cast<uint8_t>(t), out.data(), marks.data());
     }

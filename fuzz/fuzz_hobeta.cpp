@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "../tests/support/FakePrompt.h"
@@ -24,8 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   prompt.texts = {"R"};
   disk->CopyFrom(*blank);
   const size_t head = std::min(size, kTrack0);
-  for (size_t i = 0; i < head; ++i)
-    disk->GetTrack(0).Sectors[i / 256].MutableData()[i % 256] = data[i];
+  TTrack& track0 = disk->GetTrack(0);
+  for (size_t at = 0; at < head; at += 256)
+    std::memcpy(track0.Sectors[at / 256].MutableData().data(), data + at,
+                std::min<size_t>(256, head - at));
 
   TrdosCatalog zx(*disk, prompt, settings);
   if (!zx.OpenFromImage()) return 0;

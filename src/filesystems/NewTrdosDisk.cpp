@@ -19,7 +19,7 @@ void FormatTrack(TTrack& track) {
   track.Log.clear();
   for (int slot = 0; slot < kTrdosSectorsPerTrack; ++slot) {
     TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(slot));
-    s = TSectorRec{};
+    s.Clear();
     s.SetId(static_cast<uint8_t>(track.TrackNo / 2), 0, static_cast<uint8_t>(slot + 1), 1);
     s.DataOk = 0xFF;
     s.MutableData(kTrdosSectorSize);

@@ -60,7 +60,13 @@ void TSectorRec::Clear() {
   HeaderCrc = 0;
   ErrorCount = DataOk = 0;
   DataOffset = 0;
-  if (data_.capacity()) ClearData();
+  // A slot keeps storage of up to a TR-DOS sector's size for the next load
+  // into the image (at most 860 KB an image); larger storage goes back.
+  if (data_.capacity() > kKeptSectorCapacity) {
+    ClearData();
+  } else {
+    data_.clear();
+  }
 }
 
 DataState SectorDataState(const TSectorRec& s) {

@@ -62,8 +62,10 @@ struct TSectorRec {
   // No data at all; the memory goes back.
   void ClearData() { std::vector<uint8_t>().swap(data_); }
   // An empty slot: every field 0, no data. Field by field, since an image
-  // is emptied for every file loaded (and every fuzz input).
+  // is emptied for every file loaded (and every fuzz input); storage of up
+  // to kKeptSectorCapacity bytes stays for the slot's next data.
   void Clear();
+  static constexpr size_t kKeptSectorCapacity = 256;
   // The data as a field of out.size() bytes: the slot's bytes, then zeros
   // where it holds fewer.
   void CopyDataPadded(std::span<uint8_t> out) const;
