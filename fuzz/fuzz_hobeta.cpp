@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!zx.OpenFromImage()) return 0;
   zx.ImportBytes("fuzz.$C", {data + head, size - head});
   zx.ToggleShowDeleted();
-  const int last[] = {static_cast<int>(zx.Rows().size()) - 1};
+  const int last[] = {zx.RowCount() - 1};
   zx.RestoreFile(last[0]);
   zx.DeleteFiles(last);
   zx.CompactVolume();

@@ -75,6 +75,14 @@ std::vector<TrdosListRow> ListTrdosFiles(const TTrdosCatalog& cat, bool showDele
   return rows;
 }
 
+int TrdosRowCount(const TTrdosCatalog& cat, bool showDeleted) {
+  if (showDeleted) return cat.ListedBound();
+  int live = 0;
+  for (int i = 0; i < cat.ListedBound(); ++i)
+    live += cat.Entries[i].IsLive() ? 1 : 0;
+  return live;
+}
+
 int TrdosRowEntry(const TTrdosCatalog& cat, bool showDeleted, int row) {
   if (row < 0) return -1;
   if (showDeleted) return row < cat.ListedBound() ? row : -1;
@@ -90,7 +98,7 @@ TrdosMenuState TrdosMenuFor(const TTrdosCatalog& cat, bool showDeleted,
   m.showDeleted = true;
   m.add = true;
   m.renameDisk = true;
-  if (ListTrdosFiles(cat, showDeleted).empty()) return m;
+  if (TrdosRowCount(cat, showDeleted) == 0) return m;
 
   m.saveHobeta = m.saveScl = m.remove = true;
   m.compact = cat.DeletedCount != 0;

@@ -44,6 +44,8 @@ struct TrdosListRow {
 // Rows for entries 0..ListedCount-1 in catalog order; deleted entries only
 // when shown.
 std::vector<TrdosListRow> ListTrdosFiles(const TTrdosCatalog& cat, bool showDeleted);
+// The number of rows ListTrdosFiles gives, without making their texts.
+int TrdosRowCount(const TTrdosCatalog& cat, bool showDeleted);
 // The catalog index of a row: row r itself when deleted entries are shown,
 // otherwise the (r + 1)-th live entry. -1 for a row that does not exist.
 int TrdosRowEntry(const TTrdosCatalog& cat, bool showDeleted, int row);
@@ -122,6 +124,7 @@ class TrdosCatalog {
 
   std::vector<LabelledValue> Description() const { return DescribeTrdosDisk(cat_); }
   std::vector<TrdosListRow> Rows() const { return ListTrdosFiles(cat_, showDeleted_); }
+  int RowCount() const { return TrdosRowCount(cat_, showDeleted_); }
   int EntryOfRow(int row) const { return TrdosRowEntry(cat_, showDeleted_, row); }
   // All disabled in read-only mode, where the list has no menu.
   TrdosMenuState MenuState(std::span<const int> selectedRows) const;

@@ -530,7 +530,7 @@ class Sequence {
   void Note(const CatalogOutcome& r) { refused_ = !r.ok || r.cancelled; }
 
   int RandomRow() {
-    const int rows = static_cast<int>(zx_.Rows().size());
+    const int rows = zx_.RowCount();
     return rows == 0 ? -1 : src_.Below(rows);
   }
 
@@ -592,9 +592,8 @@ class Sequence {
   std::string Restore() {
     if (!zx_.ShowDeleted()) zx_.ToggleShowDeleted();
     std::vector<int> dead;
-    const auto rows = zx_.Rows();
-    for (size_t r = 0; r < rows.size(); ++r) {
-      if (!zx_.Catalog().Entries[rows[r].entry].IsLive()) dead.push_back(static_cast<int>(r));
+    for (int r = 0; r < zx_.RowCount(); ++r) {
+      if (!zx_.Catalog().Entries[zx_.EntryOfRow(r)].IsLive()) dead.push_back(r);
     }
     if (dead.empty()) return "restore nothing";
     const int row = dead[static_cast<size_t>(src_.Below(static_cast<int>(dead.size())))];
@@ -602,7 +601,7 @@ class Sequence {
         src_.Chance(90) ? std::string(1, static_cast<char>('A' + src_.Below(26))) : std::string());
     Note(zx_.RestoreFile(row));
     prompt_.texts.clear();
-    return "restore entry " + std::to_string(rows[static_cast<size_t>(row)].entry);
+    return "restore entry " + std::to_string(zx_.EntryOfRow(row));
   }
 
   std::string Rename() {

@@ -81,6 +81,8 @@ TEST_F(TrdosVolume, TheListEndsAtEightZeroBytesOrAfter128Entries) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].cells[0], "?AAAAAAA");
   EXPECT_EQ(ListTrdosFiles(cat, false).size(), 1u);
+  EXPECT_EQ(TrdosRowCount(cat, true), 2);
+  EXPECT_EQ(TrdosRowCount(cat, false), 1);
 }
 
 TEST_F(TrdosVolume, WriteBackRebuildsTheCatalogAndKeepsTheFormattersBytes) {
