@@ -66,6 +66,7 @@ std::array<uint8_t, 256> Head256(const TSectorRec& s) {
 
 RawVolume ReadRaw(const TZX_Disk& disk) {
   RawVolume v;
+  v.entries.reserve(128);
   for (int i = 0; i < 128; ++i) {
     RawEntry e;
     e.index = i;
@@ -105,6 +106,7 @@ std::string Disjoint(const RawVolume& v) {
     int first, end, index;
   };
   std::vector<Span> live;
+  live.reserve(v.entries.size());
   for (const RawEntry& e : v.entries) {
     if (e.live() && e.count() > 0) live.push_back({e.first(), e.end(), e.index});
   }
