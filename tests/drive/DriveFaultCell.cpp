@@ -22,27 +22,34 @@ struct TrackLite {
 };
 using Tracks = std::vector<TrackLite>;
 
-TrackLite Lite(const TZX_Disk& d, int t) {
+// Copies a track into `to`, reusing its sectors' storage.
+void CopyTrack(TrackLite& to, const TZX_Disk& d, int t) {
   const TTrack& track = d.GetTrack(static_cast<uint8_t>(t));
-  return {track.Present, track.Sectors};
+  to.Present = track.Present;
+  to.Sectors = track.Sectors;
 }
 
 // Lays tracks 0..tracks-1 with sectors 1..sectors of 256 bytes: pattern data
-// marked good, or zero data marked not read.
+// marked good, or zero data marked not read. The pattern of a sector is a
+// run of 256 counting bytes whose start depends on the track and sector.
 void Lay(TZX_Disk& disk, const DriveCell& c, bool data) {
+  static const std::array<uint8_t, 512> kCounting = [] {
+    std::array<uint8_t, 512> b;
+    for (size_t k = 0; k < b.size(); ++k)
+      b[k] = static_cast<uint8_t>(k);
+    return b;
+  }();
+  static const std::array<uint8_t, 256> kZeros{};
   for (int t = 0; t < c.tracks; ++t) {
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     track.Present = 0xFF;
     for (int r = 0; r < c.sectors; ++r) {
-      std::array<uint8_t, 256> bytes{};
-      if (data) {
-        for (size_t k = 0; k < bytes.size(); ++k)
-          bytes[k] = static_cast<uint8_t>(t * 31 + r * 7 + k + 1);
-      }
+      const size_t from = static_cast<size_t>(t * 31 + r * 7 + 1) % 256;
       TSectorRec& s = track.Sectors[r];
       s.SetId(static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2), static_cast<uint8_t>(r + 1),
               1);
-      s.SetData(bytes);
+      s.SetData(data ? std::span<const uint8_t>(kCounting).subspan(from, 256)
+                     : std::span<const uint8_t>(kZeros));
       s.DataOk = data ? 0xFF : 0;
     }
   }
@@ -143,19 +150,22 @@ std::string SectorSuffix(int t, int r) {
 struct State {
   Tracks image, disk;
   void Capture(DriveRig& rig, int tracks) {
-    image.clear();
-    disk.clear();
+    image.resize(static_cast<size_t>(tracks));
+    disk.resize(static_cast<size_t>(tracks));
     for (int t = 0; t < tracks; ++t) {
-      image.push_back(Lite(*rig.image, t));
-      disk.push_back(Lite(rig.Disk(), t));
+      CopyTrack(image[static_cast<size_t>(t)], *rig.image, t);
+      CopyTrack(disk[static_cast<size_t>(t)], rig.Disk(), t);
     }
   }
 };
 
 class Cell {
  public:
-  Cell(const DriveCell& c, DriveRig& rig, int& laid, const State& before, const State& clean)
-      : c_(c), rig_(rig), laid_(laid), before_(before), clean_(clean) {}
+  // `now` receives the state after the run (kept by the caller, so that its
+  // storage serves every cell).
+  Cell(const DriveCell& c, DriveRig& rig, int& laid, const State& before, const State& clean,
+       State& now)
+      : c_(c), rig_(rig), laid_(laid), before_(before), clean_(clean), now_(now) {}
 
   std::string Run() {
     Prepare(&rig_, c_, laid_);
@@ -334,7 +344,7 @@ class Cell {
   int& laid_;
   const State& before_;
   const State& clean_;
-  State now_;
+  State& now_;
   OperationResult result_;
 };
 
@@ -343,6 +353,7 @@ class Cell {
 struct DriveMatrix::Command {
   DriveRig rig;
   int laid = 0;
+  State now;
 };
 
 struct DriveMatrix::Clean {
@@ -373,7 +384,8 @@ DriveMatrix::Clean& DriveMatrix::CleanOf(const DriveCell& cell) {
 
 std::string DriveMatrix::Run(const DriveCell& cell) {
   Clean& c = CleanOf(cell);
-  return Cell(cell, c.command->rig, c.command->laid, c.before, c.clean).Run();
+  Command& command = *c.command;
+  return Cell(cell, command.rig, command.laid, c.before, c.clean, command.now).Run();
 }
 
 int DriveMatrix::CleanRunEvents(const DriveCell& cell) {
