@@ -161,16 +161,26 @@ struct FileBytes {
 // ---- the run --------------------------------------------------------------
 
 std::vector<uint8_t> RandomBytes(ByteSource& src, size_t n) {
-  uint32_t x = src.Byte() * 0x01000193u + 0x9E3779B9u;
+  uint64_t x = src.Byte() * 0x100000001B3ull + 0x9E3779B97F4A7C15ull;
   std::vector<uint8_t> out(n);
-  // Four bytes a step of the generator, stored as one word (their order is
-  // the machine's): under the fuzz build every loop test and every store is
-  // checked, and a byte a step was a large part of a sequence's time.
-  for (size_t i = 0; i < n; i += 4) {
+  // Eight bytes a step of the generator, stored as one word (their order is
+  // the machine's), with a copy of fixed size: under the fuzz build a copy of
+  // variable size is a checked call, and the generator was a sixth of a
+  // sequence's time.
+  const auto next = [&x] {
     x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    std::memcpy(out.data() + i, &x, std::min<size_t>(4, n - i));
+    x ^= x >> 7;
+    x ^= x << 17;
+    return x;
+  };
+  uint8_t* p = out.data();
+  for (size_t words = n / 8; words > 0; --words, p += 8) {
+    const uint64_t w = next();
+    std::memcpy(p, &w, 8);
+  }
+  if (n % 8 != 0) {
+    const uint64_t w = next();
+    std::memcpy(p, &w, n % 8);
   }
   return out;
 }

@@ -1,6 +1,7 @@
 #include "model/FileIO.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <random>
 
 #include "model/CodePage.h"
 #include "support/TempDir.h"
@@ -226,6 +228,63 @@ TEST(CodePage, UnmappableCharactersAreReplacedNotLost) {
             "B");
   EXPECT_EQ(Utf8ToCp1251("A\xE4\xB8\xADZ"), "A?Z");  // a CJK character
   EXPECT_EQ(Utf8ToCp1251("A\xD0"), "A?");            // cut sequence at the end
+}
+
+// The system's iconv as the oracle: every byte one way, and random text made
+// of valid, overlong, cut and stray UTF-8 pieces the other way.
+std::string IconvOracle(const char* to, const char* from, std::string in, const char* bad,
+                        bool utf8In) {
+  iconv_t cd = iconv_open(to, from);
+  std::string out;
+  char* p = in.data();
+  size_t left = in.size();
+  while (left > 0) {
+    char buf[64];
+    char* o = buf;
+    size_t room = sizeof buf;
+    const size_t r = iconv(cd, &p, &left, &o, &room);
+    out.append(buf, static_cast<size_t>(o - buf));
+    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+      out += bad;
+      size_t n = 1;
+      const auto lead = static_cast<unsigned char>(*p);
+      const size_t claim = !utf8In || lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+      while (n < claim && n < left && (static_cast<unsigned char>(p[n]) & 0xC0) == 0x80)
+        ++n;
+      p += n;
+      left -= n;
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+TEST(CodePage, AgreesWithIconv) {
+  for (int b = 0; b < 256; ++b) {
+    const std::string one(1, static_cast<char>(b));
+    ASSERT_EQ(Cp1251ToUtf8(one), IconvOracle("UTF-8", "CP1251", one, "\xEF\xBF\xBD", false)) << b;
+    ASSERT_EQ(Utf8ToCp1251(Cp1251ToUtf8(one)), b == 0x98 ? "?" : one) << b;
+  }
+  const char* pieces[] = {"A",
+                          "\xD0\x96",
+                          "\xE2\x84\x96",
+                          "\xC1\x81",
+                          "\xE0\x80\xAF",
+                          "\xED\xA0\x80",
+                          "\xF0\x9F\x98\x80",
+                          "\xF4\x90\x80\x80",
+                          "\x80",
+                          "\xFF",
+                          "\xE2\x84",
+                          "\xD0",
+                          "\xF8\x88\x80\x80\x80"};
+  std::mt19937 rng(7);
+  for (int i = 0; i < 2000; ++i) {
+    std::string s;
+    for (int k = static_cast<int>(rng() % 6); k >= 0; --k)
+      s += pieces[rng() % std::size(pieces)];
+    ASSERT_EQ(Utf8ToCp1251(s), IconvOracle("CP1251", "UTF-8", s, "?", true)) << i;
+  }
 }
 
 }  // namespace
