@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <numeric>
 
+#include "filesystems/SclArchive.h"
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "formats/Scl.h"
@@ -35,6 +37,16 @@ class SclTest : public ::testing::Test {
     return files;
   }
 };
+
+TEST(SclSum, IsTheByteSumAtEveryLengthAndAlignment) {
+  // All 0xFF, long enough to fill the word-wise sum's lanes more than once.
+  const std::vector<uint8_t> ones(3000, 0xFF);
+  for (size_t from : {0, 1, 7})
+    for (size_t n : {0, 1, 7, 8, 9, 1023, 1024, 1025, 2040, 2999 - 7}) {
+      const std::span<const uint8_t> part(ones.data() + from, n);
+      EXPECT_EQ(SclSum(part), std::accumulate(part.begin(), part.end(), 0u)) << from << " " << n;
+    }
+}
 
 TEST_F(SclTest, LoadingUnpacksOntoANewDisk) {
   ASSERT_TRUE(ReadSclBytes(*disk, SclBytes({})));
