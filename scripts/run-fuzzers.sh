@@ -36,15 +36,18 @@ done_runs() {  # inputs a target has run so far, by the ledger
   awk -F'\t' -v t="$1" '$2 == t && $5 == "ok" { s += $3 } END { print s + 0 }' "$ledger"
 }
 
-# One libFuzzer process; its log goes to DIR/<target>.log.
+# One libFuzzer process; its log goes to DIR/<target>.log. A target's own
+# libFuzzer options, if any, are in fuzz/<target>.options (# starts a comment).
 fuzz_once() {  # name, extra options...
   local name=$1
   shift
-  local corpus="$root/fuzz/corpus/$name" seeds=()
+  local corpus="$root/fuzz/corpus/$name" seeds=() own=()
   mkdir -p "$corpus"
   [ -d "$root/fuzz/seeds/$name" ] && seeds=("$root/fuzz/seeds/$name")
-  "$dir/$name" -artifact_prefix="$dir/$name-" -print_final_stats=0 "$@" "$corpus" "${seeds[@]}" \
-    >"$dir/$name.log" 2>&1
+  [ -f "$root/fuzz/$name.options" ] &&
+    read -r -a own <<<"$(sed 's/#.*//' "$root/fuzz/$name.options" | tr '\n' ' ')"
+  "$dir/$name" -artifact_prefix="$dir/$name-" -print_final_stats=0 "${own[@]}" "$@" "$corpus" \
+    "${seeds[@]}" >"$dir/$name.log" 2>&1
 }
 
 run_target() {
