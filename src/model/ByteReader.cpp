@@ -5,38 +5,6 @@
 
 namespace kelvara {
 
-bool ByteReader::Take(size_t n) {
-  if (!ok_ || n > Remaining()) {
-    ok_ = false;
-    return false;
-  }
-  return true;
-}
-
-bool ByteReader::U8(uint8_t& v) {
-  v = 0;
-  if (!Take(1)) return false;
-  v = bytes_[pos_++];
-  return true;
-}
-
-bool ByteReader::U16(uint16_t& v) {
-  v = 0;
-  if (!Take(2)) return false;
-  v = static_cast<uint16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
-  pos_ += 2;
-  return true;
-}
-
-bool ByteReader::U32(uint32_t& v) {
-  v = 0;
-  if (!Take(4)) return false;
-  for (int i = 3; i >= 0; --i)
-    v = (v << 8) | bytes_[pos_ + i];
-  pos_ += 4;
-  return true;
-}
-
 bool ByteReader::Bytes(std::span<uint8_t> out) {
   if (!Take(out.size())) {
     std::fill(out.begin(), out.end(), 0);

@@ -22,9 +22,29 @@ class ByteReader {
   bool AtEnd() const { return pos_ >= bytes_.size(); }
   bool Ok() const { return ok_; }
 
-  bool U8(uint8_t& v);
-  bool U16(uint16_t& v);  // little-endian
-  bool U32(uint32_t& v);  // little-endian
+  // The fixed-size reads are inline: readers call them for nearly every byte.
+  bool U8(uint8_t& v) {
+    v = 0;
+    if (!Take(1)) return false;
+    v = bytes_[pos_++];
+    return true;
+  }
+  bool U16(uint16_t& v) {  // little-endian
+    v = 0;
+    if (!Take(2)) return false;
+    v = static_cast<uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8);
+    pos_ += 2;
+    return true;
+  }
+  bool U32(uint32_t& v) {  // little-endian
+    v = 0;
+    if (!Take(4)) return false;
+    v = static_cast<uint32_t>(bytes_[pos_]) | static_cast<uint32_t>(bytes_[pos_ + 1]) << 8 |
+        static_cast<uint32_t>(bytes_[pos_ + 2]) << 16 |
+        static_cast<uint32_t>(bytes_[pos_ + 3]) << 24;
+    pos_ += 4;
+    return true;
+  }
   bool Bytes(std::span<uint8_t> out);
   // A view of the next n bytes, advancing past them; empty and failed when
   // fewer remain.
@@ -35,7 +55,13 @@ class ByteReader {
   bool Text(size_t n, std::string& out);
 
  private:
-  bool Take(size_t n);
+  bool Take(size_t n) {
+    if (!ok_ || n > Remaining()) {
+      ok_ = false;
+      return false;
+    }
+    return true;
+  }
 
   std::span<const uint8_t> bytes_;
   size_t pos_ = 0;
