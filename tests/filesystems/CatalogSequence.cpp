@@ -67,12 +67,15 @@ std::array<uint8_t, 256> Head256(const TSectorRec& s) {
 RawVolume ReadRaw(const TZX_Disk& disk) {
   RawVolume v;
   v.entries.reserve(128);
+  std::array<uint8_t, 256> sector{};
   for (int i = 0; i < 128; ++i) {
     RawEntry e;
     e.index = i;
-    if (const TSectorRec* s = Slot(disk, i / 16)) {
-      std::copy_n(Head256(*s).begin() + (i % 16) * 16, 16, e.bytes.begin());
+    if (i % 16 == 0) {
+      const TSectorRec* s = Slot(disk, i / 16);
+      sector = s ? Head256(*s) : std::array<uint8_t, 256>{};
     }
+    std::copy_n(sector.begin() + (i % 16) * 16, 16, e.bytes.begin());
     if (std::all_of(e.bytes.begin(), e.bytes.begin() + 8, [](uint8_t b) { return b == 0; })) break;
     v.entries.push_back(e);
   }
@@ -488,7 +491,10 @@ class Sequence {
       for (int k = 0; k < e.count(); ++k) {
         const TSectorRec* s = Slot(*disk_, e.first() + k);
         if (!s || !want.known[static_cast<size_t>(k)]) continue;
-        if (std::memcmp(want.Sector(k), Head256(*s).data(), 256) != 0) {
+        const bool same = s->DataLength() >= 256
+                              ? std::memcmp(want.Sector(k), s->Data().data(), 256) == 0
+                              : std::memcmp(want.Sector(k), Head256(*s).data(), 256) == 0;
+        if (!same) {
           return "file " + std::to_string(serial) + " (entry " + std::to_string(e.index) +
                  ") lost its bytes at sector " + std::to_string(k);
         }
@@ -509,7 +515,7 @@ class Sequence {
     // A file that is not live may give its sectors away; once another file
     // has them, its bytes are no longer its own.
     for (const RawEntry& e : v.entries) {
-      if (e.live() || e.count() == 0) continue;
+      if (e.live() || e.count() == 0 || lost_.count(e.serial())) continue;
       for (const RawEntry& o : v.entries) {
         if (o.live() && o.first() < e.end() && e.first() < o.end()) lost_.insert(e.serial());
       }
