@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[1] & 0x80) damaged.Present = 0;
   damaged.MutableData(static_cast<uint16_t>(data[0] * 5));
   const CpmCatalog cat = ReadCpmCatalog(*disk, {true, true});
+  const std::vector<CpmDirEntry> dir = ReadCpmDirectory(*disk);
   std::vector<uint8_t> file;
   // Every file is collected; the viewers, which do not care where their
   // bytes came from, see one of them, and the screen viewer only a file
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < cat.rows.size(); ++i) {
     const CpmFileRow& row = cat.rows[i];
     CpmSizeText(row.records, ",");
-    if (!CollectCpmFile(*disk, row.key, row.user, file)) __builtin_trap();
+    if (!CollectCpmFile(*disk, dir, row.key, row.user, file)) __builtin_trap();
     if (i != viewed) continue;
     for (std::string& line : TextLines(file))
       KoiToAlt(line);

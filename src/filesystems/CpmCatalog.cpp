@@ -193,8 +193,12 @@ std::string SystemDecimalSeparator() {
 
 bool CollectCpmFile(const TZX_Disk& disk, const CpmKey& key, uint8_t user,
                     std::vector<uint8_t>& out) {
+  return CollectCpmFile(disk, ReadCpmDirectory(disk), key, user, out);
+}
+
+bool CollectCpmFile(const TZX_Disk& disk, const std::vector<CpmDirEntry>& dir, const CpmKey& key,
+                    uint8_t user, std::vector<uint8_t>& out) {
   out.clear();
-  const std::vector<CpmDirEntry> dir = ReadCpmDirectory(disk);
   const auto first = std::find_if(dir.begin(), dir.end(), [&](const CpmDirEntry& e) {
     return e.extent == 0 && e.user == user && e.key == key;
   });

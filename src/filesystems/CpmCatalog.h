@@ -121,6 +121,10 @@ std::string SystemDecimalSeparator();
 // outside the image read as zeros.
 bool CollectCpmFile(const TZX_Disk& disk, const CpmKey& key, uint8_t user,
                     std::vector<uint8_t>& out);
+// The same with the directory as ReadCpmDirectory(disk) gave it, for a
+// caller that collects several files.
+bool CollectCpmFile(const TZX_Disk& disk, const std::vector<CpmDirEntry>& dir, const CpmKey& key,
+                    uint8_t user, std::vector<uint8_t>& out);
 
 // Makes the image a freshly formatted, empty CP/M Profi disk.
 void CreateCpmDisk(TZX_Disk& disk);
