@@ -171,14 +171,7 @@ std::string AltToUtf8(std::string_view line) {
       out += c;
       continue;
     }
-    const char16_t u = kAltHigh[b - 0x80];
-    if (u < 0x800) {
-      out += static_cast<char>(0xC0 | (u >> 6));
-    } else {
-      out += static_cast<char>(0xE0 | (u >> 12));
-      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-    }
-    out += static_cast<char>(0x80 | (u & 0x3F));
+    AppendUtf8(out, kAltHigh[b - 0x80]);
   }
   return out;
 }
