@@ -65,10 +65,14 @@ auto FindLogicalSector(Disk& disk, int track, int sec) -> decltype(&disk.GetTrac
   return nullptr;
 }
 
+template <class Sector>
+Sector* IfUsable(Sector* s) {
+  return (s && s->Present && s->DataLength() >= kTrdosSectorSize) ? s : nullptr;
+}
+
 template <class Disk>
 auto FindUsableSector(Disk& disk, int track, int sec) {
-  auto* s = FindLogicalSector(disk, track, sec);
-  return (s && s->Present && s->DataLength() >= kTrdosSectorSize) ? s : nullptr;
+  return IfUsable(FindLogicalSector(disk, track, sec));
 }
 
 }  // namespace
@@ -87,6 +91,36 @@ const TSectorRec* UsableSector(const TZX_Disk& disk, int track, int sec) {
 
 TSectorRec* UsableSector(TZX_Disk& disk, int track, int sec) {
   return FindUsableSector(disk, track, sec);
+}
+
+int LinearSectorIndex::Slot(int linear) {
+  const int track = linear / kTrdosSectorsPerTrack;
+  if (track != track_) {
+    track_ = track;
+    slots_.fill(-1);
+    if (track >= 0 && track < kTrackCount) {
+      const auto& sectors = disk_.GetTrack(static_cast<uint8_t>(track)).Sectors;
+      for (int slot = kSlotCount - 1; slot >= 0; --slot) {  // the first slot wins
+        const int sec = sectors[slot].Sec;
+        if (sec >= 1 && sec <= kTrdosSectorsPerTrack) slots_[sec - 1] = static_cast<int8_t>(slot);
+      }
+    }
+  }
+  return linear < 0 ? -1 : slots_[linear % kTrdosSectorsPerTrack];
+}
+
+const TSectorRec* LinearSectorIndex::Logical(int linear) {
+  const int slot = Slot(linear);
+  return slot < 0 ? nullptr : &disk_.GetTrack(static_cast<uint8_t>(track_)).Sectors[slot];
+}
+
+const TSectorRec* LinearSectorIndex::Usable(int linear) {
+  return IfUsable(Logical(linear));
+}
+
+TSectorRec& LinearSectorIndex::Writable(TZX_Disk& disk, int linear) {
+  const int slot = Slot(linear);
+  return disk.GetTrack(static_cast<uint8_t>(track_)).Sectors[slot];
 }
 
 bool ParseTrdosCatalog(std::span<const uint8_t> sectors, TTrdosCatalog& out) {

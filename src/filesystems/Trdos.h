@@ -106,6 +106,27 @@ const TSectorRec* GetLogicalSector(const TZX_Disk& disk, int track, int sec);
 TSectorRec* UsableSector(TZX_Disk& disk, int track, int sec);
 const TSectorRec* UsableSector(const TZX_Disk& disk, int track, int sec);
 
+// The same lookups by linear sector (track * 16 + sector - 1) for work that
+// walks runs of them: each track's slots are searched once, when the walk
+// first comes to it, not once a sector. The disk's slots must not change
+// while the index is in use.
+class LinearSectorIndex {
+ public:
+  explicit LinearSectorIndex(const TZX_Disk& disk) : disk_(disk) {}
+  // GetLogicalSector's slot (0..19), or -1.
+  int Slot(int linear);
+  const TSectorRec* Logical(int linear);
+  const TSectorRec* Usable(int linear);
+  // A sector Logical finds, handed out for writing, which marks its track as
+  // used: `disk` is the indexed disk.
+  TSectorRec& Writable(TZX_Disk& disk, int linear);
+
+ private:
+  const TZX_Disk& disk_;
+  int track_ = -1;
+  std::array<int8_t, kTrdosSectorsPerTrack> slots_{};
+};
+
 // Parses track 0 given as the bytes of sectors 1, 2, ... in order (256 bytes
 // each; at least the nine of sectors 1..9, more are ignored), as the image
 // gives them or as a drive read them. False, with the record zeroed, when the

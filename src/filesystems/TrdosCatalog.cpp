@@ -368,15 +368,13 @@ void TrdosCatalog::CompactSectorError(int linear) {
 // A run can move when every source sector is usable and every destination
 // sector exists; false after the message for the first that fails.
 bool TrdosCatalog::CanMoveRun(int from, int to, int count) {
-  const TZX_Disk& disk = disk_;  // only looks: the tracks stay unmarked
+  LinearSectorIndex source(disk_), dest(disk_);  // only looks: the tracks stay unmarked
   for (int k = 0; k < count; ++k) {
-    if (!UsableSector(disk, (from + k) / kTrdosSectorsPerTrack,
-                      (from + k) % kTrdosSectorsPerTrack + 1)) {
+    if (!source.Usable(from + k)) {
       CompactSectorError(from + k);
       return false;
     }
-    if (!GetLogicalSector(disk, (to + k) / kTrdosSectorsPerTrack,
-                          (to + k) % kTrdosSectorsPerTrack + 1)) {
+    if (!dest.Logical(to + k)) {
       CompactSectorError(to + k);
       return false;
     }
@@ -385,16 +383,16 @@ bool TrdosCatalog::CanMoveRun(int from, int to, int count) {
 }
 
 // Copies a run of sectors down the disk, first sector first, so an overlap
-// with the source is harmless. CanMoveRun has checked every sector.
+// with the source is harmless. CanMoveRun has checked every sector, and a
+// move changes data, never which slot holds a sector number.
 void TrdosCatalog::MoveRun(int from, int to, int count) {
+  LinearSectorIndex source(disk_), dest(disk_);
   for (int k = 0; k < count; ++k, ++from, ++to) {
-    const TSectorRec* src = UsableSector(std::as_const(disk_), from / kTrdosSectorsPerTrack,
-                                         from % kTrdosSectorsPerTrack + 1);
-    TSectorRec* dst =
-        GetLogicalSector(disk_, to / kTrdosSectorsPerTrack, to % kTrdosSectorsPerTrack + 1);
-    dst->Present = 0xFF;
-    dst->MutableData(kTrdosSectorSize);
-    StoreTrdosSector(*dst, src->Data().first(kTrdosSectorSize));
+    const TSectorRec* src = source.Usable(from);
+    TSectorRec& dst = dest.Writable(disk_, to);
+    dst.Present = 0xFF;
+    dst.MutableData(kTrdosSectorSize);
+    StoreTrdosSector(dst, src->Data().first(kTrdosSectorSize));
   }
 }
 

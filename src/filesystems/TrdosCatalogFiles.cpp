@@ -305,15 +305,16 @@ bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
   }
   // Every sector is checked before the first is written, so a failed file
   // leaves no stray data behind.
+  LinearSectorIndex sectors(disk_);
   for (int k = first; k < first + count; ++k) {
-    if (!UsableSector(disk_, k / kTrdosSectorsPerTrack, k % kTrdosSectorsPerTrack + 1)) {
+    if (!sectors.Usable(k)) {
       ImportError("Ошибка добавления файла " + path + " в образ ..!");
       return false;
     }
   }
   for (int k = first; k < first + count; ++k) {
     const size_t at = static_cast<size_t>(k - first) * kTrdosSectorSize;
-    StoreTrdosSector(*UsableSector(disk_, k / kTrdosSectorsPerTrack, k % kTrdosSectorsPerTrack + 1),
+    StoreTrdosSector(sectors.Writable(disk_, k),
                      data.subspan(at, std::min<size_t>(kTrdosSectorSize, data.size() - at)));
   }
   const int index = cat_.FileCount;

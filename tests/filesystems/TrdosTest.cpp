@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 
 #include "filesystems/TrdosCatalog.h"
 #include "support/DiskBuilder.h"
@@ -127,6 +128,27 @@ TEST_F(TrdosVolume, RunsCrossTrackBoundariesAndOwnersAreFound) {
   EXPECT_FALSE(ReadTrdosRun(*disk, 1, 15, 3, out, failed));
   EXPECT_EQ(failed.track, 2);
   EXPECT_EQ(failed.sec, 1);
+}
+
+TEST_F(TrdosVolume, TheLinearIndexFindsWhatTheSlotSearchFinds) {
+  // Slots with repeated, missing and foreign sector numbers, some absent or short.
+  uint32_t seed = 7;
+  auto next = [&] { return (seed = seed * 1103515245 + 12345) >> 16; };
+  for (uint8_t t = 0; t < 4; ++t)
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      TSectorRec& s = test::AddSector(*disk, t, t, 0, static_cast<uint8_t>(next() % 20), 1,
+                                      std::vector<uint8_t>(next() % 2 ? 256 : 100));
+      s.Present = next() % 4 ? 0xFF : 0;
+    }
+  LinearSectorIndex index(*disk);
+  for (int linear : {0, 5, 70, 3, 17, 17, 63, 64, 2000, kTrackCount * 16, -1}) {
+    const int t = linear / 16, sec = linear % 16 + 1;
+    SCOPED_TRACE(linear);
+    EXPECT_EQ(index.Logical(linear),
+              linear < 0 ? nullptr : GetLogicalSector(std::as_const(*disk), t, sec));
+    EXPECT_EQ(index.Usable(linear),
+              linear < 0 ? nullptr : UsableSector(std::as_const(*disk), t, sec));
+  }
 }
 
 TEST(NewTrdosDisk, IsFormattedEmptyAndNamed) {
