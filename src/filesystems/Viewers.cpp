@@ -1,7 +1,6 @@
 #include "filesystems/Viewers.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "model/CodePage.h"
 
@@ -41,19 +40,24 @@ constexpr std::array<uint8_t, 32> kKoiLetterOrder = {
 }  // namespace
 
 std::vector<uint8_t> ZxScreenToRgb(std::span<const uint8_t> screen) {
-  auto at = [&](size_t i) -> uint8_t { return i < screen.size() ? screen[i] : 0; };
+  std::array<uint8_t, kZxScreenBytes> padded{};  // a short file paints as if zero-filled
+  if (screen.size() < padded.size()) {
+    std::copy(screen.begin(), screen.end(), padded.begin());
+    screen = padded;
+  }
   std::vector<uint8_t> rgb(static_cast<size_t>(kZxScreenWidth) * kZxScreenHeight * 3);
   constexpr int kColumns = kZxScreenWidth / 8;
+  uint8_t* p = rgb.data();
+  const uint8_t* in = screen.data();  // kZxScreenBytes of them
   for (int y = 0; y < kZxScreenHeight; ++y) {
     for (int col = 0; col < kColumns; ++col) {
-      const uint8_t bits = at(static_cast<size_t>(ZxScreenOffset(y, col)));
-      const uint8_t attr = at(static_cast<size_t>(kZxBitmapBytes + y / 8 * kColumns + col));
-      const int bright = (attr & 0x40) ? 8 : 0;
-      const Rgb& ink = kZxPalette[bright + (attr & 0x07)];
-      const Rgb& paper = kZxPalette[bright + ((attr >> 3) & 0x07)];
-      uint8_t* p = &rgb[(static_cast<size_t>(y) * kZxScreenWidth + col * 8) * 3];
+      const uint8_t bits = in[ZxScreenOffset(y, col)];
+      const uint8_t attr = in[kZxBitmapBytes + y / 8 * kColumns + col];
+      const Rgb* bright = kZxPalette.data() + ((attr & 0x40) >> 3);
+      const Rgb* colours[2] = {bright + ((attr >> 3) & 0x07),
+                               bright + (attr & 0x07)};  // paper, ink
       for (int bit = 7; bit >= 0; --bit) {
-        const Rgb& c = (bits >> bit) & 1 ? ink : paper;
+        const Rgb& c = *colours[(bits >> bit) & 1];
         *p++ = c.r;
         *p++ = c.g;
         *p++ = c.b;
@@ -78,22 +82,30 @@ const std::string& HexDumpChar(uint8_t byte) {
 
 std::string HexDumpLine(std::span<const uint8_t> bytes, size_t offset) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  char head[24];
-  std::snprintf(head, sizeof head, "%06zX:", offset);
-  std::string line = head;
-  std::string text;
-  line.reserve(line.size() + kHexDumpBytesPerLine * 3 + 2 + kHexDumpBytesPerLine * 2);
-  for (size_t i = 0; i < kHexDumpBytesPerLine; ++i) {
-    if (i < bytes.size()) {
-      line += ' ';
-      line += kDigits[bytes[i] >> 4];
-      line += kDigits[bytes[i] & 0x0F];
-      text += HexDumpChar(bytes[i]);
-    } else {
-      line += "   ";
-    }
+  constexpr size_t kOffsetDigits = 2 * sizeof(size_t);
+  // The offset, the bytes, the gap and the characters (at most three UTF-8
+  // bytes each).
+  char buf[kOffsetDigits + 1 + kHexDumpBytesPerLine * 3 + 2 + kHexDumpBytesPerLine * 3];
+  size_t digits = 6;  // at least
+  while (digits < kOffsetDigits && (offset >> (4 * digits)) != 0)
+    ++digits;
+  char* p = buf;
+  for (size_t d = digits; d-- > 0;)
+    *p++ = kDigits[(offset >> (4 * d)) & 0x0F];
+  *p++ = ':';
+  const size_t n = std::min(bytes.size(), kHexDumpBytesPerLine);
+  const uint8_t* in = bytes.data();
+  for (size_t i = 0; i < n; ++i) {
+    *p++ = ' ';
+    *p++ = kDigits[in[i] >> 4];
+    *p++ = kDigits[in[i] & 0x0F];
   }
-  return line.append("  ").append(text);
+  p = std::fill_n(p, (kHexDumpBytesPerLine - n) * 3 + 2, ' ');
+  for (size_t i = 0; i < n; ++i) {
+    const std::string& c = HexDumpChar(in[i]);
+    p = std::copy_n(c.data(), std::min<size_t>(c.size(), 3), p);
+  }
+  return std::string(buf, p);
 }
 
 std::vector<std::string> HexDumpLines(std::span<const uint8_t> bytes) {

@@ -55,6 +55,11 @@ TEST(ZxScreen, DisplayFileOffsetsAndAttributesMapToTheirRows) {
   EXPECT_EQ(PixelAt(rgb, 31, 15), (Rgb{213, 30, 85}));
   EXPECT_EQ(PixelAt(rgb, 24, 7), (Rgb{0, 0, 0}));
   EXPECT_EQ(PixelAt(rgb, 32, 8), (Rgb{0, 0, 0}));
+  // A short file paints as its zero-filled screen.
+  screen.resize(kZxBitmapBytes + 40);
+  Bytes padded = screen;
+  padded.resize(kZxScreenBytes, 0);
+  EXPECT_EQ(ZxScreenToRgb(screen), ZxScreenToRgb(padded));
 }
 
 TEST(HexDump, LinesShowOffsetBytesAndCharacters) {
@@ -67,6 +72,7 @@ TEST(HexDump, LinesShowOffsetBytesAndCharacters) {
   EXPECT_EQ(lines[0], "000000: 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50  ABCDEFGHIJKLMNOP");
   // The short last line keeps its characters in the same column.
   EXPECT_EQ(lines[1], "000010: 00 7F 98 C0 FF 20" + std::string(30, ' ') + "  ...\u0410\u044f ");
+  EXPECT_EQ(HexDumpLine(Bytes{0x41}, 0x1234567), "1234567: 41" + std::string(45, ' ') + "  A");
 }
 
 TEST(TextView, LinesBreakAtCrLfOrCrLfAndEndAtZero) {
