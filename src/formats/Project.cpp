@@ -85,14 +85,25 @@ class ProjectReader {
     return true;
   }
 
+  // The image was cleared, so an absent track and an absent slot are as the
+  // file says already: a track is handed out for writing (and so counted as
+  // used) only when it holds something.
   bool Track(int t) {
-    TTrack& track = disk_.GetTrack(static_cast<uint8_t>(t));
+    TTrack* track = nullptr;
+    auto writable = [&]() -> TTrack& {
+      if (!track) track = &disk_.GetTrack(static_cast<uint8_t>(t));
+      return *track;
+    };
     uint8_t present = 0;
     if (!r_.U8(present)) return EndsInTrack(t);
-    track.Present = present == kYes ? 0xFF : 0;
-    if (track.Present && !TrackBody(t, track)) return false;
+    if (present == kYes) {
+      writable().Present = 0xFF;
+      if (!TrackBody(t, *track)) return false;
+    }
     for (int i = 0; i < kSlotCount; ++i) {
-      if (!Slot(t, i, track.SectorHeader(static_cast<uint8_t>(i)))) return false;
+      if (!r_.U8(present)) return EndsInTrack(t);
+      if (present == kYes && !Slot(t, i, writable().SectorHeader(static_cast<uint8_t>(i))))
+        return false;
     }
     return true;
   }
@@ -119,19 +130,24 @@ class ProjectReader {
     return TextBlock(track.Log) || EndsInTrack(t);
   }
 
+  // A present slot's record after its flag: the fixed fields, taken whole.
   bool Slot(int t, int i, TSectorRec& s) {
-    uint8_t present = 0, dataOk = 0;
-    uint16_t length = 0;
-    std::span<const uint8_t> data;
-    if (!r_.U8(present)) return EndsInTrack(t);
-    // An absent slot keeps the cleared fields.
-    if (present != kYes) return true;
+    constexpr size_t kFields = 12;  // C H R N, u16 HeaderCrc, ErrorCount, DataOk, u16 x 2
+    std::span<const uint8_t> f;
+    if (!r_.View(kFields, f)) return EndsInTrack(t);
+    const uint8_t* b = f.data();
+    auto u16 = [b](int at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); };
     s.Present = 0xFF;
-    if (!r_.U8(s.Cyl) || !r_.U8(s.Head) || !r_.U8(s.Sec) || !r_.U8(s.SizeCode) ||
-        !r_.U16(s.HeaderCrc) || !r_.U8(s.ErrorCount) || !r_.U8(dataOk) || !r_.U16(s.DataOffset) ||
-        !r_.U16(length)) {
-      return EndsInTrack(t);
-    }
+    s.Cyl = b[0];
+    s.Head = b[1];
+    s.Sec = b[2];
+    s.SizeCode = b[3];
+    s.HeaderCrc = u16(4);
+    s.ErrorCount = b[6];
+    const uint8_t dataOk = b[7];
+    s.DataOffset = u16(8);
+    const uint16_t length = u16(10);
+    std::span<const uint8_t> data;
     if (length > kSectorDataSize) {
       return Stop("Project file: track " + std::to_string(t) + " slot " + std::to_string(i) +
                   " has " + std::to_string(length) + " data bytes, at most " +
