@@ -55,7 +55,12 @@ bool FolderWritable(const std::string& folder) {
 bool LoadIni(Ini& ini, const std::string& path) {
   ini.SetUnicode(false);
   if (!FileExists(path)) return true;
-  return ini.LoadFile(path.c_str()) >= 0;
+  // Read as every file is, so one that has grown past any settings file's
+  // size reads as unreadable instead of filling the memory.
+  std::vector<uint8_t> text;
+  std::string error;
+  return ReadWholeFile(path, text, error) &&
+         ini.LoadData(reinterpret_cast<const char*>(text.data()), text.size()) >= 0;
 }
 
 bool SaveIni(const Ini& ini, const std::string& path) {
@@ -66,10 +71,11 @@ bool SaveIni(const Ini& ini, const std::string& path) {
       path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), error);
 }
 
-// One key of the record: how it reads, repairs and writes.
+// One key of the record: how it reads, repairs and writes. A folder key that
+// names no folder reads as the program's folder.
 struct Key {
   const char* name;
-  std::function<void(Ini&, TSettings&)> read;
+  std::function<void(Ini&, TSettings&, const std::string& programFolder)> read;
   std::function<std::string(const TSettings&)> write;
 };
 
@@ -77,7 +83,7 @@ struct Key {
 Key ByteKey(const char* name, uint8_t TSettings::*field, uint8_t def,
             std::function<uint8_t(uint8_t)> repair) {
   return {name,
-          [=](Ini& ini, TSettings& s) {
+          [=](Ini& ini, TSettings& s, const std::string&) {
             auto v = static_cast<uint8_t>(ParseProfileInt(ini.GetValue(kSection, name, nullptr)));
             if (v == 0) v = def;
             s.*field = repair(v);
@@ -88,16 +94,16 @@ Key ByteKey(const char* name, uint8_t TSettings::*field, uint8_t def,
 // Flags: false (also a missing key) becomes the default.
 Key FlagKey(const char* name, bool TSettings::*field, bool def) {
   return {name,
-          [=](Ini& ini, TSettings& s) {
+          [=](Ini& ini, TSettings& s, const std::string&) {
             const bool v = ParseProfileInt(ini.GetValue(kSection, name, nullptr)) != 0;
             s.*field = v ? true : def;
           },
           [=](const TSettings& s) { return std::string(s.*field ? "1" : "0"); }};
 }
 
-Key FolderKey(const char* name, std::string TSettings::*field, const std::string& programFolder) {
+Key FolderKey(const char* name, std::string TSettings::*field) {
   return {name,
-          [=](Ini& ini, TSettings& s) {
+          [=](Ini& ini, TSettings& s, const std::string& programFolder) {
             const std::string v = ini.GetValue(kSection, name, "");
             s.*field = FolderExists(v) ? WithSlash(v) : programFolder;
           },
@@ -109,8 +115,8 @@ uint8_t Keep(uint8_t v) {
 }
 
 // In the order they are read and written back at start-up.
-std::vector<Key> AllKeys(const std::string& programFolder) {
-  return {
+const std::vector<Key>& AllKeys() {
+  static const std::vector<Key> keys = {
       ByteKey("RetryCount", &TSettings::RetryCount, 10, Keep),
       ByteKey("RetryCountWithReset", &TSettings::RetryCountWithReset, 5, Keep),
       ByteKey("FirstTrack", &TSettings::FirstTrack, 0,
@@ -125,12 +131,12 @@ std::vector<Key> AllKeys(const std::string& programFolder) {
       FlagKey("TD0arch", &TSettings::TD0arch, false),
       FlagKey("OverlapTrackAndData", &TSettings::OverlapTrackAndData, false),
       FlagKey("SetSectorSizeFromHead", &TSettings::SetSectorSizeFromHead, false),
-      FolderKey("Directory_1", &TSettings::Directory_1, programFolder),
-      FolderKey("Directory_2", &TSettings::Directory_2, programFolder),
-      FolderKey("HobetaDir", &TSettings::HobetaDir, programFolder),
-      FolderKey("SCLDir", &TSettings::SCLDir, programFolder),
+      FolderKey("Directory_1", &TSettings::Directory_1),
+      FolderKey("Directory_2", &TSettings::Directory_2),
+      FolderKey("HobetaDir", &TSettings::HobetaDir),
+      FolderKey("SCLDir", &TSettings::SCLDir),
       {"Drive",
-       [](Ini& ini, TSettings& s) {
+       [](Ini& ini, TSettings& s, const std::string&) {
          const std::string v = ini.GetValue(kSection, "Drive", "");
          s.Drive = (v == "A" || v == "B") ? v : "A";
        },
@@ -139,6 +145,7 @@ std::vector<Key> AllKeys(const std::string& programFolder) {
               [](uint8_t v) -> uint8_t { return v < 5 || v > 250 ? 20 : v; }),
       ByteKey("Rate", &TSettings::Rate, 2, [](uint8_t v) -> uint8_t { return v > 3 ? 2 : v; }),
   };
+  return keys;
 }
 
 }  // namespace
@@ -178,9 +185,8 @@ bool SettingsStore::Load(TSettings& s, bool writeBack) {
   Ini ini;
   const bool parsed = LoadIni(ini, path_);
   if (!parsed) ini.Reset();  // an unreadable file reads as empty and is rewritten
-  const std::vector<Key> keys = AllKeys(programFolder_);
-  for (const Key& k : keys) {
-    k.read(ini, s);
+  for (const Key& k : AllKeys()) {
+    k.read(ini, s, programFolder_);
     ini.SetValue(kSection, k.name, k.write(s).c_str());
   }
   return !writeBack || SaveIni(ini, path_);
@@ -202,9 +208,8 @@ bool SettingsStore::WriteDialogKeys(const TSettings& s) {
                                        "TD0arch",
                                        "OverlapTrackAndData",
                                        "SetSectorSizeFromHead"};
-  const std::vector<Key> keys = AllKeys(programFolder_);
   for (const char* name : kOrder) {
-    for (const Key& k : keys) {
+    for (const Key& k : AllKeys()) {
       if (std::string(k.name) == name) ini.SetValue(kSection, name, k.write(s).c_str());
     }
   }
