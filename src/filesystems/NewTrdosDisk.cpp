@@ -12,14 +12,11 @@ namespace {
 
 constexpr int kNewDiskTracks = 160;
 
+// On a cleared track: no raw bytes, no log, every slot empty.
 void FormatTrack(TTrack& track) {
   track.Present = 0xFF;
-  track.ClearRaw();
-  track.RawValid = 0;
-  track.Log.clear();
   for (int slot = 0; slot < kTrdosSectorsPerTrack; ++slot) {
     TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(slot));
-    s.Clear();
     s.SetId(static_cast<uint8_t>(track.TrackNo / 2), 0, static_cast<uint8_t>(slot + 1), 1);
     s.DataOk = 0xFF;
     s.MutableData(kTrdosSectorSize);
