@@ -178,23 +178,40 @@ void SideDecoder::FindSyncs() {
   }
 }
 
+// Bytes are taken 16 cells at a time. Where the first sync at or after the
+// window starts inside it, the window moves onto the sync; where that sync
+// starts the window, any other inside it is passed over. So the window runs
+// unchecked up to the first sync that would move it.
 int SideDecoder::Decode(uint8_t* out, int cap) {
   std::memset(cells_.data() + count_, 0, 4);
   FindSyncs();
   const size_t bits = count_ * 8;
   size_t pos = syncs_.empty() ? 0 : syncs_.front() % 16;
-  size_t si = 0;
+  const size_t* sync = syncs_.data();
+  const size_t* const syncEnd = sync + syncs_.size();
   int n = 0;
   while (pos + 16 <= bits && n < cap) {
-    while (si < syncs_.size() && syncs_[si] < pos)
-      ++si;
-    if (si < syncs_.size() && syncs_[si] < pos + 16 && syncs_[si] != pos) {
-      pos = syncs_[si];
+    while (sync != syncEnd && *sync < pos)
+      ++sync;
+    if (sync != syncEnd && *sync < pos + 16 && *sync != pos) {
+      pos = *sync;
       continue;
     }
-    const uint16_t w = Cells(pos);
-    out[n++] = static_cast<uint8_t>(kNibble[w & 0xFF] << 4 | kNibble[w >> 8]);
-    pos += 16;
+    size_t run = std::min((bits - pos) / 16, static_cast<size_t>(cap - n));
+    size_t inStep = pos - 1;  // the last sync that starts a window of this run
+    for (const size_t* s = sync; s != syncEnd && (*s - pos) / 16 < run; ++s) {
+      const size_t window = pos + (*s - pos) / 16 * 16;
+      if (*s == window) {
+        inStep = *s;
+      } else if (inStep != window) {
+        run = (*s - pos) / 16;  // at least 1: the check above moved any nearer one
+        break;
+      }
+    }
+    for (const size_t end = pos + 16 * run; pos != end; pos += 16) {
+      const uint16_t w = Cells(pos);
+      out[n++] = static_cast<uint8_t>(kNibble[w & 0xFF] << 4 | kNibble[w >> 8]);
+    }
   }
   return n;
 }
