@@ -3,7 +3,10 @@
 // into the address fields of both sides, so only the track index tells the
 // sides apart. The disk is sector-level only: raw tracks are synthesised
 // when the image is written.
+#include <memory>
+
 #include "filesystems/Trdos.h"
+#include "model/DiskView.h"
 #include "model/ZXDisk.h"
 
 namespace kelvara {
@@ -23,12 +26,29 @@ void FormatTrack(TTrack& track) {
   }
 }
 
+// The formatted disk without its service sector's fields, made once: a new
+// disk is a copy of it, and a new disk in an image that was one before copies
+// only the tracks written since.
+const TZX_Disk& BlankDisk() {
+  static const std::unique_ptr<TZX_Disk> blank = [] {
+    auto d = std::make_unique<TZX_Disk>();
+    for (int t = 0; t < kNewDiskTracks; ++t)
+      FormatTrack(d->GetTrack(static_cast<uint8_t>(t)));
+    return d;
+  }();
+  return *blank;
+}
+
 }  // namespace
 
 void CreateTrdosDisk(TZX_Disk& disk, const std::string& name) {
-  disk.ClearImage();
-  for (int t = 0; t < kNewDiskTracks; ++t)
-    FormatTrack(disk.GetTrack(static_cast<uint8_t>(t)));
+  // The image is emptied as ClearImage empties it: KeepRawBytes and
+  // StatusText stay.
+  const bool keepRawBytes = disk.KeepRawBytes;
+  std::string status = std::move(disk.StatusText);
+  disk.CopyFrom(BlankDisk());
+  disk.KeepRawBytes = keepRawBytes;
+  disk.StatusText = std::move(status);
 
   std::span<uint8_t> service = disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).MutableData();
   TTrdosCatalog empty;
@@ -38,6 +58,7 @@ void CreateTrdosDisk(TZX_Disk& disk, const std::string& name) {
   service[trdos_service::kTrdosId] = kTrdosIdByte;
   const auto diskName = TrdosNameBytes(name, ' ');
   std::copy(diskName.begin(), diskName.end(), service.begin() + trdos_service::kDiskName);
+  if (disk.View()) disk.View()->ScrollToTopAndRepaint();
 }
 
 }  // namespace kelvara
