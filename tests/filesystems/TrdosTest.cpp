@@ -189,6 +189,19 @@ TEST(NewTrdosDisk, IsFormattedEmptyAndNamed) {
   CreateTrdosDisk(*disk, "LONGERNAME");
   EXPECT_EQ(ServiceByte(*disk, 0xFC), 'A');
   EXPECT_EQ(ServiceByte(*disk, 0xFD), 0);
+
+  // Again over an edited new disk: what was written is gone, what the image
+  // keeps across an emptying stays.
+  GetLogicalSector(*disk, 50, 3)->MutableData()[7] = 0x55;
+  GetLogicalSector(*disk, 20, 1)->ClearData();
+  disk->KeepRawBytes = true;
+  disk->StatusText = "kept";
+  CreateTrdosDisk(*disk, "ABC");
+  EXPECT_EQ(GetLogicalSector(*disk, 50, 3)->Data()[7], 0);
+  EXPECT_EQ(GetLogicalSector(*disk, 20, 1)->DataLength(), 256);
+  EXPECT_EQ(ServiceByte(*disk, 0xF5), 'A');
+  EXPECT_TRUE(disk->KeepRawBytes);
+  EXPECT_EQ(disk->StatusText, "kept");
 }
 
 }  // namespace
