@@ -33,10 +33,8 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes, const AtomicWriteCalls& ca
   return true;
 }
 
-// The mode a new file gets: the old file's, or 0666 less the umask.
-mode_t TargetMode(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
+// The mode a new file gets: 0666 less the umask.
+mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;
@@ -45,11 +43,15 @@ mode_t TargetMode(const std::string& path) {
 // The file a path names once its symbolic links are followed, so that a
 // save through a link replaces the target, not the link. A link whose
 // target does not exist yet names that target; a loop of links is an error.
-bool ResolveLinks(std::string path, std::string& target, std::string& error) {
+// `mode` gets the mode the written file is to have: the old file's, or a new
+// file's.
+bool ResolveLinks(std::string path, std::string& target, mode_t& mode, std::string& error) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+    const bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (!exists || !S_ISLNK(st.st_mode)) {
       target = path;
+      mode = exists ? st.st_mode & 07777 : NewFileMode();
       return true;
     }
     std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
@@ -140,7 +142,8 @@ bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, s
     return false;
   }
   std::string path;
-  if (!ResolveLinks(named, path, error)) return false;
+  mode_t mode = 0;
+  if (!ResolveLinks(named, path, mode, error)) return false;
   const std::string folder = FolderOf(path);
   std::string tmpl = (folder.empty() ? std::string("./") : folder) + ".kelvara-XXXXXX";
   const int fd = ::mkstemp(tmpl.data());
@@ -148,8 +151,7 @@ bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, s
     error = ErrnoText("Cannot create a file in", folder.empty() ? "." : folder);
     return false;
   }
-  const bool ok =
-      WriteAll(fd, bytes, calls) && ::fchmod(fd, TargetMode(path)) == 0 && calls.fsync(fd) == 0;
+  const bool ok = WriteAll(fd, bytes, calls) && ::fchmod(fd, mode) == 0 && calls.fsync(fd) == 0;
   const int savedErrno = errno;
   if (::close(fd) != 0 || !ok) {
     errno = ok ? errno : savedErrno;

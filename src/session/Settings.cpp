@@ -187,7 +187,7 @@ bool SettingsStore::Load(TSettings& s, bool writeBack) {
   if (!parsed) ini.Reset();  // an unreadable file reads as empty and is rewritten
   for (const Key& k : AllKeys()) {
     k.read(ini, s, programFolder_);
-    ini.SetValue(kSection, k.name, k.write(s).c_str());
+    if (writeBack) ini.SetValue(kSection, k.name, k.write(s).c_str());
   }
   return !writeBack || SaveIni(ini, path_);
 }
