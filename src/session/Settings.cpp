@@ -52,11 +52,11 @@ bool FolderWritable(const std::string& folder) {
   return true;
 }
 
+// False for a file that is missing, unreadable or not an INI file; the
+// callers then start from an empty one. Read as every file is, so one that
+// has grown past any settings file's size does not fill the memory.
 bool LoadIni(Ini& ini, const std::string& path) {
   ini.SetUnicode(false);
-  if (!FileExists(path)) return true;
-  // Read as every file is, so one that has grown past any settings file's
-  // size reads as unreadable instead of filling the memory.
   std::vector<uint8_t> text;
   std::string error;
   return ReadWholeFile(path, text, error) &&
@@ -183,8 +183,7 @@ std::string SettingsStore::DefaultIniPath(const std::string& programFolder) {
 
 bool SettingsStore::Load(TSettings& s, bool writeBack) {
   Ini ini;
-  const bool parsed = LoadIni(ini, path_);
-  if (!parsed) ini.Reset();  // an unreadable file reads as empty and is rewritten
+  if (!LoadIni(ini, path_)) ini.Reset();  // read as empty, and rewritten
   for (const Key& k : AllKeys()) {
     k.read(ini, s, programFolder_);
     if (writeBack) ini.SetValue(kSection, k.name, k.write(s).c_str());
