@@ -71,11 +71,33 @@ bool SaveIni(const Ini& ini, const std::string& path) {
       path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), error);
 }
 
-// One key of the record: how it reads, repairs and writes. A folder key that
-// names no folder reads as the program's folder.
+// What reading the keys needs besides the file: the folder that a folder key
+// naming none reads as, and the last folder looked for (the folder keys
+// mostly name the same one).
+class ReadContext {
+ public:
+  explicit ReadContext(const std::string& programFolder) : programFolder_(programFolder) {}
+  // The folder a folder key's value gives.
+  std::string Folder(const std::string& value) {
+    if (!looked_ || value != lastValue_) {
+      lastValue_ = value;
+      lastExists_ = FolderExists(value);
+      looked_ = true;
+    }
+    return lastExists_ ? WithSlash(value) : programFolder_;
+  }
+
+ private:
+  const std::string& programFolder_;
+  std::string lastValue_;
+  bool lastExists_ = false;
+  bool looked_ = false;
+};
+
+// One key of the record: how it reads, repairs and writes.
 struct Key {
   const char* name;
-  std::function<void(Ini&, TSettings&, const std::string& programFolder)> read;
+  std::function<void(Ini&, TSettings&, ReadContext&)> read;
   std::function<std::string(const TSettings&)> write;
 };
 
@@ -83,7 +105,7 @@ struct Key {
 Key ByteKey(const char* name, uint8_t TSettings::*field, uint8_t def,
             std::function<uint8_t(uint8_t)> repair) {
   return {name,
-          [=](Ini& ini, TSettings& s, const std::string&) {
+          [=](Ini& ini, TSettings& s, ReadContext&) {
             auto v = static_cast<uint8_t>(ParseProfileInt(ini.GetValue(kSection, name, nullptr)));
             if (v == 0) v = def;
             s.*field = repair(v);
@@ -94,7 +116,7 @@ Key ByteKey(const char* name, uint8_t TSettings::*field, uint8_t def,
 // Flags: false (also a missing key) becomes the default.
 Key FlagKey(const char* name, bool TSettings::*field, bool def) {
   return {name,
-          [=](Ini& ini, TSettings& s, const std::string&) {
+          [=](Ini& ini, TSettings& s, ReadContext&) {
             const bool v = ParseProfileInt(ini.GetValue(kSection, name, nullptr)) != 0;
             s.*field = v ? true : def;
           },
@@ -103,9 +125,8 @@ Key FlagKey(const char* name, bool TSettings::*field, bool def) {
 
 Key FolderKey(const char* name, std::string TSettings::*field) {
   return {name,
-          [=](Ini& ini, TSettings& s, const std::string& programFolder) {
-            const std::string v = ini.GetValue(kSection, name, "");
-            s.*field = FolderExists(v) ? WithSlash(v) : programFolder;
+          [=](Ini& ini, TSettings& s, ReadContext& context) {
+            s.*field = context.Folder(ini.GetValue(kSection, name, ""));
           },
           [=](const TSettings& s) { return s.*field; }};
 }
@@ -136,7 +157,7 @@ const std::vector<Key>& AllKeys() {
       FolderKey("HobetaDir", &TSettings::HobetaDir),
       FolderKey("SCLDir", &TSettings::SCLDir),
       {"Drive",
-       [](Ini& ini, TSettings& s, const std::string&) {
+       [](Ini& ini, TSettings& s, ReadContext&) {
          const std::string v = ini.GetValue(kSection, "Drive", "");
          s.Drive = (v == "A" || v == "B") ? v : "A";
        },
@@ -184,8 +205,9 @@ std::string SettingsStore::DefaultIniPath(const std::string& programFolder) {
 bool SettingsStore::Load(TSettings& s, bool writeBack) {
   Ini ini;
   if (!LoadIni(ini, path_)) ini.Reset();  // read as empty, and rewritten
+  ReadContext context(programFolder_);
   for (const Key& k : AllKeys()) {
-    k.read(ini, s, programFolder_);
+    k.read(ini, s, context);
     if (writeBack) ini.SetValue(kSection, k.name, k.write(s).c_str());
   }
   return !writeBack || SaveIni(ini, path_);
