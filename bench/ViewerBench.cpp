@@ -33,7 +33,8 @@ std::unique_ptr<TZX_Disk> FullCpmDisk() {
     uint8_t* p = &dir[e * kCpmEntrySize];
     p[0] = 0;
     std::fill_n(p + 1, 11, 'A');
-    p[12] = static_cast<uint8_t>(e);
+    p[12] = static_cast<uint8_t>(e);  // extent: bytes 12 and 14
+    p[13] = p[14] = 0;
     p[15] = 128;
     for (int i = 0; i < 8; ++i) {
       const int block = 2 + e * 8 + i;
