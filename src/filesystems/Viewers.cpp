@@ -40,9 +40,9 @@ constexpr std::array<uint8_t, 32> kKoiLetterOrder = {
 }  // namespace
 
 std::vector<uint8_t> ZxScreenToRgb(std::span<const uint8_t> screen) {
-  std::array<uint8_t, kZxScreenBytes> padded{};  // a short file paints as if zero-filled
+  std::array<uint8_t, kZxScreenBytes> padded;  // a short file paints as if zero-filled
   if (screen.size() < padded.size()) {
-    std::copy(screen.begin(), screen.end(), padded.begin());
+    std::fill(std::copy(screen.begin(), screen.end(), padded.begin()), padded.end(), 0);
     screen = padded;
   }
   std::vector<uint8_t> rgb(static_cast<size_t>(kZxScreenWidth) * kZxScreenHeight * 3);
@@ -53,11 +53,11 @@ std::vector<uint8_t> ZxScreenToRgb(std::span<const uint8_t> screen) {
     for (int col = 0; col < kColumns; ++col) {
       const uint8_t bits = in[ZxScreenOffset(y, col)];
       const uint8_t attr = in[kZxBitmapBytes + y / 8 * kColumns + col];
-      const Rgb* bright = kZxPalette.data() + ((attr & 0x40) >> 3);
-      const Rgb* colours[2] = {bright + ((attr >> 3) & 0x07),
-                               bright + (attr & 0x07)};  // paper, ink
+      const int bright = (attr & 0x40) ? 8 : 0;
+      const Rgb& ink = kZxPalette[bright + (attr & 0x07)];
+      const Rgb& paper = kZxPalette[bright + ((attr >> 3) & 0x07)];
       for (int bit = 7; bit >= 0; --bit) {
-        const Rgb& c = *colours[(bits >> bit) & 1];
+        const Rgb& c = (bits >> bit) & 1 ? ink : paper;
         *p++ = c.r;
         *p++ = c.g;
         *p++ = c.b;
