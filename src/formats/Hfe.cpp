@@ -199,12 +199,14 @@ int SideDecoder::Decode(uint8_t* out, int cap) {
     }
     size_t run = std::min((bits - pos) / 16, static_cast<size_t>(cap - n));
     size_t inStep = pos - 1;  // the last sync that starts a window of this run
-    for (const size_t* s = sync; s != syncEnd && (*s - pos) / 16 < run; ++s) {
-      const size_t window = pos + (*s - pos) / 16 * 16;
+    for (const size_t* s = sync; s != syncEnd; ++s) {
+      const size_t step = (*s - pos) / 16;  // the window of the run it falls in
+      if (step >= run) break;
+      const size_t window = pos + 16 * step;
       if (*s == window) {
         inStep = *s;
       } else if (inStep != window) {
-        run = (*s - pos) / 16;  // at least 1: the check above moved any nearer one
+        run = step;  // at least 1: the check above moved any nearer one
         break;
       }
     }
