@@ -1,39 +1,37 @@
 #include "filesystems/SclArchive.h"
 
 #include <algorithm>
-#include <cstring>
 #include <numeric>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "model/ByteReader.h"
 
 namespace kelvara {
 
 uint32_t SclSum(std::span<const uint8_t> bytes) {
-  // Eight bytes at a time: the even and odd bytes of a word add into four
-  // 16-bit lanes, which hold 128 words' worth (at most 128 * 510) before they
-  // are folded into the sum.
-  constexpr uint64_t kLow = 0x00FF00FF00FF00FFull;
-  uint32_t sum = 0;
   const uint8_t* p = bytes.data();
-  size_t words = bytes.size() / 8;
-  while (words > 0) {
-    uint64_t lanes = 0;
-    for (size_t n = std::min<size_t>(words, 128); n > 0; --n, --words, p += 8) {
-      uint64_t w;
-      std::memcpy(&w, p, 8);
-      lanes += (w & kLow) + (w >> 8 & kLow);
-    }
-    sum += static_cast<uint32_t>((lanes & 0xFFFF) + (lanes >> 16 & 0xFFFF) +
-                                 (lanes >> 32 & 0xFFFF) + (lanes >> 48));
+  const uint8_t* const end = p + bytes.size();
+  uint32_t sum = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: PSADBW against zero adds each half of a block
+  // into a 64-bit lane.
+  __m128i lanes = _mm_setzero_si128();
+  for (; end - p >= 16; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    lanes = _mm_add_epi64(lanes, _mm_sad_epu8(block, _mm_setzero_si128()));
   }
-  return std::accumulate(p, bytes.data() + bytes.size(), sum);
+  std::array<uint64_t, 2> halves{};
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(halves.data()), lanes);
+  sum = static_cast<uint32_t>(halves[0] + halves[1]);
+#endif
+  return std::accumulate(p, end, sum);
 }
 
 SclArchive::Status SclArchive::Open(std::span<const uint8_t> file) {
   file_ = file;
   count_ = 0;
-  headers_.clear();
-  offsets_.clear();
   // A file too short to hold a checksum has none that could hold.
   if (file.size() < kSclChecksumSize) return Status::BadChecksum;
   const size_t body = file.size() - kSclChecksumSize;
@@ -51,22 +49,26 @@ SclArchive::Status SclArchive::Open(std::span<const uint8_t> file) {
   }
   count_ = n;
   // The headers may run into the checksum bytes; only the file's end bounds them.
-  if (file.size() < kSclSignature.size() + 1 + kSclHeaderSize * n) return Status::TooShort;
-
-  size_t offset = kSclSignature.size() + 1 + kSclHeaderSize * n;
+  size_t offset = HeaderAt(n);
+  if (file.size() < offset) return Status::TooShort;
   for (int i = 0; i < n; ++i) {
-    std::array<uint8_t, kTrdosEntrySize> bytes{};
-    r.Bytes(std::span(bytes).first(kSclHeaderSize));
-    headers_.push_back(TTrdosFileEntry::Decode(bytes));
-    offsets_.push_back(offset);
-    offset += static_cast<size_t>(headers_.back().SectorCount) * kTrdosSectorSize;
+    offsets_[static_cast<size_t>(i)] = static_cast<uint32_t>(offset);
+    offset += static_cast<size_t>(file[HeaderAt(i) + kSclSectorCountAt]) * kTrdosSectorSize;
   }
   return Status::Ok;
 }
 
+TTrdosFileEntry SclArchive::Header(int i) const {
+  std::array<uint8_t, kTrdosEntrySize> bytes{};
+  const auto header = file_.subspan(HeaderAt(i), kSclHeaderSize);
+  std::copy(header.begin(), header.end(), bytes.begin());
+  return TTrdosFileEntry::Decode(bytes);
+}
+
 bool SclArchive::Data(int i, std::span<const uint8_t>& out) const {
   const size_t body = file_.size() - kSclChecksumSize;
-  const size_t need = static_cast<size_t>(Header(i).SectorCount) * kTrdosSectorSize;
+  const size_t need =
+      static_cast<size_t>(file_[HeaderAt(i) + kSclSectorCountAt]) * kTrdosSectorSize;
   const size_t at = offsets_[static_cast<size_t>(i)];
   if (at > body || body - at < need) return false;
   out = file_.subspan(at, need);
@@ -87,13 +89,11 @@ bool BuildSclArchive(const TZX_Disk& disk, std::span<const TTrdosFileEntry> file
     e.Encode(bytes);
     w.Bytes(std::span(bytes).first(kSclHeaderSize));
   }
-  std::vector<uint8_t> data;
   for (const TTrdosFileEntry& e : files) {
-    if (!ReadTrdosRun(disk, e.FirstTrack, e.FirstSector, e.SectorCount, data, failed)) {
+    if (!AppendTrdosRun(disk, e.FirstTrack, e.FirstSector, e.SectorCount, w.Data(), failed)) {
       out.clear();
       return false;
     }
-    w.Bytes(data);
   }
   w.U32(SclSum(w.Data()));
   out = w.Take();

@@ -33,16 +33,23 @@ class SclArchive {
   // N; known once the signature has passed.
   int Count() const { return count_; }
   // Header i (0 <= i < Count(), after Open gave Ok), first sector and track 0.
-  const TTrdosFileEntry& Header(int i) const { return headers_[static_cast<size_t>(i)]; }
+  TTrdosFileEntry Header(int i) const;
   // The 256 x sector count bytes of file i, or false when fewer than that lie
   // between its data position and the checksum.
   bool Data(int i, std::span<const uint8_t>& out) const;
 
  private:
+  // Header i's position, and its sector count's within it.
+  static size_t HeaderAt(int i) {
+    return kSclSignature.size() + 1 + kSclHeaderSize * static_cast<size_t>(i);
+  }
+  static constexpr size_t kSclSectorCountAt = 13;
+
   std::span<const uint8_t> file_;
   int count_ = 0;
-  std::vector<TTrdosFileEntry> headers_;
-  std::vector<size_t> offsets_;  // data position of each file
+  // Data position of each file; the first Count() are set. An archive of
+  // 255 files of 255 sectors ends before 2^24.
+  std::array<uint32_t, 255> offsets_;
 };
 
 // An SCL file of the given entries, each one's data collected from the disk

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "model/ByteReader.h"
 #include "model/CodePage.h"
 
 namespace kelvara {
@@ -40,15 +39,15 @@ void TTrdosFileEntry::Encode(std::span<uint8_t, kTrdosEntrySize> out) const {
 }
 
 TTrdosFileEntry TTrdosFileEntry::Decode(std::span<const uint8_t, kTrdosEntrySize> in) {
+  // A fixed 16 bytes: read by position, as Encode writes them.
   TTrdosFileEntry e;
-  ByteReader r(in);
-  r.Bytes(e.Name);
-  r.U8(e.FileType);
-  r.U16(e.Start);
-  r.U16(e.Length);
-  r.U8(e.SectorCount);
-  r.U8(e.FirstSector);
-  r.U8(e.FirstTrack);
+  std::copy_n(in.begin(), e.Name.size(), e.Name.begin());
+  e.FileType = in[8];
+  e.Start = static_cast<uint16_t>(in[9] | in[10] << 8);
+  e.Length = static_cast<uint16_t>(in[11] | in[12] << 8);
+  e.SectorCount = in[13];
+  e.FirstSector = in[14];
+  e.FirstTrack = in[15];
   return e;
 }
 
@@ -124,13 +123,16 @@ TSectorRec& LinearSectorIndex::Writable(TZX_Disk& disk, int linear) {
 }
 
 bool ParseTrdosCatalog(std::span<const uint8_t> sectors, TTrdosCatalog& out) {
-  out = TTrdosCatalog{};
-  if (sectors.size() < kNeededBlock) return false;
   namespace sv = trdos_service;
-  const uint8_t id = ServiceByte(sectors, sv::kTrdosId);
-  const uint8_t type = ServiceByte(sectors, sv::kDiskType);
-  if (id != kTrdosIdByte || type < 0x16 || type > 0x19) return false;
-
+  const bool whole = sectors.size() >= kNeededBlock;
+  const uint8_t id = whole ? ServiceByte(sectors, sv::kTrdosId) : 0;
+  const uint8_t type = whole ? ServiceByte(sectors, sv::kDiskType) : 0;
+  if (id != kTrdosIdByte || type < 0x16 || type > 0x19) {
+    out = TTrdosCatalog{};
+    return false;
+  }
+  // Every field is set below and the entries past the listed ones are
+  // zeroed, so the catalog is not cleared first.
   out.FirstFreeSector = ServiceByte(sectors, sv::kFirstFreeSector);
   out.FirstFreeTrack = ServiceByte(sectors, sv::kFirstFreeTrack);
   out.DiskType = type;
@@ -150,16 +152,19 @@ bool ParseTrdosCatalog(std::span<const uint8_t> sectors, TTrdosCatalog& out) {
     if (AllZero(bytes.first(8))) break;
     out.Entries[n++] = TTrdosFileEntry::Decode(bytes);
   }
+  std::fill(out.Entries.begin() + n, out.Entries.end(), TTrdosFileEntry{});
   out.ListedCount = static_cast<uint8_t>(n);
   out.Valid = true;
   return true;
 }
 
-bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
-  out = TTrdosCatalog{};
+namespace {
+
+// The nine catalog sectors of track 0, one after the other; false when one
+// of them is not a 256-byte sector or the service sector is short.
+bool ReadCatalogBlock(const TZX_Disk& disk, std::span<uint8_t, kNeededBlock> block) {
   const TTrack& track = disk.GetTrack(0);
   if (!track.Present) return false;
-  std::vector<uint8_t> block(kNeededBlock, 0);
   // Only the first slots, as many as are present, are looked at: a track is
   // filled from slot 0 upward.
   const auto present = std::count_if(track.Sectors.begin(), track.Sectors.end(),
@@ -171,6 +176,17 @@ bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
     if (s.Sec == kTrdosServiceSector && s.DataLength() < kTrdosSectorSize) return false;
     // A catalog sector read short counts as zeros after its bytes.
     s.CopyDataPadded(std::span(block).subspan((s.Sec - 1) * kTrdosSectorSize, kTrdosSectorSize));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
+  std::array<uint8_t, kNeededBlock> block{};
+  if (!ReadCatalogBlock(disk, block)) {
+    out = TTrdosCatalog{};
+    return false;
   }
   return ParseTrdosCatalog(block, out);
 }
@@ -250,7 +266,12 @@ void StoreTrdosSector(TSectorRec& sector, std::span<const uint8_t> bytes) {
 bool ReadTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,
                   std::vector<uint8_t>& out, TrdosSectorAddress& failed) {
   out.clear();
-  out.reserve(static_cast<size_t>(count) * kTrdosSectorSize);
+  return AppendTrdosRun(disk, firstTrack, firstSector, count, out, failed);
+}
+
+bool AppendTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,
+                    std::vector<uint8_t>& out, TrdosSectorAddress& failed) {
+  out.reserve(out.size() + static_cast<size_t>(count) * kTrdosSectorSize);
   int track = firstTrack;
   int sec = firstSector + 1;
   for (int i = 0; i < count; ++i) {

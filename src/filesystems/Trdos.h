@@ -181,6 +181,9 @@ struct TrdosSectorAddress {
 // names it.
 bool ReadTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,
                   std::vector<uint8_t>& out, TrdosSectorAddress& failed);
+// The same, adding the sectors after what `out` holds.
+bool AppendTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,
+                    std::vector<uint8_t>& out, TrdosSectorAddress& failed);
 
 // The file covering a sector of the image, for the main window's sector
 // panel: name + "_" + type from the given catalog snapshot, "Free sector!"

@@ -103,13 +103,12 @@ WriteResult BuildSclBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   // file count minus its deleted count says the same on a sound disk, but a
   // file written by a tool that kept the counts wrong would get an N that
   // disagrees with its headers, and then no reader could unpack it.
-  std::vector<TTrdosFileEntry> live;
-  for (int i = 0; i < cat.FileBound(); ++i) {
-    if (cat.Entries[i].IsLive()) live.push_back(cat.Entries[i]);
-  }
-  if (live.empty()) return WriteResult::Failed(kNotTrdosText);
+  std::array<TTrdosFileEntry, kTrdosMaxFiles> live;
+  const auto end = std::copy_if(cat.Entries.begin(), cat.Entries.begin() + cat.FileBound(),
+                                live.begin(), [](const TTrdosFileEntry& e) { return e.IsLive(); });
+  if (end == live.begin()) return WriteResult::Failed(kNotTrdosText);
   TrdosSectorAddress failed;
-  if (!BuildSclArchive(disk, live, out, failed))
+  if (!BuildSclArchive(disk, {live.begin(), end}, out, failed))
     return WriteResult::Failed(TrdosSectorErrorText(failed.track, failed.sec, ") !"));
   return {};
 }

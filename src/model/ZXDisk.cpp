@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 
 namespace kelvara {
@@ -126,7 +127,7 @@ void TZX_Disk::ClearImage() {
     if (!used_[t]) continue;
     tracks_[t].ClearTrack();
     used_[t] = false;
-    ++changes_[t];
+    Changed(static_cast<uint8_t>(t));
   }
   UseBaseTemplate = false;
   BaseTrack = kNoBaseTrack;
@@ -148,21 +149,27 @@ void TZX_Disk::CopyFrom(const TZX_Disk& other) {
   ErrSector = other.ErrSector;
   StatusText = other.StatusText;
   // Element-wise, so that vectors keep their memory. Tracks empty on both
-  // sides are left alone, and so are tracks unchanged on both sides since
-  // the last copy from the same image.
-  const bool again = copiedFrom_ == other.serial_;
-  for (int t = 0; t < kTrackCount; ++t) {
-    if (!used_[t] && !other.used_[t]) continue;
-    if (again && changes_[t] == changesAtCopy_[t] && other.changes_[t] == sourceChangesAtCopy_[t]) {
-      continue;
-    }
+  // sides are left alone. Again from the same image, unchanged since, only
+  // the tracks this one changed since that copy can differ.
+  const auto copyTrack = [&](int t) {
+    if (!used_[t] && !other.used_[t]) return;
     tracks_[t] = other.tracks_[t];
     used_[t] = true;
-    ++changes_[t];
+    Changed(static_cast<uint8_t>(t));
+  };
+  if (copiedFrom_ == other.serial_ && sourceChangesAtCopy_ == other.totalChanges_) {
+    const auto changed = changedSinceCopy_;
+    for (size_t word = 0; word < changed.size(); ++word) {
+      for (uint64_t bits = changed[word]; bits != 0; bits &= bits - 1)
+        copyTrack(static_cast<int>(word * 64) + std::countr_zero(bits));
+    }
+  } else {
+    for (int t = 0; t < kTrackCount; ++t)
+      copyTrack(t);
   }
   copiedFrom_ = other.serial_;
-  sourceChangesAtCopy_ = other.changes_;
-  changesAtCopy_ = changes_;
+  sourceChangesAtCopy_ = other.totalChanges_;
+  changedSinceCopy_ = {};
 }
 
 uint8_t TZX_Disk::PresentTracks() const {

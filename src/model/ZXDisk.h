@@ -153,7 +153,7 @@ class TZX_Disk {
   // before either call is taken again before it is written through.
   TTrack& GetTrack(uint8_t index) {
     used_[index] = true;
-    ++changes_[index];
+    Changed(index);
     return tracks_[index];
   }
   const TTrack& GetTrack(uint8_t index) const { return tracks_[index]; }
@@ -198,12 +198,20 @@ class TZX_Disk {
   // cost what it holds rather than 3,360 slots (an image is cleared for
   // every file loaded and every fuzz input).
   std::array<bool, kTrackCount> used_{};
-  // For CopyFrom: each track's changes, the image this one last copied (by
-  // its serial; 0 = none), and the changes of both sides at that copy.
+  // For CopyFrom: each track's changes and the image's, the tracks changed
+  // since the last copy into this one (a bit each), the image that copy came
+  // from (by its serial; 0 = none) and that image's changes then.
+  void Changed(uint8_t index) {
+    ++changes_[index];
+    ++totalChanges_;
+    changedSinceCopy_[index / 64] |= uint64_t{1} << (index % 64);
+  }
   uint64_t serial_;
   std::array<uint32_t, kTrackCount> changes_{};
+  uint64_t totalChanges_ = 0;
+  std::array<uint64_t, (kTrackCount + 63) / 64> changedSinceCopy_{};
   uint64_t copiedFrom_ = 0;
-  std::array<uint32_t, kTrackCount> sourceChangesAtCopy_{}, changesAtCopy_{};
+  uint64_t sourceChangesAtCopy_ = 0;
   DiskView* view_ = nullptr;
 };
 

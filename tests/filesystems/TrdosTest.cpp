@@ -78,6 +78,10 @@ TEST_F(TrdosVolume, TheListEndsAtEightZeroBytesOrAfter128Entries) {
   std::fill_n(Catalog(1) + 32, 8, 0);
   ASSERT_TRUE(ReadTrdosCatalog(*disk, cat));
   EXPECT_EQ(cat.ListedCount, 2);
+  // Read over the 128: nothing of theirs stays past the list.
+  EXPECT_TRUE(std::all_of(cat.Entries.begin() + 2, cat.Entries.end(), [](const TTrdosFileEntry& e) {
+    return e.Name[0] == 0 && e.FirstTrack == 0;
+  }));
   const auto rows = ListTrdosFiles(cat, true);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].cells[0], "?AAAAAAA");

@@ -39,10 +39,11 @@ class SclTest : public ::testing::Test {
 };
 
 TEST(SclSum, IsTheByteSumAtEveryLengthAndAlignment) {
-  // All 0xFF, long enough to fill the word-wise sum's lanes more than once.
+  // All 0xFF: every lane of the block-wise sum at its largest, and the bytes
+  // after the last whole block.
   const std::vector<uint8_t> ones(3000, 0xFF);
   for (size_t from : {0, 1, 7})
-    for (size_t n : {0, 1, 7, 8, 9, 1023, 1024, 1025, 2040, 2999 - 7}) {
+    for (size_t n : {0, 1, 7, 8, 9, 15, 16, 17, 1023, 1024, 1025, 2040, 2999 - 7}) {
       const std::span<const uint8_t> part(ones.data() + from, n);
       EXPECT_EQ(SclSum(part), std::accumulate(part.begin(), part.end(), 0u)) << from << " " << n;
     }

@@ -211,6 +211,10 @@ TEST(Disk, CopyFromAgainCopiesWhatChangedOnEitherSideSince) {
   EXPECT_EQ(FirstOtherSlot(*other, *b), "");
   b->CopyFrom(*a);
   EXPECT_EQ(FirstOtherSlot(*a, *b), "");
+  for (uint8_t t : {0, 2, 63, 64, 130, 167})
+    b->GetTrack(t).Present ^= 0x0F;  // this side only
+  b->CopyFrom(*a);
+  EXPECT_EQ(FirstOtherSlot(*a, *b), "");
   a->ClearImage();
   b->CopyFrom(*a);
   EXPECT_EQ(FirstOtherSlot(*a, *b), "");
