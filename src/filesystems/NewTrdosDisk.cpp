@@ -26,14 +26,20 @@ void FormatTrack(TTrack& track) {
   }
 }
 
-// The formatted disk without its service sector's fields, made once: a new
-// disk is a copy of it, and a new disk in an image that was one before copies
-// only the tracks written since.
+// A new disk but for its name, made once: a new disk is a copy of it, and a
+// new disk in an image that was one before copies only the tracks written
+// since.
 const TZX_Disk& BlankDisk() {
   static const std::unique_ptr<TZX_Disk> blank = [] {
     auto d = std::make_unique<TZX_Disk>();
     for (int t = 0; t < kNewDiskTracks; ++t)
       FormatTrack(d->GetTrack(static_cast<uint8_t>(t)));
+    std::span<uint8_t> service = d->GetTrack(0).SectorHeader(kTrdosServiceSector - 1).MutableData();
+    TTrdosCatalog empty;
+    SetFreePointer(empty, kTrdosFirstDataTrack * kTrdosSectorsPerTrack);
+    StoreVolumeCounts(service, empty);
+    service[trdos_service::kDiskType] = kTrdosDiskType80x2;
+    service[trdos_service::kTrdosId] = kTrdosIdByte;
     return d;
   }();
   return *blank;
@@ -51,11 +57,6 @@ void CreateTrdosDisk(TZX_Disk& disk, const std::string& name) {
   disk.StatusText = std::move(status);
 
   std::span<uint8_t> service = disk.GetTrack(0).SectorHeader(kTrdosServiceSector - 1).MutableData();
-  TTrdosCatalog empty;
-  SetFreePointer(empty, kTrdosFirstDataTrack * kTrdosSectorsPerTrack);
-  StoreVolumeCounts(service, empty);
-  service[trdos_service::kDiskType] = kTrdosDiskType80x2;
-  service[trdos_service::kTrdosId] = kTrdosIdByte;
   const auto diskName = TrdosNameBytes(name, ' ');
   std::copy(diskName.begin(), diskName.end(), service.begin() + trdos_service::kDiskName);
   if (disk.View()) disk.View()->ScrollToTopAndRepaint();

@@ -102,13 +102,14 @@ WriteResult BuildSclBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   // The archive's N is the number of headers written. The service sector's
   // file count minus its deleted count says the same on a sound disk, but a
   // file written by a tool that kept the counts wrong would get an N that
-  // disagrees with its headers, and then no reader could unpack it.
-  std::array<TTrdosFileEntry, kTrdosMaxFiles> live;
-  const auto end = std::copy_if(cat.Entries.begin(), cat.Entries.begin() + cat.FileBound(),
-                                live.begin(), [](const TTrdosFileEntry& e) { return e.IsLive(); });
-  if (end == live.begin()) return WriteResult::Failed(kNotTrdosText);
+  // disagrees with its headers, and then no reader could unpack it. The live
+  // entries are moved to the front of the catalog's own array, in order.
+  const auto live = cat.Entries.begin();
+  const auto end = std::remove_if(live, live + cat.FileBound(),
+                                  [](const TTrdosFileEntry& e) { return !e.IsLive(); });
+  if (end == live) return WriteResult::Failed(kNotTrdosText);
   TrdosSectorAddress failed;
-  if (!BuildSclArchive(disk, {live.begin(), end}, out, failed))
+  if (!BuildSclArchive(disk, {live, end}, out, failed))
     return WriteResult::Failed(TrdosSectorErrorText(failed.track, failed.sec, ") !"));
   return {};
 }
