@@ -149,26 +149,31 @@ void TZX_Disk::CopyFrom(const TZX_Disk& other) {
   ErrSector = other.ErrSector;
   StatusText = other.StatusText;
   // Element-wise, so that vectors keep their memory. Tracks empty on both
-  // sides are left alone. Again from the same image, unchanged since, only
-  // the tracks this one changed since that copy can differ.
+  // sides are left alone. Again from the same image, only the tracks changed
+  // since on either side can differ; when that image did not change at all,
+  // they are the ones this one marked.
   const auto copyTrack = [&](int t) {
     if (!used_[t] && !other.used_[t]) return;
     tracks_[t] = other.tracks_[t];
     used_[t] = true;
     Changed(static_cast<uint8_t>(t));
   };
-  if (copiedFrom_ == other.serial_ && sourceChangesAtCopy_ == other.totalChanges_) {
-    const auto changed = changedSinceCopy_;
+  const auto changed = changedSinceCopy_;
+  const auto changedHere = [&changed](int t) { return (changed[t / 64] >> (t % 64)) & 1; };
+  const bool again = copiedFrom_ == other.serial_;
+  if (again && sourceTotalAtCopy_ == other.totalChanges_) {
     for (size_t word = 0; word < changed.size(); ++word) {
       for (uint64_t bits = changed[word]; bits != 0; bits &= bits - 1)
         copyTrack(static_cast<int>(word * 64) + std::countr_zero(bits));
     }
   } else {
-    for (int t = 0; t < kTrackCount; ++t)
-      copyTrack(t);
+    for (int t = 0; t < kTrackCount; ++t) {
+      if (!again || changedHere(t) || other.changes_[t] != sourceChangesAtCopy_[t]) copyTrack(t);
+    }
+    sourceChangesAtCopy_ = other.changes_;
   }
   copiedFrom_ = other.serial_;
-  sourceChangesAtCopy_ = other.totalChanges_;
+  sourceTotalAtCopy_ = other.totalChanges_;
   changedSinceCopy_ = {};
 }
 

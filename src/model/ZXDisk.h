@@ -200,7 +200,8 @@ class TZX_Disk {
   std::array<bool, kTrackCount> used_{};
   // For CopyFrom: each track's changes and the image's, the tracks changed
   // since the last copy into this one (a bit each), the image that copy came
-  // from (by its serial; 0 = none) and that image's changes then.
+  // from (by its serial; 0 = none) and that image's changes then, in all and
+  // by track.
   void Changed(uint8_t index) {
     ++changes_[index];
     ++totalChanges_;
@@ -211,7 +212,8 @@ class TZX_Disk {
   uint64_t totalChanges_ = 0;
   std::array<uint64_t, (kTrackCount + 63) / 64> changedSinceCopy_{};
   uint64_t copiedFrom_ = 0;
-  uint64_t sourceChangesAtCopy_ = 0;
+  uint64_t sourceTotalAtCopy_ = 0;
+  std::array<uint32_t, kTrackCount> sourceChangesAtCopy_{};
   DiskView* view_ = nullptr;
 };
 
