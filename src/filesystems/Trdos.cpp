@@ -266,12 +266,12 @@ void StoreTrdosSector(TSectorRec& sector, std::span<const uint8_t> bytes) {
 bool ReadTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,
                   std::vector<uint8_t>& out, TrdosSectorAddress& failed) {
   out.clear();
+  out.reserve(static_cast<size_t>(count) * kTrdosSectorSize);
   return AppendTrdosRun(disk, firstTrack, firstSector, count, out, failed);
 }
 
 bool AppendTrdosRun(const TZX_Disk& disk, int firstTrack, int firstSector, int count,
                     std::vector<uint8_t>& out, TrdosSectorAddress& failed) {
-  out.reserve(out.size() + static_cast<size_t>(count) * kTrdosSectorSize);
   int track = firstTrack;
   int sec = firstSector + 1;
   for (int i = 0; i < count; ++i) {
