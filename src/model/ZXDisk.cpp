@@ -81,7 +81,9 @@ void TTrack::ClearTrack() {
   Present = 0;
   SectorCount = 0;
   RawValid = 0;
-  if (raw_.capacity()) ClearRaw();
+  // The raw storage stays for the track's next raw bytes (at most 14,002
+  // bytes a track), as a slot's does for its data.
+  raw_.clear();
   Log.clear();
 }
 

@@ -107,7 +107,8 @@ class TTrack {
   // No raw track; the memory goes back.
   void ClearRaw() { std::vector<uint8_t>().swap(raw_); }
 
-  // Empties every slot, the raw track and the log; TrackNo stays.
+  // Empties every slot, the raw track and the log; TrackNo stays, and so
+  // does the raw track's storage (see TSectorRec::Clear for a slot's).
   void ClearTrack();
   // Slot 0..19.
   TSectorRec& SectorHeader(uint8_t slot) { return Sectors[slot]; }

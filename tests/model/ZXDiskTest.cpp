@@ -32,6 +32,8 @@ TEST(Track, ClearTrackKeepsTrackNoAndEmptiesEverythingElse) {
   EXPECT_TRUE(t.Log.empty());
   EXPECT_EQ(t.Sectors[3].Present, 0);
   EXPECT_EQ(t.Sectors[3].DataLength(), 0);
+  // Storage kept for the next raw track shows none of the old bytes.
+  EXPECT_EQ(t.MutableRaw(100)[50], 0);
 }
 
 TEST(Track, CountSectorsCountsAcrossGaps) {
