@@ -53,7 +53,7 @@ SclArchive::Status SclArchive::Open(std::span<const uint8_t> file) {
   if (file.size() < offset) return Status::TooShort;
   for (int i = 0; i < n; ++i) {
     offsets_[static_cast<size_t>(i)] = static_cast<uint32_t>(offset);
-    offset += static_cast<size_t>(file[HeaderAt(i) + kSclSectorCountAt]) * kTrdosSectorSize;
+    offset += static_cast<size_t>(Header(i).SectorCount) * kTrdosSectorSize;
   }
   return Status::Ok;
 }
@@ -67,8 +67,7 @@ TTrdosFileEntry SclArchive::Header(int i) const {
 
 bool SclArchive::Data(int i, std::span<const uint8_t>& out) const {
   const size_t body = file_.size() - kSclChecksumSize;
-  const size_t need =
-      static_cast<size_t>(file_[HeaderAt(i) + kSclSectorCountAt]) * kTrdosSectorSize;
+  const size_t need = static_cast<size_t>(Header(i).SectorCount) * kTrdosSectorSize;
   const size_t at = offsets_[static_cast<size_t>(i)];
   if (at > body || body - at < need) return false;
   out = file_.subspan(at, need);

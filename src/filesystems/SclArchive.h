@@ -39,11 +39,10 @@ class SclArchive {
   bool Data(int i, std::span<const uint8_t>& out) const;
 
  private:
-  // Header i's position, and its sector count's within it.
+  // Header i's position in the file.
   static size_t HeaderAt(int i) {
     return kSclSignature.size() + 1 + kSclHeaderSize * static_cast<size_t>(i);
   }
-  static constexpr size_t kSclSectorCountAt = 13;
 
   std::span<const uint8_t> file_;
   int count_ = 0;
