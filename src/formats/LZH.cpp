@@ -63,6 +63,9 @@ constexpr PositionTables MakePositionTables() {
   return t;
 }
 constexpr PositionTables kPosition = MakePositionTables();
+// A distance's code is followed by at least one low bit of its own: the bit
+// reader counts on every symbol ending with a single bit.
+static_assert(kPositionCodeLengths[0].bits >= 3);
 static_assert(kPosition.code[1] == 0x20 && kPosition.code[4] == 0x50 &&
               kPosition.code[12] == 0x90 && kPosition.code[24] == 0xC0 &&
               kPosition.code[48] == 0xF0 && kPosition.code[63] == 0xFF);
@@ -189,45 +192,67 @@ void AdaptiveHuffman::Rebuild() {
 // ---------------------------------------------------------------------------
 // Decoding.
 
-// The decoder's input: bytes are fetched one at a time into a 16-bit window
-// whenever it holds 8 bits or fewer; the count of fetches, not the position
-// in the input, decides when decoding ends.
+// The decoder's input. The format's reader fetches a byte into a 16-bit
+// window whenever it holds 8 bits or fewer before it takes a bit (or the 8
+// bits of a distance's first byte); the count of those fetches, not the
+// position in the input, decides when decoding ends. Bits are read here from
+// a 64-bit window refilled once a symbol, and the fetch count follows from
+// the bits taken: before a take of the C-th bit on, a window of 16 bits holds
+// at least 9, so the take needs ceil((C + 9) / 8) fetches, a count that only
+// grows. Every symbol's code ends with a single bit (the tree walk's last,
+// or a distance's last low bit), so after one the count is
+// ceil((taken - 1 + 9) / 8).
 class BitReader {
  public:
   BitReader(std::span<const uint8_t> input, size_t start) : input_(input), pos_(start) {}
 
-  int Bit() {
-    Fill();
-    const int bit = (window_ >> 15) & 1;
-    window_ = static_cast<uint16_t>(window_ << 1);
-    --bits_;
-    return bit;
+  // At least 57 bits in the window: enough for one symbol's code and its
+  // distance (at most 21 + 14 bits). A code is at most 21 bits long: the tree
+  // keeps the sibling property, so a leaf at depth d sits under a root that
+  // counts at least the Fibonacci number F(d + 2), and the root counts at
+  // most 0x8000 when a symbol is decoded. Were that ever broken, the window
+  // would give zeros past its bits, never a shift out of range.
+  void Refill() {
+    if (available_ > 56) return;
+    available_ = std::max(available_, 0);
+    if (pos_ < input_.size() && input_.size() - pos_ >= 8) {
+      uint64_t v;
+      std::memcpy(&v, input_.data() + pos_, sizeof v);
+      if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+      // Whole bytes that fit; the bits of the next byte land where its own
+      // load puts them again, so they may stay.
+      window_ |= v >> available_;
+      const int bytes = (63 - available_) >> 3;
+      pos_ += static_cast<size_t>(bytes);
+      available_ += bytes * 8;
+      return;
+    }
+    while (available_ <= 56) {  // the last bytes, then zeros
+      const uint64_t b = pos_ < input_.size() ? input_[pos_] : 0;
+      ++pos_;
+      window_ |= b << (56 - available_);
+      available_ += 8;
+    }
   }
-  int Byte() {
-    Fill();
-    const int byte = window_ >> 8;
-    window_ = static_cast<uint16_t>(window_ << 8);
-    bits_ -= 8;
-    return byte;
-  }
-  size_t Fetched() const { return fetched_; }
+  int Bit() { return static_cast<int>(Take(1)); }
+  int Byte() { return static_cast<int>(Take(8)); }
+  // The fetches the format's reader would have made by now, after a symbol.
+  size_t Fetched() const { return taken_ == 0 ? 0 : static_cast<size_t>((taken_ + 15) / 8); }
 
  private:
-  void Fill() {
-    while (bits_ <= 8) {
-      const uint8_t b = pos_ < input_.size() ? input_[pos_] : 0;
-      ++pos_;
-      ++fetched_;
-      window_ = static_cast<uint16_t>(window_ | (b << (8 - bits_)));
-      bits_ += 8;
-    }
+  uint64_t Take(int count) {
+    const uint64_t v = window_ >> (64 - count);
+    window_ <<= count;
+    available_ -= count;
+    taken_ += static_cast<uint64_t>(count);
+    return v;
   }
 
   std::span<const uint8_t> input_;
   size_t pos_;
-  size_t fetched_ = 0;
-  uint16_t window_ = 0;
-  int bits_ = 0;
+  uint64_t taken_ = 0;
+  uint64_t window_ = 0;
+  int available_ = 0;
 };
 
 class Decoder {
@@ -243,6 +268,7 @@ class Decoder {
     size_t produced = 0;
     int r = kFirstPosition;
     while (in_.Fetched() < limit && produced < maxOut) {
+      in_.Refill();
       const int c = DecodeSymbol();
       if (c < 256) {
         out.push_back(static_cast<uint8_t>(c));

@@ -141,6 +141,11 @@ TEST(Lzh, DecodingRunsUntilTheWholeInputLengthHasBeenFetched) {
   LzhUnpack(packed, 0, bare);
   EXPECT_EQ(bare, Bytes(data.begin(), data.end() - 1));
 
+  // The count starts at nothing fetched: a one-byte input decodes a symbol.
+  Bytes one;
+  LzhUnpack(Bytes{0}, 0, one);
+  EXPECT_EQ(one.size(), 1u);
+
   // The output cut stops the decoder exactly there.
   Bytes cut;
   LzhUnpack(file, 12, cut, 1000);
