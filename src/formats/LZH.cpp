@@ -189,6 +189,15 @@ void AdaptiveHuffman::Rebuild() {
     Adopt(nodes_[i].son, i);
 }
 
+// Eight bytes as a number whose order is the order of the bytes as strings:
+// the first byte's bits lead.
+uint64_t LoadOrdered(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+
 // ---------------------------------------------------------------------------
 // Decoding.
 
@@ -216,12 +225,9 @@ class BitReader {
     if (available_ > 56) return;
     available_ = std::max(available_, 0);
     if (pos_ < input_.size() && input_.size() - pos_ >= 8) {
-      uint64_t v;
-      std::memcpy(&v, input_.data() + pos_, sizeof v);
-      if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
       // Whole bytes that fit; the bits of the next byte land where its own
       // load puts them again, so they may stay.
-      window_ |= v >> available_;
+      window_ |= LoadOrdered(input_.data() + pos_) >> available_;
       const int bytes = (63 - available_) >> 3;
       pos_ += static_cast<size_t>(bytes);
       available_ += bytes * 8;
@@ -338,14 +344,6 @@ class BitWriter {
   uint64_t acc_ = 0;
   int pending_ = 0;
 };
-
-// Eight bytes as a number whose order is the order of the bytes as strings.
-uint64_t LoadOrdered(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  return v;
-}
 
 // `right` when x > y, else `left`; `above` tells which. The pick is a coin
 // toss to a branch predictor, and GCC turns a plain ?: here into a branch,
