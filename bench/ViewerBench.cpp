@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "filesystems/CpmCatalog.h"
-#include "filesystems/Viewers.h"
+#include "session/Viewers.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // TR-DOS catalog commands in sequences the fuzzer steers: the disk, its
 // damage, the commands and their arguments all come from the bytes, and the
-// raw-sector checks of tests/filesystems/CatalogSequence.h run after every
+// raw-sector checks of tests/session/CatalogSequence.h run after every
 // step. A broken check aborts with the step that broke it.
 #include <cstdio>
 #include <cstdlib>
 
-#include "filesystems/CatalogSequence.h"
+#include "session/CatalogSequence.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const kelvara::test::ScratchFolder folder;

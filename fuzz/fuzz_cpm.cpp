@@ -8,7 +8,8 @@
 #include <memory>
 
 #include "filesystems/CpmCatalog.h"
-#include "filesystems/Viewers.h"
+#include "session/CpmCatalogWindow.h"
+#include "session/Viewers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara;

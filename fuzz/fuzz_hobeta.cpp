@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "../tests/support/FakePrompt.h"
-#include "filesystems/TrdosCatalog.h"
 #include "session/Settings.h"
+#include "session/TrdosCatalog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara;

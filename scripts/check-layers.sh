@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# The core folders stay Qt-free and never reach into the program folders:
-# fails, listing the offending lines, when a core source includes a Qt header
-# or anything from app/, widgets/ or cli/.
+# The core's floors: check-layers.sh SRC FOLDER... names the core folders from
+# the lowest floor up. A core source may include its own floor and the floors
+# below it, never one above, and never a Qt header or the program folders
+# (app/, widgets/, cli/). Fails listing every offending line.
 set -euo pipefail
 src="$1"
 shift
-bad=$(grep -rnE '#include *[<"](Q[A-Za-z]+|qt[A-Za-z]*/|app/|widgets/|cli/)' \
-  $(printf "$src/%s " "$@") || true)
+floors=("$@")
+bad=""
+for ((i = 0; i < ${#floors[@]}; i++)); do
+  dir="$src/${floors[i]}"
+  [[ -d "$dir" ]] || continue
+  above=("${floors[@]:i+1}")
+  pattern='Q[A-Za-z]+|qt[A-Za-z]*/|app/|widgets/|cli/'
+  for f in "${above[@]}"; do pattern+="|$f/"; done
+  hits=$(grep -rnE "#include *[<\"]($pattern)" "$dir" || true)
+  [[ -n "$hits" ]] && bad+="$hits"$'\n'
+done
 if [[ -n "$bad" ]]; then
-  echo "core folders include program code:"
-  echo "$bad"
+  echo "core includes that climb a floor or leave the core:"
+  printf '%s' "$bad"
   exit 1
 fi
-echo "core folders ($*): no include of Qt, app/, widgets/ or cli/"
+echo "core floors (${floors[*]}): every include stays on its floor or below"

@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "filesystems/TrdosCatalog.h"
+#include "session/TrdosCatalog.h"
 
 namespace kelvara {
 

@@ -20,10 +20,10 @@
 #include "app/T_cCat.h"
 #include "app/Tfmset.h"
 #include "filesystems/CpmCatalog.h"
-#include "filesystems/TrdosCatalog.h"
 #include "session/MainCommands.h"
 #include "session/SetupRules.h"
 #include "session/StartupRules.h"
+#include "session/TrdosCatalog.h"
 #include "widgets/DiskMap.h"
 #include "widgets/TSSHex.h"
 

@@ -5,7 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/Dialogs.h"
-#include "filesystems/Viewers.h"
+#include "session/Viewers.h"
 #include "widgets/TSSHex.h"
 
 namespace kelvara {

@@ -28,7 +28,7 @@
 #include <array>
 #include <vector>
 
-#include "filesystems/TrdosCatalog.h"
+#include "session/TrdosCatalog.h"
 
 namespace kelvara {
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "filesystems/CpmCatalog.h"
+#include "session/CpmCatalogWindow.h"
 
 namespace kelvara {
 

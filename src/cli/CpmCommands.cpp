@@ -11,11 +11,12 @@
 #include <set>
 #include <sstream>
 
-#include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
 #include "model/HexText.h"
 #include "model/Png.h"
+#include "session/CpmCatalogWindow.h"
+#include "session/Viewers.h"
 
 namespace kelvara::cli {
 

@@ -8,8 +8,8 @@
 #include "cli/CliPrompt.h"
 #include "filesystems/Hobeta.h"
 #include "filesystems/Trdos.h"
-#include "filesystems/TrdosCatalog.h"
 #include "formats/ImageFiles.h"
+#include "session/TrdosCatalog.h"
 
 namespace kelvara::cli {
 

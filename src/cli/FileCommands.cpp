@@ -9,9 +9,9 @@
 #include "cli/TrdosCommands.h"
 #include "filesystems/CpmCatalog.h"
 #include "filesystems/Trdos.h"
-#include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
+#include "session/Viewers.h"
 
 namespace kelvara::cli {
 

@@ -12,10 +12,10 @@
 #include <ostream>
 
 #include "cli/CliPrompt.h"
-#include "filesystems/TrdosCatalog.h"
 #include "formats/ImageFiles.h"
 #include "model/CodePage.h"
-#include "model/TrackEdits.h"
+#include "model/TrackSlots.h"
+#include "session/TrdosCatalog.h"
 
 namespace kelvara::cli {
 

@@ -273,17 +273,6 @@ Attempts ReadTrack(ReadRun& run, int n) {
   return ReadTrackSectors(run, n);
 }
 
-OperationResult Ended(const ReadRun& run, OperationEnd end) {
-  OperationResult r = run.result;
-  r.end = end;
-  return r;
-}
-
-OperationResult Cancelled(const ReadRun& run) {
-  run.host.AddLog(kCancelledLine, true);
-  return Ended(run, OperationEnd::Cancelled);
-}
-
 }  // namespace
 
 OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,
@@ -301,20 +290,21 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
   for (int n = plan.firstTrack; n <= plan.lastTrack; ++n) {
     if (!drive.Seek(static_cast<uint8_t>(n / 2), static_cast<uint8_t>(n % 2))) {
       host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()) + FailureLine(drive));
-      return Ended(run, OperationEnd::Stopped);
+      return EndRun(run.result, OperationEnd::Stopped, run.host);
     }
     host.SetTrackLabel(std::to_string(n));
-    if (host.CancelRequested()) return Cancelled(run);
+    if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
     if (plan.mode & kModeScan) ScanTrack(run, n);
-    if (host.CancelRequested()) return Cancelled(run);
-    if ((plan.mode & kModeRead) && ReadTrack(run, n) == Attempts::Cancelled) return Cancelled(run);
-    if (host.CancelRequested()) return Cancelled(run);
+    if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
+    if ((plan.mode & kModeRead) && ReadTrack(run, n) == Attempts::Cancelled)
+      return EndRun(run.result, OperationEnd::Cancelled, run.host);
+    if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
     host.SetProgress(n + 1, plan.progressMax);
   }
   host.AddLog(kDoneLine, true);
   if (run.result.badSectors > 0)
     host.AddLog("Сбойных секторов - " + std::to_string(run.result.badSectors), true);
-  return Ended(run, OperationEnd::Finished);
+  return EndRun(run.result, OperationEnd::Finished, run.host);
 }
 
 }  // namespace kelvara

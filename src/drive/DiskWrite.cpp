@@ -80,17 +80,6 @@ Attempts WriteTrackSectors(WriteRun& run, int n) {
   return Attempts::Succeeded;
 }
 
-OperationResult Ended(const WriteRun& run, OperationEnd end) {
-  OperationResult r = run.result;
-  r.end = end;
-  return r;
-}
-
-OperationResult Cancelled(const WriteRun& run) {
-  run.host.AddLog(kCancelledLine, true);
-  return Ended(run, OperationEnd::Cancelled);
-}
-
 }  // namespace
 
 OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,
@@ -105,20 +94,20 @@ OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const Dri
     if (disk.GetTrack(static_cast<uint8_t>(n)).Present) {
       if (!drive.Seek(static_cast<uint8_t>(n / 2), static_cast<uint8_t>(n % 2))) {
         host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()));
-        return Ended(run, OperationEnd::Stopped);
+        return EndRun(run.result, OperationEnd::Stopped, run.host);
       }
       host.SetTrackLabel(std::to_string(n));
       if ((plan.mode & kModeFormat) && FormatTrack(run, n) == Attempts::Cancelled)
-        return Cancelled(run);
-      if (host.CancelRequested()) return Cancelled(run);
+        return EndRun(run.result, OperationEnd::Cancelled, run.host);
+      if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
       if ((plan.mode & kModeWrite) && WriteTrackSectors(run, n) == Attempts::Cancelled)
-        return Cancelled(run);
-      if (host.CancelRequested()) return Cancelled(run);
+        return EndRun(run.result, OperationEnd::Cancelled, run.host);
+      if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
     }
     host.SetProgress(n + 1, plan.progressMax);
   }
   host.AddLog(kDoneLine, true);
-  return Ended(run, OperationEnd::Finished);
+  return EndRun(run.result, OperationEnd::Finished, run.host);
 }
 
 }  // namespace kelvara

@@ -60,6 +60,16 @@ DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& sett
   return plan;
 }
 
+bool DriveRunChangesImage(int mode) {
+  return (mode & (kModeScan | kModeRead)) != 0;
+}
+
+OperationResult EndRun(OperationResult result, OperationEnd end, OperationHost& host) {
+  if (end == OperationEnd::Cancelled) host.AddLog(kCancelledLine, true);
+  result.end = end;
+  return result;
+}
+
 bool FailedAsAWhole(const OperationResult& result) {
   return result.end != OperationEnd::Finished ||
          (result.failedCalls > 0 && result.succeededCalls == 0);

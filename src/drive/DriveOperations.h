@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "drive/DriveChannel.h"
+#include "model/SettingsRecord.h"
 #include "model/ZXDisk.h"
-#include "session/Settings.h"
 
 namespace kelvara {
 
@@ -61,6 +61,10 @@ struct DriveRunPlan {
 // The checks a menu command makes before its run (StartDriveOperation).
 DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& settings);
 
+// A drive run of this mode fills the image from the disk; one that only
+// formats or writes the disk leaves the image as it was.
+bool DriveRunChangesImage(int mode);
+
 enum class OperationEnd { Finished, Cancelled, Stopped };
 
 struct OperationResult {
@@ -71,6 +75,10 @@ struct OperationResult {
   int succeededCalls = 0;
   int failedCalls = 0;
 };
+
+// The result of a run so far, ended as `end`; a cancelled run first logs
+// kCancelledLine, selected.
+OperationResult EndRun(OperationResult result, OperationEnd end, OperationHost& host);
 
 // A run that did not get to its end, or whose every data call failed (an
 // empty drive, a write-protected or unformatted disk): the command failed as

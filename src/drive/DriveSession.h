@@ -13,8 +13,8 @@
 #include "drive/FloppyDriver.h"
 #include "drive/OperationHost.h"
 #include "drive/VirtualFloppy.h"
+#include "model/SettingsRecord.h"
 #include "model/ZXDisk.h"
-#include "session/Settings.h"
 
 namespace kelvara {
 

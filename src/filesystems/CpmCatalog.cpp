@@ -1,13 +1,9 @@
 #include "filesystems/CpmCatalog.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <algorithm>
 
 #include "model/CodePage.h"
 #include "model/FileIO.h"
-#include "model/HexText.h"
 
 namespace kelvara {
 
@@ -160,37 +156,6 @@ CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show) {
   return cat;
 }
 
-std::array<std::string, kCpmListColumns.size()> CpmListCells(const CpmFileRow& row,
-                                                             std::string_view decimalSeparator) {
-  return {row.Name(), row.Ext(), CpmSizeText(row.records, decimalSeparator), HexText(row.user, 2),
-          HexText(row.extent, 2)};
-}
-
-std::vector<std::pair<std::string, std::string>> DescribeCpmDisk(const CpmCatalog& cat) {
-  return {{"Свободно", std::to_string(cat.FreeKb()) + " кБ"},
-          {"Занято", std::to_string(cat.UsedKb()) + " кБ"},
-          {"Количество файлов", std::to_string(cat.rows.size())}};
-}
-
-std::string CpmSizeText(uint32_t records, std::string_view decimalSeparator) {
-  const uint64_t bytes = uint64_t{records} * kCpmRecordSize;
-  std::string text = std::to_string(bytes / 1024);
-  // A multiple of 128 below 1024, so at most three decimal digits.
-  const unsigned rest = static_cast<unsigned>(bytes % 1024);
-  if (rest == 0) return text;
-  std::string digits = std::to_string(rest + 1000).substr(1);
-  digits.erase(digits.find_last_not_of('0') + 1);
-  return text.append(decimalSeparator).append(digits);
-}
-
-std::string SystemDecimalSeparator() {
-  locale_t loc = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(nullptr));
-  if (!loc) return ".";
-  std::string sep = ::nl_langinfo_l(RADIXCHAR, loc);
-  ::freelocale(loc);
-  return sep.empty() ? "." : sep;
-}
-
 bool CollectCpmFile(const TZX_Disk& disk, const CpmKey& key, uint8_t user,
                     std::vector<uint8_t>& out) {
   return CollectCpmFile(disk, ReadCpmDirectory(disk), key, user, out);
@@ -226,14 +191,6 @@ bool IsCpmImage(TZX_Disk& disk) {
   return count == 5 || count == 6;
 }
 
-std::string CpmProposedFileName(const CpmKey& key) {
-  std::string raw(key.begin(), key.end());
-  for (char& c : raw) {
-    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F || c == '/') c = '_';
-  }
-  return Cp1251ToUtf8(raw);
-}
-
 bool WriteCpmFile(const TZX_Disk& disk, const CpmFileRow& row, const std::string& path,
                   std::string& error) {
   std::vector<uint8_t> bytes;
@@ -242,26 +199,6 @@ bool WriteCpmFile(const TZX_Disk& disk, const CpmFileRow& row, const std::string
     return false;
   }
   return WriteFileAtomic(path, bytes, error);
-}
-
-CpmSaveOutcome SaveCpmFileAs(const TZX_Disk& disk, const CpmFileRow& row, Prompt& prompt,
-                             std::string& sclDir) {
-  std::string path = CpmProposedFileName(row.key);
-  if (!prompt.PickSaveFile("Сохранить как", kCpmFileFilter, sclDir, path) || path.empty()) {
-    return CpmSaveOutcome::Cancelled;
-  }
-  // The dialog's default extension: added when the name has none.
-  if (FileNameOf(path).find('.') == std::string::npos) path += ".cpm";
-  if (FileExists(path) && prompt.AskYesNo("Внимание!", kFileExistsText) != Answer::Yes) {
-    return CpmSaveOutcome::Cancelled;
-  }
-  std::string error;
-  if (!WriteCpmFile(disk, row, path, error)) {
-    prompt.ShowMessage("Ошибка!", error, MessageIcon::Error);
-    return CpmSaveOutcome::Failed;
-  }
-  sclDir = FolderOf(path);
-  return CpmSaveOutcome::Saved;
 }
 
 void CreateCpmDisk(TZX_Disk& disk) {

@@ -19,11 +19,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
-#include "model/Prompt.h"
 #include "model/ZXDisk.h"
 
 namespace kelvara {
@@ -42,8 +39,6 @@ inline constexpr uint8_t kCpmUnused = 0xE5;  // user byte of a deleted entry; th
 
 inline constexpr const char* kNotCpmImageText = "Образ не соответствует CP/M диску!";
 inline constexpr const char* kCpmCatalogErrorText = "Ошибка в CP/M каталоге!";
-inline constexpr const char* kFileExistsText = "Файл существует! Перезаписать?!";
-inline constexpr const char* kCpmFileFilter = "Файлы CP/M Profi (*.cpm)|*.cpm";
 
 // The 8 name bytes followed by the 3 extension bytes, as stored.
 using CpmKey = std::array<uint8_t, 11>;
@@ -99,23 +94,6 @@ struct CpmCatalog {
 
 CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show);
 
-inline constexpr std::array<const char*, 5> kCpmListColumns = {"Filename", "Ext", "Length", "Atrib",
-                                                               "№"};
-// The cells of a row in the columns' order: name and extension as stored,
-// the size, the user byte and the extent number in two hexadecimal digits.
-std::array<std::string, kCpmListColumns.size()> CpmListCells(const CpmFileRow& row,
-                                                             std::string_view decimalSeparator);
-// The "Описание диска" panel: "Свободно", "Занято" (kilobytes + " кБ") and
-// "Количество файлов", as label and value.
-std::vector<std::pair<std::string, std::string>> DescribeCpmDisk(const CpmCatalog& cat);
-
-// The size column: whole kilobytes, then the decimal separator and the bytes
-// beyond them as thousandths with trailing zeros dropped. 17 records
-// (2176 bytes) give "2,128" with a comma; 16 records give "2".
-std::string CpmSizeText(uint32_t records, std::string_view decimalSeparator);
-// The decimal separator of the user's locale (LC_NUMERIC), "." without one.
-std::string SystemDecimalSeparator();
-
 // The bytes of the file of user `user` named `key`; false when no extent-0
 // entry has that user and name. Sectors that are missing, damaged in size or
 // outside the image read as zeros.
@@ -132,20 +110,9 @@ void CreateCpmDisk(TZX_Disk& disk);
 // A CP/M disk has 5 or 6 sectors on track 0 (counted afresh).
 bool IsCpmImage(TZX_Disk& disk);
 
-// The name the save proposes: the 11 key bytes without a dot, as UTF-8, with
-// the characters a file name cannot hold replaced by "_".
-std::string CpmProposedFileName(const CpmKey& key);
 // Collects a file and writes it atomically to path. On failure false with the
 // reason: kCpmCatalogErrorText when the file is not in the directory.
 bool WriteCpmFile(const TZX_Disk& disk, const CpmFileRow& row, const std::string& path,
                   std::string& error);
-
-enum class CpmSaveOutcome { Saved, Cancelled, Failed };
-// "Save as" of the catalog: asks for the file (starting in sclDir), asks
-// before replacing one, writes it and reports failures through the prompt.
-// On success sclDir becomes the file's folder, for the caller to store as the
-// SCLDir setting.
-CpmSaveOutcome SaveCpmFileAs(const TZX_Disk& disk, const CpmFileRow& row, Prompt& prompt,
-                             std::string& sclDir);
 
 }  // namespace kelvara

@@ -1,6 +1,5 @@
 #include "session/ImageChanges.h"
 
-#include "drive/DriveOperations.h"
 #include "model/FileIO.h"
 
 namespace kelvara {
@@ -21,10 +20,6 @@ void ImageChanges::Note(ImageEvent event) {
       modified_ = true;
       break;
   }
-}
-
-bool DriveRunChangesImage(int mode) {
-  return (mode & (kModeScan | kModeRead)) != 0;
 }
 
 bool StoreComment(TZX_Disk& disk, const std::string& memoText) {

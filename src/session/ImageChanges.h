@@ -38,10 +38,6 @@ class ImageChanges {
   bool modified_ = false;
 };
 
-// A drive run of this mode fills the image from the disk; one that only
-// formats or writes the disk leaves the image as it was.
-bool DriveRunChangesImage(int mode);
-
 // The comment memo's text handed back to the image; true when the lines
 // differ from the comment the image held.
 bool StoreComment(TZX_Disk& disk, const std::string& memoText);

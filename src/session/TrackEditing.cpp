@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "model/FileIO.h"
-#include "model/TrackEdits.h"
+#include "model/TrackSlots.h"
 #include "session/MainCommands.h"
 
 namespace kelvara {

@@ -7,8 +7,9 @@
 #include <sstream>
 
 #include "cli/CpmCommands.h"
-#include "filesystems/Viewers.h"
 #include "formats/ImageFiles.h"
+#include "session/CpmCatalogWindow.h"
+#include "session/Viewers.h"
 #include "support/CliRun.h"
 #include "support/CpmDiskBuilder.h"
 #include "support/PngRead.h"

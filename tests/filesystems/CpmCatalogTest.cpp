@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "filesystems/CpmCatalog.h"
+#include "session/CpmCatalogWindow.h"
 #include "support/CpmDiskBuilder.h"
 #include "support/DiskBuilder.h"
 #include "support/FakePrompt.h"

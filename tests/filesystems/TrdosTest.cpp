@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "filesystems/TrdosCatalog.h"
+#include "session/TrdosCatalog.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"

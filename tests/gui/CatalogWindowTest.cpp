@@ -12,7 +12,7 @@
 #include "app/TFmScr.h"
 #include "app/T_ZXCAT.h"
 #include "filesystems/CpmCatalog.h"
-#include "filesystems/TrdosCatalog.h"
+#include "session/TrdosCatalog.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"
 #include "widgets/TSSHex.h"

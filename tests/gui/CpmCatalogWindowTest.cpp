@@ -16,6 +16,7 @@
 #include "app/T_cCat.h"
 #include "filesystems/CpmCatalog.h"
 #include "filesystems/Trdos.h"
+#include "session/CpmCatalogWindow.h"
 #include "widgets/TSSHex.h"
 
 using namespace kelvara;

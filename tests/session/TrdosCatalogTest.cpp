@@ -1,4 +1,4 @@
-#include "filesystems/TrdosCatalog.h"
+#include "session/TrdosCatalog.h"
 
 #include <gtest/gtest.h>
 

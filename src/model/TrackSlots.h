@@ -1,4 +1,4 @@
-// Edits of the image at track level that the disk map's commands make: a
+// Slot-level edits of a track that the disk map's commands make: a
 // sector slot taken out or put in, a raw track dropped, the sectors' data
 // written back into the raw tracks. They keep the used slots of a track
 // contiguous from slot 0, which every walk over a track's sectors assumes.

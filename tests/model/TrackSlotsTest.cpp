@@ -1,4 +1,4 @@
-#include "model/TrackEdits.h"
+#include "model/TrackSlots.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ namespace {
 using test::AddSector;
 using test::PatternBytes;
 
-TEST(TrackEdits, RemovedSlotPullsTheLaterOnesDownAndEmptiesTheLast) {
+TEST(TrackSlots, RemovedSlotPullsTheLaterOnesDownAndEmptiesTheLast) {
   auto disk = std::make_unique<TZX_Disk>();
   for (int r = 0; r < kSlotCount; ++r)
     AddSector(*disk, 4, 2, 0, static_cast<uint8_t>(r + 1), 1, PatternBytes(256, r));
@@ -29,7 +29,7 @@ TEST(TrackEdits, RemovedSlotPullsTheLaterOnesDownAndEmptiesTheLast) {
   EXPECT_FALSE(t.Sectors[19].Present);
   EXPECT_EQ(t.Sectors[19].DataLength(), 0);
 }
-TEST(TrackEdits, SectorsReachTheRawTrackOfEveryTrackWhateverItsStoredCount) {
+TEST(TrackSlots, SectorsReachTheRawTrackOfEveryTrackWhateverItsStoredCount) {
   auto disk = std::make_unique<TZX_Disk>();
   // Track 0 absent and track 9 present: a walk by the track count would
   // stop before track 9.

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "filesystems/CatalogSequence.h"
+#include "session/CatalogSequence.h"
 
 namespace kelvara {
 namespace {

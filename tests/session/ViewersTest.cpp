@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "filesystems/Viewers.h"
+#include "session/Viewers.h"
 
 namespace kelvara {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "filesystems/Hobeta.h"
 #include "filesystems/SclArchive.h"
-#include "filesystems/TrdosCatalog.h"
 #include "model/FileIO.h"
 #include "model/Prompt.h"
 #include "session/Settings.h"
+#include "session/TrdosCatalog.h"
 
 namespace kelvara {
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "filesystems/Hobeta.h"
-#include "filesystems/TrdosCatalog.h"
 #include "session/Settings.h"
+#include "session/TrdosCatalog.h"
 #include "support/FakePrompt.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"

@@ -1,4 +1,4 @@
-#include "filesystems/CatalogSequence.h"
+#include "session/CatalogSequence.h"
 
 #include <stdlib.h>
 
@@ -13,8 +13,8 @@
 #include <set>
 #include <vector>
 
-#include "filesystems/TrdosCatalog.h"
 #include "session/Settings.h"
+#include "session/TrdosCatalog.h"
 #include "support/FakePrompt.h"
 
 namespace kelvara::test {

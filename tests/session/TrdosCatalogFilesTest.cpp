@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "filesystems/Hobeta.h"
-#include "filesystems/TrdosCatalog.h"
 #include "model/FileIO.h"
 #include "session/Settings.h"
+#include "session/TrdosCatalog.h"
 #include "support/FakePrompt.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"

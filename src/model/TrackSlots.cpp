@@ -1,4 +1,4 @@
-#include "model/TrackEdits.h"
+#include "model/TrackSlots.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "filesystems/Viewers.h"
+#include "session/Viewers.h"
 
 #include <algorithm>
 

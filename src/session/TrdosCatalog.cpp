@@ -1,6 +1,6 @@
 // The catalog window's record, presentation and volume commands. The file
 // exchange (Hobeta and SCL export, import) is in TrdosCatalogFiles.cpp.
-#include "filesystems/TrdosCatalog.h"
+#include "session/TrdosCatalog.h"
 
 #include <algorithm>
 #include <cstdio>
