@@ -17,7 +17,6 @@ constexpr std::array<DriveCommand, 6> kDriveCommands = {{
      true},
 }};
 
-constexpr const char* kFirstAfterLastText = "Начальная дорожка больше конечной...";
 constexpr const char* kEndLoweredText =
     "Конечная дорожка превышает число дорожек в образе!\r"
     "   Будет обработано число существующих дорожек!   ";

@@ -39,6 +39,10 @@ inline constexpr const char* kOverwriteCaption = "Внимание!";
 inline constexpr const char* kOverwriteQuestion =
     "Диск в дисководе будет перезаписан, его прежнее содержимое пропадёт. Продолжить?";
 
+// The complaint about a first track above the last, before a run and when
+// the settings dialog is accepted.
+inline constexpr const char* kFirstAfterLastText = "Начальная дорожка больше конечной...";
+
 // The row of a mode in the command table; nullptr for any other mode.
 const DriveCommand* FindDriveCommand(int mode);
 

@@ -5,14 +5,18 @@
 
 namespace kelvara {
 
-void ImageChanges::Note(ImageEvent event) {
+void ImageChanges::Note(ImageEvent event, const std::string& fileName) {
   switch (event) {
     case ImageEvent::Loaded:
-    case ImageEvent::LoadFailed:
     case ImageEvent::Saved:
+      modified_ = false;
+      fileName_ = fileName;
+      break;
+    case ImageEvent::LoadFailed:
     case ImageEvent::Created:
     case ImageEvent::Cleared:
       modified_ = false;
+      fileName_.clear();
       break;
     case ImageEvent::MapEdited:
     case ImageEvent::CatalogChanged:
@@ -23,8 +27,14 @@ void ImageChanges::Note(ImageEvent event) {
   }
 }
 
-bool DriveRunChangesImage(int mode) {
-  return (mode & (kModeScan | kModeRead)) != 0;
+std::string ImageChanges::Caption() const {
+  if (fileName_.empty()) return "Kelvara[*]";
+  return fileName_ + "[*] — Kelvara";
+}
+
+DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk) {
+  if (!ran) return {};
+  return {(mode & (kModeScan | kModeRead)) != 0, writesDisk};
 }
 
 bool StoreComment(TZX_Disk& disk, const std::string& memoText) {
@@ -35,10 +45,12 @@ bool StoreComment(TZX_Disk& disk, const std::string& memoText) {
 }
 
 bool MayDiscardChanges(const ImageChanges& changes, Prompt& prompt,
-                       const std::function<bool()>& save) {
-  if (!changes.Modified()) return true;
+                       const std::function<bool()>& save,
+                       const std::function<void()>& storePending) {
+  if (!changes.Modified() && !storePending) return true;
   switch (prompt.AskYesNoCancel(kSaveChangesCaption, kSaveChangesQuestion)) {
     case Answer::Yes:
+      if (storePending) storePending();
       return save();
     case Answer::No:
       return true;

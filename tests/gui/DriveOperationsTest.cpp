@@ -117,6 +117,19 @@ class DriveOperationsTest : public QObject {
     QCOMPARE(w->prog->lbTrack->text(), QString("159"));
   }
 
+  void theLogFollowsTheNewestLineDuringTheRun() {
+    Open(WriteTrd(*dir, "disk.trd", 40));
+    bool followed = false;
+    connect(w->Lzx1->model(), &QAbstractItemModel::rowsInserted, w.get(), [&] {
+      // Lines are added one at a time; the one before this came in view.
+      if (w->Lzx1->count() != 60) return;
+      const QRect shown = w->Lzx1->visualItemRect(w->Lzx1->item(58));
+      followed = w->Lzx1->viewport()->rect().intersects(shown);
+    });
+    Choose("N17", 39);
+    QVERIFY(followed);
+  }
+
   void cancelInTheMiddleKeepsWhatWasReadAndCloses() {
     Open(WriteTrd(*dir, "disk.trd", 20));
     connect(w->Lzx1->model(), &QAbstractItemModel::rowsInserted, w.get(), [this] {
