@@ -302,7 +302,7 @@ class CatalogWindowTest : public QObject {
     test::BuildTrdosDisk(w->Disk(),
                          {PatternFile("ONE", 'C', 2), Deleted(PatternFile("OLD", 'B', 1)),
                           PatternFile("TWO", 'C', 1)});
-    w->Disk().GetTrack(1).Sectors[3].DataOk = 0;  // TWO cannot move down
+    w->Disk().GetTrack(1).Sectors[3].Present = 0;  // TWO cannot move down
     bool unmarkedAfterRefusals = false;
     bool markedWhileOpen = false;
     dialogs->onDialog = [&](QDialog&) {
