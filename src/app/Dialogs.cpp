@@ -7,7 +7,10 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include "session/StartupRules.h"
 
 namespace kelvara {
 
@@ -220,6 +223,74 @@ int QtDialogs::RunDialog(QDialog& dialog) {
 
 void QtDialogs::Beep() {
   QApplication::beep();
+}
+
+void FixSizeForCaption(QDialog& dialog, QSize designed) {
+  // The window manager draws the caption in about the application's font.
+  const int text = QFontMetrics(QApplication::font()).horizontalAdvance(dialog.windowTitle());
+  const int bar = dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  dialog.setFixedSize(FixedWindowWidth(designed.width(), text, bar), designed.height());
+}
+
+template <class Show>
+auto CountedDialogs::Counted(Show&& show) {
+  // Closed on every way out of the call.
+  struct Open {
+    CountedDialogs& d;
+    explicit Open(CountedDialogs& dialogs) : d(dialogs) { d.loads_.WindowOpened(); }
+    ~Open() {
+      if (d.loads_.WindowClosed() && d.lastClosed_) d.lastClosed_();
+    }
+  } open(*this);
+  return show();
+}
+
+Answer CountedDialogs::AskYesNo(const std::string& caption, const std::string& text) {
+  return Counted([&] { return inner_.AskYesNo(caption, text); });
+}
+
+Answer CountedDialogs::AskYesNoCancel(const std::string& caption, const std::string& text) {
+  return Counted([&] { return inner_.AskYesNoCancel(caption, text); });
+}
+
+bool CountedDialogs::AskText(const std::string& caption, const std::string& label,
+                             std::string& value, int maxLength) {
+  return Counted([&] { return inner_.AskText(caption, label, value, maxLength); });
+}
+
+bool CountedDialogs::PickFolder(const std::string& caption, std::string& folder) {
+  return Counted([&] { return inner_.PickFolder(caption, folder); });
+}
+
+bool CountedDialogs::PickOpenFiles(const std::string& caption, const std::string& filter,
+                                   const std::string& folder, std::vector<std::string>& files) {
+  return Counted([&] { return inner_.PickOpenFiles(caption, filter, folder, files); });
+}
+
+bool CountedDialogs::PickSaveFile(const std::string& caption, const std::string& filter,
+                                  const std::string& folder, std::string& file) {
+  return Counted([&] { return inner_.PickSaveFile(caption, filter, folder, file); });
+}
+
+void CountedDialogs::ShowMessage(const std::string& caption, const std::string& text,
+                                 MessageIcon icon) {
+  Counted([&] { inner_.ShowMessage(caption, text, icon); });
+}
+
+bool CountedDialogs::OpenFile(const FileDialogSpec& spec, std::string& path) {
+  return Counted([&] { return inner_.OpenFile(spec, path); });
+}
+
+bool CountedDialogs::SaveFile(const FileDialogSpec& spec, int& filterIndex, std::string& path) {
+  return Counted([&] { return inner_.SaveFile(spec, filterIndex, path); });
+}
+
+std::string CountedDialogs::AskDiskName() {
+  return Counted([&] { return inner_.AskDiskName(); });
+}
+
+int CountedDialogs::RunDialog(QDialog& dialog) {
+  return Counted([&] { return inner_.RunDialog(dialog); });
 }
 
 }  // namespace kelvara

@@ -7,11 +7,13 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "model/Prompt.h"
+#include "session/PendingLoads.h"
 
 namespace kelvara {
 
@@ -66,6 +68,45 @@ class QtDialogs : public Dialogs {
  private:
   QWidget* owner_ = nullptr;
 };
+
+// The dialogs of the main window and of every window it opens, each call
+// counted as a modal window for as long as it is open: the image is not
+// replaced meanwhile (PendingLoads). `lastClosed` runs when the last of them
+// closed with files waiting for loading.
+class CountedDialogs : public Dialogs {
+ public:
+  CountedDialogs(Dialogs& inner, PendingLoads& loads, std::function<void()> lastClosed)
+      : inner_(inner), loads_(loads), lastClosed_(std::move(lastClosed)) {}
+
+  Answer AskYesNo(const std::string& caption, const std::string& text) override;
+  Answer AskYesNoCancel(const std::string& caption, const std::string& text) override;
+  bool AskText(const std::string& caption, const std::string& label, std::string& value,
+               int maxLength) override;
+  bool PickFolder(const std::string& caption, std::string& folder) override;
+  bool PickOpenFiles(const std::string& caption, const std::string& filter,
+                     const std::string& folder, std::vector<std::string>& files) override;
+  bool PickSaveFile(const std::string& caption, const std::string& filter,
+                    const std::string& folder, std::string& file) override;
+  void ShowMessage(const std::string& caption, const std::string& text, MessageIcon icon) override;
+
+  bool OpenFile(const FileDialogSpec& spec, std::string& path) override;
+  bool SaveFile(const FileDialogSpec& spec, int& filterIndex, std::string& path) override;
+  std::string AskDiskName() override;
+  int RunDialog(QDialog& dialog) override;
+  void Beep() override { inner_.Beep(); }
+
+ private:
+  // Runs `show` as one open modal window.
+  template <class Show>
+  auto Counted(Show&& show);
+
+  Dialogs& inner_;
+  PendingLoads& loads_;
+  std::function<void()> lastClosed_;
+};
+
+// Fixes a dialog's size: `designed` widened as far as its caption needs.
+void FixSizeForCaption(QDialog& dialog, QSize designed);
 
 // "Name|patterns|..." as Qt name filters ("Name (patterns)").
 QStringList QtNameFilters(const std::string& filter);

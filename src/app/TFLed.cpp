@@ -5,6 +5,8 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "app/Dialogs.h"
+
 namespace kelvara {
 
 namespace {
@@ -77,7 +79,7 @@ TFLed::TFLed(QWidget* owner) : QDialog(owner) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(fields);
   layout->addLayout(buttons);
-  setFixedSize(sizeHint());
+  FixSizeForCaption(*this, sizeHint());
 }
 
 void TFLed::Fill(const TrdosEntryFields& f) {

@@ -12,10 +12,12 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/SingleInstance.h"
 #include "app/TFmScr.h"
+#include "app/T_Prog.h"
 #include "app/T_ZXCAT.h"
 #include "app/T_cCat.h"
 #include "app/Tfmset.h"
@@ -108,7 +110,7 @@ QLabel* HeaderLabel(const QString& text, QWidget* parent) {
 
 TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget* parent)
     : QMainWindow(parent),
-      dialogs_(dialogs),
+      dialogs_(dialogs, loads_, [this] { QTimer::singleShot(0, this, &TFMain::LoadWaitingFiles); }),
       store_(std::move(store)),
       drive_(drive),
       disk_(std::make_unique<TZX_Disk>()) {
@@ -151,9 +153,10 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   BuildEditing();
   BuildDrive();
 
-  fmset = new Tfmset(this);
+  fmset = new Tfmset(dialogs_, this);
   fmscr = new TFmScr(dialogs_, this);
   zxcat = new T_ZXCAT(dialogs_, *fmscr, this);
+  zxcat->changed = [this] { NoteImage(ImageEvent::CatalogChanged); };
   cCat = new T_cCat(dialogs_, *fmscr, *disk_, settings_, &store_, this);
   zxCore_ = std::make_unique<TrdosCatalog>(*disk_, dialogs_, settings_, &store_);
   resize(kMainWindowWidth, kMainWindowHeight);
@@ -167,7 +170,9 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
         PlaceMainWindow(room.width(), room.height(), 2 * 4, title + 2 * 4);
     setMinimumWidth(place.minimumWidth);
     if (place.maximized) {
-      resize(room.size());
+      // The size it is restored to: within the room, frame and all.
+      resize(place.width, place.height);
+      move(room.topLeft());
       setWindowState(Qt::WindowMaximized);
     } else {
       move(room.center() - rect().center());
@@ -436,7 +441,8 @@ bool TFMain::LoadAndFinish(const std::string& path) {
 }
 
 void TFMain::NoteImage(ImageEvent event) {
-  changes_.Note(event);
+  changes_.Note(event, imageFileName_);
+  setWindowTitle(QString::fromStdString(changes_.Caption()));
   setWindowModified(changes_.Modified());
   // The CP/M window stays open beside the map: it follows the image, or
   // goes when the image is no CP/M disk any more.
@@ -462,7 +468,11 @@ std::string TFMain::StartFolder(const std::string& remembered) const {
 bool TFMain::MaySaveChanges() {
   // The memo hands its lines to the image only when it loses the focus.
   if (lb1->hasFocus()) lb1Exit();
-  return MayDiscardChanges(changes_, dialogs_, [this] { return SaveImageAs(); });
+  // "Принять" enabled: the hex panel holds edits not yet in the image.
+  std::function<void()> storePending;
+  if (pnb[0]->isEnabled()) storePending = [this] { StorePanelEdits(); };
+  return MayDiscardChanges(
+      changes_, dialogs_, [this] { return SaveImageAs(); }, storePending);
 }
 
 bool TFMain::FinishLoad(const LoadResult& r) {
@@ -589,6 +599,10 @@ bool TFMain::SaveImageAs() {
   if (!out.written) return false;
   imagePath_ = path;
   NoteImage(ImageEvent::Saved);
+  // The status bar names the file the image is now in; what the load said
+  // about the file before no longer holds.
+  sb[1]->setText(QString::fromStdString(ImageStatusText(path, disk_->CountTracks())));
+  sb[2]->clear();
   return true;
 }
 
@@ -644,16 +658,21 @@ void TFMain::BringToFront() {
 }
 
 void TFMain::HandoffArrived() {
-  // Files handed over during a drive operation are loaded after it.
-  if (!instance_ || driveRunning_) return;
+  if (!instance_) return;
   const std::vector<std::string> messages = instance_->TakeMessages();
   if (messages.empty()) return;
   BringToFront();
   // Several copies started quickly leave several messages: each is loaded
   // in turn, so the last one stays.
   for (const std::string& m : messages) {
-    const std::optional<std::string> path = HandoffPath(m);
-    if (path && MaySaveChanges()) LoadAndFinish(*path);
+    if (std::optional<std::string> path = HandoffPath(m)) loads_.Add(std::move(*path));
+  }
+  LoadWaitingFiles();
+}
+
+void TFMain::LoadWaitingFiles() {
+  while (std::optional<std::string> path = loads_.Next()) {
+    if (MaySaveChanges()) LoadAndFinish(*path);
   }
 }
 
@@ -669,7 +688,17 @@ void TFMain::dropEvent(QDropEvent* event) {
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
-  if (driveRunning_ || !MaySaveChanges()) {
+  // A modal window holds the image and its own event loop: the window goes
+  // only after it. A drive run is asked to stop and the close follows it.
+  if (loads_.WindowsOpen()) {
+    if (driveRunning_) {
+      closeAfterRun_ = true;
+      prog->close();  // as its close box: "Отмена" once the run goes
+    }
+    event->ignore();
+    return;
+  }
+  if (!MaySaveChanges()) {
     event->ignore();
     return;
   }
@@ -677,7 +706,6 @@ void TFMain::closeEvent(QCloseEvent* event) {
 }
 
 bool TFMain::WMDropFiles(const QPoint& at, const QStringList& files) {
-  if (driveRunning_) return false;
   const QPoint origin = zxd->mapTo(this, QPoint(0, 0));
   const MapArea map{origin.x(), origin.y(), zxd->width(), zxd->height()};
   switch (ClassifyDrop(at.x(), at.y(), map, static_cast<int>(files.size()))) {
@@ -687,8 +715,9 @@ bool TFMain::WMDropFiles(const QPoint& at, const QStringList& files) {
       dialogs_.Beep();
       return false;
     case DropAction::Load:
-      if (!MaySaveChanges()) return false;
-      LoadAndFinish(files.front().toStdString());
+      // Taken: loaded now, or once the modal window open has closed.
+      loads_.Add(files.front().toStdString());
+      LoadWaitingFiles();
       return true;
   }
   return false;

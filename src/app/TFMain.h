@@ -29,6 +29,7 @@
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"
 #include "session/ImageChanges.h"
+#include "session/PendingLoads.h"
 #include "session/Settings.h"
 #include "session/TrackEditing.h"
 
@@ -128,6 +129,9 @@ class TFMain : public QMainWindow {
   void N21Click();  // "Использовать базовый шаблон для всех дорожек"
   void s1ByteChange();
   void pnb1Click();  // "Принять" under the hex panel
+  // The hex panel's edits into the image without the question, as "Да" to
+  // "Сохранить изменения?" takes them.
+  void StorePanelEdits();
   void pnb2Click();  // "Сохранить" under the hex panel
   void lb1Exit();    // the comment memo lost the focus
   // An entry of the map's context menu by number: z1 .. z23.
@@ -137,6 +141,9 @@ class TFMain : public QMainWindow {
   bool WMDropFiles(const QPoint& at, const QStringList& files);
   // A running copy was handed messages: come to the front and load each path.
   void HandoffArrived();
+  // Loads the files that wait, in turn, unless a modal window is open; each
+  // after the question about unsaved work.
+  void LoadWaitingFiles();
 
   DiskMap* zxd = nullptr;
   QLabel* l1 = nullptr;               // "Сектор -" value
@@ -206,13 +213,19 @@ class TFMain : public QMainWindow {
   void AddLogLine(const std::string& line, bool select);
   void BringToFront();
 
-  Dialogs& dialogs_;
+  // Files handed over or dropped while a modal window is open wait here.
+  PendingLoads loads_;
+  // Every window of the program asks through these, so that each question,
+  // message and modal window counts as open in loads_.
+  CountedDialogs dialogs_;
   SettingsStore store_;
   DriveLink& drive_;
   // LOG list, header values and message boxes for the drive operations.
   std::unique_ptr<OperationHost> windowHost_;
-  // A drive operation is running: hand-offs and drops wait for its end.
+  // A drive operation is running; a close request meanwhile stops it and
+  // closes the window after it.
   bool driveRunning_ = false;
+  bool closeAfterRun_ = false;
   std::unique_ptr<TZX_Disk> disk_;
   TSettings settings_;
   // The catalog window's core, kept for the run so that its "show deleted"

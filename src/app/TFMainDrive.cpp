@@ -4,6 +4,7 @@
 // asks, hosts the run and shows the outcome.
 #include <QApplication>
 #include <QMenu>
+#include <QTimer>
 
 #include "app/TFMain.h"
 #include "app/T_Prog.h"
@@ -25,12 +26,13 @@ class MainWindowHost final : public OperationHost {
     w_.Lzx1->clear();
     w_.pc1->setCurrentIndex(0);
   }
+  // The list follows the newest line while the run goes on, selected or
+  // not; once the run is over the user scrolls where they like.
   void AddLog(const std::string& line, bool select) override {
     w_.Lzx1->addItem(QString::fromStdString(line));
-    if (select) {
-      w_.Lzx1->setCurrentRow(w_.Lzx1->count() - 1);
-      w_.Lzx1->scrollToItem(w_.Lzx1->item(w_.Lzx1->count() - 1));
-    }
+    QListWidgetItem* newest = w_.Lzx1->item(w_.Lzx1->count() - 1);
+    if (select) w_.Lzx1->setCurrentItem(newest);
+    w_.Lzx1->scrollToItem(newest);
   }
   // The catalog read starts with both header values at "0".
   void SetTrackLabel(const std::string& text) override {
@@ -106,8 +108,9 @@ void TFMain::StartDriveOperation(int mode) {
   driveRunning_ = true;
   dialogs_.RunDialog(*prog);
   driveRunning_ = false;
-  if (DriveRunChangesImage(mode)) NoteImage(ImageEvent::DriveRead);
-  if (plan.asksFirst) {
+  const DriveRunAftermath after = AfterDriveRun(mode, prog->Ran(), plan.asksFirst);
+  if (after.imageChanged) NoteImage(ImageEvent::DriveRead);
+  if (after.keepWrittenDisk) {
     std::string error;
     if (!drive_.KeepWrittenDisk(settings_, error))
       dialogs_.ShowMessage(kErrorCaption, error, MessageIcon::Error);
@@ -118,7 +121,10 @@ void TFMain::StartDriveOperation(int mode) {
   CellView view = CurrentCellView();
   view.logChanged = false;
   ShowCellView(view);
-  HandoffArrived();
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    QTimer::singleShot(0, this, &QWidget::close);
+  }
 }
 
 void TFMain::N22Click() {

@@ -173,7 +173,7 @@ void TFMain::zxdContextPopup(const QPoint& pos) {
   } else {
     SelCol = SelTrack = -1;
   }
-  PrepareContextMenu(*disk_, SelCol, SelTrack, menuState_);
+  PrepareContextMenu(*disk_, SelCol, SelTrack, menuState_, drive_.DriveValid());
   for (int z = 1; z < static_cast<int>(menuState_.size()); ++z) {
     QAction* a = ContextItem(z);
     if (!a) continue;
@@ -271,6 +271,15 @@ void TFMain::pnb1Click() {
       AcceptPanelBytes(*disk_, cell.column(), cell.row(), s1->Bytes(), dialogs_);
   if (r == AcceptOutcome::Declined) return;
   if (r == AcceptOutcome::Stored) {
+    s1->ClearEditMarks();
+    NoteImage(ImageEvent::MapEdited);
+  }
+  pnb[0]->setEnabled(false);
+}
+
+void TFMain::StorePanelEdits() {
+  const QModelIndex cell = zxd->currentIndex();
+  if (cell.isValid() && StorePanelBytes(*disk_, cell.column(), cell.row(), s1->Bytes())) {
     s1->ClearEditMarks();
     NoteImage(ImageEvent::MapEdited);
   }

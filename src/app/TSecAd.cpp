@@ -5,6 +5,8 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
+#include "app/Dialogs.h"
+
 namespace kelvara {
 
 namespace {
@@ -72,7 +74,7 @@ TSecAd::TSecAd(QWidget* owner) : QDialog(owner) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(fields);
   layout->addLayout(buttons);
-  setFixedSize(sizeHint());
+  FixSizeForCaption(*this, sizeHint());
 }
 
 void TSecAd::Fill(const TSectorRec& slot) {

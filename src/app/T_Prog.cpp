@@ -5,6 +5,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/Dialogs.h"
+
 namespace kelvara {
 
 namespace {
@@ -66,8 +68,10 @@ T_Prog::T_Prog(QWidget* owner, OperationHost& mainWindow)
 
 void T_Prog::Prepare(const std::string& caption, int progressMax, Operation operation) {
   setWindowTitle(QString::fromStdString(caption));
+  FixSizeForCaption(*this, {kClientWidth, kClientHeight});
   progressMax_ = progressMax;
   operation_ = std::move(operation);
+  ran_ = false;
 }
 
 void T_Prog::showEvent(QShowEvent* event) {
@@ -94,6 +98,7 @@ void T_Prog::FormShow() {
 void T_Prog::t1Timer() {
   t1->stop();
   running_ = true;
+  ran_ = true;
   if (operation_) operation_(*this);
   operation_ = nullptr;
   running_ = false;

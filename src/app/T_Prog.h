@@ -31,6 +31,10 @@ class T_Prog : public QDialog, public OperationHost {
   // showing.
   void Prepare(const std::string& caption, int progressMax, Operation operation);
 
+  // The operation of the last showing ran: the window was not closed (Esc,
+  // its close box) before its start.
+  bool Ran() const { return ran_; }
+
   void FormShow();
   void t1Timer();
   void bb1Click();  // "Отмена"
@@ -64,6 +68,7 @@ class T_Prog : public QDialog, public OperationHost {
   int progressMax_ = 0;
   bool cancelRequested_ = false;
   bool running_ = false;
+  bool ran_ = false;
 };
 
 }  // namespace kelvara

@@ -156,6 +156,7 @@ void T_ZXCAT::pmPopup() {
 }
 
 void T_ZXCAT::Apply(const CatalogOutcome& outcome) {
+  NoteChange();
   switch (outcome.refresh) {
     case Refresh::None:
       break;
@@ -167,6 +168,10 @@ void T_ZXCAT::Apply(const CatalogOutcome& outcome) {
       FillList();
       break;
   }
+}
+
+void T_ZXCAT::NoteChange() {
+  if (core_ && core_->Modified() && changed) changed();
 }
 
 void T_ZXCAT::scr1Click() {
@@ -199,6 +204,7 @@ void T_ZXCAT::N5Click() {
 
 void T_ZXCAT::N6Click() {
   const CatalogOutcome r = core_->RenameDisk();
+  NoteChange();
   if (r.refresh != Refresh::None) FillDescription();
 }
 
@@ -259,7 +265,8 @@ bool T_ZXCAT::eventFilter(QObject* watched, QEvent* event) {
       return true;
     }
     if (key == Qt::Key_Delete) {
-      if (editable && !SelectedRows().empty()) N4Click();
+      // Rows of deleted files alone offer nothing to delete.
+      if (editable && core_->MenuState(SelectedRows()).remove) N4Click();
       return true;
     }
   }

@@ -14,8 +14,8 @@
 //     does both steps.
 // The list: several rows selectable; arrows move, Enter (or a double click)
 // views the file (as a screen when it is 6912 bytes long, otherwise in hex),
-// Delete deletes the selected files. Hobeta and SCL files dropped onto the
-// list are imported as by "Добавить файл(ы)".
+// Delete deletes the selected files when the menu would offer it. Hobeta and SCL files dropped onto
+// the list are imported as by "Добавить файл(ы)".
 #pragma once
 
 #include <QDialog>
@@ -26,6 +26,7 @@
 #include <QStringList>
 #include <QTreeWidget>
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "session/TrdosCatalog.h"
@@ -78,6 +79,9 @@ class T_ZXCAT : public QDialog {
   QPushButton* bClose = nullptr;
   QMenu* pm = nullptr;  // the list's context menu
   TFLed* led = nullptr;
+  // Called after each command that left the core modified, while the window
+  // is still open: the image holds unsaved work from that moment on.
+  std::function<void()> changed;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -87,6 +91,7 @@ class T_ZXCAT : public QDialog {
   void FillDescription();
   void FillList();
   void Apply(const CatalogOutcome& outcome);
+  void NoteChange();
 
   Dialogs& dialogs_;
   TFmScr& viewer_;

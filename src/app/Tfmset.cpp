@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "drive/DriveChannel.h"
+
 namespace kelvara {
 
 namespace {
@@ -37,7 +39,7 @@ QSpinBox* Tfmset::NumberField(size_t i) {
   return box;
 }
 
-Tfmset::Tfmset(QWidget* owner) : QDialog(owner) {
+Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt) {
   setWindowTitle("Настройки");
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -145,6 +147,10 @@ void Tfmset::e1Change() {
 }
 
 void Tfmset::bb1Click() {
+  if (const std::string refusal = SetupRefusal(Values()); !refusal.empty()) {
+    prompt_.ShowMessage(kErrorCaption, refusal, MessageIcon::Error);
+    return;
+  }
   accepted_ = true;
   accept();
 }

@@ -1,5 +1,6 @@
 // The settings dialog "Настройки": six groups of fields over the settings
-// that the user may edit. "Принять" appears only once something changed.
+// that the user may edit. "Принять" appears only once something changed;
+// values a run would refuse are refused there, and the dialog stays open.
 #pragma once
 
 #include <QCheckBox>
@@ -9,6 +10,7 @@
 #include <QSpinBox>
 #include <array>
 
+#include "model/Prompt.h"
 #include "session/SetupRules.h"
 
 namespace kelvara {
@@ -16,7 +18,7 @@ namespace kelvara {
 class Tfmset : public QDialog {
   Q_OBJECT
  public:
-  explicit Tfmset(QWidget* owner = nullptr);
+  explicit Tfmset(Prompt& prompt, QWidget* owner = nullptr);
 
   // Fills the fields. A value outside a field's range (a GAP of 200 kept in
   // the settings file, say) widens that field's range so that it is shown
@@ -41,6 +43,7 @@ class Tfmset : public QDialog {
   void bb1Click();
   QSpinBox* NumberField(size_t i);
 
+  Prompt& prompt_;
   bool accepted_ = false;
 };
 

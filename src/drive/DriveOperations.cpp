@@ -17,7 +17,6 @@ constexpr std::array<DriveCommand, 6> kDriveCommands = {{
      true},
 }};
 
-constexpr const char* kFirstAfterLastText = "Начальная дорожка больше конечной...";
 constexpr const char* kEndLoweredText =
     "Конечная дорожка превышает число дорожек в образе!\r"
     "   Будет обработано число существующих дорожек!   ";
@@ -60,8 +59,9 @@ DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& sett
   return plan;
 }
 
-bool DriveRunChangesImage(int mode) {
-  return (mode & (kModeScan | kModeRead)) != 0;
+DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk) {
+  if (!ran) return {};
+  return {(mode & (kModeScan | kModeRead)) != 0, writesDisk};
 }
 
 OperationResult EndRun(OperationResult result, OperationEnd end, OperationHost& host) {

@@ -39,6 +39,10 @@ inline constexpr const char* kOverwriteCaption = "Внимание!";
 inline constexpr const char* kOverwriteQuestion =
     "Диск в дисководе будет перезаписан, его прежнее содержимое пропадёт. Продолжить?";
 
+// The complaint about a first track above the last, before a run and when
+// the settings dialog is accepted.
+inline constexpr const char* kFirstAfterLastText = "Начальная дорожка больше конечной...";
+
 // The row of a mode in the command table; nullptr for any other mode.
 const DriveCommand* FindDriveCommand(int mode);
 
@@ -61,9 +65,15 @@ struct DriveRunPlan {
 // The checks a menu command makes before its run (StartDriveOperation).
 DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& settings);
 
-// A drive run of this mode fills the image from the disk; one that only
-// formats or writes the disk leaves the image as it was.
-bool DriveRunChangesImage(int mode);
+// What follows a drive run's window. A run of a reading mode filled the
+// image from the disk; one that only formats or writes the disk left it as
+// it was, and a writing run saves the virtual drive's disk back. A run whose
+// window was closed before its start did none of it.
+struct DriveRunAftermath {
+  bool imageChanged = false;
+  bool keepWrittenDisk = false;
+};
+DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk);
 
 enum class OperationEnd { Finished, Cancelled, Stopped };
 

@@ -4,14 +4,18 @@
 
 namespace kelvara {
 
-void ImageChanges::Note(ImageEvent event) {
+void ImageChanges::Note(ImageEvent event, const std::string& fileName) {
   switch (event) {
     case ImageEvent::Loaded:
-    case ImageEvent::LoadFailed:
     case ImageEvent::Saved:
+      modified_ = false;
+      fileName_ = fileName;
+      break;
+    case ImageEvent::LoadFailed:
     case ImageEvent::Created:
     case ImageEvent::Cleared:
       modified_ = false;
+      fileName_.clear();
       break;
     case ImageEvent::MapEdited:
     case ImageEvent::CatalogChanged:
@@ -22,6 +26,11 @@ void ImageChanges::Note(ImageEvent event) {
   }
 }
 
+std::string ImageChanges::Caption() const {
+  if (fileName_.empty()) return "Kelvara[*]";
+  return fileName_ + "[*] — Kelvara";
+}
+
 bool StoreComment(TZX_Disk& disk, const std::string& memoText) {
   std::vector<std::string> lines = MemoLines(memoText);
   if (lines == disk.Comment) return false;
@@ -30,10 +39,12 @@ bool StoreComment(TZX_Disk& disk, const std::string& memoText) {
 }
 
 bool MayDiscardChanges(const ImageChanges& changes, Prompt& prompt,
-                       const std::function<bool()>& save) {
-  if (!changes.Modified()) return true;
+                       const std::function<bool()>& save,
+                       const std::function<void()>& storePending) {
+  if (!changes.Modified() && !storePending) return true;
   switch (prompt.AskYesNoCancel(kSaveChangesCaption, kSaveChangesQuestion)) {
     case Answer::Yes:
+      if (storePending) storePending();
       return save();
     case Answer::No:
       return true;

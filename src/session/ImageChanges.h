@@ -29,13 +29,24 @@ enum class ImageEvent {
 // written holds everything, and so does an image with nothing of the user's
 // in it (empty, or a new blank disk): only edits and drive reads make work
 // that a replacement would lose.
+//
+// The window's caption names the file the image was last loaded from or
+// saved to, as desktop programs do; a new disk, an emptied image or a failed
+// load names none.
 class ImageChanges {
  public:
-  void Note(ImageEvent event);
+  // `fileName`: the image's file name after a load or a save (the other
+  // events ignore it).
+  void Note(ImageEvent event, const std::string& fileName = {});
   bool Modified() const { return modified_; }
+  const std::string& FileName() const { return fileName_; }
+  // "game.trd[*] — Kelvara", or "Kelvara[*]" without a file; "[*]" is the
+  // place of the "*" shown while the image is modified.
+  std::string Caption() const;
 
  private:
   bool modified_ = false;
+  std::string fileName_;
 };
 
 // The comment memo's text handed back to the image; true when the lines
@@ -49,9 +60,12 @@ inline constexpr const char* kSaveChangesQuestion = "Сохранить изме
 // a hand-off): an unmodified image goes on at once; otherwise the question.
 // "Да" saves through `save` (true when a file was written; a cancelled or
 // failed save keeps the image and stops), "Нет" goes on, "Отмена" stops.
+// Edits not yet accepted in the hex panel (`storePending` given) are unsaved
+// work too: they bring the question, and "Да" stores them before the save.
 // True when the caller may go on.
 bool MayDiscardChanges(const ImageChanges& changes, Prompt& prompt,
-                       const std::function<bool()>& save);
+                       const std::function<bool()>& save,
+                       const std::function<void()>& storePending = {});
 
 // What the header, the information group and the hex panel show once the
 // image has been replaced or emptied: nothing of the image before, and no

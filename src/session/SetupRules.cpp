@@ -1,5 +1,7 @@
 #include "session/SetupRules.h"
 
+#include "drive/DriveOperations.h"
+
 namespace kelvara {
 
 namespace {
@@ -65,6 +67,12 @@ void TakeSetupValues(const SetupValues& v, TSettings& s) {
   s.Drive.assign(1, v.driveIndex != 0 ? 'B' : 'A');
   const bool chosen = v.rateIndex >= 0 && v.rateIndex < static_cast<int>(kRateCodes.size());
   s.Rate = static_cast<uint8_t>(chosen ? kRateCodes[static_cast<size_t>(v.rateIndex)] : 2);
+}
+
+std::string SetupRefusal(const SetupValues& v) {
+  // e3 and e4: the first and the last track of a run.
+  if (v.numbers[2] > v.numbers[3]) return kFirstAfterLastText;
+  return {};
 }
 
 bool AcceptSetup(const SetupValues& v, TSettings& s, SettingsStore& store) {

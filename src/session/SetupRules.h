@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include "session/Settings.h"
 
@@ -41,6 +42,9 @@ SetupValues SetupValuesOf(const TSettings& s);
 // Takes accepted values back: numbers into bytes, "B" for any drive item
 // but the first, rate 2 ("250K") when nothing is chosen.
 void TakeSetupValues(const SetupValues& v, TSettings& s);
+// Why the dialog's values cannot be accepted: a first track above the last
+// gets the drive run's own complaint at once. Empty when they can.
+std::string SetupRefusal(const SetupValues& v);
 // Takes the values and writes the dialog's keys in their order. The caller
 // then re-opens the drive, also when nothing changed. False when the file
 // could not be written (the record holds the new values anyway).

@@ -76,12 +76,21 @@ int RaisePriority() {
   return ::getpriority(PRIO_PROCESS, 0);
 }
 
+int FixedWindowWidth(int designedWidth, int captionTextWidth, int titleBarHeight) {
+  constexpr int kTitleBarParts = 4;  // the icon, and up to three buttons
+  return std::max(designedWidth, captionTextWidth + kTitleBarParts * titleBarHeight);
+}
+
 MainWindowPlacement PlaceMainWindow(int screenWidth, int screenHeight, int frameWidth,
                                     int frameHeight) {
   MainWindowPlacement p;
   p.maximized =
       kMainWindowWidth + frameWidth > screenWidth || kMainWindowHeight + frameHeight > screenHeight;
   p.minimumWidth = std::min(kMainWindowMinimumWidth, std::max(screenWidth - frameWidth, 0));
+  if (p.maximized) {
+    p.width = std::min(kMainWindowWidth, std::max(screenWidth - frameWidth, 0));
+    p.height = std::min(kMainWindowHeight, std::max(screenHeight - frameHeight, 0));
+  }
   return p;
 }
 

@@ -63,16 +63,26 @@ DropAction ClassifyDrop(int x, int y, const MapArea& map, int fileCount);
 
 // The main window opens centred at its designed size with its designed
 // minimum width; on a screen with less room (the frame included) it opens
-// maximized, and its minimum width never exceeds the screen's.
+// maximized, and its minimum width never exceeds the screen's. Its size
+// when restored from maximized is the room less the frame, so that the
+// restored window, frame and all, fits the screen's available area.
 inline constexpr int kMainWindowWidth = 1313;
 inline constexpr int kMainWindowHeight = 646;
 inline constexpr int kMainWindowMinimumWidth = 1200;
 struct MainWindowPlacement {
   bool maximized = false;
   int minimumWidth = kMainWindowMinimumWidth;
+  int width = kMainWindowWidth;  // the size when not maximized
+  int height = kMainWindowHeight;
 };
 MainWindowPlacement PlaceMainWindow(int screenWidth, int screenHeight, int frameWidth,
                                     int frameHeight);
+
+// A window of fixed size is at least as wide as its caption needs, so that
+// the window manager does not cut the caption short: the caption's text and
+// room for the title bar's icon and buttons, each about a title bar's height
+// wide.
+int FixedWindowWidth(int designedWidth, int captionTextWidth, int titleBarHeight);
 
 // Raises the process's scheduling priority as far as the system allows; a
 // refusal is silently accepted. Never a real-time class for a window thread:

@@ -197,7 +197,9 @@ bool AddSectorAllowed(const TZX_Disk& disk, int column, int row) {
   return column == 1 || SlotOfColumn(TrackAt(disk, row), column - 1).Present;
 }
 
-void PrepareContextMenu(const TZX_Disk& disk, int column, int row, ContextMenuState& s) {
+namespace {
+
+void PrepareCellEntries(const TZX_Disk& disk, int column, int row, ContextMenuState& s) {
   const CellKind kind = KindOfCell(disk, column, row);
   switch (kind) {
     case CellKind::Outside:
@@ -227,6 +229,15 @@ void PrepareContextMenu(const TZX_Disk& disk, int column, int row, ContextMenuSt
   }
   Disable(s, {8, 9, 12, 13, 14, 16, 18, 19, 22});
   Hide(s, {2, 3, 4, 6, 7});
+}
+
+}  // namespace
+
+void PrepareContextMenu(const TZX_Disk& disk, int column, int row, ContextMenuState& s,
+                        bool driveValid) {
+  PrepareCellEntries(disk, column, row, s);
+  for (int z = 1; z <= 7; ++z)
+    s[static_cast<size_t>(z)].enabled = driveValid;
 }
 
 void SetTrackPresent(TZX_Disk& disk, int track, bool present) {
@@ -293,21 +304,37 @@ bool BaseTemplateSwitch(TZX_Disk& disk, bool checked) {
   return true;
 }
 
+namespace {
+
+// How many bytes the cell takes: the sector's data or the raw track; 0 for
+// none.
+size_t PanelRoom(const TZX_Disk& disk, int column, int row) {
+  if (!ValidTrack(row) || column < 0 || column > kSlotCount) return 0;
+  const TTrack& track = TrackAt(disk, row);
+  return column > 0 ? SlotOfColumn(track, column).DataLength() : track.RawLength();
+}
+
+}  // namespace
+
 AcceptOutcome AcceptPanelBytes(TZX_Disk& disk, int column, int row, std::span<const uint8_t> bytes,
                                Prompt& prompt) {
-  if (!ValidTrack(row) || column < 0 || column > kSlotCount) return AcceptOutcome::Nothing;
-  TTrack& track = TrackAt(disk, row);
-  const bool sector = column > 0;
-  const size_t room = sector ? SlotOfColumn(track, column).DataLength() : track.RawLength();
-  if (room == 0) return AcceptOutcome::Nothing;
-  const char* text =
-      sector ? "Вы хотитете принять изменения сектора?" : "Вы хотитете принять изменения дорожки?";
+  if (PanelRoom(disk, column, row) == 0) return AcceptOutcome::Nothing;
+  const char* text = column > 0 ? "Вы хотитете принять изменения сектора?"
+                                : "Вы хотитете принять изменения дорожки?";
   if (prompt.AskYesNo("Внимание!", text) != Answer::Yes) return AcceptOutcome::Declined;
-  uint8_t* target = sector
+  StorePanelBytes(disk, column, row, bytes);
+  return AcceptOutcome::Stored;
+}
+
+bool StorePanelBytes(TZX_Disk& disk, int column, int row, std::span<const uint8_t> bytes) {
+  const size_t room = PanelRoom(disk, column, row);
+  if (room == 0) return false;
+  TTrack& track = TrackAt(disk, row);
+  uint8_t* target = column > 0
                         ? track.SectorHeader(static_cast<uint8_t>(column - 1)).MutableData().data()
                         : track.MutableRaw().data();
   std::copy_n(bytes.begin(), std::min(bytes.size(), room), target);
-  return AcceptOutcome::Stored;
+  return true;
 }
 
 bool SaveSectorFile(const std::string& path, std::span<const uint8_t> bytes, Prompt& prompt) {

@@ -84,7 +84,10 @@ using ContextMenuState = std::array<EntryState, 24>;
 ContextMenuState InitialContextMenuState();
 // Enables and shows the entries for the right-clicked cell. Entries that the
 // cell's kind does not concern keep their state from the last right click.
-void PrepareContextMenu(const TZX_Disk& disk, int column, int row, ContextMenuState& state);
+// The drive entries (z1 .. z7) are enabled exactly when a drive is open, as
+// the "Диск" menu is.
+void PrepareContextMenu(const TZX_Disk& disk, int column, int row, ContextMenuState& state,
+                        bool driveValid);
 
 // "Добавить сектор" is offered on an empty slot of a present track whose
 // slot to the left is used (or that is the first), so slots stay contiguous.
@@ -130,6 +133,9 @@ enum class AcceptOutcome {
 // Neither CRCs nor the data state change.
 AcceptOutcome AcceptPanelBytes(TZX_Disk& disk, int column, int row, std::span<const uint8_t> bytes,
                                Prompt& prompt);
+// The same storing without the question; false when the cell has no data
+// or raw bytes to take them.
+bool StorePanelBytes(TZX_Disk& disk, int column, int row, std::span<const uint8_t> bytes);
 
 inline constexpr const char* kSectorFileTitle = "Сохранить сектор...";
 inline constexpr const char* kSectorFileFilter = "Файл сектора (*.sec)|*.sec";

@@ -200,11 +200,11 @@ CatalogOutcome TrdosCatalog::DeleteFiles(std::span<const int> rows) {
 // then stands last, so that the free space is always one run at the end.
 CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
   if (!editable_) return CatalogOutcome::Failed();
-  modified_ = true;
   std::sort(entries.rbegin(), entries.rend());
   for (int i : entries) {
     TTrdosFileEntry& e = cat_.Entries[i];
     if (!e.IsLive()) continue;
+    modified_ = true;
     if (i != cat_.FileCount - 1) {
       e.Name[0] = kDeletedMark;
       ++cat_.DeletedCount;
@@ -325,12 +325,12 @@ CatalogOutcome TrdosCatalog::RenameDisk() {
 CatalogOutcome TrdosCatalog::EditEntry(int row, const TrdosEntryFields& fields) {
   const int i = EntryOfRow(row);
   if (!editable_ || i < 0) return CatalogOutcome::Failed();
-  modified_ = true;
   const int sec = i / 16 + 1;
   if (!UsableSector(disk_, 0, sec)) {
     Error(TrdosSectorErrorText(0, sec));
     return CatalogOutcome::Failed();
   }
+  modified_ = true;
   TTrdosFileEntry& e = cat_.Entries[i];
   const auto name = TrdosNameBytes(fields.name, ' ');
   // A deleted entry edited with its "?" keeps its mark; any other first
@@ -406,7 +406,6 @@ void TrdosCatalog::MoveRun(int from, int to, int count) {
 // before anything moves, and the disk stays as it was.
 CatalogOutcome TrdosCatalog::CompactVolume() {
   if (!editable_) return CatalogOutcome::Failed();
-  modified_ = true;
   // Moved files need their new places in the catalog.
   if (std::string error; !TrdosCatalogWritable(disk_, error)) {
     Error(error);
@@ -433,6 +432,8 @@ CatalogOutcome TrdosCatalog::CompactVolume() {
     target[i] = dest;
     dest += e.SectorCount;
   }
+  // Every check passed: from here on the disk changes.
+  modified_ = true;
   for (int i : byDisk) {
     TTrdosFileEntry& e = cat_.Entries[i];
     if (e.FirstLinear() == target[i]) continue;

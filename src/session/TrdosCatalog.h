@@ -116,7 +116,8 @@ class TrdosCatalog {
 
   const TTrdosCatalog& Catalog() const { return cat_; }
   bool Editable() const { return editable_; }
-  // Set by every command that changed the image; the owner rebuilds the raw
+  // Set by every command that changed the image, and only then (a command
+  // refused or deleting nothing live leaves it); the owner rebuilds the raw
   // tracks when the window closes with it set.
   bool Modified() const { return modified_; }
   bool ShowDeleted() const { return showDeleted_; }

@@ -298,6 +298,29 @@ class CatalogWindowTest : public QObject {
     QCOMPARE(int(OnDisk().Entries[0].Start), 0xC350);
   }
 
+  void onlyARealChangeMarksTheImageAndAtOnce() {
+    test::BuildTrdosDisk(w->Disk(),
+                         {PatternFile("ONE", 'C', 2), Deleted(PatternFile("OLD", 'B', 1)),
+                          PatternFile("TWO", 'C', 1)});
+    w->Disk().GetTrack(1).Sectors[3].Present = 0;  // TWO cannot move down
+    bool unmarkedAfterRefusals = false;
+    bool markedWhileOpen = false;
+    dialogs->onDialog = [&](QDialog&) {
+      Cat().Item("N7")->trigger();
+      Select({1});  // the deleted file alone: the menu offers no delete
+      QTest::keyClick(Cat().lv, Qt::Key_Delete);
+      Cat().Item("N5")->trigger();  // asked, then refused at TWO's bad sector
+      unmarkedAfterRefusals = !w->isWindowModified();
+      dialogs->prompt.texts = {"CHANGED"};
+      Cat().Item("N6")->trigger();
+      markedWhileOpen = w->isWindowModified();
+    };
+    w->N26Click();
+    QCOMPARE(dialogs->prompt.questions.size(), size_t(2));  // the compact's and the name's
+    QVERIFY(unmarkedAfterRefusals);
+    QVERIFY(markedWhileOpen);
+  }
+
   void closingAfterAChangeRebuildsTheRawTrack() {
     CreateTrdosDisk(w->Disk(), "RAW");
     TTrack& t0 = w->Disk().GetTrack(0);

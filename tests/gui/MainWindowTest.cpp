@@ -312,6 +312,39 @@ class MainWindowTest : public QObject {
     QVERIFY(!w->Modified());
   }
 
+  void captionAndStatusBarNameTheFileOfTheImage() {
+    const std::string game = WriteTrd(*dir, "game.trd", 2);
+    w->LoadAndFinish(game);
+    QCOMPARE(w->windowTitle(), QString("game.trd[*] — Kelvara"));
+    w->SelTrack = 1;
+    w->z8Click();
+    QVERIFY(w->isWindowModified());
+    const std::string copy = dir->filePath("copy.udi").toStdString();
+    dialogs->saveFiles = {copy};
+    w->N32Click();
+    QCOMPARE(w->windowTitle(), QString("copy.udi[*] — Kelvara"));
+    QVERIFY(!w->isWindowModified());
+    QCOMPARE(w->StatusPanel(1), QString::fromStdString("Disk Image - " + copy + " (Дорожек - 1)"));
+    w->CPMProfi1Click();
+    QCOMPARE(w->windowTitle(), QString("Kelvara[*]"));
+  }
+
+  void unacceptedHexEditsAreAskedAboutAndYesStoresThem() {
+    w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
+    w->zxd->setCurrentIndex(w->zxd->model()->index(0, 1));
+    w->s1->setFocus();
+    QTest::keyClicks(w->s1, "a5");
+    QVERIFY(w->pnb[0]->isEnabled() && !w->Modified());
+    const std::string kept = dir->filePath("kept.trd").toStdString();
+    dialogs->prompt.answers = {Answer::Yes};
+    dialogs->saveFiles = {kept};
+    Drop({QString::fromStdString(WriteTrd(*dir, "b.trd", 3))}, w->zxd);
+    QCOMPARE(dialogs->prompt.questions, std::vector<std::string>{"Kelvara|Сохранить изменения?"});
+    QCOMPARE(int(w->Disk().CountTracks()), 3);
+    std::ifstream saved(kept, std::ios::binary);
+    QCOMPARE(saved.get(), 0xA5);
+  }
+
   void closingWithUnsavedWorkAsksAndCancelKeepsTheWindow() {
     w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
     QVERIFY(!w->Modified());
@@ -405,6 +438,24 @@ class MainWindowTest : public QObject {
     };
     w->N29Click();
     QCOMPARE(drive->reopened, 2);
+  }
+
+  void settingsRefuseAFirstTrackAboveTheLastAndStayOpen() {
+    bool openAfterRefusal = false;
+    dialogs->onDialog = [&](QDialog& d) {
+      auto& set = static_cast<Tfmset&>(d);
+      set.e[2]->setValue(50);
+      set.e[3]->setValue(49);
+      set.bb1->click();
+      openAfterRefusal = set.isVisible();
+      set.BitBtn2->click();
+    };
+    w->N29Click();
+    QVERIFY(openAfterRefusal);
+    QCOMPARE(dialogs->prompt.MessageTexts(),
+             std::vector<std::string>{"Начальная дорожка больше конечной..."});
+    QCOMPARE(int(w->Settings().FirstTrack), 0);
+    QCOMPARE(drive->reopened, 0);
   }
 
   void settingsKeepAValueOutsideItsFieldsRange() {

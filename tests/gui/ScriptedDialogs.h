@@ -87,6 +87,8 @@ class FakeDrive : public DriveLink {
   DriveOpenReport startup{{}, "  Driver version - 01000000 / FDC Type - ENHANCED", true};
   bool valid = true;
   int reopened = 0;
+  int runs = 0;  // operations run
+  int kept = 0;  // written disks kept
 
   DriveOpenReport OpenAtStartup(const TSettings&) override { return startup; }
   DriveOpenReport Reopen(const TSettings&) override {
@@ -96,10 +98,11 @@ class FakeDrive : public DriveLink {
   bool DriveValid() const override { return valid; }
   // No drive behind it: every operation stops at once.
   OperationResult Run(const DriveRunPlan&, TZX_Disk&, const TSettings&, OperationHost&) override {
+    ++runs;
     return {};
   }
   bool CanKeepWrittenDisk(std::string&) override { return true; }
-  bool KeepWrittenDisk(const TSettings&, std::string&) override { return true; }
+  bool KeepWrittenDisk(const TSettings&, std::string&) override { return ++kept, true; }
   bool ResetController(OperationHost&) override { return false; }
   DriveCatalogRead ReadCatalog(OperationHost&, const CatalogParse&) override { return {}; }
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "drive/DriveOperations.h"
 #include "session/MainCommands.h"
 #include "support/FakePrompt.h"
@@ -25,9 +27,46 @@ TEST(ImageChanges, EditsAndDriveReadsAreWorkAFileOrAnEmptyImageIsNot) {
     changes.Note(event);
     EXPECT_EQ(changes.Modified(), modified) << static_cast<int>(event);
   }
-  EXPECT_TRUE(DriveRunChangesImage(kModeScan));
-  EXPECT_TRUE(DriveRunChangesImage(kModeScan | kModeRead));
-  EXPECT_FALSE(DriveRunChangesImage(kModeFormat | kModeWrite));
+}
+
+TEST(ImageChanges, CaptionNamesTheFileOfTheLastLoadOrSave) {
+  const std::tuple<ImageEvent, const char*, const char*> steps[] = {
+      {ImageEvent::Loaded, "game.trd", "game.trd[*] — Kelvara"},
+      {ImageEvent::MapEdited, "", "game.trd[*] — Kelvara"},
+      {ImageEvent::Saved, "copy.scl", "copy.scl[*] — Kelvara"},
+      {ImageEvent::Created, "copy.scl", "Kelvara[*]"},
+      {ImageEvent::Loaded, "a.udi", "a.udi[*] — Kelvara"},
+      {ImageEvent::Cleared, "a.udi", "Kelvara[*]"},
+      {ImageEvent::Loaded, "b.fdi", "b.fdi[*] — Kelvara"},
+      {ImageEvent::LoadFailed, "b.fdi", "Kelvara[*]"},
+  };
+  ImageChanges changes;
+  EXPECT_EQ(changes.Caption(), "Kelvara[*]");
+  for (const auto& [event, name, caption] : steps) {
+    changes.Note(event, name);
+    EXPECT_EQ(changes.Caption(), caption) << static_cast<int>(event);
+  }
+}
+
+// A progress window closed (Esc, its close box) before its start ran
+// nothing: no read changed the image, no write is saved back.
+TEST(ImageChanges, OnlyARunThatRanChangesTheImageOrKeepsTheDisk) {
+  struct Case {
+    int mode;
+    bool ran, writes, changed, keep;
+  };
+  const Case cases[] = {
+      {kModeScan, true, false, true, false},
+      {kModeScan | kModeRead, true, false, true, false},
+      {kModeFormat | kModeWrite, true, true, false, true},
+      {kModeRead, false, false, false, false},
+      {kModeWrite, false, true, false, false},
+  };
+  for (const Case& c : cases) {
+    const DriveRunAftermath after = AfterDriveRun(c.mode, c.ran, c.writes);
+    EXPECT_EQ(after.imageChanged, c.changed) << c.mode << c.ran;
+    EXPECT_EQ(after.keepWrittenDisk, c.keep) << c.mode << c.ran;
+  }
 }
 
 TEST(ImageChanges, CommentCountsOnlyWhenItsLinesChange) {
@@ -66,6 +105,21 @@ TEST(ImageChanges, TheQuestionSavesGoesOnOrStops) {
   FakePrompt prompt;
   EXPECT_TRUE(MayDiscardChanges(ImageChanges{}, prompt, [] { return false; }));
   EXPECT_TRUE(prompt.questions.empty());
+}
+
+// Edits not accepted in the hex panel ask even for an unmodified image;
+// "Да" stores them before the save, "Нет" and "Отмена" leave them.
+TEST(ImageChanges, UnacceptedPanelEditsAreUnsavedWork) {
+  for (const Answer answer : {Answer::Yes, Answer::No, Answer::Cancel}) {
+    FakePrompt prompt;
+    prompt.answers = {answer};
+    std::string order;
+    const bool goOn = MayDiscardChanges(
+        ImageChanges{}, prompt, [&] { return order += "save ", true; }, [&] { order += "store "; });
+    EXPECT_EQ(goOn, answer != Answer::Cancel);
+    EXPECT_EQ(order, answer == Answer::Yes ? "store save " : "");
+    EXPECT_EQ(prompt.questions.size(), 1u);
+  }
 }
 
 TEST(ImageChanges, ClearingConfirmsFirstThenUnsavedWorkMayStopIt) {

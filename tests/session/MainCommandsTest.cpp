@@ -19,6 +19,31 @@ using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
 
+// Every "Диск" command needs an open drive; those that work from the
+// image's sector table need at least one track as well.
+TEST(DiskMenu, EachCommandFollowsTheDriveAndTheTracks) {
+  struct Row {
+    DiskCommand command;
+    bool needsTracks;
+  };
+  const Row rows[] = {
+      {DiskCommand::FullRead, false},    {DiskCommand::RawRead, false},
+      {DiskCommand::Scan, false},        {DiskCommand::ReadByIds, true},
+      {DiskCommand::ScanAndRead, false}, {DiskCommand::RereadBad, true},
+      {DiskCommand::Format, true},       {DiskCommand::Write, true},
+      {DiskCommand::FormatWrite, true},  {DiskCommand::ReadCatalog, false},
+  };
+  for (const Row& r : rows) {
+    for (const int tracks : {0, 1, 168}) {
+      for (const bool drive : {false, true}) {
+        EXPECT_EQ(DiskCommandEnabled(r.command, drive, tracks),
+                  drive && (tracks > 0 || !r.needsTracks))
+            << static_cast<int>(r.command) << " tracks " << tracks << " drive " << drive;
+      }
+    }
+  }
+}
+
 TEST(SaveDialog, ExtensionFollowsTheTypeAndTheNameLosesItsExtension) {
   const char* expected[] = {"udi", "trd", "td0", "fdi", "pro", "scl", "kdi", "hfe"};
   for (int i = 1; i <= 8; ++i)

@@ -27,6 +27,17 @@ TEST(SetupValues, RateCodesMapToTheirListItemsBothWays) {
   EXPECT_EQ(s.Rate, 2);
 }
 
+TEST(SetupValues, FirstTrackAboveTheLastIsRefusedWithTheRunsMessage) {
+  SetupValues v = SetupValuesOf(TSettings{});
+  const std::pair<int, int> ranges[] = {{5, 5}, {4, 5}, {6, 5}, {0, 0}, {1, 0}};
+  for (const auto& [first, last] : ranges) {
+    v.numbers[2] = first;
+    v.numbers[3] = last;
+    EXPECT_EQ(SetupRefusal(v), first > last ? "Начальная дорожка больше конечной..." : "")
+        << first << ".." << last;
+  }
+}
+
 TEST(SetupValues, AcceptWritesTheDialogKeysInTheirOrder) {
   test::TempDir dir;
   const std::string ini = dir / "Kelvara.ini";

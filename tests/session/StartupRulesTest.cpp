@@ -55,5 +55,27 @@ TEST(MainWindowPlacement, MaximizedOnlyWhenTheDesignedSizeDoesNotFit) {
   EXPECT_EQ(PlaceMainWindow(1024, 768, 10, 40).minimumWidth, 1014);
 }
 
+TEST(FixedWindowWidth, GrowsOnlyForACaptionThatWouldBeCut) {
+  EXPECT_EQ(FixedWindowWidth(245, 100, 30), 245);
+  EXPECT_EQ(FixedWindowWidth(245, 125, 30), 245);
+  EXPECT_EQ(FixedWindowWidth(245, 126, 30), 246);
+}
+
+// Restored from maximized, the window and its frame fit the room; the
+// designed size stays where it fits.
+TEST(MainWindowPlacement, RestoredSizeFitsTheAvailableArea) {
+  const struct {
+    int screenWidth, screenHeight, width, height;
+  } cases[] = {{1920, 1080, 1313, 646},
+               {1024, 768, 1014, 646},
+               {1920, 600, 1313, 560},
+               {1322, 685, 1312, 645}};
+  for (const auto& c : cases) {
+    const MainWindowPlacement p = PlaceMainWindow(c.screenWidth, c.screenHeight, 10, 40);
+    EXPECT_EQ(p.width, c.width) << c.screenWidth << "x" << c.screenHeight;
+    EXPECT_EQ(p.height, c.height) << c.screenWidth << "x" << c.screenHeight;
+  }
+}
+
 }  // namespace
 }  // namespace kelvara

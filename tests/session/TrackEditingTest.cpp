@@ -123,7 +123,7 @@ TEST_F(TrackEditingTest, TrackLabelShowsItsOwnRawBytesOrASynthesisedTrack) {
 TEST_F(TrackEditingTest, ContextMenuFollowsTheClickedCell) {
   ContextMenuState s = InitialContextMenuState();
   GiveRawTrack(2);
-  PrepareContextMenu(*disk, 0, 2, s);
+  PrepareContextMenu(*disk, 0, 2, s, true);
   for (int z : {8, 12, 13, 14, 16, 18, 19, 22})
     EXPECT_TRUE(s[z].enabled) << z;
   for (int z : {9, 10, 11, 15, 17})
@@ -133,26 +133,39 @@ TEST_F(TrackEditingTest, ContextMenuFollowsTheClickedCell) {
   for (int z : {1, 2, 5, 23})
     EXPECT_FALSE(s[z].visible) << z;
 
-  PrepareContextMenu(*disk, -1, -1, s);
+  PrepareContextMenu(*disk, -1, -1, s, true);
   EXPECT_FALSE(s[23].enabled || s[23].visible || s[3].visible);
   EXPECT_TRUE(s[19].enabled);  // not the outside's concern: kept
 
   // The address entry comes back after a click outside the cells.
-  PrepareContextMenu(*disk, 3, 1, s);
+  PrepareContextMenu(*disk, 3, 1, s, true);
   EXPECT_TRUE(s[10].enabled && s[23].enabled && s[23].visible && s[1].visible);
   EXPECT_FALSE(s[11].enabled || s[19].enabled || s[22].enabled || s[3].visible);
 
-  PrepareContextMenu(*disk, 0, 50, s);
+  PrepareContextMenu(*disk, 0, 50, s, true);
   EXPECT_TRUE(s[9].enabled);
   EXPECT_FALSE(s[8].enabled || s[22].enabled || s[19].enabled || s[3].visible);
 
   // A new sector only next to the used slots of a present track.
-  PrepareContextMenu(*disk, 17, 1, s);
+  PrepareContextMenu(*disk, 17, 1, s, true);
   EXPECT_TRUE(s[11].enabled);
-  PrepareContextMenu(*disk, 1, 80, s);
+  PrepareContextMenu(*disk, 1, 80, s, true);
   EXPECT_FALSE(s[11].enabled);
   EXPECT_FALSE(AddSectorCommand(*disk, 3, 1));  // a used slot keeps its ID
   EXPECT_EQ(Slot(1, 2).Sec, 3);
+}
+
+// The drive entries do nothing without a drive: they are off then, on a
+// track label and on a sector alike, and on again once a drive is open.
+TEST_F(TrackEditingTest, DriveEntriesFollowTheDrive) {
+  ContextMenuState s = InitialContextMenuState();
+  for (const bool drive : {false, true}) {
+    for (const auto& [column, row] : {std::pair{0, 1}, std::pair{3, 1}}) {
+      PrepareContextMenu(*disk, column, row, s, drive);
+      for (int z = 1; z <= 7; ++z)
+        EXPECT_EQ(s[size_t(z)].enabled, drive) << z << " at " << column;
+    }
+  }
 }
 
 TEST_F(TrackEditingTest, AcceptedPanelBytesStayWithinTheDataOrRawTrack) {
