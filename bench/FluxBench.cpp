@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "drive/flux/FluxStream.h"
-#include "drive/flux/MfmDecoder.h"
-#include "drive/flux/MfmEncoder.h"
+#include "codec/MfmDecoder.h"
+#include "codec/MfmEncoder.h"
+#include "drive/flux/SimulatedSurface.h"
 #include "model/ZXDisk.h"
 
 namespace {

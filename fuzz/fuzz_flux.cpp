@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "drive/flux/FluxStream.h"
-#include "drive/flux/MfmDecoder.h"
+#include "codec/MfmDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara::flux;

@@ -19,8 +19,9 @@
 #include <string>
 
 #include "drive/FloppyDriver.h"
+#include "drive/flux/FluxStream.h"
 #include "drive/flux/GreaseweazleLink.h"
-#include "drive/flux/MfmDecoder.h"
+#include "codec/MfmDecoder.h"
 #include "drive/flux/SimulatedGreaseweazle.h"
 
 namespace kelvara::flux {

@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "drive/flux/Greaseweazle.h"
-#include "drive/flux/MfmEncoder.h"
+#include "codec/MfmEncoder.h"
+#include "drive/flux/SimulatedSurface.h"
 #include "model/ZXDisk.h"
 
 namespace kelvara::flux {

@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "drive/flux/FluxStream.h"
-#include "drive/flux/MfmDecoder.h"
-#include "drive/flux/MfmEncoder.h"
+#include "codec/MfmDecoder.h"
+#include "codec/MfmEncoder.h"
+#include "drive/flux/SimulatedSurface.h"
 #include "support/DiskBuilder.h"
 
 namespace kelvara::flux {
