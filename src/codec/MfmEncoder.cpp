@@ -70,7 +70,8 @@ bool FindDataField(std::span<const uint8_t> bytes, std::span<const uint8_t> sync
   return false;
 }
 
-void CellsToFlux(std::span<const uint8_t> cells, double cellTicks, std::vector<uint32_t>& flux) {
+uint32_t CellsToFlux(std::span<const uint8_t> cells, double cellTicks,
+                     std::vector<uint32_t>& flux) {
   flux.clear();
   double due = 0;  // ticks since the last transition, before rounding
   double carry = 0;
@@ -83,6 +84,7 @@ void CellsToFlux(std::span<const uint8_t> cells, double cellTicks, std::vector<u
     flux.push_back(ticks);
     due = 0;
   }
+  return static_cast<uint32_t>(RoundNonNegative(due + carry));
 }
 
 }  // namespace kelvara::flux

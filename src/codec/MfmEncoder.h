@@ -34,7 +34,8 @@ bool FindDataField(std::span<const uint8_t> bytes, std::span<const uint8_t> sync
 // The cells of a whole revolution as flux intervals of `cellTicks` ticks a
 // cell, the first transition timed from the index: each interval is rounded
 // to whole ticks with the remainder carried into the next, so the sum does
-// not drift. Cells after the last transition are left out.
-void CellsToFlux(std::span<const uint8_t> cells, double cellTicks, std::vector<uint32_t>& flux);
+// not drift. Returns the ticks of the cells after the last transition, which
+// belong to the first interval of the next revolution.
+uint32_t CellsToFlux(std::span<const uint8_t> cells, double cellTicks, std::vector<uint32_t>& flux);
 
 }  // namespace kelvara::flux
