@@ -81,8 +81,11 @@ void DecodeKryoFluxStream(std::span<const uint8_t> bytes, flux::FluxCapture& out
   uint64_t pending = 0;      // Ovl16s not yet added to a flux
   uint32_t pendingFrom = 0;  // where the flux now being built began
   bool building = false;
+  bool ended = false;
+  bool failed = false;
   auto fail = [&](const std::string& what) {
     note = what + " at byte " + std::to_string(p - bytes.data());
+    failed = true;
   };
   auto emit = [&](uint64_t v, uint32_t size) {
     out.flux.push_back(static_cast<uint32_t>(std::min<uint64_t>(pending + v, UINT32_MAX)));
@@ -96,16 +99,25 @@ void DecodeKryoFluxStream(std::span<const uint8_t> bytes, flux::FluxCapture& out
     const uint8_t b = *p;
     const size_t left = static_cast<size_t>(end - p);
     if (b <= 0x07) {
-      if (left < 2) return fail("cut short");
+      if (left < 2) {
+        fail("cut short");
+        break;
+      }
       emit(static_cast<uint64_t>(b) << 8 | p[1], 2);
     } else if (b == 0x0C) {
-      if (left < 3) return fail("cut short");
+      if (left < 3) {
+        fail("cut short");
+        break;
+      }
       emit(static_cast<uint64_t>(p[1]) << 8 | p[2], 3);
     } else if (b >= 0x0E) {
       emit(b, 1);
     } else if (b >= 0x08 && b <= 0x0A) {
       const size_t n = b - 0x07u;
-      if (left < n) return fail("cut short");
+      if (left < n) {
+        fail("cut short");
+        break;
+      }
       position += static_cast<uint32_t>(n);
       p += n;
     } else if (b == 0x0B) {
@@ -115,15 +127,26 @@ void DecodeKryoFluxStream(std::span<const uint8_t> bytes, flux::FluxCapture& out
       ++position;
       ++p;
     } else {  // 0x0D: out of band
-      if (left < 4) return fail("cut short");
+      if (left < 4) {
+        fail("cut short");
+        break;
+      }
       const uint8_t type = p[1];
-      if (type == 0x0D) break;  // end of file: what follows is not read
+      if (type == 0x0D) {  // end of file: what follows is not read
+        ended = true;
+        break;
+      }
       const size_t size = static_cast<size_t>(p[2] | p[3] << 8);
-      if (left - 4 < size) return fail("cut short");
+      if (left - 4 < size) {
+        fail("cut short");
+        break;
+      }
       const uint8_t* payload = p + 4;
-      if ((type == 0x01 || type == 0x03) && size >= 8 && U32At(payload) != position)
-        return fail("stream position " + std::to_string(U32At(payload)) + " where " +
-                    std::to_string(position) + " was counted");
+      if ((type == 0x01 || type == 0x03) && size >= 8 && U32At(payload) != position) {
+        fail("stream position " + std::to_string(U32At(payload)) + " where " +
+             std::to_string(position) + " was counted");
+        break;
+      }
       if (type == 0x02 && size >= 12) indexes.push_back({U32At(payload), U32At(payload + 4)});
       if (type == 0x03 && size >= 8 && U32At(payload + 4) != 0)
         note = "the capture ended with error " + std::to_string(U32At(payload + 4));
@@ -134,6 +157,7 @@ void DecodeKryoFluxStream(std::span<const uint8_t> bytes, flux::FluxCapture& out
       p += 4 + size;
     }
   }
+  if (!ended && !failed) fail("cut short");
   // Each index in the flux it falls in: the first whose block starts at or
   // after the index's position, the sample ticks into it (placed at the end
   // when it names a place past the last flux).
