@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "drive/flux/FluxStream.h"
 #include "codec/MfmDecoder.h"
 #include "codec/MfmEncoder.h"
+#include "drive/flux/FluxStream.h"
 #include "drive/flux/SimulatedSurface.h"
 #include "model/ZXDisk.h"
 

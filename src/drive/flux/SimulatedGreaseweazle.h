@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "drive/flux/Greaseweazle.h"
 #include "codec/MfmEncoder.h"
+#include "drive/flux/Greaseweazle.h"
 #include "drive/flux/SimulatedSurface.h"
 #include "model/ZXDisk.h"
 

@@ -2,9 +2,9 @@
 // under the faults of real drives and media.
 #include <gtest/gtest.h>
 
-#include "drive/flux/FluxStream.h"
 #include "codec/MfmDecoder.h"
 #include "codec/MfmEncoder.h"
+#include "drive/flux/FluxStream.h"
 #include "drive/flux/SimulatedSurface.h"
 #include "support/DiskBuilder.h"
 
