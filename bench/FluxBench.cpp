@@ -8,9 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "codec/MfmDecoder.h"
+#include "codec/MfmEncoder.h"
 #include "drive/flux/FluxStream.h"
-#include "drive/flux/MfmDecoder.h"
-#include "drive/flux/MfmEncoder.h"
+#include "drive/flux/SimulatedSurface.h"
 #include "model/ZXDisk.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "codec/MfmDecoder.h"
 #include "drive/flux/FluxStream.h"
-#include "drive/flux/MfmDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kelvara::flux;

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "app/Dialogs.h"
-#include "app/DriveLink.h"
+#include "drive/DriveSession.h"
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "model/ZXDisk.h"

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "app/Dialogs.h"
-#include "app/DriveLink.h"
 #include "app/QtTranslations.h"
 #include "app/SingleInstance.h"
 #include "app/TFMain.h"
+#include "drive/DriveSession.h"
 #include "drive/flux/FluxFloppy.h"
 #include "session/StartupRules.h"
 
@@ -54,10 +54,9 @@ int main(int argc, char** argv) {
     driver = CreateFloppyDriver(line.virtualDrive);
   }
   DriveSession session(std::move(driver));
-  SessionDriveLink drive(session);
   QtDialogs dialogs;
   TFMain window(dialogs, SettingsStore(SettingsStore::DefaultIniPath(programFolder), programFolder),
-                drive);
+                session);
   dialogs.SetOwner(&window);
   window.show();
   window.FormShow(AbsolutePath(line.image, folder), &instance);

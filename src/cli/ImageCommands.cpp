@@ -63,6 +63,7 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
   struct Paths {
     std::string in, out;
     bool td0Compress = false;
+    int revolutions = 1;
   };
   auto paths = std::make_shared<Paths>();
   convert->add_option("IN", paths->in, "Image file to read")->required();
@@ -70,6 +71,8 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
   CLI::Option* td0Compress =
       convert->add_flag("--td0-compress,!--no-td0-compress", paths->td0Compress,
                         "Pack a TD0 file (LZH) or not, whatever the setting TD0arch says");
+  convert->add_option("--revolutions", paths->revolutions, "Revolutions a track in an SCP file")
+      ->check(CLI::Range(1, 5));
   convert->callback([&ctx, paths, td0Compress] {
     const std::string& out = paths->out;
     auto disk = ctx.LoadImage(paths->in);
@@ -77,6 +80,7 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
     SaveOptions options;
     options.restoreTrack = ctx.Settings().RestoreTrack;
     options.td0Compress = td0Compress->count() ? paths->td0Compress : ctx.Settings().TD0arch;
+    options.scpRevolutions = paths->revolutions;
     const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
     if (!r.ok)
       ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));

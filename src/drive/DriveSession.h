@@ -24,22 +24,41 @@ struct DriveOpenReport {
   bool diskMenuEnabled = true;
 };
 
-class DriveSession {
+// What the main window asks of the drive: opening the driver and the drive
+// at start-up, re-opening the drive after the settings dialog, whether a
+// drive is open, and the operations of the "Диск" and "Контроллер" menus.
+// The program runs it on its DriveSession; window tests put a scripted drive
+// in its place.
+class DriveLink {
+ public:
+  virtual ~DriveLink() = default;
+  virtual DriveOpenReport OpenAtStartup(const TSettings& settings) = 0;
+  virtual DriveOpenReport Reopen(const TSettings& settings) = 0;
+  virtual bool DriveValid() const = 0;
+  virtual OperationResult Run(const DriveRunPlan& plan, TZX_Disk& disk, const TSettings& settings,
+                              OperationHost& host) = 0;
+  virtual bool CanKeepWrittenDisk(std::string& error) = 0;
+  virtual bool KeepWrittenDisk(const TSettings& settings, std::string& error) = 0;
+  virtual bool ResetController(OperationHost& host) = 0;
+  virtual DriveCatalogRead ReadCatalog(OperationHost& host, const CatalogParse& parse) = 0;
+};
+
+class DriveSession : public DriveLink {
  public:
   explicit DriveSession(std::unique_ptr<FloppyDriver> driver);
-  ~DriveSession();
+  ~DriveSession() override;
   DriveSession(const DriveSession&) = delete;
   DriveSession& operator=(const DriveSession&) = delete;
 
   // Opens the driver, checks its version, opens the drive of setting
   // `Drive`, sets the data rate of `Rate` and asks the controller type.
-  DriveOpenReport OpenAtStartup(const TSettings& settings);
+  DriveOpenReport OpenAtStartup(const TSettings& settings) override;
   // After the settings dialog: the drive of the new `Drive` at the new
   // `Rate`; the version and controller are not asked again. Without a
   // usable driver (start-up failed before the drive) nothing is opened and
   // the menu stays disabled.
-  DriveOpenReport Reopen(const TSettings& settings);
-  bool DriveValid() const { return driveHandle_ != kInvalidHandle; }
+  DriveOpenReport Reopen(const TSettings& settings) override;
+  bool DriveValid() const override { return driveHandle_ != kInvalidHandle; }
 
   FloppyDriver& Driver() { return *driver_; }
 
@@ -49,22 +68,22 @@ class DriveSession {
   // the map scrolled to the top, the progress reset, then the reading or
   // the writing run by mode.
   OperationResult Run(const DriveRunPlan& plan, TZX_Disk& disk, const TSettings& settings,
-                      OperationHost& host);
+                      OperationHost& host) override;
 
   // The virtual drive when the session runs on one; nullptr otherwise.
   VirtualFloppy* Virtual() { return dynamic_cast<VirtualFloppy*>(driver_.get()); }
   // Before a writing run: the disk of a virtual drive is saved back to its
   // file afterwards, so a file type that cannot be written is refused before
   // anything is done. True for a real drive; false with the reason in error.
-  bool CanKeepWrittenDisk(std::string& error);
+  bool CanKeepWrittenDisk(std::string& error) override;
   // After a writing run: the virtual drive's disk saved back to its file, as
   // a real disk keeps what was written. True for a real drive.
-  bool KeepWrittenDisk(const TSettings& settings, std::string& error);
+  bool KeepWrittenDisk(const TSettings& settings, std::string& error) override;
 
   // "Сбросить FDD контроллер".
-  bool ResetController(OperationHost& host);
+  bool ResetController(OperationHost& host) override;
   // "Считать ZX каталог".
-  DriveCatalogRead ReadCatalog(OperationHost& host, const CatalogParse& parse);
+  DriveCatalogRead ReadCatalog(OperationHost& host, const CatalogParse& parse) override;
 
  private:
   DriveChannel Channel();

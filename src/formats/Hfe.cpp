@@ -22,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "codec/Mfm.h"
 #include "formats/Hfe.h"
 #include "formats/TrackImage.h"
 #include "model/ByteReader.h"
@@ -58,35 +59,20 @@ constexpr uint16_t FileOrder(uint16_t cells) {
                                Reverse(static_cast<uint8_t>(cells)) << 8);
 }
 
-constexpr uint16_t kSyncA1 = FileOrder(0x4489);  // A1 without the clock between bits 4 and 3
-constexpr uint16_t kMaskA1 = FileOrder(0x55DD);
-constexpr uint16_t kMaskC2 = FileOrder(0x5775);  // C2 without the clock between bits 3 and 2
-constexpr uint16_t kFirstClock = FileOrder(0x8000);
+constexpr uint16_t kSyncA1 = FileOrder(flux::kSyncA1Cells);
+constexpr uint16_t kMaskA1 = FileOrder(static_cast<uint16_t>(~flux::kMissingClockA1));
+constexpr uint16_t kMaskC2 = FileOrder(static_cast<uint16_t>(~flux::kMissingClockC2));
+constexpr uint16_t kFirstClock = FileOrder(flux::kFirstClockCell);
 
-// Standard MFM of a byte after a 0 bit: a data cell is the data bit, a clock
-// cell is 1 only between two 0 bits.
+// A byte's cells after a 0 bit, in file order.
 constexpr uint16_t MfmCells(uint8_t b) {
-  uint16_t cells = 0;
-  int prev = 0;
-  for (int i = 7; i >= 0; --i) {
-    const int bit = (b >> i) & 1;
-    const int clock = (prev == 0 && bit == 0) ? 1 : 0;
-    cells = static_cast<uint16_t>(cells << 2 | clock << 1 | bit);
-    prev = bit;
-  }
-  return FileOrder(cells);
+  return FileOrder(flux::MfmWord(b));
 }
 
-// Four data bits from eight cells (first in bit 0): a bit is 1 when its
-// (clock, data) pair is (0, 1); a (1, 1) pair, which MFM never writes, reads as 0.
+// Four data bits from eight cells (first in bit 0). The cells of a file are
+// exact: a (1, 1) pair reads as 0.
 constexpr uint8_t DataNibble(uint8_t cells) {
-  uint8_t n = 0;
-  for (int pair = 0; pair < 4; ++pair) {
-    const int clock = (cells >> (2 * pair)) & 1;
-    const int data = (cells >> (2 * pair + 1)) & 1;
-    n = static_cast<uint8_t>(n << 1 | (clock == 0 && data == 1));
-  }
-  return n;
+  return flux::DataNibble(Reverse(cells), flux::PairRule::ClockVetoes);
 }
 
 // A sync pattern starting k cells into file byte i (k = 0..7) fills the top

@@ -2,12 +2,16 @@
 
 #include <array>
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 #include "formats/Fdi.h"
 #include "formats/Hfe.h"
+#include "formats/KryoFlux.h"
 #include "formats/ProKdi.h"
 #include "formats/Project.h"
 #include "formats/Scl.h"
+#include "formats/Scp.h"
 #include "formats/Td0.h"
 #include "formats/Trd.h"
 #include "formats/Udi.h"
@@ -39,8 +43,17 @@ WriteResult SaveTd0File(TZX_Disk& disk, const std::string& path, const SaveOptio
   return SaveTD0(disk, path, {options.td0Compress});
 }
 
+WriteResult SaveScpFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options) {
+  return SaveSCP(disk, path, {options.scpRevolutions});
+}
+
+// KryoFlux streams are read only: a flux image is written as SCP.
+WriteResult SaveKryoFluxFile(TZX_Disk&, const std::string&, const SaveOptions&) {
+  return WriteResult::Failed("KryoFlux stream files are not written; save the image as SCP.");
+}
+
 // In the order keys are compared.
-const std::array<ImageFormat, 8> kImageFormats = {{
+const std::array<ImageFormat, 10> kImageFormats = {{
     {"UDI", "Error load UDI - ", LoadUDI, SaveUdiFile},
     {"FDI", "Error load FDI -", LoadFDI, SavePlain<SaveFDI>},
     {"TRD", "Error load TRD -", LoadTRD, SavePlain<SaveTRD>},
@@ -49,6 +62,8 @@ const std::array<ImageFormat, 8> kImageFormats = {{
     {"SCL", "Error load SCL -", LoadSCL, SavePlain<SaveSCL>},
     {"KDI", "Error load KDI -", LoadKDI, SavePlain<SaveKDI>},
     {"HFE", "Error load HFE -", LoadHFE, SaveHfeFile},
+    {"SCP", "Error load SCP -", LoadSCP, SaveScpFile},
+    {"RAW", "Error load KryoFlux -", LoadKryoFlux, SaveKryoFluxFile},
 }};
 
 // The program's own project file. The desktop program opens and saves it
@@ -64,6 +79,8 @@ const ImageFormat kProjectFormat = {"UDF", "Error load UDF -", LoadProject, Save
 }  // namespace
 
 std::string ExtensionKey(const std::string& path) {
+  std::error_code ec;
+  if (!path.empty() && std::filesystem::is_directory(path, ec)) return "RAW";
   const std::string name = FileNameOf(path);
   const size_t dot = name.find_last_of('.');
   if (dot == std::string::npos) return {};

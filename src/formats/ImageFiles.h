@@ -13,6 +13,7 @@ namespace kelvara {
 struct SaveOptions {
   bool restoreTrack = true;  // UDI: synthesise tracks afresh rather than from their raw bytes
   bool td0Compress = false;  // TD0: pack everything after the header
+  int scpRevolutions = 1;    // SCP: revolutions written per track
 };
 
 struct ImageFormat {
@@ -24,7 +25,8 @@ struct ImageFormat {
 };
 
 // The characters after the last dot of the file name, upper-cased, cut to
-// three: "disk.udix" -> "UDI"; "" without a dot.
+// three: "disk.udix" -> "UDI"; "" without a dot. A folder is a set of
+// KryoFlux stream files: "RAW", as each of its files.
 std::string ExtensionKey(const std::string& path);
 // Which types a caller takes: the general ones of the desktop program's
 // dialogs, or those and the project file (.udf), as kelvara-cli does.

@@ -11,8 +11,8 @@ namespace kelvara {
 namespace {
 
 // The save dialog's types, in filter order, as extension keys.
-constexpr std::array<const char*, 8> kSaveKeys = {"UDI", "TRD", "TD0", "FDI",
-                                                  "PRO", "SCL", "KDI", "HFE"};
+constexpr std::array<const char*, 9> kSaveKeys = {"UDI", "TRD", "TD0", "FDI", "PRO",
+                                                  "SCL", "KDI", "HFE", "SCP"};
 
 void RememberFolder(TSettings& settings, SettingsStore& store, std::string TSettings::*field,
                     const char* key, const std::string& path) {
@@ -84,7 +84,8 @@ LoadResult OpenImage(TZX_Disk& disk, const std::string& path, std::string& image
 std::optional<LoadResult> OpenChosenImage(TZX_Disk& disk, const std::string& path,
                                           TSettings& settings, SettingsStore& store,
                                           std::string& imageFileName) {
-  if (path.empty() || !FileExists(path)) return std::nullopt;
+  // A folder is a set of KryoFlux stream files.
+  if (path.empty() || (!FileExists(path) && ExtensionKey(path) != "RAW")) return std::nullopt;
   LoadResult r = OpenImage(disk, path, imageFileName);
   if (r.ok) RememberFolder(settings, store, &TSettings::Directory_1, "Directory_1", path);
   return r;

@@ -23,14 +23,10 @@ using test::PatternFile;
 using test::ScriptedDialogs;
 using test::TrdosFile;
 
-class CatalogWindowTest : public QObject {
+class CatalogWindowTest : public QObject, test::MainWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir;
-  std::unique_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<FakeDrive> drive;
-  std::unique_ptr<TFMain> w;
   std::unique_ptr<TrdosCatalog> core;
 
   T_ZXCAT& Cat() { return *w->zxcat; }
@@ -77,10 +73,8 @@ class CatalogWindowTest : public QObject {
 
  private slots:
   void init() {
-    dir = std::make_unique<QTemporaryDir>();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    drive = std::make_unique<FakeDrive>();
-    w = test::ShownMainWindow(*dialogs, *dir, *drive);
+    MakeFixture();
+    ShowWindow();
   }
   void cleanup() {
     w.reset();

@@ -96,15 +96,10 @@ ProfiImage SampleDisk() {
 
 }  // namespace
 
-class CpmCatalogWindowTest : public QObject {
+class CpmCatalogWindowTest : public QObject, test::MainWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir;
-  std::unique_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<FakeDrive> drive;
-  std::unique_ptr<TFMain> w;
-
   T_cCat& Cat() { return *w->cCat; }
   void OpenSample() {
     QVERIFY(w->LoadAndFinish(SampleDisk().Write(*dir)));
@@ -136,10 +131,8 @@ class CpmCatalogWindowTest : public QObject {
 
  private slots:
   void init() {
-    dir = std::make_unique<QTemporaryDir>();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    drive = std::make_unique<FakeDrive>();
-    w = test::ShownMainWindow(*dialogs, *dir, *drive);
+    MakeFixture();
+    ShowWindow();
   }
   void cleanup() { w.reset(); }
 

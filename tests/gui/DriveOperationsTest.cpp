@@ -30,7 +30,6 @@ class DriveOperationsTest : public QObject {
   std::unique_ptr<ScriptedDialogs> dialogs;
   VirtualFloppy* floppy = nullptr;
   std::unique_ptr<DriveSession> session;
-  std::unique_ptr<SessionDriveLink> link;
   std::unique_ptr<TFMain> w;
   QString caption;  // of the last progress window
 
@@ -43,9 +42,9 @@ class DriveOperationsTest : public QObject {
     floppy = driver.get();
     if (before) before(*floppy);
     session = std::make_unique<DriveSession>(std::move(driver));
-    link = std::make_unique<SessionDriveLink>(*session);
     const std::string folder = dir->path().toStdString();
-    w = std::make_unique<TFMain>(*dialogs, SettingsStore(folder + "/Kelvara.ini", folder), *link);
+    w = std::make_unique<TFMain>(*dialogs, SettingsStore(folder + "/Kelvara.ini", folder),
+                                 *session);
     w->show();
     w->FormShow("", nullptr);
   }

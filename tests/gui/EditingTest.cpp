@@ -15,15 +15,10 @@ using namespace kelvara;
 using test::FakeDrive;
 using test::ScriptedDialogs;
 
-class EditingTest : public QObject {
+class EditingTest : public QObject, test::MainWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir;
-  std::unique_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<FakeDrive> drive;
-  std::unique_ptr<TFMain> w;
-
   TSectorRec& Slot(int track, int slot) {
     return w->Disk().GetTrack(static_cast<uint8_t>(track)).Sectors[static_cast<size_t>(slot)];
   }
@@ -51,10 +46,8 @@ class EditingTest : public QObject {
 
  private slots:
   void init() {
-    dir = std::make_unique<QTemporaryDir>();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    drive = std::make_unique<FakeDrive>();
-    w = test::ShownMainWindow(*dialogs, *dir, *drive);
+    MakeFixture();
+    ShowWindow();
     CreateTrdosDisk(w->Disk(), "EDITING");
   }
   void cleanup() { w.reset(); }

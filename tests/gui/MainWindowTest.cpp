@@ -23,15 +23,10 @@ using test::FakeDrive;
 using test::ScriptedDialogs;
 using test::WriteTrd;
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, test::MainWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir;
-  std::unique_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<FakeDrive> drive;
-  std::unique_ptr<TFMain> w;
-
   QString Ini() const { return dir->filePath("Kelvara.ini"); }
   std::unique_ptr<TFMain> NewWindow() {
     return std::make_unique<TFMain>(
@@ -44,9 +39,7 @@ class MainWindowTest : public QObject {
 
  private slots:
   void init() {
-    dir = std::make_unique<QTemporaryDir>();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    drive = std::make_unique<FakeDrive>();
+    MakeFixture();
     w = NewWindow();
     w->show();
     w->FormShow("", nullptr);
@@ -96,8 +89,7 @@ class MainWindowTest : public QObject {
 
   void virtualDriveOpensAtStartupWithTheDiskMenu() {
     DriveSession session(CreateFloppyDriver(WriteTrd(*dir, "in-drive.trd", 160)));
-    SessionDriveLink link(session);
-    TFMain window(*dialogs, SettingsStore(Ini().toStdString(), dir->path().toStdString()), link);
+    TFMain window(*dialogs, SettingsStore(Ini().toStdString(), dir->path().toStdString()), session);
     window.FormShow("", nullptr);
     QVERIFY(dialogs->prompt.messages.empty());
     QVERIFY(window.StatusPanel(0).startsWith("  Driver version - 0100"));

@@ -26,15 +26,11 @@ using test::FakeDrive;
 using test::ScriptedDialogs;
 using test::WriteTrd;
 
-class ModalWindowsTest : public QObject {
+class ModalWindowsTest : public QObject, test::MainWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<QTemporaryDir> dir;
-  std::unique_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<FakeDrive> drive;
   std::unique_ptr<SingleInstance> instance;
-  std::unique_ptr<TFMain> w;
 
   // A second copy's message, sent as it sends it; true once answered.
   bool HandOver(const std::string& path) {
@@ -55,17 +51,10 @@ class ModalWindowsTest : public QObject {
 
  private slots:
   void init() {
-    dir = std::make_unique<QTemporaryDir>();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    drive = std::make_unique<FakeDrive>();
+    MakeFixture();
     instance = std::make_unique<SingleInstance>(dir->filePath("Kelvara"));
     QVERIFY(instance->Listen());
-    w = std::make_unique<TFMain>(
-        *dialogs,
-        SettingsStore(dir->filePath("Kelvara.ini").toStdString(), dir->path().toStdString()),
-        *drive);
-    w->show();
-    w->FormShow("", instance.get());
+    ShowWindow(instance.get());
   }
   void cleanup() {
     w.reset();

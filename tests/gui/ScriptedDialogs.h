@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "app/Dialogs.h"
-#include "app/DriveLink.h"
 #include "app/TFMain.h"
+#include "drive/DriveSession.h"
 #include "support/FakePrompt.h"
 
 namespace kelvara::test {
@@ -117,15 +117,35 @@ inline std::string WriteTrd(const QTemporaryDir& dir, const char* name, int trac
 }
 
 // A main window over the scripted dialogs and drive, its settings file in
-// `dir`, shown and started without an image.
+// `dir`, shown and started without an image (handing over to `instance`).
 inline std::unique_ptr<TFMain> ShownMainWindow(ScriptedDialogs& dialogs, const QTemporaryDir& dir,
-                                               DriveLink& drive) {
+                                               DriveLink& drive,
+                                               SingleInstance* instance = nullptr) {
   auto w = std::make_unique<TFMain>(
       dialogs, SettingsStore(dir.filePath("Kelvara.ini").toStdString(), dir.path().toStdString()),
       drive);
   w->show();
-  w->FormShow("", nullptr);
+  w->FormShow("", instance);
   return w;
 }
+
+// What the window tests hold: a temporary folder for the settings file, the
+// scripted dialogs and drive, and the main window over them. A test's init()
+// makes them afresh; its cleanup() closes the window first.
+struct MainWindowFixture {
+  std::unique_ptr<QTemporaryDir> dir;
+  std::unique_ptr<ScriptedDialogs> dialogs;
+  std::unique_ptr<FakeDrive> drive;
+  std::unique_ptr<TFMain> w;
+
+  void MakeFixture() {
+    dir = std::make_unique<QTemporaryDir>();
+    dialogs = std::make_unique<ScriptedDialogs>();
+    drive = std::make_unique<FakeDrive>();
+  }
+  void ShowWindow(SingleInstance* instance = nullptr) {
+    w = ShownMainWindow(*dialogs, *dir, *drive, instance);
+  }
+};
 
 }  // namespace kelvara::test

@@ -18,9 +18,10 @@
 #include <memory>
 #include <string>
 
+#include "codec/MfmDecoder.h"
 #include "drive/FloppyDriver.h"
+#include "drive/flux/FluxStream.h"
 #include "drive/flux/GreaseweazleLink.h"
-#include "drive/flux/MfmDecoder.h"
 #include "drive/flux/SimulatedGreaseweazle.h"
 
 namespace kelvara::flux {

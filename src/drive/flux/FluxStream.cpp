@@ -4,13 +4,6 @@
 
 namespace kelvara::flux {
 
-uint64_t FluxCapture::TotalTicks() const {
-  uint64_t t = 0;
-  for (uint32_t v : flux)
-    t += v;
-  return t;
-}
-
 void PutN28(std::vector<uint8_t>& out, uint32_t n) {
   for (int k = 0; k < 4; ++k)
     out.push_back(static_cast<uint8_t>(((n >> (7 * k)) << 1) | 1));

@@ -22,15 +22,9 @@
 #include <string>
 #include <vector>
 
-namespace kelvara::flux {
+#include "codec/Flux.h"
 
-// What a read captured: the flux intervals and the absolute times of the
-// index pulses, both in sample ticks from the start of the capture.
-struct FluxCapture {
-  std::vector<uint32_t> flux;
-  std::vector<uint64_t> index;
-  uint64_t TotalTicks() const;
-};
+namespace kelvara::flux {
 
 inline constexpr uint32_t kMaxN28 = (1u << 28) - 1;
 inline constexpr uint32_t kLargestShortValue = 1524;

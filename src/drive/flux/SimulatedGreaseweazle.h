@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "codec/MfmEncoder.h"
 #include "drive/flux/Greaseweazle.h"
-#include "drive/flux/MfmEncoder.h"
+#include "drive/flux/SimulatedSurface.h"
 #include "model/ZXDisk.h"
 
 namespace kelvara::flux {

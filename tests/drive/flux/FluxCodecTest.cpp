@@ -2,9 +2,10 @@
 // under the faults of real drives and media.
 #include <gtest/gtest.h>
 
+#include "codec/MfmDecoder.h"
+#include "codec/MfmEncoder.h"
 #include "drive/flux/FluxStream.h"
-#include "drive/flux/MfmDecoder.h"
-#include "drive/flux/MfmEncoder.h"
+#include "drive/flux/SimulatedSurface.h"
 #include "support/DiskBuilder.h"
 
 namespace kelvara::flux {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/flux/FluxStream.h"
+#include "codec/Flux.h"
 
 namespace kelvara::flux {
 

@@ -1,18 +1,17 @@
-#include "drive/flux/MfmDecoder.h"
+#include "codec/MfmDecoder.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 
+#include "codec/Mfm.h"
 #include "model/Crc.h"
 
 namespace kelvara::flux {
 
 namespace {
 
-constexpr uint16_t kSyncA1 = 0x4489;
-constexpr uint16_t kSyncC2 = 0x5224;
 // A data field belongs to the ID before it when its mark comes within this
 // many bytes of the ID's mark (a WD179x waits 43 bytes after the ID's CRC).
 constexpr size_t kDataWindow = 62;
@@ -21,25 +20,14 @@ constexpr int kLongestGap = 2048;
 // Two reads of one ID are one sector when they stand this close on the track.
 constexpr uint32_t kSameSectorBytes = 100;
 
-// The data bits of a byte of cells: cells 6, 4, 2, 0 as a nibble.
+// The data bits of a byte of cells, as a PLL reads them.
 constexpr std::array<uint8_t, 256> MakeDataNibbles() {
   std::array<uint8_t, 256> t{};
   for (int v = 0; v < 256; ++v)
-    t[v] = static_cast<uint8_t>(((v >> 3) & 8) | ((v >> 2) & 4) | ((v >> 1) & 2) | (v & 1));
+    t[v] = DataNibble(static_cast<uint8_t>(v), PairRule::DataCell);
   return t;
 }
 constexpr std::array<uint8_t, 256> kNibble = MakeDataNibbles();
-
-// The CRC register after A1 A1 A1: every field's CRC starts from it, so a
-// field whose first A1 was damaged (or written as 0x14) is still checked as
-// the controller checks it.
-uint16_t SyncCrc() {
-  static const uint16_t crc = [] {
-    const uint8_t a1[3] = {0xA1, 0xA1, 0xA1};
-    return CalcCrc16(a1);
-  }();
-  return crc;
-}
 
 // Cells to bytes. The PLL: each interval is added to a phase accumulator;
 // one under half a cell merges into the next; a 0 is emitted per cell while
@@ -59,10 +47,10 @@ struct CellsToBytes {
     shift = (shift << 1) | bit;
     ++count;
     const uint16_t w = static_cast<uint16_t>(shift);
-    if (w == kSyncA1 && bit) {
+    if (w == kSyncA1Cells && bit) {
       syncAt.push_back(static_cast<uint32_t>(bytes.size()));
       Emit(0xA1, 1);
-    } else if (w == kSyncC2 && (shift >> 16) == kSyncC2) {
+    } else if (w == kSyncC2Cells && (shift >> 16) == kSyncC2Cells) {
       // C2 can come out of ordinary data at an odd shift; two in a row
       // make the index mark.
       if (count == 16 && !bytes.empty() && bytes.back() == 0xC2) sync.back() = 1;
@@ -134,7 +122,7 @@ std::vector<Instance> FindFields(const std::vector<uint8_t>& bytes,
     in.idPos = m;
     in.revolution = RevolutionAt(indexAt, m);
     in.angle = AngleAt(indexAt, revBytes, m);
-    const size_t size = size_t{128} << (in.chrn[3] & 3);
+    const size_t size = FieldBytes(in.chrn[3]);
     for (size_t j = k + 1; j < marks.size() && marks[j] < m + kDataWindow; ++j) {
       const size_t d = marks[j];
       if (bytes[d] == 0xFE) break;
@@ -157,50 +145,32 @@ bool Better(const Instance& a, const Instance& b) {
   return a.hasData && !b.hasData;
 }
 
-}  // namespace
-
-int DecodedTrack::GoodSectors() const {
-  return static_cast<int>(std::count_if(sectors.begin(), sectors.end(),
-                                        [](const DecodedSector& s) { return s.dataOk; }));
-}
-
-std::string DecodedTrack::LogLine() const {
-  char line[200];
-  std::snprintf(line, sizeof line,
-                "Флюкс: оборотов - %.2f (%.2f ms), переходов - %zu, PLL в захвате - %.1f %%, "
-                "секторов - %zu, с ошибкой - %zu",
-                revolutions, revolutionMs, fluxCount, lockPercent, sectors.size(),
-                sectors.size() - static_cast<size_t>(GoodSectors()));
-  return line;
-}
-
-void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings, DecodedTrack& out,
-                    DecoderScratch& scratch) {
-  out = DecodedTrack{};
-  scratch.bytes.clear();
-  scratch.sync.clear();
-  scratch.syncAt.clear();
-  scratch.indexAt.clear();
+// The cell at the nominal speed, in ticks; where two index pulses give the
+// revolution, scaled so that it holds the nominal number of cells (a drive's
+// speed error does not reach the PLL). Sets the measured revolution.
+double NominalCell(const FluxCapture& capture, const DecoderSettings& settings, DecodedTrack& out) {
   const double nominalCell = settings.sampleFrequency / settings.cellsPerSecond;
-  double nominal = nominalCell;
   const std::vector<uint64_t>& index = capture.index;
-  if (index.size() >= 2) {
-    const double rev =
-        static_cast<double>(index.back() - index.front()) / static_cast<double>(index.size() - 1);
-    out.revolutionMs = rev / settings.sampleFrequency * 1e3;
-    // The index drives the scale only when it is plausible: a bouncing
-    // sensor gives pulses a few milliseconds apart.
-    const double scaled = settings.cellsPerRevolution > 0 ? rev / settings.cellsPerRevolution : 0;
-    if (scaled > nominalCell * 0.65 && scaled < nominalCell * 1.5) nominal = scaled;
-  }
+  if (index.size() < 2) return nominalCell;
+  const double rev =
+      static_cast<double>(index.back() - index.front()) / static_cast<double>(index.size() - 1);
+  out.revolutionMs = rev / settings.sampleFrequency * 1e3;
+  // The index drives the scale only when it is plausible: a bouncing sensor
+  // gives pulses a few milliseconds apart.
+  const double scaled = settings.cellsPerRevolution > 0 ? rev / settings.cellsPerRevolution : 0;
+  return scaled > nominalCell * 0.65 && scaled < nominalCell * 1.5 ? scaled : nominalCell;
+}
+
+// The flux through the PLL into bytes, sync flags, the A1 positions and the
+// byte at which each index pulse falls. Returns the transitions that fell
+// within 20 % of a cell centre.
+size_t RunPll(const FluxCapture& capture, double nominal, DecoderScratch& scratch) {
   const uint64_t total = capture.TotalTicks();
-  out.fluxCount = capture.flux.size();
-  out.revolutions = static_cast<double>(total) / (nominal * settings.cellsPerRevolution);
   scratch.bytes.reserve(
       std::min<size_t>(static_cast<size_t>(static_cast<double>(total) / nominal / 16), 1 << 20) +
       64);
   scratch.sync.reserve(scratch.bytes.capacity());
-
+  const std::vector<uint64_t>& index = capture.index;
   CellsToBytes cells{scratch.bytes, scratch.sync, scratch.syncAt};
   const double minCell = nominal * 0.9, maxCell = nominal * 1.1;
   double period = nominal;
@@ -235,19 +205,12 @@ void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings,
   }
   while (nextIndex++ < index.size())
     scratch.indexAt.push_back(scratch.bytes.size());
-  out.lockPercent =
-      out.fluxCount ? 100.0 * static_cast<double>(cells.locked) / static_cast<double>(out.fluxCount)
-                    : 0;
+  return cells.locked;
+}
 
-  const std::vector<size_t>& indexAt = scratch.indexAt;
-  const std::vector<uint8_t>& bytes = scratch.bytes;
-  const size_t revBytes =
-      indexAt.size() >= 2 ? (indexAt.back() - indexAt.front()) / (indexAt.size() - 1) : 0;
-  const std::vector<Instance> found =
-      FindFields(bytes, scratch.syncAt, indexAt, revBytes, out.badIdCrc);
-
-  // The revolution kept as the raw track: the whole one with the most good
-  // sectors.
+// The revolution kept as the raw track: the whole one with the most good
+// sectors; -1 without a whole revolution.
+int RawRevolution(const std::vector<Instance>& found, const std::vector<size_t>& indexAt) {
   int rawRev = -1, bestScore = -1;
   for (size_t r = 1; r < indexAt.size(); ++r) {
     int score = 0;
@@ -255,72 +218,121 @@ void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings,
       if (in.revolution == static_cast<int>(r)) score += 1 + in.dataOk;
     if (score > bestScore) bestScore = score, rawRev = static_cast<int>(r);
   }
+  return rawRev;
+}
 
-  // Reads of one sector: the same ID at (about) the same place.
-  struct Physical {
-    std::vector<const Instance*> reads;
-  };
-  std::vector<Physical> physical;
+// Revolution `rev`'s bytes as the raw track, and its sync flags as a bitmap.
+void CopyRevolution(const DecoderScratch& scratch, int rev, DecodedTrack& out) {
+  const size_t begin = scratch.indexAt[rev - 1], end = scratch.indexAt[rev];
+  out.raw.assign(scratch.bytes.begin() + static_cast<long>(begin),
+                 scratch.bytes.begin() + static_cast<long>(end));
+  out.marks.assign((out.raw.size() + 7) / 8, 0);
+  for (size_t i = 0; i < out.raw.size(); ++i)
+    if (scratch.sync[begin + i]) out.marks[i / 8] |= static_cast<uint8_t>(1 << (i % 8));
+}
+
+// Reads of one sector: the same ID at (about) the same place.
+std::vector<std::vector<const Instance*>> GroupReads(const std::vector<Instance>& found,
+                                                     size_t revBytes) {
+  std::vector<std::vector<const Instance*>> physical;
   for (const Instance& in : found) {
-    Physical* same = nullptr;
-    for (Physical& p : physical) {
-      const Instance& first = *p.reads.front();
+    std::vector<const Instance*>* same = nullptr;
+    for (std::vector<const Instance*>& reads : physical) {
+      const Instance& first = *reads.front();
       if (std::equal(in.chrn, in.chrn + 4, first.chrn) &&
           CircularDistance(in.angle, first.angle, revBytes) < kSameSectorBytes) {
-        same = &p;
+        same = &reads;
         break;
       }
     }
     if (same)
-      same->reads.push_back(&in);
+      same->push_back(&in);
     else
-      physical.push_back({{&in}});
+      physical.push_back({&in});
   }
+  return physical;
+}
 
-  if (rawRev > 0) {
-    const size_t begin = indexAt[rawRev - 1], end = indexAt[rawRev];
-    out.raw.assign(bytes.begin() + static_cast<long>(begin),
-                   bytes.begin() + static_cast<long>(end));
-    out.marks.assign((out.raw.size() + 7) / 8, 0);
-    for (size_t i = 0; i < out.raw.size(); ++i)
-      if (scratch.sync[begin + i]) out.marks[i / 8] |= static_cast<uint8_t>(1 << (i % 8));
+// A sector from its reads: the best copy's data, the place of the read in the
+// raw revolution, into which the best copy is written so that the raw track
+// and the sector table tell the same story.
+DecodedSector BestSector(const std::vector<const Instance*>& reads, const DecoderScratch& scratch,
+                         int rawRev, std::vector<uint8_t>& raw) {
+  const std::vector<uint8_t>& bytes = scratch.bytes;
+  const Instance* best = reads.front();
+  const Instance* inRaw = nullptr;
+  for (const Instance* in : reads) {
+    if (Better(*in, *best) || (!Better(*best, *in) && in->revolution == rawRev)) best = in;
+    if (in->revolution == rawRev && !inRaw) inRaw = in;
   }
+  DecodedSector s;
+  s.cyl = best->chrn[0];
+  s.head = best->chrn[1];
+  s.sec = best->chrn[2];
+  s.sizeCode = best->chrn[3];
+  s.angle = (inRaw ? inRaw : best)->angle;
+  s.copies = static_cast<int>(reads.size());
+  s.hasData = best->hasData;
+  s.dataOk = best->dataOk;
+  s.mark = best->mark;
+  const size_t size = FieldBytes(s.sizeCode);
+  if (best->hasData)
+    s.data.assign(bytes.begin() + static_cast<long>(best->dataPos + 1),
+                  bytes.begin() + static_cast<long>(best->dataPos + 1 + size));
+  if (inRaw && inRaw->hasData) {
+    const size_t at = inRaw->dataPos + 1 - scratch.indexAt[rawRev - 1];
+    // A field that runs past the index is only partly in the raw track.
+    if (at + size + 2 <= raw.size()) {
+      s.rawDataOffset = static_cast<int>(at);
+      if (best != inRaw && best->dataOk && inRaw->mark == best->mark)
+        std::copy_n(bytes.begin() + static_cast<long>(best->dataPos + 1), size + 2,
+                    raw.begin() + static_cast<long>(at));
+    }
+  }
+  return s;
+}
 
-  for (const Physical& p : physical) {
-    const Instance* best = p.reads.front();
-    const Instance* inRaw = nullptr;
-    for (const Instance* in : p.reads) {
-      if (Better(*in, *best) || (!Better(*best, *in) && in->revolution == rawRev)) best = in;
-      if (in->revolution == rawRev && !inRaw) inRaw = in;
-    }
-    DecodedSector s;
-    s.cyl = best->chrn[0];
-    s.head = best->chrn[1];
-    s.sec = best->chrn[2];
-    s.sizeCode = best->chrn[3];
-    s.angle = (inRaw ? inRaw : best)->angle;
-    s.copies = static_cast<int>(p.reads.size());
-    s.hasData = best->hasData;
-    s.dataOk = best->dataOk;
-    s.mark = best->mark;
-    const size_t size = size_t{128} << (s.sizeCode & 3);
-    if (best->hasData)
-      s.data.assign(bytes.begin() + static_cast<long>(best->dataPos + 1),
-                    bytes.begin() + static_cast<long>(best->dataPos + 1 + size));
-    if (inRaw && inRaw->hasData) {
-      const size_t at = inRaw->dataPos + 1 - indexAt[rawRev - 1];
-      // A field that runs past the index is only partly in the raw track.
-      if (at + size + 2 <= out.raw.size()) {
-        s.rawDataOffset = static_cast<int>(at);
-        // The raw track carries the best copy, so that it and the sector
-        // table tell the same story.
-        if (best != inRaw && best->dataOk && inRaw->mark == best->mark)
-          std::copy_n(bytes.begin() + static_cast<long>(best->dataPos + 1), size + 2,
-                      out.raw.begin() + static_cast<long>(at));
-      }
-    }
-    out.sectors.push_back(std::move(s));
-  }
+}  // namespace
+
+int DecodedTrack::GoodSectors() const {
+  return static_cast<int>(std::count_if(sectors.begin(), sectors.end(),
+                                        [](const DecodedSector& s) { return s.dataOk; }));
+}
+
+std::string DecodedTrack::LogLine() const {
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "Флюкс: оборотов - %.2f (%.2f ms), переходов - %zu, PLL в захвате - %.1f %%, "
+                "секторов - %zu, с ошибкой - %zu",
+                revolutions, revolutionMs, fluxCount, lockPercent, sectors.size(),
+                sectors.size() - static_cast<size_t>(GoodSectors()));
+  return line;
+}
+
+void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings, DecodedTrack& out,
+                    DecoderScratch& scratch) {
+  out = DecodedTrack{};
+  scratch.bytes.clear();
+  scratch.sync.clear();
+  scratch.syncAt.clear();
+  scratch.indexAt.clear();
+  const double nominal = NominalCell(capture, settings, out);
+  out.fluxCount = capture.flux.size();
+  out.revolutions =
+      static_cast<double>(capture.TotalTicks()) / (nominal * settings.cellsPerRevolution);
+  const size_t locked = RunPll(capture, nominal, scratch);
+  out.lockPercent =
+      out.fluxCount ? 100.0 * static_cast<double>(locked) / static_cast<double>(out.fluxCount) : 0;
+
+  const std::vector<size_t>& indexAt = scratch.indexAt;
+  const size_t revBytes =
+      indexAt.size() >= 2 ? (indexAt.back() - indexAt.front()) / (indexAt.size() - 1) : 0;
+  const std::vector<Instance> found =
+      FindFields(scratch.bytes, scratch.syncAt, indexAt, revBytes, out.badIdCrc);
+  const int rawRev = RawRevolution(found, indexAt);
+  if (rawRev > 0) CopyRevolution(scratch, rawRev, out);
+  for (const std::vector<const Instance*>& reads : GroupReads(found, revBytes))
+    out.sectors.push_back(BestSector(reads, scratch, rawRev, out.raw));
   std::stable_sort(
       out.sectors.begin(), out.sectors.end(),
       [](const DecodedSector& a, const DecodedSector& b) { return a.angle < b.angle; });
