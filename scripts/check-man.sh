@@ -3,7 +3,8 @@
 set -euo pipefail
 cli=$1
 page=$2
-from_help=$("$cli" --help | sed -n '/^Subcommands:/,$p' | awk 'NR > 1 && NF { print $1 }' | sort)
+# The Subcommands block of --help ends at its first empty line (the exit status follows).
+from_help=$("$cli" --help | sed -n '/^Subcommands:/,/^$/p' | awk 'NR > 1 && NF { print $1 }' | sort)
 # In the page each command is the line after a .TP of the Subcommands section.
 from_page=$(sed -n '/^\.SS "Subcommands:"/,/^\.S[HS]/p' "$page" | awk 'prev == ".TP" { print } { prev = $0 }' |
   sed 's/\\-/-/g' | sort)

@@ -65,6 +65,13 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App app{"Kelvara: ZX Spectrum floppy disks and their image files.", "kelvara-cli"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "kelvara-cli 0.1.0");
+  app.footer(
+      "Exit status:\n"
+      "  0 on success, 1 on a failure (the reason on stderr), 2 on bad usage.\n"
+      "  The drive commands read, write (and write --format-only) and drive-cat: 0 when every\n"
+      "  sector was done; 2 when the run finished with bad, missing or unwritten sectors (their\n"
+      "  count on the last line of stderr); 1 when nothing was done or the command was refused,\n"
+      "  bad usage included.");
   // Building a command's options costs more than many a command's work:
   // only the group of the command named is built, none for --version, and
   // all of them for help, errors and names not in the table.
@@ -85,7 +92,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   } catch (const CLI::ParseError& e) {
     // --help and --version are "errors" with exit code 0.
     const int code = app.exit(e, out, err);
-    return code == 0 ? 0 : 2;
+    if (code == 0) return 0;
+    // A drive command keeps 2 for a run that did part of its work.
+    return named && named->add == RegisterDriveCommands ? 1 : 2;
   }
   return ctx.status;
 }

@@ -38,6 +38,9 @@ struct Context {
 };
 
 // Exit status: 0 on success, 1 on a failure (reason on stderr), 2 on bad usage.
+// The drive commands (read, write, drive-cat) use 2 for a run that finished
+// with some sectors not done, and 1 for bad usage, as for any refusal.
+inline constexpr int kExitPartly = 2;
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 // Registration of each command group (one per source file).

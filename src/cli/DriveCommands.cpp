@@ -1,7 +1,9 @@
 // read, write and drive-cat: the floppy drive operations over the same core
 // as the desktop program. LOG lines go to stdout, message boxes to stderr,
 // and a progress line to stderr when it is a terminal. Ctrl-C cancels a run
-// as the progress window's "Отмена" does.
+// as the progress window's "Отмена" does. Exit status: 0 when every sector
+// was done, 2 when the run finished with some not done, 1 when nothing was
+// done or the command was refused.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -263,12 +265,28 @@ bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mod
   return true;
 }
 
-// A run that stopped, was cancelled, or got no data call through fails the
-// command; bad sectors among good ones do not.
-void FailUnlessDone(Context& ctx, const OperationResult& result, const std::string& nothingDone) {
+// The exit status of a drive run: 0 when all of its work was done; 2 when it
+// finished with some sectors bad, missing or unwritten (or tracks not scanned
+// or formatted), counted on the last line; 1 when it did not finish or did
+// none of its work (an empty drive, a write-protected or unformatted disk).
+void Conclude(Context& ctx, const OperationResult& result, int mode,
+              const std::string& nothingDone) {
   if (result.end == OperationEnd::Cancelled) return ctx.Fail("cancelled");
   if (result.end == OperationEnd::Stopped) return ctx.Fail("the operation stopped");
-  if (FailedAsAWhole(result)) ctx.Fail(nothingDone);
+  const RunOutcome outcome = OutcomeOf(result, mode);
+  if (outcome == RunOutcome::Nothing) return ctx.Fail(nothingDone);
+  if (outcome == RunOutcome::Done) return;
+  const bool reading = mode < kModeFormat;
+  std::string counts;
+  auto add = [&counts](int count, const char* what) {
+    if (count == 0) return;
+    if (!counts.empty()) counts += ", ";
+    counts += std::to_string(count) + " " + what;
+  };
+  add(result.sectorsFailed, reading ? "sector(s) bad or missing" : "sector(s) not written");
+  add(result.tracksFailed, reading ? "track(s) not scanned" : "track(s) not formatted");
+  ctx.err << "kelvara-cli: finished with " << counts << "\n";
+  ctx.status = kExitPartly;
 }
 
 SaveOptions SaveOptionsOf(const TSettings& s) {
@@ -277,6 +295,11 @@ SaveOptions SaveOptionsOf(const TSettings& s) {
   options.td0Compress = s.TD0arch;
   return options;
 }
+
+constexpr const char* kDriveExitStatus =
+    "Exit status: 0 when every sector was done; 2 when the run finished with bad, missing or\n"
+    "unwritten sectors (their count on the last line of stderr); 1 when nothing was done or the\n"
+    "command was refused.";
 
 void RegisterRead(CLI::App& app, Context& ctx) {
   struct Args {
@@ -290,6 +313,7 @@ void RegisterRead(CLI::App& app, Context& ctx) {
   auto* cmd = app.add_subcommand(
       "read", "Scan and read a disk in the drive into a new image file, saved by extension");
   cmd->add_option("OUT", args->out, "Image file to write")->required();
+  cmd->footer(kDriveExitStatus);
   AddDriveOptions(cmd, args->drive, true);
   auto* scan = cmd->add_flag("--scan-only", args->scanOnly, "Only scan the ID fields");
   auto* sectors = cmd->add_flag("--sectors-only", args->sectorsOnly,
@@ -318,7 +342,9 @@ void RegisterRead(CLI::App& app, Context& ctx) {
       return ctx.Fail("no track of the disk was read; " + args->out + " was not written");
     const SaveResult saved = SaveImageFile(*disk, args->out, SaveOptionsOf(s));
     if (!saved.ok) return ctx.Fail(args->out + ": " + saved.errorText);
-    FailUnlessDone(ctx, run.result, "no sector of the disk could be read");
+    Conclude(ctx, run.result, mode,
+             mode == kModeScan ? "no track of the disk could be scanned"
+                               : "no sector of the disk could be read");
   });
 }
 
@@ -332,6 +358,7 @@ void RegisterWrite(CLI::App& app, Context& ctx) {
   auto args = std::make_shared<Args>();
   auto* cmd = app.add_subcommand("write", "Format a disk in the drive and write an image onto it");
   cmd->add_option("IMAGE", args->image, "Image file to write onto the disk")->required();
+  cmd->footer(kDriveExitStatus);
   AddDriveOptions(cmd, args->drive, true);
   auto* formatOnly = cmd->add_flag("--format-only", args->formatOnly, "Only format the tracks");
   cmd->add_flag("--no-format", args->noFormat, "Only write the sectors (a formatted disk)")
@@ -348,11 +375,10 @@ void RegisterWrite(CLI::App& app, Context& ctx) {
     if (!RunOnDrive(ctx, args->drive, s, mode, *disk, run)) return;
     std::string error;
     if (!run.session->KeepWrittenDisk(s, error)) return ctx.Fail(error);
-    FailUnlessDone(ctx, run.result,
-                   mode == kModeFormat
-                       ? "no track could be formatted (is the disk write-protected?)"
-                       : "nothing could be written onto the disk (is it "
-                         "write-protected, or not formatted?)");
+    Conclude(ctx, run.result, mode,
+             mode == kModeFormat ? "no track could be formatted (is the disk write-protected?)"
+                                 : "nothing could be written onto the disk (is it "
+                                   "write-protected, or not formatted?)");
   });
 }
 
@@ -361,6 +387,7 @@ void RegisterDriveCat(CLI::App& app, Context& ctx) {
   auto* cmd =
       app.add_subcommand("drive-cat", "The TR-DOS catalog straight from the disk in the drive");
   AddDriveOptions(cmd, *options, false);
+  cmd->footer(kDriveExitStatus);
   cmd->callback([&ctx, options] {
     const TSettings s = SettingsWith(ctx.Settings(), *options);
     VirtualFloppy* virtualDrive = nullptr;

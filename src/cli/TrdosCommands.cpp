@@ -121,7 +121,10 @@ void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path) {
   options.restoreTrack = ctx.Settings().RestoreTrack;
   options.td0Compress = ctx.Settings().TD0arch;
   const SaveResult saved = SaveImageFile(disk, path, options);
-  if (!saved.ok) ctx.Fail(path + ": " + saved.errorText);
+  if (!saved.ok)
+    ctx.Fail(path + ": " + saved.errorText);
+  else if (!saved.note.empty())
+    ctx.err << path << ": " << saved.note << "\n";
 }
 
 namespace {

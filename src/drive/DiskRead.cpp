@@ -131,11 +131,13 @@ void ScanTrack(ReadRun& run, int n) {
   uint32_t bytes = 0;
   if (!ScanCall(run, n, bytes)) {
     ++run.result.failedCalls;
+    ++run.result.tracksFailed;
     LogBoth(track, run.host,
             "Ошибка сканирования - " + std::to_string(run.drive.LastError()) + TrackText(n), true);
     if (!run.drive.FailureText().empty()) LogBoth(track, run.host, run.drive.FailureText(), false);
   } else {
     ++run.result.succeededCalls;
+    ++run.result.tracksDone;
     LogBoth(track, run.host, "Данные приняты - " + std::to_string(bytes) + " bytes", false);
     // Whole headers only: a count of bytes that ends inside a header does
     // not make the rest of that header valid.
@@ -202,9 +204,11 @@ Attempts ReadTrackSectors(ReadRun& run, int n) {
       s.DataOk = 0;
       ++run.result.badSectors;
       ++run.result.failedCalls;
+      ++run.result.sectorsFailed;
     } else {
       StoreSector(run, n, s, nominal, returned);
       ++run.result.succeededCalls;
+      ++run.result.sectorsDone;
     }
     run.disk.RefreshSectorCell(index, static_cast<uint8_t>(i));
   }
@@ -262,6 +266,7 @@ Attempts FastReadTrack(ReadRun& run, int n) {
     s.Present = 0xFF;
     run.disk.RefreshSectorCell(index, static_cast<uint8_t>(i));
   }
+  run.result.sectorsDone += static_cast<int>(ids.size());
   return Attempts::Succeeded;
 }
 

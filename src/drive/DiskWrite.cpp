@@ -47,8 +47,10 @@ Attempts FormatTrack(WriteRun& run, int n) {
     const uint32_t err = made ? run.drive.LastError() : 0;
     run.host.AddLog("Ошибка форматирования - " + std::to_string(err) + TrackText(n), true);
     ++run.result.failedCalls;
+    ++run.result.tracksFailed;
   } else if (a == Attempts::Succeeded) {
     ++run.result.succeededCalls;
+    ++run.result.tracksDone;
   }
   return a;
 }
@@ -72,8 +74,10 @@ Attempts WriteTrackSectors(WriteRun& run, int n) {
       run.host.AddLog("Ошибка записи сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec),
                       true);
       ++run.result.failedCalls;
+      ++run.result.sectorsFailed;
     } else {
       ++run.result.succeededCalls;
+      ++run.result.sectorsDone;
     }
   }
   run.host.ProcessEvents();

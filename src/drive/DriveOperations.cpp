@@ -70,9 +70,11 @@ OperationResult EndRun(OperationResult result, OperationEnd end, OperationHost& 
   return result;
 }
 
-bool FailedAsAWhole(const OperationResult& result) {
-  return result.end != OperationEnd::Finished ||
-         (result.failedCalls > 0 && result.succeededCalls == 0);
+RunOutcome OutcomeOf(const OperationResult& result, int mode) {
+  const bool sectors = mode & (kModeRead | kModeWrite);
+  const int done = sectors ? result.sectorsDone : result.tracksDone;
+  if (result.end != OperationEnd::Finished || done == 0) return RunOutcome::Nothing;
+  return result.sectorsFailed + result.tracksFailed > 0 ? RunOutcome::Partly : RunOutcome::Done;
 }
 
 bool ResetControllerToZero(DriveChannel& drive, OperationHost& host) {

@@ -84,16 +84,27 @@ struct OperationResult {
   // that failed after all their attempts.
   int succeededCalls = 0;
   int failedCalls = 0;
+  // The same by what they do: sectors read or written (a fast read counts
+  // each sector it stores), and tracks scanned or formatted.
+  int sectorsDone = 0;
+  int sectorsFailed = 0;
+  int tracksDone = 0;
+  int tracksFailed = 0;
 };
 
 // The result of a run so far, ended as `end`; a cancelled run first logs
 // kCancelledLine, selected.
 OperationResult EndRun(OperationResult result, OperationEnd end, OperationHost& host);
 
-// A run that did not get to its end, or whose every data call failed (an
-// empty drive, a write-protected or unformatted disk): the command failed as
-// a whole. Some bad sectors among good ones are not such a failure.
-bool FailedAsAWhole(const OperationResult& result);
+// How a run went for the command that ran it. The work of a run that reads
+// or writes sectors is its sectors; that of a scan or a format alone, its
+// tracks.
+enum class RunOutcome {
+  Done,     // finished, and every scan, format, read and write worked
+  Partly,   // finished with some of them failed: bad, missing or unwritten sectors
+  Nothing,  // did not finish (cancelled, stopped), or none of its work was done
+};
+RunOutcome OutcomeOf(const OperationResult& result, int mode);
 
 // Modes 2, 4 and 6 over the plan's tracks.
 OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,

@@ -114,6 +114,9 @@ bool VirtualFloppy::SaveDisk(const std::string& path, const SaveOptions& options
     error = "no disk in the virtual drive";
     return false;
   }
+  // A disk that no format reached holds no track: it stays as it was, and
+  // no file of it is made.
+  if (disk_->LastPresentTrack() < 0) return true;
   const SaveResult r = SaveImageFile(*disk_, path, options);
   error = r.errorText;
   return r.ok;

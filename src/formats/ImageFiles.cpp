@@ -134,6 +134,7 @@ SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOpti
   r.knownType = true;
   const WriteResult w = format->save(disk, path, options);
   r.ok = w.ok;
+  r.note = w.note;
   if (r.ok) return r;
   // The image keeps where synthesis last refused.
   if (w.fault.track >= 0) disk.ErrTrack = static_cast<uint8_t>(w.fault.track);

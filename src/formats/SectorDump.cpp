@@ -121,6 +121,8 @@ WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out,
                             const DumpGeometry& g) {
   out.clear();
   const int last = disk.LastPresentTrack();
+  // An empty file would load as no disk at all.
+  if (last < 0) return WriteResult::Failed("The image has no tracks to save!");
   const size_t sectorSize = static_cast<size_t>(g.SectorSize());
   out.reserve(static_cast<size_t>(last + 1) * g.sectorsPerTrack * sectorSize);
   const std::string format = g.name;
@@ -128,6 +130,10 @@ WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out,
     out.clear();
     return WriteResult::Failed(std::move(text));
   };
+  // Slots that hold no data are saved as zeros, which the file cannot tell
+  // from data: the note says how many, and where the first is.
+  int empty = 0;
+  std::string firstEmpty;
   // By index up to the last present track: a dump has no way to leave out a
   // track, so an absent one before it refuses the save.
   for (int t = 0; t <= last; ++t) {
@@ -154,12 +160,20 @@ WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out,
                     ": a " + std::to_string(size) + "-byte sector does not fit a " + format +
                     " file of " + std::to_string(sectorSize) + "-byte sectors!");
       }
+      if (s->DataLength() == 0 && empty++ == 0) {
+        firstEmpty = "track " + std::to_string(t) + ", sector " + std::to_string(numbers[k]);
+      }
       const size_t start = out.size();
       out.resize(start + sectorSize);
       s->CopyDataPadded(std::span(out).subspan(start));
     }
   }
-  return {};
+  WriteResult r;
+  if (empty) {
+    r.note = format + " file: " + std::to_string(empty) +
+             " sector(s) without data saved as zeros (the first: " + firstEmpty + ").";
+  }
+  return r;
 }
 
 }  // namespace kelvara

@@ -35,8 +35,10 @@ bool LoadSectorDump(TZX_Disk& disk, const std::string& path, const DumpGeometry&
 
 // Writes tracks 0 to the last present track. Refused, naming the track and
 // sector, when a track before it is absent, a sector number is missing or a
-// sector is not of the format's size; the last track may end early (sectors
-// 1..k of it only), as a file cut inside a track loads.
+// sector is not of the format's size, and when no track is present; the
+// last track may end early (sectors 1..k of it only), as a file cut inside a
+// track loads. Sectors without data are written as zeros, and the result's
+// note says so.
 WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out, const DumpGeometry& g);
 
 }  // namespace kelvara

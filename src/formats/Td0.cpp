@@ -265,7 +265,8 @@ bool Td0Reader::DataBlockFollows(uint8_t flags, uint8_t sizeCode) const {
   std::span<const uint8_t> block;
   if (!peek.U16(length) || !peek.View(length, block)) return false;
   DecodedData data;
-  return DecodeBlock(block, data) == nullptr && data.size == SizeCodeBytes(sizeCode);
+  return DecodeBlock(block, data) == nullptr &&
+         data.size == static_cast<size_t>(ControllerSectorBytes(sizeCode));
 }
 
 bool Td0Reader::ReadDataBlock(DecodedData& data) {
@@ -289,11 +290,11 @@ void Td0Reader::StoreSector(TSectorRec& s, const uint8_t* id, const DecodedData*
   }
   const bool bad = (flags & kFlagCrcError) || (flags & kFlagNotAllocated);
   s.DataOk = bad ? 0 : 0xFF;
-  // The slot reads as the sector's full size even when the block decoded to
-  // less (the rest is zero), and as more when it decoded to more; a slot
-  // holds at most kSectorDataSize bytes and keeps the first of them.
-  const size_t nominal = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : SIZE_MAX;
-  const size_t length = std::max(nominal, data->size);
+  // The slot reads as the sector's size as a controller reads it even when
+  // the block decoded to less (the rest is zero), and as more when it decoded
+  // to more; a slot holds at most kSectorDataSize bytes and keeps the first
+  // of them.
+  const size_t length = std::max<size_t>(ControllerSectorBytes(s.SizeCode), data->size);
   if (length > kSectorDataSize) ++cutSectors_;
   const size_t kept = std::min(length, size_t{kSectorDataSize});
   if (data->size >= kept) {
@@ -377,12 +378,15 @@ void WriteComment(ByteWriter& out, const std::vector<std::string>& lines) {
   out.PatchU16(start, Td0Crc(std::span(out.Data()).subspan(start + 2)));
 }
 
-// The bytes a sector's data block carries: its nominal size for usable size
-// codes (as a controller would read it), else what the slot holds. A slot
-// that holds fewer is padded with zeros in `pad`.
+// The bytes a sector's data block carries: its size as a controller reads
+// it, and for a size code above 3 all the slot holds when that is more (what
+// the reader keeps of a longer block). A slot that holds fewer is padded with
+// zeros in `pad`. Loading the file gives the same slot back.
 std::span<const uint8_t> BlockBytes(const TSectorRec& s,
                                     std::array<uint8_t, kSectorDataSize>& pad) {
-  const size_t n = IsUsableSizeCode(s.SizeCode) ? SizeCodeBytes(s.SizeCode) : s.DataLength();
+  const size_t nominal = ControllerSectorBytes(s.SizeCode);
+  const size_t n =
+      IsUsableSizeCode(s.SizeCode) ? nominal : std::max<size_t>(nominal, s.DataLength());
   if (s.DataLength() >= n) return s.Data().first(n);
   const std::span<uint8_t> field = std::span(pad).first(n);
   s.CopyDataPadded(field);

@@ -14,19 +14,25 @@
 //          the other bits must be 0
 //  12  u32 length of an extended header (not supported: must be 0)
 // Then the track records, cylinder by cylinder, side 0 first:
-//   u8 type (0 = MFM), u16 length L, L track bytes, ceil(L/8) bitmap bytes
-//   (bit k mod 8 of byte k div 8 set for a sync byte at track byte k).
+//   u8 type, u16 length L, L track bytes, ceil(L/8) bytes of the clock bitmap
+//   (bit k mod 8 of byte k div 8 set for a sync byte at track byte k); when
+//   the type has bit 1 set (a track mixing FM and MFM) a bitmap of the FM
+//   marks follows, and when it has bit 7 set (weak bits) a bitmap of the weak
+//   bytes, each of the clock bitmap's size. The image holds MFM tracks: both
+//   extra bitmaps are passed over, with a note in the track's log.
 // With the description flag, a zero-terminated text (Windows-1251, lines
 // ended by CR LF) stands between the last track and the CRC. It becomes the
 // disk comment; the writer stores a comment the same way and sets the flag
 // only then, so a disk without comment gives a plain UDI 1.0 file.
 //
-// Compressed tracks, as the Fuse emulator writes them when built with zlib:
-// a record of type 0xF0 holds u16 L (the track length once inflated), u32 C
-// (the bytes that follow) and C bytes of a zlib stream that inflates to the
-// L track bytes and their ceil(L/8) bitmap bytes, as an MFM record stores
-// them. The file's length field and CRC cover the records as stored. Such
-// files are read, never written.
+// Compressed tracks, as the Fuse emulator writes them when built with zlib
+// (only where the stream is shorter than the plain record, so a file may mix
+// both): u8 0xF0, u16 (length of the zlib stream - 1), u8 the track's own
+// type, u16 L, then the zlib stream, which inflates to what follows the
+// length in a plain record of that type (the L bytes and the bitmaps). The
+// record as stored is 6 bytes plus the stream; the file's length field and
+// CRC cover the records as stored. Such records are read, never written: the
+// writer stores every track as a plain MFM record (type 0, clock bitmap only).
 //
 // A record whose bitmap flags no sync byte holds no mark at all: it is an
 // unformatted track, as the writer stores an absent one, and loads absent.
@@ -167,35 +173,54 @@ bool ReadHeader(std::span<const uint8_t> body, uint32_t storedCrc, ByteReader& r
   return true;
 }
 
-// One track record's bytes and bitmap; a compressed record is inflated into
+constexpr uint8_t kTypeFmMarks = 0x02;
+constexpr uint8_t kTypeWeakBits = 0x80;
+
+// One track record: its bytes and clock bitmap, and whether it carried
+// bitmaps the image cannot keep. A compressed record is inflated into
 // `inflated`, which the views then point into.
-bool ReadTrackRecord(ByteReader& r, std::vector<uint8_t>& inflated, std::span<const uint8_t>& bytes,
-                     std::span<const uint8_t>& marks, std::string& error) {
+struct TrackRecord {
+  std::span<const uint8_t> bytes, marks;
+  bool fmMarks = false, weakBits = false;
+};
+
+bool ReadTrackRecord(ByteReader& r, std::vector<uint8_t>& inflated, TrackRecord& rec,
+                     std::string& error) {
   uint8_t type = 0;
-  uint16_t trackLength = 0;
+  uint16_t streamLength = 0;  // less one
   r.U8(type);
+  const bool compressed = type == kCompressedTrack;
+  if (compressed) {
+    r.U16(streamLength);
+    r.U8(type);
+  }
+  uint16_t trackLength = 0;
   r.U16(trackLength);
   const size_t bitmapLength = (trackLength + 7u) / 8;
-  if (type != kCompressedTrack) {
+  rec.fmMarks = type & kTypeFmMarks;
+  rec.weakBits = type & kTypeWeakBits;
+  const size_t need = trackLength + (1u + rec.fmMarks + rec.weakBits) * bitmapLength;
+  if (!compressed) {
     // MFM or not, the bytes are read the same way.
-    r.View(trackLength, bytes);
-    r.View(bitmapLength, marks);
-    if (!r.Ok()) error = "Error UDI file length!";
-    return r.Ok();
+    std::span<const uint8_t> all;
+    if (!r.View(need, all)) {
+      error = "Error UDI file length!";
+      return false;
+    }
+    rec.bytes = all.first(trackLength);
+    rec.marks = all.subspan(trackLength, bitmapLength);
+    return true;
   }
-  uint32_t packedLength = 0;
   std::span<const uint8_t> packed;
-  if (!r.U32(packedLength) || !r.View(packedLength, packed)) {
+  if (!r.View(streamLength + 1u, packed)) {
     error = "Error UDI file length!";
     return false;
   }
-  // The stream must end where it says and hold at least the bytes and the
-  // bitmap; room is left for a further map of the bitmap's size, which the
-  // image does not keep.
-  const size_t need = trackLength + bitmapLength;
-  inflated.assign(need + bitmapLength, 0);
+  // A record packed twice is no track; the stream must inflate to exactly
+  // the bytes and bitmaps its type calls for and end there.
+  inflated.assign(need, 0);
   z_stream z{};
-  if (inflateInit(&z) != Z_OK) {
+  if (type == kCompressedTrack || inflateInit(&z) != Z_OK) {
     error = "UDI compressed track error!";
     return false;
   }
@@ -204,14 +229,14 @@ bool ReadTrackRecord(ByteReader& r, std::vector<uint8_t>& inflated, std::span<co
   z.next_out = inflated.data();
   z.avail_out = static_cast<uInt>(inflated.size());
   const int rc = inflate(&z, Z_FINISH);
-  const bool whole = rc == Z_STREAM_END && z.total_out >= need;
+  const bool whole = rc == Z_STREAM_END && z.total_out == need;
   inflateEnd(&z);
   if (!whole) {
     error = "UDI compressed track error!";
     return false;
   }
-  bytes = std::span<const uint8_t>(inflated).first(trackLength);
-  marks = std::span<const uint8_t>(inflated).subspan(trackLength, bitmapLength);
+  rec.bytes = std::span<const uint8_t>(inflated).first(trackLength);
+  rec.marks = std::span<const uint8_t>(inflated).subspan(trackLength, bitmapLength);
   return true;
 }
 
@@ -255,8 +280,9 @@ bool ReadUdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   const int fileTracks = (h.lastCyl + 1) * (h.lastSide + 1);
   std::vector<uint8_t> inflated;
   for (int k = 0; k < fileTracks; ++k) {
-    std::span<const uint8_t> bytes, marks;
-    if (!ReadTrackRecord(r, inflated, bytes, marks, disk.StatusText)) return false;
+    TrackRecord rec;
+    if (!ReadTrackRecord(r, inflated, rec, disk.StatusText)) return false;
+    const std::span<const uint8_t> bytes = rec.bytes, marks = rec.marks;
     // A single-sided file keeps the image's numbering (cylinder x 2 + side):
     // its tracks go to the even indexes.
     const int index = h.lastSide ? k : 2 * k;
@@ -270,6 +296,8 @@ bool ReadUdiBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
     track.RawValid = 1;
     if (track.SetRaw(bytes) < bytes.size()) notes.TrackCut(index);
     if (!ScanTrack(track, bytes.first(track.RawLength()), marks)) notes.TrackCrowded(index);
+    if (rec.fmMarks) track.Log.push_back("Карта FM-меток дорожки UDI не загружена.");
+    if (rec.weakBits) track.Log.push_back("Карта слабых битов дорожки UDI не загружена.");
     // Counted here so that data written back into the raw bytes reaches them.
     track.CountSectors();
   }

@@ -16,22 +16,27 @@ struct WriteResult {
   bool ok = true;
   std::string text;     // why nothing was written
   RawTrackFault fault;  // where raw track synthesis refused, for writers that use it
+  std::string note;     // on success: what the file says that the image did not
 
   explicit operator bool() const { return ok; }
   static WriteResult Failed(std::string text, RawTrackFault fault = {}) {
-    return {false, std::move(text), fault};
+    return {false, std::move(text), fault, {}};
   }
 };
 
 // Writes built bytes over `path` atomically.
 WriteResult WriteImageBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// Builds the file with `build(out)` and writes it when that succeeded.
+// Builds the file with `build(out)` and writes it when that succeeded; the
+// builder's note stays with a file written.
 template <typename Build>
 WriteResult BuildAndWrite(const std::string& path, Build build) {
   std::vector<uint8_t> out;
-  WriteResult r = build(out);
-  return r ? WriteImageBytes(path, out) : r;
+  const WriteResult built = build(out);
+  if (!built) return built;
+  WriteResult written = WriteImageBytes(path, out);
+  if (written) written.note = built.note;
+  return written;
 }
 
 }  // namespace kelvara

@@ -111,6 +111,7 @@ SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings&
     return out;
   }
   out.written = true;
+  if (!r.note.empty()) out.logLines.push_back(r.note);
   imageFileName = FileNameOf(path);
   RememberFolder(settings, store, &TSettings::Directory_2, "Directory_2", path);
   return out;

@@ -97,7 +97,8 @@ struct SaveOutcome {
 // "Сохранить образ" after its dialog: the overwrite question, the writer
 // chosen by extension, the messages. Only a file really written is
 // remembered (ImageFileName, Directory_2); a failed or refused save says
-// that nothing was written and why.
+// that nothing was written and why, and the writer's note on a file it
+// wrote goes to the LOG list.
 SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings& settings,
                              SettingsStore& store, Prompt& prompt, std::string& imageFileName);
 

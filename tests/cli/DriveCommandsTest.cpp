@@ -49,7 +49,7 @@ TEST(CliDrive, ReadReproducesTheDiskAndPrintsTheLog) {
   // by its labels alone.
   r = RunCliArgs({"read", dir / "bad.trd", "--virtual-drive", dir / "in.trd", "--last", "1",
                   "--fault", "read:5-14:23"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 2) << r.err;
   const auto lines = Lines(r.out);
   EXPECT_NE(
       std::find(lines.begin(), lines.end(), "Ошибка чтения сектора  - 23 (Track - 0 / Sector - 5)"),
@@ -76,7 +76,7 @@ TEST(CliDrive, FastReadIsTheSameFileSooner) {
     EXPECT_EQ(
         RunCliArgs({"read", dir / "out.trd", "--virtual-drive", dir / "in.trd", "--fast", other})
             .status,
-        2)
+        1)
         << other;
 }
 
@@ -155,7 +155,52 @@ TEST(CliDrive, DriveCatAndRefusals) {
 
   EXPECT_EQ(RunCliArgs({"read", dir / "x.trd", "--sectors-only"}).status,
             1);  // x.trd has no labels
-  EXPECT_EQ(RunCliArgs({"read", dir / "x.trd", "--fault", "read:1"}).status, 2);
+  EXPECT_EQ(RunCliArgs({"read", dir / "x.trd", "--fault", "read:1"}).status, 1);
+}
+
+// 0 when every sector was done, 2 when the run finished with some not done
+// (counted on the last line), 1 when nothing was done: a write whose every
+// sector write failed after its tracks were formatted did nothing.
+TEST(CliDrive, ExitStatusSaysHowMuchWasDone) {
+  TempDir dir;
+  WriteBytes(dir / "in.trd", PatternBytes(2 * 4096, 3));
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* lastLine;
+  } cases[] = {
+      {{"read", dir / "out.trd", "--fault", "read:5:23"},
+       2,
+       "kelvara-cli: finished with 1 sector(s) bad or missing"},
+      {{"read", dir / "out.trd", "--fault", "scan:2:21", "--fault", "read:3:23"},
+       2,
+       "kelvara-cli: finished with 1 sector(s) bad or missing, 1 track(s) not scanned"},
+      {{"read", dir / "out.trd", "--fault", "read:1-1000:23"},
+       1,
+       "kelvara-cli: no sector of the disk could be read"},
+      {{"read", dir / "out.trd", "--scan-only", "--fault", "scan:1-1000:21"},
+       1,
+       "kelvara-cli: no track of the disk was read; "},
+      {{"write", dir / "in.trd", "--fault", "write:3:19"},
+       2,
+       "kelvara-cli: finished with 1 sector(s) not written"},
+      {{"write", dir / "in.trd", "--fault", "write:1-1000:19"},
+       1,
+       "kelvara-cli: nothing could be written onto the disk (is it write-protected, or not "
+       "formatted?)"},
+      {{"write", dir / "in.trd", "--format-only", "--fault", "format:2:19"},
+       2,
+       "kelvara-cli: finished with 1 track(s) not formatted"},
+  };
+  for (const auto& c : cases) {
+    WriteBytes(dir / "disk.trd", PatternBytes(2 * 4096, 4));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--virtual-drive", dir / "disk.trd", "--last", "1", "--retries", "1"});
+    const CliRun r = RunCliArgs(args);
+    EXPECT_EQ(r.status, c.status) << c.lastLine << "\n" << r.err;
+    ASSERT_FALSE(Lines(r.err).empty()) << c.lastLine;
+    EXPECT_EQ(Lines(r.err).back().rfind(c.lastLine, 0), 0u) << Lines(r.err).back();
+  }
 }
 
 }  // namespace

@@ -175,5 +175,24 @@ TEST(FastRead, CancelLeavesAPartReadTrackUnread) {
   EXPECT_EQ(rig.host.LogTexts().back(), "Операция отменена пользователем!");
 }
 
+// A retry count of 0 makes no read call, fast or sector by sector: every
+// sector is bad. One attempt reads them all.
+TEST(FastRead, RetryCountZeroReadsNothingAsThePerSectorReadDoes) {
+  for (const bool fastRead : {false, true}) {
+    for (const uint8_t retries : {uint8_t{0}, uint8_t{1}}) {
+      DriveRig rig;
+      FillStandardDisk(rig.Disk(), 2);
+      rig.fastRead = fastRead;
+      rig.settings.LastTrack = 1;
+      rig.settings.RetryCount = retries;
+      const OperationResult r = rig.Run(kModeScan | kModeRead);
+      EXPECT_EQ(r.end, OperationEnd::Finished);
+      EXPECT_EQ(rig.drive.CallCount(DriveCall::Read) == 0, retries == 0) << fastRead;
+      EXPECT_EQ(r.badSectors, retries ? 0 : 32) << fastRead;
+      EXPECT_EQ(rig.image->GetTrack(1).Sectors[15].DataLength(), retries ? 256 : 0) << fastRead;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kelvara

@@ -170,6 +170,24 @@ TEST_F(Td0Test, WhatTheImageCannotHoldIsReadPastAndNoted) {
   EXPECT_EQ(Slot(2, 1).Data()[1099], 0xAB);
 }
 
+// A size code above 3 reads as a WD179x reads it, 128 << (N & 3): a block of
+// that size is the whole sector, not one cut short, and saving it again
+// writes the same block.
+TEST_F(Td0Test, SizeCodesAboveThreeReadAsTheControllerReadsThem) {
+  for (const uint8_t n : {uint8_t{4}, uint8_t{5}, uint8_t{7}, uint8_t{0xFD}}) {
+    const size_t size = size_t{128} << (n & 3);
+    ASSERT_TRUE(Read(Td0File().Track(1, 0, 0).Sector(1, n).Block(0, Bytes(size, n)).End().bytes));
+    EXPECT_EQ(disk->StatusText, "") << int{n};
+    EXPECT_EQ(Slot(0, 0).DataLength(), size) << int{n};
+    Bytes saved, again;
+    ASSERT_TRUE(BuildTd0Bytes(*disk, saved, {false}));
+    ASSERT_TRUE(Read(saved));
+    EXPECT_EQ(Slot(0, 0).DataLength(), size) << int{n};
+    ASSERT_TRUE(BuildTd0Bytes(*disk, again, {false}));
+    EXPECT_EQ(again.size(), saved.size()) << int{n};
+  }
+}
+
 TEST_F(Td0Test, BadRecordsAndShortFilesFailWithTheirTexts) {
   auto sector = [] { return Td0File().Track(1, 0, 0).Sector(1); };
   const std::pair<Bytes, const char*> cases[] = {

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "formats/ImageFiles.h"
+#include "formats/ProKdi.h"
 #include "formats/Trd.h"
 #include "model/ZXDisk.h"
 #include "support/DiskBuilder.h"
@@ -15,6 +17,17 @@ using test::PatternBytes;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
+
+// The three plain sector dumps share their reader and writer.
+struct Dump {
+  const char* name;
+  bool (*read)(TZX_Disk&, std::span<const uint8_t>);
+  WriteResult (*build)(const TZX_Disk&, std::vector<uint8_t>&);
+  size_t sectors, sectorSize;
+};
+const Dump kTrd = {"TRD", ReadTrdBytes, BuildTrdBytes, 16, 256};
+const Dump kPro = {"PRO", ReadProBytes, BuildProBytes, 5, 1024};
+const Dump kKdi = {"KDI", ReadKdiBytes, BuildKdiBytes, 5, 1024};
 
 class TrdTest : public ::testing::Test {
  protected:
@@ -145,6 +158,64 @@ TEST_F(TrdTest, SaveWalksToTheLastPresentTrack) {
   std::vector<uint8_t> out;
   ASSERT_TRUE(BuildTrdBytes(*disk, out));
   EXPECT_EQ(out.size(), 19u * 4096);
+}
+
+// Whole tracks and 100 bytes more: the fragment's sector is kept, and the
+// note names its track and the sector number that track gives it (PRO's
+// track 0 ends in sector 9).
+TEST_F(TrdTest, DumpsOfWholeTracksAndAFragmentKeepItsSector) {
+  const struct {
+    const Dump& d;
+    size_t wholeSectors;
+    int track;
+    size_t slot;
+    int sec;
+  } cases[] = {{kTrd, 16, 1, 0, 1},
+               {kTrd, 167 * 16, 167, 0, 1},
+               {kPro, 4, 0, 4, 9},
+               {kPro, 5, 1, 0, 1},
+               {kKdi, 3 * 5, 3, 0, 1}};
+  for (const auto& c : cases) {
+    const auto file = PatternBytes(c.wholeSectors * c.d.sectorSize + 100, 7);
+    ASSERT_TRUE(c.d.read(*disk, file)) << c.d.name;
+    TTrack& track = disk->GetTrack(static_cast<uint8_t>(c.track));
+    EXPECT_EQ(track.CountSectors(), static_cast<int>(c.slot) + 1) << c.d.name << c.track;
+    const TSectorRec& s = track.Sectors[c.slot];
+    EXPECT_EQ(s.Sec, c.sec);
+    EXPECT_EQ(s.DataOk, 0);
+    EXPECT_TRUE(std::equal(file.end() - 100, file.end(), s.Data().begin()));
+    EXPECT_EQ(disk->StatusText, std::string(c.d.name) + " file ends inside track " +
+                                    std::to_string(c.track) + ": " + std::to_string(c.slot) +
+                                    " of " + std::to_string(c.d.sectors) +
+                                    " sectors read, and 100 bytes of sector " +
+                                    std::to_string(c.sec) + " (padded with zeros, marked bad).");
+  }
+}
+
+// An image without a present track would make an empty file: refused, as
+// UDI refuses it. A slot without data goes into the file as zeros, and the
+// result says so.
+TEST_F(TrdTest, DumpsRefuseNoTracksAndNoteSectorsSavedAsZeros) {
+  for (const Dump* d : {&kTrd, &kPro, &kKdi}) {
+    auto none = std::make_unique<TZX_Disk>();
+    std::vector<uint8_t> out;
+    WriteResult r = d->build(*none, out);
+    EXPECT_FALSE(r) << d->name;
+    EXPECT_EQ(r.text, "The image has no tracks to save!");
+    ASSERT_TRUE(d->read(*disk, PatternBytes(3 * d->sectors * d->sectorSize, 2)));
+    disk->GetTrack(1).Sectors[1].ClearData();
+    disk->GetTrack(2).Sectors[0].ClearData();
+    r = d->build(*disk, out);
+    ASSERT_TRUE(r) << r.text;
+    EXPECT_EQ(r.note, std::string(d->name) +
+                          " file: 2 sector(s) without data saved as zeros (the first: track 1, "
+                          "sector 2).");
+  }
+  // The note reaches the caller of the save by extension.
+  EXPECT_EQ(SaveImageFile(*disk, dir / "a.kdi", {}).note,
+            "KDI file: 2 sector(s) without data saved as zeros (the first: track 1, sector 2).");
+  EXPECT_FALSE(SaveImageFile(*std::make_unique<TZX_Disk>(), dir / "b.trd", {}).ok);
+  EXPECT_FALSE(std::filesystem::exists(dir / "b.trd"));
 }
 
 }  // namespace

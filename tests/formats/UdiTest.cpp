@@ -74,22 +74,50 @@ std::vector<uint8_t> Reseal(std::vector<uint8_t> file, bool fixLength = true) {
   return Seal(std::move(file));
 }
 
-std::vector<uint8_t> UdiFile(const std::vector<FileTrack>& tracks, int lastCyl, int lastSide) {
+// One track record. Type bit 1 adds an FM-mark bitmap, bit 7 a weak-bit
+// bitmap (filled here so that a reader that takes one for the clock bitmap
+// finds marks where there are none). Packed, it is stored as the Fuse
+// emulator stores it: 0xF0, u16 stream length - 1, the type, u16 track
+// length, then a zlib stream of what follows the length in a plain record.
+std::vector<uint8_t> Record(const FileTrack& t, uint8_t type = 0, bool packed = false) {
+  const size_t length = t.bytes.size(), bitmap = (length + 7) / 8;
+  std::vector<uint8_t> payload = t.bytes;
+  payload.resize(length + bitmap);
+  for (size_t i = 0; i < t.sync.size(); ++i)
+    payload[length + i / 8] |= static_cast<uint8_t>(t.sync[i] << (i % 8));
+  if (type & 0x02) payload.insert(payload.end(), bitmap, 0x5A);
+  if (type & 0x80) payload.insert(payload.end(), bitmap, 0xA5);
+  const uint8_t lo = static_cast<uint8_t>(length), hi = static_cast<uint8_t>(length >> 8);
+  if (!packed) {
+    payload.insert(payload.begin(), {type, lo, hi});
+    return payload;
+  }
+  uLongf size = compressBound(payload.size());
+  std::vector<uint8_t> z(size);
+  EXPECT_EQ(compress(z.data(), &size, payload.data(), payload.size()), Z_OK);
+  z.resize(size);
+  z.insert(z.begin(), {0xF0, static_cast<uint8_t>(size - 1), static_cast<uint8_t>((size - 1) >> 8),
+                       type, lo, hi});
+  return z;
+}
+
+std::vector<uint8_t> UdiFileOf(const std::vector<std::vector<uint8_t>>& records, int lastCyl,
+                               int lastSide) {
   std::vector<uint8_t> f(16);
   f[0] = 'U', f[1] = 'D', f[2] = 'I', f[3] = '!';
   f[9] = static_cast<uint8_t>(lastCyl);
   f[10] = static_cast<uint8_t>(lastSide);
-  for (const FileTrack& t : tracks) {
-    f.insert(f.end(),
-             {0, static_cast<uint8_t>(t.bytes.size()), static_cast<uint8_t>(t.bytes.size() >> 8)});
-    f.insert(f.end(), t.bytes.begin(), t.bytes.end());
-    std::vector<uint8_t> marks((t.bytes.size() + 7) / 8);
-    for (size_t i = 0; i < t.sync.size(); ++i)
-      marks[i / 8] |= static_cast<uint8_t>(t.sync[i] << (i % 8));
-    f.insert(f.end(), marks.begin(), marks.end());
-  }
+  for (const auto& record : records)
+    f.insert(f.end(), record.begin(), record.end());
   f.resize(f.size() + 4);
   return Reseal(std::move(f));
+}
+
+std::vector<uint8_t> UdiFile(const std::vector<FileTrack>& tracks, int lastCyl, int lastSide) {
+  std::vector<std::vector<uint8_t>> records;
+  for (const FileTrack& t : tracks)
+    records.push_back(Record(t));
+  return UdiFileOf(records, lastCyl, lastSide);
 }
 
 uint32_t U32At(const std::vector<uint8_t>& f, size_t at) {
@@ -353,33 +381,42 @@ TEST_F(UdiTest, DescriptionIsTheComment) {
   EXPECT_EQ(Saved()[11], 0) << "no comment, no description: UDI 1.0";
 }
 
-// Tracks stored as Fuse writes them when built with zlib: type 0xF0, u16
-// track length, u32 packed length, a zlib stream of the track bytes and
-// their bitmap.
-TEST_F(UdiTest, CompressedTracksLoadLikePlainOnes) {
-  test::FillStandardDisk(*disk, 4, 9);
-  const auto plain = Saved();
-  std::vector<uint8_t> packed(plain.begin(), plain.begin() + 16);
-  size_t at = 16;
-  for (int k = 0; k < 4; ++k) {
-    const size_t length = plain[at + 1] | plain[at + 2] << 8;
-    const size_t record = length + (length + 7) / 8;
-    uLongf size = compressBound(record);
-    std::vector<uint8_t> z(size);
-    ASSERT_EQ(compress(z.data(), &size, plain.data() + at + 3, record), Z_OK);
-    packed.insert(packed.end(), {0xF0, plain[at + 1], plain[at + 2]});
-    for (int i = 0; i < 4; ++i)
-      packed.push_back(static_cast<uint8_t>(size >> (8 * i)));
-    packed.insert(packed.end(), z.begin(), z.begin() + static_cast<long>(size));
-    at += 3 + record;
+// Plain and compressed records of every track type in one file, as the
+// Fuse emulator mixes them; the extra bitmaps are passed over with a note.
+TEST_F(UdiTest, CompressedAndPlainRecordsOfEachType) {
+  const struct {
+    uint8_t type;
+    bool packed;
+  } records[] = {{0x00, false}, {0x00, true},  {0x02, true},
+                 {0x80, true},  {0x82, false}, {0x82, true}};
+  std::vector<std::vector<uint8_t>> stored;
+  for (int k = 0; k < 6; ++k) {
+    FileTrack t;
+    t.Put(0x4E, 40);
+    t.Id(static_cast<uint8_t>(k + 1));
+    t.Data(PatternBytes(256, k));
+    stored.push_back(Record(t, records[k].type, records[k].packed));
   }
-  packed.resize(packed.size() + 4);
-  packed = Reseal(packed);
-  ASSERT_TRUE(ReadUdiBytes(*back, packed)) << back->StatusText;
+  auto file = UdiFileOf(stored, 2, 1);
+  ASSERT_TRUE(ReadUdiBytes(*disk, file)) << disk->StatusText;
+  for (int k = 0; k < 6; ++k) {
+    TTrack& track = disk->GetTrack(static_cast<uint8_t>(k));
+    ASSERT_EQ(track.CountSectors(), 1) << k;
+    EXPECT_EQ(track.Sectors[0].Sec, k + 1);
+    EXPECT_EQ(track.Sectors[0].DataOk, 0xFF) << k;
+    const auto data = track.Sectors[0].Data();
+    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.end()), PatternBytes(256, k)) << k;
+    const size_t notes = (records[k].type & 0x02 ? 1 : 0) + (records[k].type & 0x80 ? 1 : 0);
+    EXPECT_EQ(track.Log.size(), notes) << k;
+  }
+  // The writer stores every track plain, as type 0.
+  const auto saved = Saved();
+  EXPECT_EQ(saved[16], 0);
+  ASSERT_TRUE(ReadUdiBytes(*back, saved)) << back->StatusText;
   test::ExpectSameSectors(*disk, *back);
 
-  packed[16 + 7 + 100] ^= 0xFF;  // a broken stream
-  EXPECT_FALSE(ReadUdiBytes(*back, Reseal(packed)));
+  file[16 + stored[0].size() + 6 + 10] ^= 0xFF;  // inside the first stream
+  EXPECT_FALSE(ReadUdiBytes(*back, Reseal(file)));
   EXPECT_EQ(back->StatusText, "UDI compressed track error!");
 }
 

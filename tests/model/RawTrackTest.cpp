@@ -295,5 +295,37 @@ TEST_F(RawTrackTest, OnlyABadLastSectorMayRunPastTheTrackEnd) {
   EXPECT_EQ(Build(*disk, 0).bytes[5993], 0x4E);
 }
 
+// From the format table, a crowded track's last data field must end 16
+// bytes before the track does. Ending at that limit (6240) it is refused,
+// unless it is a bad last sector, which is cut; the nearest plan below it
+// that 128-byte sizes and GAP 3 rounding allow ends 4 bytes earlier and is
+// taken whole.
+TEST_F(RawTrackTest, LastDataFieldAtTheTrackLimit) {
+  const struct {
+    std::vector<uint8_t> codes;
+    int end;  // of the last data field
+  } cases[] = {
+      {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 3}, 6240},
+      {{0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 3, 3, 3}, 6236},
+  };
+  for (uint8_t t = 0; t < 2; ++t) {
+    for (size_t k = 0; k < cases[t].codes.size(); ++k) {
+      const uint8_t code = cases[t].codes[k];
+      AddSector(*disk, t, 0, 0, static_cast<uint8_t>(k + 1), code,
+                PatternBytes(SectorBytes(code), static_cast<int>(k)));
+    }
+  }
+  EXPECT_FALSE(Build(*disk, 0).ok);
+  EXPECT_EQ(disk->ErrSector, 18);
+  disk->GetTrack(0).Sectors[18].DataOk = 0;
+  EXPECT_TRUE(Build(*disk, 0).ok) << "a bad last sector is cut";
+
+  const Built b = Build(*disk, 1);
+  ASSERT_TRUE(b.ok);
+  const int last = b.Fields(0xFB).back();
+  EXPECT_EQ(last + 4 + 1024, cases[1].end);
+  EXPECT_EQ(b.Crc(last, 1024), 1);
+}
+
 }  // namespace
 }  // namespace kelvara
