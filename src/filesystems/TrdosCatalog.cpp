@@ -309,6 +309,9 @@ void TrdosCatalog::RestoreEntry(int i, uint8_t letter) {
   }
   cat_.DeletedCount = static_cast<uint8_t>(std::min(deleted, 255));
   cat_.FileCount = static_cast<uint8_t>(i + 1);
+  // The catalog ends after it again: a deleted entry listed next (one that
+  // lay beyond the old end) would otherwise be read by TR-DOS but not counted.
+  if (i + 1 < cat_.ListedBound() && !cat_.Entries[i + 1].IsLive()) cat_.Entries[i + 1].Name[0] = 0;
 }
 
 CatalogOutcome TrdosCatalog::RenameDisk() {

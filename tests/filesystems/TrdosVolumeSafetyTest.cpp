@@ -306,6 +306,26 @@ TEST_F(VolumeSafety, DeletingEveryFileAfterADeletedFirstEntryFreesTheWholeDisk) 
   EXPECT_EQ(cat.Entries[0].Name[0], 0);
 }
 
+// Found by the property runs: a deleted entry beyond the end of the catalog
+// became part of what TR-DOS reads, uncounted, once the entry before it came
+// back.
+TEST_F(VolumeSafety, RestoringAnEntryBeyondTheCountEndsTheCatalogAfterIt) {
+  TrdosFile two = PatternFile("TWO", 'C', 1, 2), three = PatternFile("THREE", 'C', 1, 3);
+  two.deleted = three.deleted = true;
+  Build({PatternFile("ONE", 'C', 1, 1), two, three}, {0, 1, 2});
+  GetLogicalSector(*disk, 0, 1)->MutableData()[16] = 0;  // TWO erased, THREE still marked
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xE4] = 1;
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xF4] = 0;
+  Open();
+  zx.ToggleShowDeleted();
+  prompt.texts = {"T"};
+  ASSERT_TRUE(zx.RestoreFile(1).ok);
+  const TTrdosCatalog cat = OnDisk();
+  EXPECT_EQ(cat.FileCount, 2);
+  EXPECT_EQ(cat.DeletedCount, 0);
+  EXPECT_EQ(cat.Entries[2].Name[0], 0);
+}
+
 TEST_F(VolumeSafety, ThePointerStaysPastLiveFilesTheCountsMiss) {
   // TWO is live but beyond a file count of 1: erasing ONE gives back only
   // ONE's sectors.
