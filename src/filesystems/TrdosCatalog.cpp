@@ -233,6 +233,14 @@ CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
   return CatalogOutcome::Finished(ok, Refresh::All);
 }
 
+// A deleted entry listed right after a new last file lay beyond the end of
+// the catalog: TR-DOS would now read it without its being counted, so it
+// gets the erased mark and the catalog ends there again.
+void TrdosCatalog::EndCatalogAfter(int index) {
+  if (index + 1 < cat_.ListedBound() && !cat_.Entries[index + 1].IsLive())
+    cat_.Entries[index + 1].Name[0] = 0;
+}
+
 bool TrdosCatalog::LiveEntryAfter(int index) const {
   for (int j = index + 1; j < cat_.ListedBound(); ++j) {
     if (cat_.Entries[j].IsLive()) return true;
@@ -309,9 +317,7 @@ void TrdosCatalog::RestoreEntry(int i, uint8_t letter) {
   }
   cat_.DeletedCount = static_cast<uint8_t>(std::min(deleted, 255));
   cat_.FileCount = static_cast<uint8_t>(i + 1);
-  // The catalog ends after it again: a deleted entry listed next (one that
-  // lay beyond the old end) would otherwise be read by TR-DOS but not counted.
-  if (i + 1 < cat_.ListedBound() && !cat_.Entries[i + 1].IsLive()) cat_.Entries[i + 1].Name[0] = 0;
+  EndCatalogAfter(i);
 }
 
 CatalogOutcome TrdosCatalog::RenameDisk() {

@@ -171,6 +171,7 @@ class TrdosCatalog {
   bool LiveFileOverlaps(int first, int count, int except = -1) const;
   // Whether a live entry is listed after `index`.
   bool LiveEntryAfter(int index) const;
+  void EndCatalogAfter(int index);
   void GiveBackFrom(int start);
   void CompactSectorError(int linear);
   bool CanMoveRun(int from, int to, int count);

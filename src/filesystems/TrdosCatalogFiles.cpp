@@ -333,6 +333,7 @@ bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
   // The list grows only when the entry lands past it: an entry erased from
   // the end of the catalog is still listed and is simply reused.
   cat_.ListedCount = static_cast<uint8_t>(std::max<int>(cat_.ListedCount, index + 1));
+  EndCatalogAfter(index);
   SetFreePointer(cat_, first + count);
   ++cat_.FileCount;
   return true;

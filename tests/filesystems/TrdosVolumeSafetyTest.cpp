@@ -307,23 +307,29 @@ TEST_F(VolumeSafety, DeletingEveryFileAfterADeletedFirstEntryFreesTheWholeDisk) 
 }
 
 // Found by the property runs: a deleted entry beyond the end of the catalog
-// became part of what TR-DOS reads, uncounted, once the entry before it came
-// back.
-TEST_F(VolumeSafety, RestoringAnEntryBeyondTheCountEndsTheCatalogAfterIt) {
-  TrdosFile two = PatternFile("TWO", 'C', 1, 2), three = PatternFile("THREE", 'C', 1, 3);
-  two.deleted = three.deleted = true;
-  Build({PatternFile("ONE", 'C', 1, 1), two, three}, {0, 1, 2});
-  GetLogicalSector(*disk, 0, 1)->MutableData()[16] = 0;  // TWO erased, THREE still marked
-  GetLogicalSector(*disk, 0, 9)->MutableData()[0xE4] = 1;
-  GetLogicalSector(*disk, 0, 9)->MutableData()[0xF4] = 0;
-  Open();
-  zx.ToggleShowDeleted();
-  prompt.texts = {"T"};
-  ASSERT_TRUE(zx.RestoreFile(1).ok);
-  const TTrdosCatalog cat = OnDisk();
-  EXPECT_EQ(cat.FileCount, 2);
-  EXPECT_EQ(cat.DeletedCount, 0);
-  EXPECT_EQ(cat.Entries[2].Name[0], 0);
+// became part of what TR-DOS reads, uncounted, once a file took the erased
+// entry before it, restored or added.
+TEST_F(VolumeSafety, ANewLastFileEndsTheCatalogAfterIt) {
+  for (const bool restore : {true, false}) {
+    TrdosFile two = PatternFile("TWO", 'C', 1, 2), three = PatternFile("THREE", 'C', 1, 3);
+    two.deleted = three.deleted = true;
+    Build({PatternFile("ONE", 'C', 1, 1), two, three}, {0, 1, 2});
+    GetLogicalSector(*disk, 0, 1)->MutableData()[16] = 0;  // TWO erased, THREE still marked
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xE4] = 1;
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xF4] = 0;
+    Open();
+    if (restore) {
+      if (!zx.ShowDeleted()) zx.ToggleShowDeleted();
+      prompt.texts = {"T"};
+      ASSERT_TRUE(zx.RestoreFile(1).ok);
+    } else {
+      ASSERT_TRUE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 1, 9))}).ok);
+    }
+    const TTrdosCatalog cat = OnDisk();
+    EXPECT_EQ(cat.FileCount, 2) << restore;
+    EXPECT_EQ(cat.DeletedCount, 0) << restore;
+    EXPECT_EQ(cat.Entries[2].Name[0], 0) << restore;
+  }
 }
 
 TEST_F(VolumeSafety, ThePointerStaysPastLiveFilesTheCountsMiss) {
