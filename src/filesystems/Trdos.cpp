@@ -97,7 +97,9 @@ int LinearSectorIndex::Slot(int linear) {
   if (track != track_) {
     track_ = track;
     slots_.fill(-1);
+    trackPresent_ = false;
     if (track >= 0 && track < kTrackCount) {
+      trackPresent_ = disk_.GetTrack(static_cast<uint8_t>(track)).Present != 0;
       const auto& sectors = disk_.GetTrack(static_cast<uint8_t>(track)).Sectors;
       for (int slot = kSlotCount - 1; slot >= 0; --slot) {  // the first slot wins
         const int sec = sectors[slot].Sec;
@@ -115,6 +117,11 @@ const TSectorRec* LinearSectorIndex::Logical(int linear) {
 
 const TSectorRec* LinearSectorIndex::Usable(int linear) {
   return IfUsable(Logical(linear));
+}
+
+const TSectorRec* LinearSectorIndex::Destination(int linear) {
+  const TSectorRec* s = Logical(linear);
+  return s && trackPresent_ ? s : nullptr;
 }
 
 TSectorRec& LinearSectorIndex::Writable(TZX_Disk& disk, int linear) {
@@ -161,21 +168,19 @@ bool ParseTrdosCatalog(std::span<const uint8_t> sectors, TTrdosCatalog& out) {
 namespace {
 
 // The nine catalog sectors of track 0, one after the other; false when one
-// of them is not a 256-byte sector or the service sector is short.
+// of them is not a 256-byte sector or the service sector is short. Each is
+// the first slot of its number, the copy a controller finds first after the
+// index and the one every write goes to: a track with two sectors of one
+// number must not be read from one copy and written to the other.
 bool ReadCatalogBlock(const TZX_Disk& disk, std::span<uint8_t, kNeededBlock> block) {
-  const TTrack& track = disk.GetTrack(0);
-  if (!track.Present) return false;
-  // Only the first slots, as many as are present, are looked at: a track is
-  // filled from slot 0 upward.
-  const auto present = std::count_if(track.Sectors.begin(), track.Sectors.end(),
-                                     [](const TSectorRec& s) { return s.Present; });
-  for (int i = 0; i < present; ++i) {
-    const TSectorRec& s = track.Sectors[i];
-    if (s.Sec == 0 || s.Sec > kTrdosServiceSector) continue;
-    if (s.SizeCode != 1 || !s.Present) return false;
-    if (s.Sec == kTrdosServiceSector && s.DataLength() < kTrdosSectorSize) return false;
+  if (!disk.GetTrack(0).Present) return false;
+  for (int sec = 1; sec <= kTrdosServiceSector; ++sec) {
+    const TSectorRec* s = GetLogicalSector(disk, 0, sec);
+    if (!s) continue;  // a missing catalog sector reads as zeros
+    if (s->SizeCode != 1 || !s->Present) return false;
+    if (sec == kTrdosServiceSector && s->DataLength() < kTrdosSectorSize) return false;
     // A catalog sector read short counts as zeros after its bytes.
-    s.CopyDataPadded(std::span(block).subspan((s.Sec - 1) * kTrdosSectorSize, kTrdosSectorSize));
+    s->CopyDataPadded(block.subspan((sec - 1) * kTrdosSectorSize, kTrdosSectorSize));
   }
   return true;
 }
@@ -189,6 +194,27 @@ bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out) {
     return false;
   }
   return ParseTrdosCatalog(block, out);
+}
+
+int DuplicateCatalogSector(const TZX_Disk& disk) {
+  std::array<bool, kTrdosServiceSector + 1> seen{};
+  for (const TSectorRec& s : disk.GetTrack(0).Sectors) {
+    if (s.Sec == 0 || s.Sec > kTrdosServiceSector) continue;
+    if (seen[s.Sec]) return s.Sec;
+    seen[s.Sec] = true;
+  }
+  return 0;
+}
+
+bool NoteDuplicateCatalogSector(TZX_Disk& disk) {
+  const int sec = DuplicateCatalogSector(disk);
+  if (sec == 0) return false;
+  const std::string line = "Сектор " + std::to_string(sec) +
+                           " встречается на дорожке не один раз: каталог TR-DOS читается из "
+                           "первой копии и пишется в неё же.";
+  std::vector<std::string>& log = disk.GetTrack(0).Log;
+  if (std::find(log.begin(), log.end(), line) == log.end()) log.push_back(line);
+  return true;
 }
 
 bool TrdosCatalogWritable(const TZX_Disk& disk, std::string& error) {

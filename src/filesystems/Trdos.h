@@ -117,6 +117,9 @@ class LinearSectorIndex {
   int Slot(int linear);
   const TSectorRec* Logical(int linear);
   const TSectorRec* Usable(int linear);
+  // Logical's slot when its track is part of the image: a writer saves only
+  // present tracks, so data stored on the slots of a removed one is lost.
+  const TSectorRec* Destination(int linear);
   // A sector Logical finds, handed out for writing, which marks its track as
   // used: `disk` is the indexed disk.
   TSectorRec& Writable(TZX_Disk& disk, int linear);
@@ -124,6 +127,7 @@ class LinearSectorIndex {
  private:
   const TZX_Disk& disk_;
   int track_ = -1;
+  bool trackPresent_ = false;
   std::array<int8_t, kTrdosSectorsPerTrack> slots_{};
 };
 
@@ -132,10 +136,19 @@ class LinearSectorIndex {
 // gives them or as a drive read them. False, with the record zeroed, when the
 // block is too short or the service sector is not TR-DOS's.
 bool ParseTrdosCatalog(std::span<const uint8_t> sectors, TTrdosCatalog& out);
-// Collects sectors 1..9 of logical track 0 from the image and parses them.
-// False, with the record zeroed, when track 0 is absent, one of its sectors
-// 1..9 is absent or not 256 bytes long, or the volume is not TR-DOS.
+// Collects sectors 1..9 of logical track 0 from the image and parses them,
+// each from the first slot of its number (GetLogicalSector's, where writes
+// go too); a sector no slot has reads as zeros. False, with the record
+// zeroed, when track 0 is absent, one of its sectors 1..9 is not present or
+// not 256 bytes long, or the volume is not TR-DOS.
 bool ReadTrdosCatalog(const TZX_Disk& disk, TTrdosCatalog& out);
+
+// The number (1..9) of a catalog sector that more than one slot of track 0
+// holds (the first whose second copy is met in slot order); 0 when none does.
+int DuplicateCatalogSector(const TZX_Disk& disk);
+// When DuplicateCatalogSector finds one, says in track 0's log which copy the
+// catalog uses (once: a line already there is not added again); true then.
+bool NoteDuplicateCatalogSector(TZX_Disk& disk);
 
 // Stores the record into sectors 1..9 of logical track 0: the catalog sectors
 // are rebuilt from the listed entries; of the service sector only the

@@ -137,6 +137,7 @@ TrdosCatalog::TrdosCatalog(TZX_Disk& disk, Prompt& prompt, TSettings& settings,
 bool TrdosCatalog::OpenFromImage() {
   modified_ = false;
   editable_ = ReadTrdosCatalog(disk_, cat_);
+  if (editable_) NoteDuplicateCatalogSector(disk_);
   if (!editable_) {
     prompt_.ShowMessage("Ошибка!", "Образ не соответствует стандартному TR-DOS диску!",
                         MessageIcon::Error);
@@ -198,6 +199,9 @@ CatalogOutcome TrdosCatalog::DeleteFiles(std::span<const int> rows) {
 // The last file is erased instead (first byte 0, file count lowered, its
 // sectors given back to the free space), and so is every deleted file that
 // then stands last, so that the free space is always one run at the end.
+// TR-DOS ends its catalog at the first entry whose first byte is 0: a file
+// counted last but followed by a live entry (a count another program got
+// wrong) only gets the mark, or every file after it would vanish.
 CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
   if (!editable_) return CatalogOutcome::Failed();
   std::sort(entries.rbegin(), entries.rend());
@@ -205,7 +209,7 @@ CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
     TTrdosFileEntry& e = cat_.Entries[i];
     if (!e.IsLive()) continue;
     modified_ = true;
-    if (i != cat_.FileCount - 1) {
+    if (i != cat_.FileCount - 1 || LiveEntryAfter(i)) {
       e.Name[0] = kDeletedMark;
       ++cat_.DeletedCount;
       continue;
@@ -219,12 +223,29 @@ CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
       --cat_.FileCount;
       // A count already at 0 stays there rather than wrapping to 255.
       if (cat_.DeletedCount > 0) --cat_.DeletedCount;
-      start = d.FirstLinear();
+      // The catalog order need not be the order on the disk: the run
+      // given back starts at the lowest of the erased files.
+      if (d.SectorCount > 0) start = std::min(start, d.FirstLinear());
     }
     GiveBackFrom(start);
   }
   const bool ok = WriteBack();
   return CatalogOutcome::Finished(ok, Refresh::All);
+}
+
+// A deleted entry listed right after a new last file lay beyond the end of
+// the catalog: TR-DOS would now read it without its being counted, so it
+// gets the erased mark and the catalog ends there again.
+void TrdosCatalog::EndCatalogAfter(int index) {
+  if (index + 1 < cat_.ListedBound() && !cat_.Entries[index + 1].IsLive())
+    cat_.Entries[index + 1].Name[0] = 0;
+}
+
+bool TrdosCatalog::LiveEntryAfter(int index) const {
+  for (int j = index + 1; j < cat_.ListedBound(); ++j) {
+    if (cat_.Entries[j].IsLive()) return true;
+  }
+  return false;
 }
 
 // The free space starts again at an erased run's start, but never below a
@@ -233,8 +254,9 @@ CatalogOutcome TrdosCatalog::DeleteEntries(std::vector<int> entries) {
 // add would write over it.
 // A live entry listed beyond the file count (a count another program got
 // wrong) holds its sectors just as well.
+// The catalog track is never free space, whatever an erased entry says.
 void TrdosCatalog::GiveBackFrom(int start) {
-  int end = start;
+  int end = std::max(start, kTrdosFirstDataTrack * kTrdosSectorsPerTrack);
   for (int j = 0; j < std::max(cat_.FileBound(), cat_.ListedBound()); ++j) {
     const TTrdosFileEntry& e = cat_.Entries[j];
     if (j < cat_.FileBound() || e.IsLive()) end = std::max(end, e.FirstLinear() + e.SectorCount);
@@ -295,6 +317,7 @@ void TrdosCatalog::RestoreEntry(int i, uint8_t letter) {
   }
   cat_.DeletedCount = static_cast<uint8_t>(std::min(deleted, 255));
   cat_.FileCount = static_cast<uint8_t>(i + 1);
+  EndCatalogAfter(i);
 }
 
 CatalogOutcome TrdosCatalog::RenameDisk() {
@@ -366,7 +389,8 @@ void TrdosCatalog::CompactSectorError(int linear) {
 }
 
 // A run can move when every source sector is usable and every destination
-// sector exists; false after the message for the first that fails.
+// sector exists on a track of the image; false after the message for the
+// first that fails.
 bool TrdosCatalog::CanMoveRun(int from, int to, int count) {
   LinearSectorIndex source(disk_), dest(disk_);  // only looks: the tracks stay unmarked
   for (int k = 0; k < count; ++k) {
@@ -374,7 +398,7 @@ bool TrdosCatalog::CanMoveRun(int from, int to, int count) {
       CompactSectorError(from + k);
       return false;
     }
-    if (!dest.Logical(to + k)) {
+    if (!dest.Destination(to + k)) {
       CompactSectorError(to + k);
       return false;
     }
@@ -421,10 +445,17 @@ CatalogOutcome TrdosCatalog::CompactVolume() {
   });
   std::array<int, kTrdosMaxFiles> target{};
   int dest = kTrdosFirstDataTrack * kTrdosSectorsPerTrack;
+  const int total = TrdosTotalSectors(cat_.DiskType);
   for (int i : byDisk) {
     const TTrdosFileEntry& e = cat_.Entries[i];
     if (e.SectorCount > 0 && e.FirstLinear() < dest) {
       Error("Файлы на диске перекрываются - уплотнение невозможно..!");
+      return CatalogOutcome::Failed();
+    }
+    // Files that together pass the capacity of the disk type cannot all
+    // stand on it.
+    if (dest + e.SectorCount > total) {
+      Error("Файлы не помещаются на диск - уплотнение невозможно..!");
       return CatalogOutcome::Failed();
     }
     if (e.FirstLinear() > dest && !CanMoveRun(e.FirstLinear(), dest, e.SectorCount))

@@ -170,6 +170,9 @@ class TrdosCatalog {
   void RestoreEntry(int index, uint8_t letter);
   // Whether a live listed entry other than `except` holds a sector of the run.
   bool LiveFileOverlaps(int first, int count, int except = -1) const;
+  // Whether a live entry is listed after `index`.
+  bool LiveEntryAfter(int index) const;
+  void EndCatalogAfter(int index);
   void GiveBackFrom(int start);
   void CompactSectorError(int linear);
   bool CanMoveRun(int from, int to, int count);

@@ -298,16 +298,25 @@ bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
   const int first = cat_.FirstFreeTrack * kTrdosSectorsPerTrack + cat_.FirstFreeSector;
   const int count = static_cast<int>((data.size() + kTrdosSectorSize - 1) / kTrdosSectorSize);
   // A pointer another program left inside a file would write over it; one
-  // whose sector lies past the track's 16 points nowhere.
-  if (cat_.FirstFreeSector >= kTrdosSectorsPerTrack || LiveFileOverlaps(first, count)) {
+  // whose sector lies past the track's 16 points nowhere; one on track 0
+  // would put the data into the catalog, which the write-back then rebuilds
+  // over it.
+  if (cat_.FirstFreeSector >= kTrdosSectorsPerTrack ||
+      first < kTrdosFirstDataTrack * kTrdosSectorsPerTrack || LiveFileOverlaps(first, count)) {
     ImportError("Каталог диска поврежден..!");
     return false;
   }
+  // The free count may be wrong: the disk type's capacity bounds the file.
+  if (first + count > TrdosTotalSectors(cat_.DiskType)) {
+    ImportError("Нет места на образе диска ..!");
+    return false;
+  }
   // Every sector is checked before the first is written, so a failed file
-  // leaves no stray data behind.
+  // leaves no stray data behind. A track that is not part of the image
+  // keeps its slots, but no writer would save what they get.
   LinearSectorIndex sectors(disk_);
   for (int k = first; k < first + count; ++k) {
-    if (!sectors.Usable(k)) {
+    if (!sectors.Usable(k) || !sectors.Destination(k)) {
       ImportError("Ошибка добавления файла " + path + " в образ ..!");
       return false;
     }
@@ -324,6 +333,7 @@ bool TrdosCatalog::AddFile(const std::string& path, TTrdosFileEntry header,
   // The list grows only when the entry lands past it: an entry erased from
   // the end of the catalog is still listed and is simply reused.
   cat_.ListedCount = static_cast<uint8_t>(std::max<int>(cat_.ListedCount, index + 1));
+  EndCatalogAfter(index);
   SetFreePointer(cat_, first + count);
   ++cat_.FileCount;
   return true;

@@ -81,6 +81,16 @@ TEST_F(TrdosCli, AFailedCommandLeavesTheImageAsItWas) {
   EXPECT_NE(r.err.find("no file nope.C on the disk"), std::string::npos) << r.err;
   EXPECT_EQ(ReadBytes(image), before);
 
+  // A free pointer on the catalog track: the file would land in the catalog.
+  std::vector<uint8_t> broken = before;
+  broken[8 * 256 + 0xE1] = 3;
+  broken[8 * 256 + 0xE2] = 0;
+  WriteBytes(image, broken);
+  r = Cli({"add", image, dir / "y.$C"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Каталог диска поврежден..!"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadBytes(image), broken);
+
   WriteBytes(dir / "plain.trd", std::vector<uint8_t>(655360, 0));
   r = Cli({"cat", dir / "plain.trd"});
   EXPECT_EQ(r.status, 1);

@@ -94,10 +94,15 @@ TEST_F(SclTest, LoadingRefusesBadArchivesWithTheirMessages) {
   test::ResealScl(file);
   EXPECT_EQ(refused(file), "Ошибочный размер файла LOST    .X");
 
-  // 2545 sectors: the last file no longer fits; the ones before it are on
-  // the disk, the service sector still shows an empty one.
+  // 2544 sectors fill the disk exactly; 2545: the last file no longer fits,
+  // the ones before it are on the disk, the service sector still shows an
+  // empty one.
   std::vector<TrdosFile> full = Files(9, 255);
-  full.push_back(PatternFile("LAST", 'C', 250));
+  full.push_back(PatternFile("LAST", 'C', 249));
+  ASSERT_TRUE(ReadSclBytes(*disk, SclBytes(full)));
+  EXPECT_EQ(Catalog().FileCount, 10);
+  EXPECT_EQ(Catalog().FreeSectors, 0);
+  full.back() = PatternFile("LAST", 'C', 250);
   EXPECT_EQ(refused(SclBytes(full)), "Нет места на образе диска!");
   TTrdosCatalog cat = Catalog();
   EXPECT_EQ(cat.FileCount, 0);

@@ -54,7 +54,8 @@ struct RawEntry {
 
 struct RawVolume {
   std::vector<RawEntry> entries;  // up to the first entry of eight zero name bytes
-  int pointer = 0, free = 0, files = 0, type = 0;
+  int visible = 128;              // entries TR-DOS reads: up to the first whose first byte is 0
+  int pointer = 0, free = 0, files = 0, deleted = 0, type = 0, id = 0;
 };
 
 // The first 256 bytes of a slot, zeros past its data.
@@ -76,6 +77,7 @@ RawVolume ReadRaw(const TZX_Disk& disk) {
       sector = s ? Head256(*s) : std::array<uint8_t, 256>{};
     }
     std::copy_n(sector.begin() + (i % 16) * 16, 16, e.bytes.begin());
+    if (e.bytes[0] == 0) v.visible = std::min(v.visible, i);  // ends TR-DOS's catalog
     if (std::all_of(e.bytes.begin(), e.bytes.begin() + 8, [](uint8_t b) { return b == 0; })) break;
     v.entries.push_back(e);
   }
@@ -85,6 +87,8 @@ RawVolume ReadRaw(const TZX_Disk& disk) {
     v.files = d[0xE4];
     v.free = d[0xE5] | d[0xE6] << 8;
     v.type = d[0xE3];
+    v.id = d[0xE7];
+    v.deleted = d[0xF4];
   }
   return v;
 }
@@ -95,6 +99,32 @@ int TotalOf(int type) {
 
 bool CountsAgree(const RawVolume& v) {
   return v.free == std::max(0, TotalOf(v.type) - v.pointer);
+}
+
+// Every live file listed lies where TR-DOS still reads the catalog.
+bool AllVisible(const RawVolume& v) {
+  return std::ranges::all_of(v.entries,
+                             [&](const RawEntry& e) { return !e.live() || e.index < v.visible; });
+}
+
+// The counts say what TR-DOS reads: every entry up to the end, the deleted
+// ones among them, and the free sectors after the pointer; and no live file
+// lies past that end.
+bool CountsConsistent(const RawVolume& v) {
+  const auto dead = std::count_if(v.entries.begin(), v.entries.end(), [&](const RawEntry& e) {
+    return !e.live() && e.index < v.visible;
+  });
+  return v.files == v.visible && v.deleted == dead && CountsAgree(v) && AllVisible(v);
+}
+
+// Files on the catalog track or past the disk type's last sector, by
+// serial, live or not.
+std::set<int> OutsideTheDisk(const RawVolume& v) {
+  std::set<int> out;
+  for (const RawEntry& e : v.entries) {
+    if (e.count() > 0 && (e.first() < 16 || e.end() > TotalOf(v.type))) out.insert(e.serial());
+  }
+  return out;
 }
 
 bool PointerPastFiles(const RawVolume& v) {
@@ -382,6 +412,17 @@ class Sequence {
     }
     if (src_.Chance(5))
       service[0xE1] = static_cast<uint8_t>(16 + src_.Below(240));  // no such sector
+    if (src_.Chance(10)) {  // the pointer anywhere: the catalog track, past the disk's end
+      const int total = TotalOf(service[0xE3]);
+      const int kinds[] = {src_.Below(16), total - 4 + src_.Below(40), src_.Below(kTracks * 16)};
+      const int p = kinds[src_.Below(3)];
+      service[0xE1] = static_cast<uint8_t>(p % 16);
+      service[0xE2] = static_cast<uint8_t>(p / 16);
+      // Often with a free count to match, which lets an add go ahead.
+      const int free = src_.Chance(50) ? std::max(0, total - p) : src_.Below(65536);
+      service[0xE5] = static_cast<uint8_t>(free);
+      service[0xE6] = static_cast<uint8_t>(free >> 8);
+    }
     // Sectors that cannot be used: no data, short, or no such number.
     for (int k = src_.Below(4); k > 0; --k) {
       TSectorRec& s = Sector(16 + src_.Below(used + 24));
@@ -508,6 +549,21 @@ class Sequence {
     disjoint_ = overlap.empty();
     if (disjointBefore && !overlap.empty()) return overlap;
     if (CountsAgree(before) && !CountsAgree(v)) return "the free count left the pointer";
+    if (v.type != before.type || v.id != kTrdosIdByte)
+      return "the service sector lost the disk type or the TR-DOS identifier";
+    // The editor's revived entry is the user's: the counts are left alone.
+    if (!revived_ && CountsConsistent(before) && !CountsConsistent(v))
+      return "the counts no longer say what TR-DOS reads: files " + std::to_string(v.files) +
+             " of " + std::to_string(v.visible) + " read, " + std::to_string(v.deleted) +
+             " deleted, pointer " + std::to_string(v.pointer) + ", free " + std::to_string(v.free);
+    if (!revived_ && AllVisible(before) && !AllVisible(v))
+      return "a live file lies past the end of the catalog TR-DOS reads";
+    const std::set<int> outside = OutsideTheDisk(before);
+    for (const RawEntry& e : v.entries) {
+      if (e.live() && e.count() > 0 && (e.first() < 16 || e.end() > TotalOf(v.type)) &&
+          !outside.count(e.serial()))
+        return "entry " + std::to_string(e.index) + " lies off the disk's file area";
+    }
     // The editor revives an entry without moving the pointer: the volume is
     // then the user's to mend, and an add must refuse rather than overwrite.
     if (!revived_ && PointerPastFiles(before) && !PointerPastFiles(v))

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "session/Settings.h"
+#include "support/DiskBuilder.h"
 #include "support/FakePrompt.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"
@@ -163,6 +164,37 @@ TEST_F(CatalogCommands, RestoreMarksTheFileLiveOrMakesItTheLastAgain) {
   EXPECT_EQ(OnDisk().Entries[1].Name[0], 0x01);
   EXPECT_EQ(zx.EntryOfRow(3), -1);
   EXPECT_FALSE(zx.RestoreFile(0).ok);  // a live file
+}
+
+TEST_F(CatalogCommands, RestoringTheFileJustErasedAtTheEndCountsItAgain) {
+  Open(Three());
+  zx.DeleteEntries({2});
+  ASSERT_EQ(OnDisk().FileCount, 2);
+  zx.ToggleShowDeleted();
+  prompt.texts = {"T"};
+  ASSERT_TRUE(zx.RestoreFile(2).ok);
+  const TTrdosCatalog cat = OnDisk();
+  EXPECT_EQ(cat.FileCount, 3);
+  EXPECT_EQ(cat.DeletedCount, 0);
+  EXPECT_EQ(cat.FirstFreeTrack * 16 + cat.FirstFreeSector, 16 + 2 + 3 + 4);
+}
+
+// The copy a controller finds first after the index is the one read and
+// written.
+TEST_F(CatalogCommands, ACatalogSectorHeldTwiceIsUsedAtItsFirstSlot) {
+  test::BuildTrdosDisk(*disk, {PatternFile("ONE", 'C', 2)});
+  std::vector<uint8_t> other(256, 0);
+  std::copy_n("OTHER   C", 9, other.begin());
+  test::AddSector(*disk, 0, 0, 0, 1, 1, other);  // slot 16
+  ASSERT_TRUE(zx.OpenFromImage());
+  EXPECT_EQ(TrdosNameText(zx.Catalog().Entries[0].Name), "ONE     ");
+  zx.DeleteEntries({0});
+  EXPECT_EQ(OnDisk().FileCount, 0);
+  EXPECT_EQ(OnDisk().FreeSectors, 2544);
+  ASSERT_TRUE(zx.OpenFromImage());
+  ASSERT_EQ(disk->GetTrack(0).Log.size(), 1u);  // noted once
+  EXPECT_TRUE(disk->GetTrack(0).Log[0].starts_with("Сектор 1 встречается"))
+      << disk->GetTrack(0).Log[0];
 }
 
 TEST_F(CatalogCommands, RenamingWritesTheNamePaddedWithZeros) {

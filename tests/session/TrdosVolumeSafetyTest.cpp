@@ -206,6 +206,25 @@ TEST_F(VolumeSafety, RefusedAddsAndCompactsLeaveTheDiskAsItWas) {
       {"live file beyond the file count",
        [](TZX_Disk& d) { GetLogicalSector(d, 0, 9)->MutableData()[0xE4] = 1; }, false,
        "Каталог диска поврежден..!"},
+      {"pointer on the catalog track",
+       [](TZX_Disk& d) {
+         GetLogicalSector(d, 0, 9)->MutableData()[0xE1] = 3;
+         GetLogicalSector(d, 0, 9)->MutableData()[0xE2] = 0;
+       },
+       false, "Каталог диска поврежден..!"},
+      {"run past the disk type's 640 sectors, free count wrong",
+       [](TZX_Disk& d) {
+         uint8_t* service = GetLogicalSector(d, 0, 9)->MutableData().data();
+         service[0xE3] = 0x19;
+         service[0xE1] = 14;  // 638
+         service[0xE2] = 39;
+         service[0xE5] = 100;
+       },
+       false, "Нет места на образе диска ..!"},
+      {"a track of the new run not part of the image",
+       [](TZX_Disk& d) { d.GetTrack(2).Present = 0; }, false, "Ошибка добавления файла"},
+      {"compact onto a track not part of the image", [](TZX_Disk& d) { d.GetTrack(1).Present = 0; },
+       true, "Ошибка сектора - (track 1 sector 0)"},
   };
   for (const Case& c : cases) {
     TrdosFile gap = PatternFile("GAP", 'C', 1, 1);
@@ -219,6 +238,97 @@ TEST_F(VolumeSafety, RefusedAddsAndCompactsLeaveTheDiskAsItWas) {
     EXPECT_FALSE(r.ok) << c.what;
     EXPECT_TRUE(prompt.messages.back().text.starts_with(c.message)) << c.what;
     EXPECT_EQ(RunBytes(*disk, 0, 0, 16 * 3), before) << c.what;
+  }
+}
+
+TEST_F(VolumeSafety, CompactRefusesFilesThatPassTheDiskTypesCapacity) {
+  TrdosFile gap = PatternFile("GAP", 'C', 1, 1);
+  gap.deleted = true;
+  Build({gap, PatternFile("ONE", 'C', 255, 2), PatternFile("TWO", 'C', 255, 3),
+         PatternFile("THREE", 'C', 115, 4)},
+        {0, 1, 2, 3});
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xE3] = 0x19;  // 640 sectors, 625 in files
+  Open();
+  const std::vector<uint8_t> before = RunBytes(*disk, 0, 0, 16 * 41);
+  EXPECT_FALSE(zx.CompactVolume().ok);
+  EXPECT_EQ(prompt.messages.back().text, "Файлы не помещаются на диск - уплотнение невозможно..!");
+  EXPECT_EQ(RunBytes(*disk, 0, 0, 16 * 41), before);
+}
+
+// TR-DOS reads its catalog up to the first entry whose first byte is 0.
+TEST_F(VolumeSafety, DeletingTheFileCountedLastKeepsTheLiveOnesAfterItVisible) {
+  Build({PatternFile("ONE", 'C', 1, 1), PatternFile("TWO", 'C', 1, 2),
+         PatternFile("THREE", 'C', 1, 3)},
+        {0, 1, 2});
+  GetLogicalSector(*disk, 0, 9)->MutableData()[0xE4] = 2;
+  Open();
+  zx.DeleteEntries({1});
+  const TTrdosCatalog cat = OnDisk();
+  EXPECT_EQ(cat.Entries[1].Name[0], kDeletedMark);
+  EXPECT_EQ(cat.DeletedCount, 1);
+  EXPECT_EQ(cat.FileCount, 2);
+  ExpectFilesIntact({{"ONE", 1}, {"THREE", 3}});
+}
+
+TEST_F(VolumeSafety, AFileThatExactlyFillsTheFreeSpaceIsAdded) {
+  for (const bool scl : {false, true}) {
+    // 640 sectors: 16 + 455 used, 169 free.
+    Build({PatternFile("ONE", 'C', 255, 1), PatternFile("TWO", 'C', 200, 2)}, {0, 1});
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xE3] = 0x19;
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xE5] = 169;
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xE6] = 0;
+    Open();
+    std::string path = dir / "fill.scl";
+    if (scl) {
+      test::WriteBytes(
+          path, test::SclBytes({PatternFile("NEW", 'C', 100, 9), PatternFile("LAST", 'C', 69, 8)}));
+    } else {
+      path = Hobeta(PatternFile("NEW", 'C', 169, 9));
+    }
+    ASSERT_TRUE(zx.AddFilesFrom({path}).ok) << scl;
+    EXPECT_EQ(OnDisk().FreeSectors, 0) << scl;
+    EXPECT_EQ(OnDisk().FirstFreeTrack * 16 + OnDisk().FirstFreeSector, 640) << scl;
+  }
+}
+
+TEST_F(VolumeSafety, DeletingEveryFileAfterADeletedFirstEntryFreesTheWholeDisk) {
+  // The deleted entry 0 lies last on the disk.
+  TrdosFile gone = PatternFile("GONE", 'C', 3, 1);
+  gone.deleted = true;
+  Build({PatternFile("ONE", 'C', 2, 2), PatternFile("TWO", 'C', 4, 3), gone}, {2, 0, 1});
+  Open();
+  zx.DeleteEntries({1, 2});
+  const TTrdosCatalog cat = OnDisk();
+  EXPECT_EQ(cat.FileCount, 0);
+  EXPECT_EQ(cat.DeletedCount, 0);
+  EXPECT_EQ(cat.FreeSectors, 2544);
+  EXPECT_EQ(cat.FirstFreeTrack * 16 + cat.FirstFreeSector, 16);
+  EXPECT_EQ(cat.Entries[0].Name[0], 0);
+}
+
+// Found by the property runs: a deleted entry beyond the end of the catalog
+// became part of what TR-DOS reads, uncounted, once a file took the erased
+// entry before it, restored or added.
+TEST_F(VolumeSafety, ANewLastFileEndsTheCatalogAfterIt) {
+  for (const bool restore : {true, false}) {
+    TrdosFile two = PatternFile("TWO", 'C', 1, 2), three = PatternFile("THREE", 'C', 1, 3);
+    two.deleted = three.deleted = true;
+    Build({PatternFile("ONE", 'C', 1, 1), two, three}, {0, 1, 2});
+    GetLogicalSector(*disk, 0, 1)->MutableData()[16] = 0;  // TWO erased, THREE still marked
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xE4] = 1;
+    GetLogicalSector(*disk, 0, 9)->MutableData()[0xF4] = 0;
+    Open();
+    if (restore) {
+      if (!zx.ShowDeleted()) zx.ToggleShowDeleted();
+      prompt.texts = {"T"};
+      ASSERT_TRUE(zx.RestoreFile(1).ok);
+    } else {
+      ASSERT_TRUE(zx.AddFilesFrom({Hobeta(PatternFile("NEW", 'C', 1, 9))}).ok);
+    }
+    const TTrdosCatalog cat = OnDisk();
+    EXPECT_EQ(cat.FileCount, 2) << restore;
+    EXPECT_EQ(cat.DeletedCount, 0) << restore;
+    EXPECT_EQ(cat.Entries[2].Name[0], 0) << restore;
   }
 }
 
