@@ -4,7 +4,9 @@
 #include <numeric>
 
 #include "codec/Mfm.h"
+#include "codec/MfmDecoder.h"
 #include "codec/MfmEncoder.h"
+#include "support/DiskBuilder.h"
 
 namespace kelvara::flux {
 namespace {
@@ -34,6 +36,33 @@ TEST(Mfm, CellsToFluxCarriesRoundingAndHandsOnTheTail) {
   ASSERT_EQ(flux.size(), 3u);
   EXPECT_EQ(std::accumulate(flux.begin(), flux.end(), 0u) + tail, 30u);
   EXPECT_EQ(flux[0], 10u);
+}
+
+TEST(MfmDecoder, DataFieldEndingExactlyAtTheCaptureEndIsKept) {
+  // A track cut so that its last sector's CRC is the last thing captured: a
+  // final transition one cell after the CRC closes its cells. One byte
+  // shorter, the field is cut off and the sector has no data.
+  auto disk = std::make_unique<TZX_Disk>();
+  test::FillStandardDisk(*disk, 1);
+  std::vector<uint8_t> bytes, sync;
+  ASSERT_TRUE(TrackRawBytes(*disk, 0, bytes, sync));
+  size_t begin = 0, end = 0;
+  ASSERT_TRUE(FindDataField(bytes, sync, 16, begin, end));
+  const DecoderSettings settings{.sampleFrequency = 72e6, .cellsPerRevolution = 0};
+  const double cellTicks = settings.sampleFrequency / settings.cellsPerSecond;
+  for (const auto& [cut, kept] : {std::pair{end, true}, std::pair{end - 1, false}}) {
+    std::vector<uint8_t> cells;
+    MfmCells({bytes.data(), cut}, {sync.data(), cut}, cells);
+    FluxCapture capture;
+    const uint32_t tail = CellsToFlux(cells, cellTicks, capture.flux);
+    capture.flux.push_back(tail + static_cast<uint32_t>(cellTicks));
+    DecodedTrack track;
+    DecoderScratch scratch;
+    DecodeMfmTrack(capture, settings, track, scratch);
+    ASSERT_EQ(track.sectors.size(), 16u) << cut;
+    EXPECT_EQ(track.sectors.back().hasData, kept) << cut;
+    EXPECT_EQ(track.sectors.back().dataOk, kept) << cut;
+  }
 }
 
 }  // namespace

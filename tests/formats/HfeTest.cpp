@@ -53,9 +53,11 @@ void SetSideCells(std::vector<uint8_t>& f, size_t cyl, int side, const std::vect
 }
 // Puts `count` extra cells (alternating, as a gap would) in at a cell position.
 void InsertCells(std::vector<bool>& cells, size_t at, int count) {
+  std::vector<bool> gap(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i)
-    cells.insert(cells.begin() + static_cast<long>(at), i % 2 == 0);
-  cells.resize(cells.size() - count);
+    gap[static_cast<size_t>(i)] = (count - 1 - i) % 2 == 0;
+  cells.insert(cells.begin() + static_cast<long>(at), gap.begin(), gap.end());
+  cells.resize(cells.size() - static_cast<size_t>(count));
 }
 
 class HfeTest : public test::ImageFileTest<BuildHfeBytes> {};
@@ -210,6 +212,37 @@ TEST_F(HfeTest, SectorRunningPastTheSideFailsTheLoadAndDumpsSideOne) {
   EXPECT_EQ(dump[6102], 0xFB);
   EXPECT_EQ(r.logLine, "Error load HFE -\"Track 1 size error!\"");
   EXPECT_EQ(back->CountTracks(), 0);
+}
+
+TEST_F(HfeTest, DataCrcEndingOnTheSidesLastByteIsGood) {
+  // Track 1's one sector laid out over its own raw bytes, its CRC ending at
+  // byte 6160; the side's cells are then moved on so that it ends at 6249,
+  // the side's last byte (good), or one byte later, cut off (bad).
+  test::FillStandardDisk(*disk, 2);
+  TTrack& t1 = disk->GetTrack(1);
+  const std::span<uint8_t> raw = t1.MutableRaw(kRawTrackSize);
+  std::ranges::fill(raw, 0x4E);
+  const uint8_t id[] = {0xA1, 0xA1, 0xFE};
+  const uint8_t dm[] = {0xA1, 0xA1, 0xFB};
+  std::copy(std::begin(id), std::end(id), raw.begin() + 100);
+  std::copy(std::begin(dm), std::end(dm), raw.begin() + 5900);
+  t1.RawValid = 1;
+  for (auto& sec : t1.Sectors)
+    sec.Present = 0;
+  test::AddSector(*disk, 1, 0, 1, 1, 1, PatternBytes(256, 1), true);
+  const auto saved = Saved();
+  for (const auto& [shift, good] : {std::pair{89, true}, std::pair{90, false}}) {
+    auto f = saved;
+    auto cells = SideCells(f, 0, 1);
+    InsertCells(cells, 16 * 50, 16 * shift);
+    SetSideCells(f, 0, 1, cells);
+
+    ASSERT_TRUE(ReadHfeBytes(*back, f)) << back->StatusText;
+    const TSectorRec& s = back->GetTrack(1).Sectors[0];
+    ASSERT_TRUE(s.Present);
+    EXPECT_EQ(s.DataOffset, 5903 + shift);
+    EXPECT_EQ(s.DataOk != 0, good) << shift;
+  }
 }
 
 TEST_F(HfeTest, CellStreamsOutOfStepWithTheBytesAreResynchronised) {
