@@ -163,7 +163,7 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     dialogs->openFiles = {path};
     w->N31Click();
     QCOMPARE(int(w->Disk().CountTracks()), 2);
-    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 9);
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, kOpenImageFilterIndex);
     QCOMPARE(dialogs->shownSpecs.back().title, std::string("Загрузить образ диска из файла.."));
     QCOMPARE(w->Settings().Directory_1, dir->path().toStdString() + "/");
 
