@@ -15,6 +15,7 @@
 #include "ScriptedDialogs.h"
 #include "app/TFMain.h"
 #include "app/Tfmset.h"
+#include "session/MainCommands.h"
 #include "widgets/DiskMap.h"
 #include "widgets/TSSHex.h"
 
