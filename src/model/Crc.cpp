@@ -71,26 +71,40 @@ constexpr std::array<uint32_t, 256> MakeCrc32Table() {
 constexpr auto kCrc32Table = MakeCrc32Table();
 
 // With the register kept complemented, a byte step is q := L(q ^ b), where
-// L(x) = sar(x, 8) ^ table[x & 0xFF] is linear. Four steps at once: table k
-// holds L applied four times to a byte at position k of the register. The
-// fourth input byte cannot be folded into the register's top byte (the
-// arithmetic shift would spread its top bit), so it goes through L once.
+// L(x) = sar(x, 8) ^ table[x & 0xFF] is linear. Eight steps at once:
+//   q' = L^8(q ^ b0 ^ b1 << 8 ^ b2 << 16) ^ L^5(b3) ^ L^4(b4) ^ L^3(b5) ^ L^2(b6) ^ L(b7),
+// since L^8(b << 8k) = L^(8-k)(b) while the byte's top bit stays clear of
+// bit 31. The fourth byte cannot be folded into the register's top byte (the
+// arithmetic shift would spread its top bit), so it goes through its own
+// table. kFolded[k] holds L^8 of a byte at position k of the register,
+// kSteps[m] holds L^m of a byte (kSteps[1] is the byte table).
 constexpr uint32_t StepByte(uint32_t x) {
   return static_cast<uint32_t>(static_cast<int32_t>(x) >> 8) ^ kCrc32Table[x & 0xFF];
 }
-constexpr std::array<std::array<uint32_t, 256>, 4> MakeCrc32Tables() {
-  std::array<std::array<uint32_t, 256>, 4> t{};
+constexpr uint32_t Steps(uint32_t x, int count) {
+  for (int step = 0; step < count; ++step)
+    x = StepByte(x);
+  return x;
+}
+using Crc32Tables = std::array<std::array<uint32_t, 256>, 6>;
+constexpr Crc32Tables MakeFoldedTables() {
+  Crc32Tables t{};
   for (int k = 0; k < 4; ++k) {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t x = i << (8 * k);
-      for (int step = 0; step < 4; ++step)
-        x = StepByte(x);
-      t[k][i] = x;
-    }
+    for (uint32_t i = 0; i < 256; ++i)
+      t[k][i] = Steps(i << (8 * k), 8);
   }
   return t;
 }
-constexpr auto kCrc32Tables = MakeCrc32Tables();
+constexpr Crc32Tables MakeStepTables() {
+  Crc32Tables t{};
+  for (int m = 1; m <= 5; ++m) {
+    for (uint32_t i = 0; i < 256; ++i)
+      t[m][i] = Steps(i, m);
+  }
+  return t;
+}
+constexpr auto kFolded = MakeFoldedTables();
+constexpr auto kSteps = MakeStepTables();
 
 }  // namespace
 
@@ -99,13 +113,14 @@ uint16_t CalcCrc16(std::span<const uint8_t> bytes, uint16_t crc) {
 }
 
 uint32_t CalcCrc32(std::span<const uint8_t> bytes) {
-  const auto& t = kCrc32Tables;
   const uint8_t* p = bytes.data();
   size_t n = bytes.size();
   uint32_t q = 0;  // the register, complemented
-  for (; n >= 4; p += 4, n -= 4) {
-    q = t[0][(q ^ p[0]) & 0xFF] ^ t[1][((q >> 8) ^ p[1]) & 0xFF] ^ t[2][((q >> 16) ^ p[2]) & 0xFF] ^
-        t[3][q >> 24] ^ kCrc32Table[p[3]];
+  for (; n >= 8; p += 8, n -= 8) {
+    const uint32_t x = q ^ p[0] ^ (uint32_t{p[1]} << 8) ^ (uint32_t{p[2]} << 16);
+    q = kFolded[0][x & 0xFF] ^ kFolded[1][(x >> 8) & 0xFF] ^ kFolded[2][(x >> 16) & 0xFF] ^
+        kFolded[3][x >> 24] ^ kSteps[5][p[3]] ^ kSteps[4][p[4]] ^ kSteps[3][p[5]] ^
+        kSteps[2][p[6]] ^ kSteps[1][p[7]];
   }
   for (; n > 0; ++p, --n)
     q = StepByte(q ^ *p);
