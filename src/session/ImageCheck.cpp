@@ -130,9 +130,16 @@ std::vector<std::string> CheckTrdosVolume(const TZX_Disk& disk, bool& isTrdos) {
   std::vector<std::string> problems;
   TTrdosCatalog cat;
   isTrdos = ReadTrdosCatalog(disk, cat);
-  if (!isTrdos) return problems;
-  const bool knownType = cat.DiskType >= 0x16 && cat.DiskType <= 0x19;
-  if (!knownType) problems.push_back("the disk type " + Hex2(cat.DiskType) + " is not TR-DOS's");
+  if (!isTrdos) {
+    // The TR-DOS identifier with a type TR-DOS does not know.
+    const TSectorRec* service = UsableSector(disk, 0, kTrdosServiceSector);
+    if (service && service->Data()[trdos_service::kTrdosId] == kTrdosIdByte) {
+      isTrdos = true;
+      problems.push_back("the disk type " + Hex2(service->Data()[trdos_service::kDiskType]) +
+                         " is not TR-DOS's");
+    }
+    return problems;
+  }
   const int total = TrdosTotalSectors(cat.DiskType);
 
   // TR-DOS reads entries up to the first whose first byte is 0.

@@ -41,6 +41,12 @@ JsonWriter& JsonWriter::String(std::string_view value) {
     if (c == '"' || c == '\\') {
       text_ += '\\';
       text_ += c;
+    } else if (c == '\n') {
+      text_ += "\\n";
+    } else if (c == '\r') {
+      text_ += "\\r";
+    } else if (c == '\t') {
+      text_ += "\\t";
     } else if (u < 0x20) {
       static constexpr char kHex[] = "0123456789abcdef";
       text_ += "\\u00";
