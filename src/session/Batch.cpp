@@ -6,6 +6,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "model/FileIO.h"
 
@@ -128,8 +129,10 @@ ConvertOutcome ConvertImageFile(TZX_Disk& scratch, const BatchJob& job,
     r.reason = saved.errorText + (saved.logLine.empty() ? "" : " (" + saved.logLine + ")");
     return r;
   }
-  // Sector dumps keep bytes only: the data state of a bad sector, or the
-  // absence of data, does not survive them.
+  // What the output's format cannot keep. Sector dumps keep bytes only: the
+  // data state of a bad sector, or the absence of data, does not survive
+  // them. Only UDI, HFE and the project file keep raw tracks read from a
+  // file; SCL keeps the catalog's files and nothing else.
   const std::string key = ExtensionKey(job.output);
   if (key == "TRD" || key == "PRO" || key == "KDI") {
     const DataStateCounts states = scratch.CountDataStates();
@@ -137,6 +140,15 @@ ConvertOutcome ConvertImageFile(TZX_Disk& scratch, const BatchJob& job,
       r.notes.push_back(std::to_string(states.bad + states.noData) +
                         " bad or empty sectors saved as plain data");
   }
+  if (key != "UDI" && key != "HFE" && key != "UDF") {
+    int raw = 0;
+    for (int t = 0; t < kTrackCount; ++t) {
+      const TTrack& track = std::as_const(scratch).GetTrack(static_cast<uint8_t>(t));
+      raw += track.Present && track.RawValid && track.RawLength();
+    }
+    if (raw) r.notes.push_back(std::to_string(raw) + " raw tracks kept as their sectors only");
+  }
+  if (key == "SCL") r.notes.push_back("only the files of the TR-DOS catalog are kept");
   r.ok = true;
   return r;
 }

@@ -111,6 +111,10 @@ TEST(BatchConvert, FailuresAndNotes) {
   ASSERT_EQ(r.notes.size(), 2u);
   EXPECT_NE(r.notes[0].find("TRD file ends inside track 1"), std::string::npos) << r.notes[0];
   EXPECT_EQ(r.notes[1], "1 bad or empty sectors saved as plain data");
+  // Raw tracks read from a UDI file, written where only their sectors go.
+  ASSERT_TRUE(ConvertImageFile(*scratch, {dir / "o/p/short.trd", dir / "u.udi", ""}, options).ok);
+  r = ConvertImageFile(*scratch, {dir / "u.udi", dir / "u.fdi", ""}, options);
+  EXPECT_EQ(r.notes, std::vector<std::string>{"2 raw tracks kept as their sectors only"});
 }
 
 }  // namespace
