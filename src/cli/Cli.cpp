@@ -21,6 +21,7 @@ struct CommandGroup {
 // Every group in the order --help lists them.
 constexpr CommandGroup kCommandGroups[] = {
     {{"info", "convert"}, RegisterImageCommands},
+    {{"verify", "diff"}, RegisterBatchCommands},
     {{"map"}, RegisterMapCommands},
     {{"read", "write", "drive-cat"}, RegisterDriveCommands},
     {{"cat", "extract", "new", "screen"}, RegisterFileCommands},

@@ -45,6 +45,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
 // Registration of each command group (one per source file).
 void RegisterImageCommands(CLI::App& app, Context& ctx);  // info, convert
+void RegisterBatchCommands(CLI::App& app, Context& ctx);  // verify, diff
 void RegisterDriveCommands(CLI::App& app, Context& ctx);  // read, write, drive-cat
 void RegisterFileCommands(CLI::App& app, Context& ctx);   // cat, extract, new, screen
 void RegisterTrdosCommands(CLI::App& app, Context& ctx);  // add, rm, compact

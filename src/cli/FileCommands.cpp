@@ -11,6 +11,7 @@
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
+#include "session/JsonReports.h"
 #include "session/Viewers.h"
 
 namespace kelvara::cli {
@@ -20,7 +21,7 @@ namespace {
 void RegisterCat(CLI::App& app, Context& ctx) {
   struct Args {
     std::string image;
-    bool deleted = false;
+    bool deleted = false, json = false;
     CpmShowOptions cpm;
   };
   auto a = std::make_shared<Args>();
@@ -28,12 +29,19 @@ void RegisterCat(CLI::App& app, Context& ctx) {
   cmd->add_option("IMAGE", a->image, "Image file")->required();
   cmd->add_flag("--deleted", a->deleted, "List deleted files too");
   cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: list hidden files (other users) too");
+  cmd->add_flag("--json", a->json, "Print the catalog as one JSON object (see the README)");
   cmd->callback([&ctx, a] {
     auto disk = ctx.LoadImage(a->image);
     if (!disk) return;
     if (IsCpmImage(*disk)) {
       a->cpm.deleted = a->deleted;
-      CpmCat(ctx, *disk, a->cpm);
+      if (a->json) {
+        ctx.out << CpmCatJson(ReadCpmCatalog(*disk, a->cpm), a->image) << "\n";
+      } else {
+        CpmCat(ctx, *disk, a->cpm);
+      }
+    } else if (a->json) {
+      TrdosCatAsJson(ctx, *disk, a->deleted, a->image);
     } else {
       TrdosCat(ctx, *disk, a->deleted);
     }

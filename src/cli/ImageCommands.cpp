@@ -1,11 +1,14 @@
 // info and convert: an image file in, its summary or another image file out.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <ostream>
 
+#include "cli/BatchCommands.h"
 #include "cli/Cli.h"
 #include "formats/ImageFiles.h"
+#include "session/JsonReports.h"
 
 namespace kelvara::cli {
 
@@ -52,35 +55,84 @@ void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
 
 void RegisterImageCommands(CLI::App& app, Context& ctx) {
   auto* info = app.add_subcommand("info", "Summary of an image file: tracks, sectors, comment");
-  auto infoPath = std::make_shared<std::string>();
-  info->add_option("IMAGE", *infoPath, "Image file")->required();
-  info->callback([&ctx, infoPath] {
-    if (auto disk = ctx.LoadImage(*infoPath)) PrintInfo(ctx, *disk, *infoPath);
+  struct InfoArgs {
+    std::string path;
+    bool json = false;
+  };
+  auto infoArgs = std::make_shared<InfoArgs>();
+  info->add_option("IMAGE", infoArgs->path, "Image file")->required();
+  info->add_flag("--json", infoArgs->json, "Print the summary as one JSON object (see the README)");
+  info->callback([&ctx, infoArgs] {
+    auto disk = ctx.LoadImage(infoArgs->path);
+    if (!disk) return;
+    if (infoArgs->json) {
+      ctx.out << InfoJson(*disk, infoArgs->path) << "\n";
+    } else {
+      PrintInfo(ctx, *disk, infoArgs->path);
+    }
   });
 
   auto* convert = app.add_subcommand(
-      "convert", "Convert an image file; reader and writer are chosen by the file extensions");
-  struct Paths {
-    std::string in, out;
+      "convert",
+      "Convert an image file (IN OUT), or with --to every image named or found in the folders "
+      "named into -o DIR; reader and writer are chosen by the file extensions");
+  struct Args {
+    BatchConvertArgs batch;
     bool td0Compress = false;
     int revolutions = 1;
   };
-  auto paths = std::make_shared<Paths>();
-  convert->add_option("IN", paths->in, "Image file to read")->required();
-  convert->add_option("OUT", paths->out, "Image file to write")->required();
+  auto a = std::make_shared<Args>();
+  convert->add_option("FILES", a->batch.inputs, "IN OUT; with --to: images and folders to convert")
+      ->required();
   CLI::Option* td0Compress =
-      convert->add_flag("--td0-compress,!--no-td0-compress", paths->td0Compress,
+      convert->add_flag("--td0-compress,!--no-td0-compress", a->td0Compress,
                         "Pack a TD0 file (LZH) or not, whatever the setting TD0arch says");
-  convert->add_option("--revolutions", paths->revolutions, "Revolutions a track in an SCP file")
+  convert->add_option("--revolutions", a->revolutions, "Revolutions a track in an SCP file")
       ->check(CLI::Range(1, 5));
-  convert->callback([&ctx, paths, td0Compress] {
-    const std::string& out = paths->out;
-    auto disk = ctx.LoadImage(paths->in);
-    if (!disk) return;
+  CLI::Option* to =
+      convert->add_option("--to", a->batch.to, "Batch: the format to write, by its extension (udi)")
+          ->check([](const std::string& key) -> std::string {
+            std::string upper = key;
+            for (char& c : upper)
+              c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            return FindImageFormat(upper, ImageTypes::WithProject)
+                       ? ""
+                       : "not an image type kelvara-cli writes: " + key;
+          });
+  CLI::Option* dir =
+      convert->add_option("-o,--output", a->batch.outputFolder, "Batch: the folder to write into");
+  to->needs(dir);
+  dir->needs(to);
+  CLI::Option* force =
+      convert->add_flag("-f,--force", a->batch.force, "Batch: replace outputs that exist");
+  force->needs(to);
+  convert
+      ->add_flag("-r,--recursive", a->batch.batch.recursive,
+                 "Batch: descend into the subfolders of a folder named")
+      ->needs(to);
+  convert
+      ->add_option("-j,--jobs", a->batch.batch.jobs,
+                   "Batch: conversions at once (default: the number of cores)")
+      ->check(CLI::Range(1, 256))
+      ->needs(to);
+  convert->add_flag("--json", a->batch.batch.json, "Batch: the summary as one JSON object")
+      ->needs(to);
+  convert->callback([&ctx, a, td0Compress, to] {
     SaveOptions options;
     options.restoreTrack = ctx.Settings().RestoreTrack;
-    options.td0Compress = td0Compress->count() ? paths->td0Compress : ctx.Settings().TD0arch;
-    options.scpRevolutions = paths->revolutions;
+    options.td0Compress = td0Compress->count() ? a->td0Compress : ctx.Settings().TD0arch;
+    options.scpRevolutions = a->revolutions;
+    if (to->count()) {
+      for (char& c : a->batch.to)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return RunBatchConvert(ctx, a->batch, options);
+    }
+    const std::vector<std::string>& files = a->batch.inputs;
+    if (files.size() != 2)
+      throw CLI::ValidationError("convert", "IN OUT, or --to FMT -o DIR IN...");
+    const std::string& out = files[1];
+    auto disk = ctx.LoadImage(files[0]);
+    if (!disk) return;
     const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
     if (!r.ok)
       ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));

@@ -15,6 +15,7 @@
 #include "formats/ImageFiles.h"
 #include "model/CodePage.h"
 #include "model/TrackSlots.h"
+#include "session/JsonReports.h"
 #include "session/TrdosCatalog.h"
 
 namespace kelvara::cli {
@@ -147,6 +148,14 @@ int TrdosCat(Context& ctx, TZX_Disk& disk, bool showDeleted) {
   TrdosCatalog cat(disk, prompt, ctx.Settings());
   if (!cat.OpenFromImage()) return ctx.status;
   PrintCatalog(ctx, cat, showDeleted);
+  return 0;
+}
+
+int TrdosCatAsJson(Context& ctx, TZX_Disk& disk, bool showDeleted, const std::string& path) {
+  CliPrompt prompt(ctx, false);
+  TrdosCatalog cat(disk, prompt, ctx.Settings());
+  if (!cat.OpenFromImage()) return ctx.status;
+  ctx.out << TrdosCatJson(cat.Catalog(), path, showDeleted) << "\n";
   return 0;
 }
 

@@ -16,6 +16,8 @@ namespace kelvara::cli {
 
 // The disk description and the file list, as the catalog window shows them.
 int TrdosCat(Context& ctx, TZX_Disk& disk, bool showDeleted);
+// The same as one JSON object (session/JsonReports.h).
+int TrdosCatAsJson(Context& ctx, TZX_Disk& disk, bool showDeleted, const std::string& path);
 // The same for track 0 as a drive read it (sectors 1 upward); false when it
 // holds no TR-DOS catalog.
 bool TrdosCatFromDrive(Context& ctx, std::span<const uint8_t> track0, bool showDeleted);

@@ -12,6 +12,8 @@ namespace kelvara {
 
 namespace {
 
+thread_local bool deferSync = false;
+
 std::string ErrnoText(const char* what, const std::string& path) {
   return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
@@ -45,10 +47,12 @@ mode_t NewFileMode() {
 // target does not exist yet names that target; a loop of links is an error.
 // `mode` gets the mode the written file is to have: the old file's, or a new
 // file's.
-bool ResolveLinks(std::string path, std::string& target, mode_t& mode, std::string& error) {
+// `exists` tells whether the target is there already.
+bool ResolveLinks(std::string path, std::string& target, mode_t& mode, bool& exists,
+                  std::string& error) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
-    const bool exists = ::lstat(path.c_str(), &st) == 0;
+    exists = ::lstat(path.c_str(), &st) == 0;
     if (!exists || !S_ISLNK(st.st_mode)) {
       target = path;
       mode = exists ? st.st_mode & 07777 : NewFileMode();
@@ -143,7 +147,9 @@ bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, s
   }
   std::string path;
   mode_t mode = 0;
-  if (!ResolveLinks(named, path, mode, error)) return false;
+  bool exists = false;
+  if (!ResolveLinks(named, path, mode, exists, error)) return false;
+  const bool sync = exists || !deferSync;
   const std::string folder = FolderOf(path);
   std::string tmpl = (folder.empty() ? std::string("./") : folder) + ".kelvara-XXXXXX";
   const int fd = ::mkstemp(tmpl.data());
@@ -151,7 +157,8 @@ bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, s
     error = ErrnoText("Cannot create a file in", folder.empty() ? "." : folder);
     return false;
   }
-  const bool ok = WriteAll(fd, bytes, calls) && ::fchmod(fd, mode) == 0 && calls.fsync(fd) == 0;
+  const bool ok =
+      WriteAll(fd, bytes, calls) && ::fchmod(fd, mode) == 0 && (!sync || calls.fsync(fd) == 0);
   const int savedErrno = errno;
   if (::close(fd) != 0 || !ok) {
     errno = ok ? errno : savedErrno;
@@ -165,6 +172,30 @@ bool WriteFileAtomic(const std::string& named, std::span<const uint8_t> bytes, s
     return false;
   }
   return true;
+}
+
+DeferredSyncScope::DeferredSyncScope() : outer_(deferSync) {
+  deferSync = true;
+}
+
+DeferredSyncScope::~DeferredSyncScope() {
+  deferSync = outer_;
+}
+
+bool SyncDeferred() {
+  return deferSync;
+}
+
+bool SyncFileSystem(const std::string& path, std::string& error) {
+  const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText("Cannot open", path);
+    return false;
+  }
+  const bool ok = ::syncfs(fd) == 0;
+  if (!ok) error = ErrnoText("Cannot sync the file system of", path);
+  ::close(fd);
+  return ok;
 }
 
 std::string FolderOf(const std::string& path) {

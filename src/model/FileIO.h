@@ -63,6 +63,28 @@ struct AtomicWriteCalls {
 bool WriteFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string& error,
                      const AtomicWriteCalls& calls);
 
+// Durability of a batch of new files. While a scope is alive on a thread, an
+// atomic write from that thread that creates a new file skips its own fsync
+// (the rename still makes the file appear whole or not at all); a write that
+// replaces an existing file keeps its fsync, so an old file is never traded
+// for one whose bytes may not be on disk yet. The batch then syncs its
+// output file system once, with SyncFileSystem, before it reports success.
+class DeferredSyncScope {
+ public:
+  DeferredSyncScope();
+  ~DeferredSyncScope();
+  DeferredSyncScope(const DeferredSyncScope&) = delete;
+  DeferredSyncScope& operator=(const DeferredSyncScope&) = delete;
+
+ private:
+  bool outer_;
+};
+// Whether atomic writes of new files on this thread defer their sync.
+bool SyncDeferred();
+// Flushes the whole file system that holds `path` (a file or a folder) to
+// its device; false with the reason.
+bool SyncFileSystem(const std::string& path, std::string& error);
+
 // The folder part of a path with a trailing "/", or "" for a bare name.
 std::string FolderOf(const std::string& path);
 // The file-name part of a path.

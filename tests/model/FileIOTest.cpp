@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "model/CodePage.h"
@@ -171,6 +172,35 @@ TEST(FileIO, AtomicWriteFailingAnywhereKeepsTheOldFileAndLeavesNoTemporary) {
     EXPECT_EQ(error.empty(), c.ok) << c.budget;
     EXPECT_EQ(FilesIn(dir), 1) << "a temporary file was left behind, budget " << c.budget;
   }
+}
+
+// In a batch scope a new file skips its own flush and a replaced one keeps
+// it; outside the scope (and after it ends) every write flushes.
+TEST(FileIO, DeferredSyncSkipsTheFlushOnlyForNewFiles) {
+  static int flushes = 0;
+  const AtomicWriteCalls counting{::write, [](int fd) { return ++flushes, ::fsync(fd); }, ::rename};
+  TempDir dir;
+  std::string error;
+  const std::vector<uint8_t> data = {1, 2, 3};
+  struct Step {
+    bool scoped, existing;
+    int flushes;
+  };
+  for (const Step s : {Step{true, false, 0}, Step{true, true, 1}, Step{false, false, 1}}) {
+    flushes = 0;
+    const std::string path = dir / (s.existing ? "old.trd" : "new.trd");
+    if (s.existing) WriteBytes(path, {9});
+    {
+      std::optional<DeferredSyncScope> scope;
+      if (s.scoped) scope.emplace();
+      ASSERT_TRUE(WriteFileAtomic(path, data, error, counting)) << error;
+    }
+    EXPECT_EQ(flushes, s.flushes) << s.scoped << s.existing;
+    EXPECT_EQ(ReadBytes(path), data);
+    std::filesystem::remove(path);
+  }
+  EXPECT_FALSE(SyncDeferred());
+  EXPECT_TRUE(SyncFileSystem(dir.Path(), error)) << error;
 }
 
 // Two copies of the program (two processes) saving the same path at once:
