@@ -80,6 +80,8 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
     const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
     if (!r.ok)
       ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));
+    else if (!r.note.empty())
+      ctx.out << out << ": " << r.note << "\n";
   });
 }
 

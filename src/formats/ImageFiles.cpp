@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 
+#include "formats/Dsk.h"
 #include "formats/Fdi.h"
 #include "formats/Hfe.h"
 #include "formats/ProKdi.h"
@@ -40,7 +41,7 @@ WriteResult SaveTd0File(TZX_Disk& disk, const std::string& path, const SaveOptio
 }
 
 // In the order keys are compared.
-const std::array<ImageFormat, 8> kImageFormats = {{
+const std::array<ImageFormat, 9> kImageFormats = {{
     {"UDI", "Error load UDI - ", LoadUDI, SaveUdiFile},
     {"FDI", "Error load FDI -", LoadFDI, SavePlain<SaveFDI>},
     {"TRD", "Error load TRD -", LoadTRD, SavePlain<SaveTRD>},
@@ -49,6 +50,7 @@ const std::array<ImageFormat, 8> kImageFormats = {{
     {"SCL", "Error load SCL -", LoadSCL, SavePlain<SaveSCL>},
     {"KDI", "Error load KDI -", LoadKDI, SavePlain<SaveKDI>},
     {"HFE", "Error load HFE -", LoadHFE, SaveHfeFile},
+    {"DSK", "Error load DSK -", LoadDSK, SavePlain<SaveDSK>},
 }};
 
 // The program's own project file. The desktop program opens and saves it
@@ -117,6 +119,7 @@ SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOpti
   r.knownType = true;
   const WriteResult w = format->save(disk, path, options);
   r.ok = w.ok;
+  r.note = w.note;
   if (r.ok) return r;
   // The image keeps where synthesis last refused.
   if (w.fault.track >= 0) disk.ErrTrack = static_cast<uint8_t>(w.fault.track);

@@ -55,6 +55,7 @@ struct SaveResult {
   bool knownType = false;  // the extension is in the table
   std::string errorText;   // why nothing was written
   std::string logLine;     // UDI: the track and sector where synthesis failed
+  std::string note;        // on success: what of the image the file could not keep
 };
 
 // Saves the image by the extension of path. Nothing is written on failure.

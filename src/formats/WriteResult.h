@@ -16,10 +16,11 @@ struct WriteResult {
   bool ok = true;
   std::string text;     // why nothing was written
   RawTrackFault fault;  // where raw track synthesis refused, for writers that use it
+  std::string note;     // on success: what of the image the file could not keep
 
   explicit operator bool() const { return ok; }
   static WriteResult Failed(std::string text, RawTrackFault fault = {}) {
-    return {false, std::move(text), fault};
+    return {false, std::move(text), fault, {}};
   }
 };
 
@@ -31,7 +32,10 @@ template <typename Build>
 WriteResult BuildAndWrite(const std::string& path, Build build) {
   std::vector<uint8_t> out;
   WriteResult r = build(out);
-  return r ? WriteImageBytes(path, out) : r;
+  if (!r) return r;
+  WriteResult written = WriteImageBytes(path, out);
+  if (written) written.note = std::move(r.note);
+  return written;
 }
 
 }  // namespace kelvara
