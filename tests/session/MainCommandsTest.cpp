@@ -20,11 +20,11 @@ using test::TempDir;
 using test::WriteBytes;
 
 TEST(SaveDialog, ExtensionFollowsTheTypeAndTheNameLosesItsExtension) {
-  const char* expected[] = {"udi", "trd", "td0", "fdi", "pro", "scl", "kdi", "hfe"};
-  for (int i = 1; i <= 8; ++i)
+  const char* expected[] = {"udi", "trd", "td0", "fdi", "pro", "scl", "kdi", "hfe", "dsk"};
+  for (int i = 1; i <= 9; ++i)
     EXPECT_EQ(SaveExtensionForFilter(i), expected[i - 1]);
   EXPECT_EQ(SaveExtensionForFilter(0), "");
-  EXPECT_EQ(SaveExtensionForFilter(9), "");
+  EXPECT_EQ(SaveExtensionForFilter(10), "");
   EXPECT_EQ(ProposedSaveName("game.fdi"), "game");
   EXPECT_EQ(ProposedSaveName(".trd"), "");
   EXPECT_EQ(ProposedSaveName(""), "");
