@@ -15,6 +15,7 @@
 #include "ScriptedDialogs.h"
 #include "app/TFMain.h"
 #include "app/Tfmset.h"
+#include "session/MainCommands.h"
 #include "widgets/DiskMap.h"
 #include "widgets/TSSHex.h"
 
@@ -144,7 +145,7 @@ class MainWindowTest : public QObject {
 
   void unsupportedFileLeavesAnEmptyImageAndSaysSo() {
     w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
-    QVERIFY(!w->LoadAndFinish(WriteTrd(*dir, "a.dsk", 2)));
+    QVERIFY(!w->LoadAndFinish(WriteTrd(*dir, "a.xyz", 2)));
     QCOMPARE(int(w->Disk().CountTracks()), 0);
     QVERIFY(w->StatusPanel(1).isEmpty());
     QCOMPARE(dialogs->prompt.MessageTexts().back(),
@@ -171,7 +172,7 @@ class MainWindowTest : public QObject {
     dialogs->openFiles = {path};
     w->N31Click();
     QCOMPARE(int(w->Disk().CountTracks()), 2);
-    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 9);
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, kOpenImageFilterIndex);
     QCOMPARE(dialogs->shownSpecs.back().title, std::string("Загрузить образ диска из файла.."));
     QCOMPARE(w->Settings().Directory_1, dir->path().toStdString() + "/");
 
@@ -254,7 +255,7 @@ class MainWindowTest : public QObject {
 
   void panelsKeepNothingOfTheImageBeforeOnceItIsReplacedOrEmptied() {
     const std::function<void()> ways[] = {
-        [&] { w->LoadAndFinish(WriteTrd(*dir, "a.dsk", 2)); },  // a failed load
+        [&] { w->LoadAndFinish(WriteTrd(*dir, "a.xyz", 2)); },  // a failed load
         [&] { w->TRDOS1Click(); },
         [&] { w->CPMProfi1Click(); },
         [&] { w->N12Click(); },

@@ -111,9 +111,9 @@ TEST_F(ImageCommandsTest, FailedWriterSaysWhyAndRemembersNothing) {
 TEST_F(ImageCommandsTest, UnknownTypeWritesNothingAndSaysSo) {
   test::FillStandardDisk(*disk, 2);
   const SaveOutcome out =
-      SaveImageCommand(*disk, dir / "copy.dsk", settings, store, prompt, imageFileName);
+      SaveImageCommand(*disk, dir / "copy.xyz", settings, store, prompt, imageFileName);
   EXPECT_FALSE(out.written);
-  EXPECT_FALSE(std::filesystem::exists(dir / "copy.dsk"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "copy.xyz"));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_NE(prompt.messages[0].text.find("Данный тип файлов не поддерживается!"),
             std::string::npos);
