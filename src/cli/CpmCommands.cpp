@@ -138,8 +138,12 @@ int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
                  std::vector<uint8_t>& out) {
   const CpmCatalog cat = ReadCpmCatalog(disk, {.hidden = true});
   const CpmFileRow* row = FindRow(cat, name);
-  if (row && CollectCpmFile(disk, row->key, row->user, out)) return 0;
-  return Failed(ctx, name + ": no such file in the CP/M directory");
+  if (!row || !CollectCpmFile(disk, row->key, row->user, out))
+    return Failed(ctx, name + ": no such file in the CP/M directory");
+  // A +3 file's own bytes start after its PLUS3DOS header.
+  const std::span<const uint8_t> body = Plus3FileBody(out);
+  if (body.size() != out.size()) out = std::vector<uint8_t>(body.begin(), body.end());
+  return 0;
 }
 
 int NewCpm(Context& ctx, const std::string& outPath) {

@@ -24,7 +24,8 @@ int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show);
 // out and the bytes cut to the length it gives.
 int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
                const std::string& outDir, CpmShowOptions show, bool force, bool raw = false);
-// The bytes of the file NAME.EXT (hidden files included).
+// The bytes of the file NAME.EXT (hidden files included), without a
+// PLUS3DOS header.
 int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
                  std::vector<uint8_t>& out);
 // Writes an empty CP/M Profi disk to outPath, its format chosen by extension.
