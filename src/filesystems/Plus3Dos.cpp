@@ -7,9 +7,9 @@ namespace kelvara {
 
 namespace {
 
-constexpr uint8_t kSpecSector = 1;
+constexpr uint8_t kGeometrySector = 1;
 constexpr uint8_t kPlus3SizeCode = 2;  // 512-byte sectors
-constexpr size_t kSpecBytes = 10;
+constexpr size_t kGeometryBytes = 10;
 constexpr uint8_t kCpcIdMask = 0xC0;
 constexpr uint8_t kCpcSystemIds = 0x40;
 constexpr uint8_t kCpcDataIds = 0xC0;
@@ -30,13 +30,13 @@ const TSectorRec* SectorOnTrack(const TTrack& track, uint8_t sec) {
 }
 
 // The CPC formats: the +3 one's geometry with their own first sector ID and
-// reserved tracks, and no specification sector.
+// reserved tracks, and no geometry record.
 CpmFormat CpcFormat(bool system) {
-  Plus3DiskSpec spec;
-  spec.type = system ? 1 : 2;
-  spec.reserved = system ? 2 : 0;
+  Plus3Geometry geometry;
+  geometry.type = system ? 1 : 2;
+  geometry.reserved = system ? 2 : 0;
   CpmFormat format;
-  FormatFromSpec(spec, format);
+  FormatFromGeometry(geometry, format);
   format.name = system ? "CPC system" : "CPC data";
   format.firstSector = system ? 0x41 : 0xC1;
   return format;
@@ -48,17 +48,17 @@ uint16_t U16(std::span<const uint8_t> b, size_t at) {
 
 }  // namespace
 
-std::array<uint8_t, 10> Plus3DiskSpec::Bytes() const {
+std::array<uint8_t, 10> Plus3Geometry::Bytes() const {
   return {type,     sidedness,  tracks,    sectors,      sizeCode,
           reserved, blockShift, dirBlocks, gapReadWrite, gapFormat};
 }
 
-bool FormatFromSpec(const Plus3DiskSpec& spec, CpmFormat& format) {
-  const int sides = spec.sidedness & 3;
+bool FormatFromGeometry(const Plus3Geometry& geometry, CpmFormat& format) {
+  const int sides = geometry.sidedness & 3;
   // A CP/M block holds at least 1 KB; the sectors of a track fit its slots.
-  if (spec.type > 3 || sides > 2 || (spec.sidedness & 0x3C) || spec.tracks == 0 ||
-      spec.sectors == 0 || spec.sectors > kSlotCount || spec.sizeCode > 3 || spec.blockShift < 3 ||
-      spec.blockShift > 7 || spec.dirBlocks == 0) {
+  if (geometry.type > 3 || sides > 2 || (geometry.sidedness & 0x3C) || geometry.tracks == 0 ||
+      geometry.sectors == 0 || geometry.sectors > kSlotCount || geometry.sizeCode > 3 ||
+      geometry.blockShift < 3 || geometry.blockShift > 7 || geometry.dirBlocks == 0) {
     return false;
   }
   CpmFormat f;
@@ -66,18 +66,18 @@ bool FormatFromSpec(const Plus3DiskSpec& spec, CpmFormat& format) {
   f.sides = sides == 0   ? CpmFormat::Sides::One
             : sides == 1 ? CpmFormat::Sides::Interleaved
                          : CpmFormat::Sides::Successive;
-  f.tracksPerSide = spec.tracks;
-  f.sectorsPerTrack = spec.sectors;
-  f.sectorSize = SectorBytes(spec.sizeCode);
+  f.tracksPerSide = geometry.tracks;
+  f.sectorsPerTrack = geometry.sectors;
+  f.sectorSize = SectorBytes(geometry.sizeCode);
   f.firstSector = 1;
   f.profiTrack0 = false;
-  f.reservedTracks = spec.reserved;
-  f.blockSize = 128 << spec.blockShift;
-  const int dataTracks = spec.tracks * (sides == 0 ? 1 : 2) - spec.reserved;
+  f.reservedTracks = geometry.reserved;
+  f.blockSize = 128 << geometry.blockShift;
+  const int dataTracks = geometry.tracks * (sides == 0 ? 1 : 2) - geometry.reserved;
   if (dataTracks <= 0 || f.blockSize < f.sectorSize) return false;
-  f.blockCount = dataTracks * spec.sectors * f.sectorSize / f.blockSize;
-  f.dirEntries = spec.dirBlocks * f.blockSize / kCpmEntrySize;
-  if (f.blockCount <= spec.dirBlocks || f.blockCount > kCpmMaxBlocks) return false;
+  f.blockCount = dataTracks * geometry.sectors * f.sectorSize / f.blockSize;
+  f.dirEntries = geometry.dirBlocks * f.blockSize / kCpmEntrySize;
+  if (f.blockCount <= geometry.dirBlocks || f.blockCount > kCpmMaxBlocks) return false;
   f.plus3 = true;
   format = f;
   return true;
@@ -93,19 +93,20 @@ bool FindPlus3Format(const TZX_Disk& disk, CpmFormat& format) {
     format = CpcFormat(ids == kCpcSystemIds);
     return true;
   }
-  const TSectorRec* specSector = SectorOnTrack(track, kSpecSector);
-  if (!specSector || specSector->DataLength() < kSpecBytes) return false;
-  const std::span<const uint8_t> b = specSector->Data();
-  Plus3DiskSpec spec;
+  const TSectorRec* geometrySector = SectorOnTrack(track, kGeometrySector);
+  if (!geometrySector || geometrySector->DataLength() < kGeometryBytes) return false;
+  const std::span<const uint8_t> b = geometrySector->Data();
+  Plus3Geometry geometry;
   const bool blank =
-      std::all_of(b.begin(), b.begin() + kSpecBytes, [](uint8_t x) { return x == kCpmUnused; });
+      std::all_of(b.begin(), b.begin() + kGeometryBytes, [](uint8_t x) { return x == kCpmUnused; });
   if (!blank) {
-    spec = {b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]};
+    geometry = {b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9]};
   }
-  // The sectors must be the ones the specification names, and a track 0
+  // The sectors must be the ones the geometry record names, and a track 0
   // must hold them all: a disk of another system seldom passes both.
-  if (specSector->SizeCode != spec.sizeCode || track.PresentSlots() < spec.sectors) return false;
-  return FormatFromSpec(spec, format);
+  if (geometrySector->SizeCode != geometry.sizeCode || track.PresentSlots() < geometry.sectors)
+    return false;
+  return FormatFromGeometry(geometry, format);
 }
 
 bool ReadPlus3Header(std::span<const uint8_t> file, Plus3Header& header) {
@@ -157,22 +158,22 @@ std::span<const uint8_t> Plus3FileBody(std::span<const uint8_t> file) {
 
 void CreatePlus3Disk(TZX_Disk& disk) {
   disk.ClearImage();
-  const Plus3DiskSpec spec;
-  for (int cyl = 0; cyl < spec.tracks; ++cyl) {
+  const Plus3Geometry geometry;
+  for (int cyl = 0; cyl < geometry.tracks; ++cyl) {
     TTrack& track = disk.GetTrack(static_cast<uint8_t>(2 * cyl));
     track.Present = 0xFF;
-    track.FormatGap3 = spec.gapFormat;
-    for (int slot = 0; slot < spec.sectors; ++slot) {
+    track.FormatGap3 = geometry.gapFormat;
+    for (int slot = 0; slot < geometry.sectors; ++slot) {
       TSectorRec& s = track.SectorHeader(static_cast<uint8_t>(slot));
-      s.SetId(static_cast<uint8_t>(cyl), 0, static_cast<uint8_t>(slot + 1), spec.sizeCode);
+      s.SetId(static_cast<uint8_t>(cyl), 0, static_cast<uint8_t>(slot + 1), geometry.sizeCode);
       s.DataOk = 0xFF;
       // Formatted sectors are filled with 0xE5, which is also the empty
       // directory.
-      std::ranges::fill(s.MutableData(SectorBytes(spec.sizeCode)), kCpmUnused);
+      std::ranges::fill(s.MutableData(SectorBytes(geometry.sizeCode)), kCpmUnused);
     }
     track.CountSectors();
   }
-  const std::array<uint8_t, 10> bytes = spec.Bytes();
+  const std::array<uint8_t, 10> bytes = geometry.Bytes();
   std::ranges::copy(bytes, disk.GetTrack(0).Sectors[0].MutableData().begin());
   disk.CountTracks();
   if (disk.View()) disk.View()->ScrollToTopAndRepaint();

@@ -2,10 +2,10 @@
 // them with, the PLUS3DOS header of a +3 file, and a new empty +3 disk.
 //
 // A +3 (and PCW) disk describes itself in the first 16 bytes of track 0,
-// sector 1 (the disk specification); a disk whose first ten bytes there are
+// sector 1 (the geometry record); a disk whose first ten bytes there are
 // all 0xE5 is the standard +3 format (40 tracks, one side, 9 sectors of 512
 // bytes, one reserved track, 1 KB blocks, 64 directory entries). CPC disks
-// carry no specification: their first sector ID tells the format, 0x41-0x49
+// carry no geometry record: their first sector ID tells the format, 0x41-0x49
 // the system format (two reserved tracks), 0xC1-0xC9 the data format (none),
 // otherwise both as the +3 one.
 #pragma once
@@ -20,8 +20,8 @@
 
 namespace kelvara {
 
-// The disk specification record, bytes 0-9.
-struct Plus3DiskSpec {
+// The geometry record, bytes 0-9.
+struct Plus3Geometry {
   uint8_t type = 0;        // 0 +3 / PCW single-sided, 1 CPC system, 2 CPC data, 3 PCW double-sided
   uint8_t sidedness = 0;   // bits 0-1: 0 one side, 1 sides in turn, 2 out on side 0 and back on 1
   uint8_t tracks = 40;     // per side
@@ -37,10 +37,10 @@ struct Plus3DiskSpec {
 };
 
 // The layout of a +3DOS or CPC disk on the image (see the top of the file);
-// false when track 0 holds neither, or a specification that makes no sense.
+// false when track 0 holds neither, or a geometry record that makes no sense.
 bool FindPlus3Format(const TZX_Disk& disk, CpmFormat& format);
-// The layout a specification describes; false when it describes none.
-bool FormatFromSpec(const Plus3DiskSpec& spec, CpmFormat& format);
+// The layout a geometry record describes; false when it describes none.
+bool FormatFromGeometry(const Plus3Geometry& geometry, CpmFormat& format);
 
 // The 128-byte header a +3 file opens with: "PLUS3DOS", 0x1A, issue and
 // version bytes, u32 file length with the header, the 8 bytes of the +3
@@ -63,7 +63,7 @@ std::string DescribePlus3Header(const Plus3Header& header);
 std::span<const uint8_t> Plus3FileBody(std::span<const uint8_t> file);
 
 // Makes the image an empty +3 disk of the standard format: 40 tracks of 9
-// sectors of 512 bytes on side 0, the specification in track 0 sector 1.
+// sectors of 512 bytes on side 0, the geometry record in track 0 sector 1.
 void CreatePlus3Disk(TZX_Disk& disk);
 
 }  // namespace kelvara

@@ -33,39 +33,40 @@ void PutBytes(TZX_Disk& disk, const CpmFormat& f, int sector, const Bytes& bytes
   }
 }
 
-// A disk of the given specification, every sector 0xE5, the specification
+// A disk of the given geometry, every sector 0xE5, the geometry record
 // in track 0 sector 1; `firstId` renumbers the sectors (CPC formats).
-void MakeDisk(TZX_Disk& disk, const Plus3DiskSpec& spec, uint8_t firstId = 1,
-              bool withSpec = true) {
+void MakeDisk(TZX_Disk& disk, const Plus3Geometry& geometry, uint8_t firstId = 1,
+              bool withGeometry = true) {
   disk.ClearImage();
-  const int sides = (spec.sidedness & 3) ? 2 : 1;
-  for (int cyl = 0; cyl < spec.tracks; ++cyl) {
+  const int sides = (geometry.sidedness & 3) ? 2 : 1;
+  for (int cyl = 0; cyl < geometry.tracks; ++cyl) {
     for (int side = 0; side < sides; ++side) {
-      for (int r = 0; r < spec.sectors; ++r) {
+      for (int r = 0; r < geometry.sectors; ++r) {
         test::AddSector(disk, static_cast<uint8_t>(cyl * 2 + side), static_cast<uint8_t>(cyl),
                         static_cast<uint8_t>(side), static_cast<uint8_t>(firstId + r),
-                        spec.sizeCode, Bytes(SectorBytes(spec.sizeCode), 0xE5));
+                        geometry.sizeCode, Bytes(SectorBytes(geometry.sizeCode), 0xE5));
       }
     }
   }
-  const auto b = spec.Bytes();
-  if (withSpec) std::copy(b.begin(), b.end(), disk.GetTrack(0).Sectors[0].MutableData().begin());
+  const auto b = geometry.Bytes();
+  if (withGeometry)
+    std::copy(b.begin(), b.end(), disk.GetTrack(0).Sectors[0].MutableData().begin());
 }
 
-TEST(Plus3DosTest, LayoutsComeFromTheSpecificationOrTheFirstSectorId) {
-  Plus3DiskSpec pcw720;
+TEST(Plus3DosTest, LayoutsComeFromTheGeometryRecordOrTheFirstSectorId) {
+  Plus3Geometry pcw720;
   pcw720.type = 3;
   pcw720.sidedness = 2;  // out on side 0, back on side 1
   pcw720.tracks = 80;
   pcw720.blockShift = 4;
   pcw720.dirBlocks = 4;
-  Plus3DiskSpec broken;
+  Plus3Geometry broken;
   broken.blockShift = 1;
   struct Case {
     const char* what;
-    Plus3DiskSpec spec;
+    Plus3Geometry geometry;
     uint8_t firstId;
-    bool withSpec;
+    bool withGeometry;
     bool found;
     int reserved, blockCount, dirEntries;
     uint8_t firstSector;
@@ -75,12 +76,12 @@ TEST(Plus3DosTest, LayoutsComeFromTheSpecificationOrTheFirstSectorId) {
       {"CPC system", {}, 0x41, false, true, 2, 171, 64, 0x41},
       {"CPC data", {}, 0xC1, false, true, 0, 180, 64, 0xC1},
       {"PCW 720K", pcw720, 1, true, true, 1, 357, 256, 1},
-      {"nonsense specification", broken, 1, true, false, 0, 0, 0, 0},
+      {"nonsense geometry record", broken, 1, true, false, 0, 0, 0, 0},
   };
   auto disk = std::make_unique<TZX_Disk>();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    MakeDisk(*disk, c.spec, c.firstId, c.withSpec);
+    MakeDisk(*disk, c.geometry, c.firstId, c.withGeometry);
     CpmFormat f;
     ASSERT_EQ(FindPlus3Format(*disk, f), c.found);
     EXPECT_EQ(IsCpmImage(*disk), c.found);
@@ -105,11 +106,11 @@ TEST(Plus3DosTest, LayoutsComeFromTheSpecificationOrTheFirstSectorId) {
 // 2 KB blocks on a disk of fewer than 256: an entry maps 32 KB, two
 // logical extents, and its extent number is that of the last.
 TEST(Plus3DosTest, EntriesOfSeveralLogicalExtentsAddUp) {
-  Plus3DiskSpec spec;
-  spec.blockShift = 4;
-  spec.dirBlocks = 1;
+  Plus3Geometry geometry;
+  geometry.blockShift = 4;
+  geometry.dirBlocks = 1;
   auto disk = std::make_unique<TZX_Disk>();
-  MakeDisk(*disk, spec);
+  MakeDisk(*disk, geometry);
   CpmFormat f;
   ASSERT_TRUE(FindPlus3Format(*disk, f));
   ASSERT_EQ(f.ExtentMask(), 1);
