@@ -1,5 +1,5 @@
-// cat, extract and new cpm for CP/M Profi disks, and screen: a ZX screen as a
-// PNG picture.
+// cat, extract, new cpm and new plus3 for CP/M disks (Profi, +3DOS, CPC), and
+// screen: a ZX screen as a PNG picture.
 #include "cli/CpmCommands.h"
 
 #include <CLI/CLI.hpp>
@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 
+#include "filesystems/Plus3Dos.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
 #include "model/HexText.h"
@@ -52,17 +53,40 @@ const CpmFileRow* FindRow(const CpmCatalog& cat, const std::string& name) {
   return nullptr;
 }
 
+// The name a file is saved under: NAME.EXT on +3DOS and CPC disks, as
+// their own systems copy files; the 11 key bytes and ".cpm" on Profi disks.
+std::string SavedName(const CpmFormat& format, const CpmKey& key) {
+  if (!format.plus3) return CpmProposedFileName(key) + ".cpm";
+  std::string name = TypedName(key);
+  for (char& c : name) {
+    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F || c == '/') c = '_';
+  }
+  return name;
+}
+
 }  // namespace
 
 int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show) {
   const CpmCatalog cat = ReadCpmCatalog(disk, show);
+  const CpmFormat format = CpmFormatOf(disk);
   const std::string separator = SystemDecimalSeparator();
   std::ostream& out = ctx.out;
+  if (format.plus3) out << "Format: " << format.name << "\n";
   out << "Filename Ext    Length Atrib №\n";
+  const std::vector<CpmDirEntry> dir =
+      format.plus3 ? ReadCpmDirectory(disk) : std::vector<CpmDirEntry>{};
   for (const CpmFileRow& row : cat.rows) {
     out << row.Name() << ' ' << row.Ext() << ' ' << std::setw(9)
         << CpmSizeText(row.records, separator) << ' ' << HexText(row.user, 2) << "    "
-        << HexText(row.extent, 2) << "\n";
+        << HexText(row.extent, 2);
+    // A +3 file's own header: its type, length and parameters.
+    std::vector<uint8_t> bytes;
+    Plus3Header header;
+    if (format.plus3 && CollectCpmFile(disk, dir, row.key, row.user, bytes) &&
+        ReadPlus3Header(bytes, header)) {
+      out << "  PLUS3DOS " << DescribePlus3Header(header);
+    }
+    out << "\n";
   }
   out << "Количество файлов: " << cat.rows.size() << "\n";
   out << "Занято: " << cat.UsedKb() << " кБ\n";
@@ -71,8 +95,10 @@ int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show) {
 }
 
 int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
-               const std::string& outDir, CpmShowOptions show, bool force) {
+               const std::string& outDir, CpmShowOptions show, bool force, bool raw) {
   const CpmCatalog cat = ReadCpmCatalog(disk, show);
+  const CpmFormat format = CpmFormatOf(disk);
+  const std::vector<CpmDirEntry> dir = ReadCpmDirectory(disk, format);
   std::vector<const CpmFileRow*> rows;
   for (const std::string& name : names) {
     const CpmFileRow* row = FindRow(cat, name);
@@ -88,14 +114,18 @@ int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string
   std::set<std::string> written;
   int status = 0;
   for (const CpmFileRow* row : rows) {
-    const std::string path = folder + CpmProposedFileName(row->key) + ".cpm";
+    const std::string path = folder + SavedName(format, row->key);
     std::string error;
+    std::vector<uint8_t> bytes;
     // Namesakes of different users, or a deleted copy, would share one name.
     if (written.count(path)) {
       status = Failed(ctx, path + ": another file of this disk has the same name");
     } else if (!force && FileExists(path)) {
       status = Failed(ctx, path + ": file exists (--force replaces it)");
-    } else if (!WriteCpmFile(disk, *row, path, error)) {
+    } else if (!CollectCpmFile(disk, dir, row->key, row->user, bytes)) {
+      status = Failed(ctx, path + ": " + kCpmCatalogErrorText);
+    } else if (!WriteFileAtomic(path, raw ? Plus3FileBody(bytes) : std::span<const uint8_t>(bytes),
+                                error)) {
       status = Failed(ctx, path + ": " + error);
     } else {
       written.insert(path);
@@ -109,13 +139,24 @@ int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
                  std::vector<uint8_t>& out) {
   const CpmCatalog cat = ReadCpmCatalog(disk, {.hidden = true});
   const CpmFileRow* row = FindRow(cat, name);
-  if (row && CollectCpmFile(disk, row->key, row->user, out)) return 0;
-  return Failed(ctx, name + ": no such file in the CP/M directory");
+  if (!row || !CollectCpmFile(disk, row->key, row->user, out))
+    return Failed(ctx, name + ": no such file in the CP/M directory");
+  // A +3 file's own bytes start after its PLUS3DOS header.
+  const std::span<const uint8_t> body = Plus3FileBody(out);
+  if (body.size() != out.size()) out = std::vector<uint8_t>(body.begin(), body.end());
+  return 0;
 }
 
 int NewCpm(Context& ctx, const std::string& outPath) {
   auto disk = std::make_unique<TZX_Disk>();
   CreateCpmDisk(*disk);
+  const SaveResult r = SaveImageFile(*disk, outPath, SaveOptions{});
+  return r.ok ? 0 : Failed(ctx, outPath + ": " + r.errorText);
+}
+
+int NewPlus3(Context& ctx, const std::string& outPath) {
+  auto disk = std::make_unique<TZX_Disk>();
+  CreatePlus3Disk(*disk);
   const SaveResult r = SaveImageFile(*disk, outPath, SaveOptions{});
   return r.ok ? 0 : Failed(ctx, outPath + ": " + r.errorText);
 }

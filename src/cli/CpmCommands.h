@@ -18,15 +18,20 @@ namespace kelvara::cli {
 // space and the number of files.
 int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show);
 // Saves the named files (all listed files when names is empty) into outDir,
-// created when missing, each as its 11-byte key with the extension cpm. An
-// existing file is replaced only with `force`.
+// created when missing: from a Profi disk each as its 11-byte key with the
+// extension cpm, from a +3DOS or CPC disk as NAME.EXT. An existing file is
+// replaced only with `force`. With `raw` a file's PLUS3DOS header is left
+// out and the bytes cut to the length it gives.
 int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
-               const std::string& outDir, CpmShowOptions show, bool force);
-// The bytes of the file NAME.EXT (hidden files included).
+               const std::string& outDir, CpmShowOptions show, bool force, bool raw = false);
+// The bytes of the file NAME.EXT (hidden files included), without a
+// PLUS3DOS header.
 int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
                  std::vector<uint8_t>& out);
 // Writes an empty CP/M Profi disk to outPath, its format chosen by extension.
 int NewCpm(Context& ctx, const std::string& outPath);
+// Writes an empty +3 disk (the standard 180 KB format) to outPath.
+int NewPlus3(Context& ctx, const std::string& outPath);
 // Writes the first 6912 bytes of `screen` as a PNG picture, each pixel a
 // scale x scale square.
 int ScreenToPng(Context& ctx, std::span<const uint8_t> screen, const std::string& outPath,

@@ -25,7 +25,8 @@ void RegisterCat(CLI::App& app, Context& ctx) {
     CpmShowOptions cpm;
   };
   auto a = std::make_shared<Args>();
-  auto* cmd = app.add_subcommand("cat", "The catalog of a TR-DOS or CP/M disk image");
+  auto* cmd =
+      app.add_subcommand("cat", "The catalog of a TR-DOS or CP/M (Profi, +3DOS, CPC) disk image");
   cmd->add_option("IMAGE", a->image, "Image file")->required();
   cmd->add_flag("--deleted", a->deleted, "List deleted files too");
   cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: list hidden files (other users) too");
@@ -63,8 +64,9 @@ void RegisterExtract(CLI::App& app, Context& ctx) {
   auto* hob =
       cmd->add_flag("--hobeta", a->hobeta, "TR-DOS: one Hobeta file each, NAME.$T (default)");
   auto* scl = cmd->add_option("--scl", a->scl, "TR-DOS: all of them into one SCL file");
-  auto* raw =
-      cmd->add_flag("--raw", a->raw, "TR-DOS: the file's bytes, its length long, as NAME.T");
+  auto* raw = cmd->add_flag("--raw", a->raw,
+                            "TR-DOS: the file's bytes, its length long, as NAME.T; +3DOS: the "
+                            "file without its PLUS3DOS header");
   hob->excludes(scl)->excludes(raw);
   scl->excludes(raw);
   cmd->add_option("-o,--output,-d,--dir", a->trdos.folder,
@@ -76,7 +78,7 @@ void RegisterExtract(CLI::App& app, Context& ctx) {
     auto disk = ctx.LoadImage(a->image);
     if (!disk) return;
     if (IsCpmImage(*disk)) {
-      CpmExtract(ctx, *disk, a->names, a->trdos.folder, a->cpm, a->trdos.force);
+      CpmExtract(ctx, *disk, a->names, a->trdos.folder, a->cpm, a->trdos.force, a->raw);
       return;
     }
     using Mode = TrdosExtractOptions::Mode;
@@ -105,6 +107,10 @@ void RegisterNew(CLI::App& app, Context& ctx) {
   auto* cpm = cmd->add_subcommand("cpm", "Empty CP/M Profi disk (160 tracks of 5 x 1024 bytes)");
   cpm->add_option("OUT", a->out, "Image file to write, e.g. disk.pro")->required();
   cpm->callback([&ctx, a] { NewCpm(ctx, a->out); });
+  auto* plus3 =
+      cmd->add_subcommand("plus3", "Empty +3 disk (40 tracks of 9 x 512 bytes, one side)");
+  plus3->add_option("OUT", a->out, "Image file to write, e.g. disk.dsk")->required();
+  plus3->callback([&ctx, a] { NewPlus3(ctx, a->out); });
 }
 
 void RegisterScreen(CLI::App& app, Context& ctx) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "filesystems/Plus3Dos.h"
 #include "model/CodePage.h"
 #include "model/FileIO.h"
 
@@ -11,6 +12,7 @@ namespace {
 
 constexpr uint8_t kTrack0FifthSector = 9;
 constexpr int kDirSectors = kCpmDirBytes / kCpmSectorSize;  // track 0 sectors 1 to 4
+constexpr int kExtentRecords = 128;                         // records of a logical extent
 
 // The present slot of a track that carries sector number `sec`, if any.
 const TSectorRec* FindSector(const TZX_Disk& disk, int track, uint8_t sec) {
@@ -22,7 +24,7 @@ const TSectorRec* FindSector(const TZX_Disk& disk, int track, uint8_t sec) {
   return nullptr;
 }
 
-CpmDirEntry ParseEntry(std::span<const uint8_t, kCpmEntrySize> raw) {
+CpmDirEntry ParseEntry(std::span<const uint8_t, kCpmEntrySize> raw, const CpmFormat& format) {
   CpmDirEntry e;
   e.user = raw[0];
   std::copy_n(raw.begin() + 1, e.key.size(), e.key.begin());
@@ -32,9 +34,24 @@ CpmDirEntry ParseEntry(std::span<const uint8_t, kCpmEntrySize> raw) {
   // plays no part: sizes are whole records.
   e.extent = static_cast<uint16_t>((raw[14] & 0x3F) << 5 | (raw[12] & 0x1F));
   e.records = raw[15];
-  for (size_t i = 0; i < e.blocks.size(); ++i)
-    e.blocks[i] = static_cast<uint16_t>(raw[16 + 2 * i] | raw[17 + 2 * i] << 8);
+  e.pointers = static_cast<uint8_t>(format.PointersPerEntry());
+  for (int i = 0; i < e.pointers; ++i) {
+    e.blocks[i] = e.pointers == 8 ? static_cast<uint16_t>(raw[16 + 2 * i] | raw[17 + 2 * i] << 8)
+                                  : raw[16 + i];
+  }
   return e;
+}
+
+// Where an entry stands among its file's entries: an entry maps ExtentMask +
+// 1 logical extents, and its extent number is that of the last one it uses.
+int EntryIndex(const CpmDirEntry& e, const CpmFormat& format) {
+  return e.extent / (format.ExtentMask() + 1);
+}
+
+// The records an entry holds: its full logical extents and the records of
+// the last.
+uint32_t EntryRecords(const CpmDirEntry& e, const CpmFormat& format) {
+  return uint32_t(e.extent & format.ExtentMask()) * kExtentRecords + e.records;
 }
 
 // The other extents of the file whose extent-0 entry is `first`, in extent
@@ -44,47 +61,59 @@ CpmDirEntry ParseEntry(std::span<const uint8_t, kCpmEntrySize> raw) {
 // CP/M fills freed directory slots first, so a file's extents need not
 // stand in directory order.
 std::vector<const CpmDirEntry*> LaterExtents(const std::vector<CpmDirEntry>& dir,
-                                             const CpmDirEntry& first) {
+                                             const CpmDirEntry& first, const CpmFormat& format) {
   std::vector<const CpmDirEntry*> found;
   for (const CpmDirEntry& e : dir) {
-    if (e.extent != 0 && e.user == first.user && e.key == first.key) found.push_back(&e);
+    if (EntryIndex(e, format) != 0 && e.user == first.user && e.key == first.key)
+      found.push_back(&e);
   }
   std::stable_sort(found.begin(), found.end(), [](const CpmDirEntry* a, const CpmDirEntry* b) {
     return a->extent < b->extent;
   });
-  const auto partial = std::find_if(
-      found.begin(), found.end(), [](const CpmDirEntry* e) { return e->records < kCpmRecordSize; });
+  const uint32_t full = uint32_t(format.ExtentMask() + 1) * kExtentRecords;
+  const auto partial = std::find_if(found.begin(), found.end(), [&](const CpmDirEntry* e) {
+    return EntryRecords(*e, format) < full;
+  });
   if (partial != found.end()) found.erase(partial + 1, found.end());
   return found;
 }
 
-void MarkBlocks(const CpmDirEntry& e, std::bitset<kCpmBlockCount>& used) {
-  for (uint16_t b : e.blocks) {
-    if (b >= kCpmBlockCount) break;
+void MarkBlocks(const CpmDirEntry& e, int blockCount, std::bitset<kCpmMaxBlocks>& used) {
+  for (uint16_t b : e.Blocks()) {
+    if (b >= blockCount) break;
     used.set(b);
   }
 }
 
 void AppendBlockNumbers(const CpmDirEntry& e, std::vector<uint16_t>& blocks) {
-  for (uint16_t b : e.blocks) {
+  for (uint16_t b : e.Blocks()) {
     if (b == 0) break;
     blocks.push_back(b);
   }
 }
 
-// A block's 2048 bytes. Only a sector of exactly 1024 data bytes counts: a
-// short or oversized read means the sector is not the one the file system
-// wrote, and its kilobyte reads as zeros like a missing one.
-void AppendBlockBytes(const TZX_Disk& disk, uint16_t block, std::vector<uint8_t>& out) {
-  for (int half = 0; half < 2; ++half) {
-    const CpmSectorPlace place = CpmSectorOf(block * 2 + half);
+// The first logical sector of a block.
+int BlockSector(const CpmFormat& format, int block) {
+  return format.reservedTracks * format.sectorsPerTrack +
+         block * (format.blockSize / format.sectorSize);
+}
+
+// A block's bytes (2048 on a Profi disk). Only a sector of exactly its
+// format's size counts: a short or oversized read means the sector is not
+// the one the file system wrote, and its bytes read as zeros like a missing
+// one.
+void AppendBlockBytes(const TZX_Disk& disk, const CpmFormat& format, uint16_t block,
+                      std::vector<uint8_t>& out) {
+  const int first = BlockSector(format, block);
+  for (int i = 0; i < format.blockSize / format.sectorSize; ++i) {
+    const CpmSectorPlace place = CpmSectorOf(format, first + i);
     const TSectorRec* s = FindSector(disk, place.track, place.sec);
     const bool usable = s && disk.GetTrack(static_cast<uint8_t>(place.track)).Present &&
-                        s->DataLength() == kCpmSectorSize;
+                        s->DataLength() == format.sectorSize;
     if (usable) {
-      out.insert(out.end(), s->Data().begin(), s->Data().begin() + kCpmSectorSize);
+      out.insert(out.end(), s->Data().begin(), s->Data().end());
     } else {
-      out.insert(out.end(), kCpmSectorSize, 0);
+      out.insert(out.end(), format.sectorSize, 0);
     }
   }
 }
@@ -102,27 +131,56 @@ std::string KeyText(const uint8_t* bytes, size_t n) {
 }  // namespace
 
 CpmSectorPlace CpmSectorOf(int logicalSector) {
-  CpmSectorPlace p{logicalSector / kCpmSectorsPerTrack,
-                   static_cast<uint8_t>(logicalSector % kCpmSectorsPerTrack + 1)};
-  if (p.track == 0 && p.sec == kCpmSectorsPerTrack) p.sec = kTrack0FifthSector;
+  return CpmSectorOf(kProfiCpmFormat, logicalSector);
+}
+
+CpmSectorPlace CpmSectorOf(const CpmFormat& format, int logicalSector) {
+  const int t = logicalSector / format.sectorsPerTrack;
+  const int index = logicalSector % format.sectorsPerTrack;
+  CpmSectorPlace p{t, static_cast<uint8_t>(format.firstSector + index)};
+  if (format.profiTrack0 && t == 0 && index == kCpmSectorsPerTrack - 1) p.sec = kTrack0FifthSector;
+  switch (format.sides) {
+    case CpmFormat::Sides::Interleaved:
+      break;
+    case CpmFormat::Sides::One:
+      p.track = 2 * t;
+      break;
+    case CpmFormat::Sides::Successive:
+      p.track = t < format.tracksPerSide ? 2 * t : 2 * (2 * format.tracksPerSide - 1 - t) + 1;
+      break;
+  }
   return p;
 }
 
+CpmFormat CpmFormatOf(const TZX_Disk& disk) {
+  CpmFormat format;
+  if (FindPlus3Format(disk, format)) return format;
+  return kProfiCpmFormat;
+}
+
 std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk) {
-  std::array<uint8_t, kCpmDirBytes> bytes{};
-  for (int i = 0; i < kDirSectors; ++i) {
-    const CpmSectorPlace place = CpmSectorOf(i);
+  return ReadCpmDirectory(disk, CpmFormatOf(disk));
+}
+
+std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk, const CpmFormat& format) {
+  std::vector<uint8_t> bytes(size_t(format.dirEntries) * kCpmEntrySize);
+  const int dirSectors = static_cast<int>(bytes.size() + format.sectorSize - 1) / format.sectorSize;
+  const int first = BlockSector(format, 0);
+  for (int i = 0; i < dirSectors; ++i) {
+    const CpmSectorPlace place = CpmSectorOf(format, first + i);
     if (const TSectorRec* s = FindSector(disk, place.track, place.sec)) {
-      const size_t n = std::min<size_t>(s->DataLength(), kCpmSectorSize);
-      std::copy_n(s->Data().begin(), n, bytes.begin() + i * kCpmSectorSize);
+      const size_t at = size_t(i) * format.sectorSize;
+      const size_t n =
+          std::min<size_t>({s->DataLength(), size_t(format.sectorSize), bytes.size() - at});
+      std::copy_n(s->Data().begin(), n, bytes.begin() + at);
     }
   }
   std::vector<CpmDirEntry> entries;
-  for (int i = 0; i < kCpmDirEntries; ++i) {
+  for (int i = 0; i < format.dirEntries; ++i) {
     const std::span<const uint8_t, kCpmEntrySize> raw(bytes.data() + i * kCpmEntrySize,
                                                       kCpmEntrySize);
     if (raw[0] == kCpmUnused && raw[1] == kCpmUnused) break;
-    entries.push_back(ParseEntry(raw));
+    entries.push_back(ParseEntry(raw, format));
   }
   return entries;
 }
@@ -136,20 +194,27 @@ std::string CpmFileRow::Ext() const {
 }
 
 CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show) {
-  const std::vector<CpmDirEntry> dir = ReadCpmDirectory(disk);
+  const CpmFormat format = CpmFormatOf(disk);
+  const std::vector<CpmDirEntry> dir = ReadCpmDirectory(disk, format);
   CpmCatalog cat;
-  cat.usedBlocks.set(0);
-  cat.usedBlocks.set(1);
+  cat.blockSize = format.blockSize;
+  cat.blockCount = std::min(format.blockCount, kCpmMaxBlocks);
+  for (int b = 0; b < format.DirBlocks() && b < cat.blockCount; ++b)
+    cat.usedBlocks.set(b);
+  const uint32_t full = uint32_t(format.ExtentMask() + 1) * kExtentRecords;
   for (const CpmDirEntry& e : dir) {
     // Every live extent holds its blocks, listed or not.
-    if (!e.Deleted()) MarkBlocks(e, cat.usedBlocks);
-    if (e.extent != 0 || (e.Deleted() && !show.deleted) || (e.Hidden() && !show.hidden)) continue;
-    CpmFileRow row{e.key, e.user, e.extent, e.records};
+    if (!e.Deleted()) MarkBlocks(e, cat.blockCount, cat.usedBlocks);
+    if (EntryIndex(e, format) != 0 || (e.Deleted() && !show.deleted) ||
+        (e.Hidden() && !show.hidden)) {
+      continue;
+    }
+    CpmFileRow row{e.key, e.user, e.extent, EntryRecords(e, format)};
     // The total is kept whole: a file of 256 records or more shows its true
     // size rather than one wrapped to 8 bits.
-    if (e.records >= kCpmRecordSize) {
-      for (const CpmDirEntry* x : LaterExtents(dir, e))
-        row.records += x->records;
+    if (row.records >= full) {
+      for (const CpmDirEntry* x : LaterExtents(dir, e, format))
+        row.records += EntryRecords(*x, format);
     }
     cat.rows.push_back(row);
   }
@@ -164,31 +229,33 @@ bool CollectCpmFile(const TZX_Disk& disk, const CpmKey& key, uint8_t user,
 bool CollectCpmFile(const TZX_Disk& disk, const std::vector<CpmDirEntry>& dir, const CpmKey& key,
                     uint8_t user, std::vector<uint8_t>& out) {
   out.clear();
+  const CpmFormat format = CpmFormatOf(disk);
   const auto first = std::find_if(dir.begin(), dir.end(), [&](const CpmDirEntry& e) {
-    return e.extent == 0 && e.user == user && e.key == key;
+    return EntryIndex(e, format) == 0 && e.user == user && e.key == key;
   });
   if (first == dir.end()) return false;
 
-  uint64_t length = uint64_t{first->records} * kCpmRecordSize;
+  uint64_t length = uint64_t{EntryRecords(*first, format)} * kCpmRecordSize;
   std::vector<uint16_t> blocks;
   AppendBlockNumbers(*first, blocks);
-  // An extent that does not use all its eight blocks is the file's last.
-  if (blocks.size() == first->blocks.size()) {
-    for (const CpmDirEntry* x : LaterExtents(dir, *first)) {
-      length += uint64_t{x->records} * kCpmRecordSize;
+  // An entry that does not use all its blocks is the file's last.
+  if (blocks.size() == first->pointers) {
+    for (const CpmDirEntry* x : LaterExtents(dir, *first, format)) {
+      length += uint64_t{EntryRecords(*x, format)} * kCpmRecordSize;
       AppendBlockNumbers(*x, blocks);
     }
   }
-  out.reserve(blocks.size() * kCpmBlockSize);
+  out.reserve(blocks.size() * format.blockSize);
   for (uint16_t b : blocks)
-    AppendBlockBytes(disk, b, out);
+    AppendBlockBytes(disk, format, b, out);
   if (out.size() > length) out.resize(static_cast<size_t>(length));
   return true;
 }
 
 bool IsCpmImage(TZX_Disk& disk) {
   const int count = disk.GetTrack(0).CountSectors();
-  return count == 5 || count == 6;
+  CpmFormat format;
+  return count == 5 || count == 6 || FindPlus3Format(disk, format);
 }
 
 bool WriteCpmFile(const TZX_Disk& disk, const CpmFileRow& row, const std::string& path,

@@ -1,5 +1,7 @@
 // CP/M on disks of the Profi computer: the directory, the used and free
-// space, a file's bytes, and a new empty disk.
+// space, a file's bytes, and a new empty disk. The same directory code reads
+// the +3DOS and Amstrad CPC disks, whose layouts filesystems/Plus3Dos.h
+// finds (CpmFormat below holds either).
 //
 // The Profi disk is 80 cylinders, two sides, five 1024-byte sectors a track,
 // 819200 bytes. The logical track is the image track index (cylinder * 2 +
@@ -14,6 +16,7 @@
 // byte 14 from its 33rd extent on.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bitset>
 #include <cstdint>
@@ -35,6 +38,7 @@ inline constexpr int kCpmDirEntries = 128;
 inline constexpr int kCpmEntrySize = 32;
 inline constexpr int kCpmDirBytes = kCpmDirEntries * kCpmEntrySize;
 inline constexpr int kCpmRecordSize = 128;
+inline constexpr int kCpmMaxBlocks = 4096;   // more than any image holds
 inline constexpr uint8_t kCpmUnused = 0xE5;  // user byte of a deleted entry; the formatter's fill
 
 inline constexpr const char* kNotCpmImageText = "Образ не соответствует CP/M диску!";
@@ -50,22 +54,64 @@ struct CpmSectorPlace {
 };
 CpmSectorPlace CpmSectorOf(int logicalSector);
 
+// Where a CP/M file system lies on the image and the shape of its directory.
+// The defaults are the Profi disk's. A logical track is numbered from 0 over
+// the whole disk and a logical sector from 0 over the tracks in turn;
+// allocation blocks start after the reserved tracks, and the directory fills
+// the first blocks.
+struct CpmFormat {
+  // How logical tracks lie on the image: track t at image track t (both
+  // sides in turn), on side 0 only (image track 2t), or out on side 0 and
+  // back on side 1.
+  enum class Sides : uint8_t { Interleaved, One, Successive };
+  const char* name = "CP/M Profi";
+  Sides sides = Sides::Interleaved;
+  int tracksPerSide = kCpmTracks / 2;
+  int sectorsPerTrack = kCpmSectorsPerTrack;
+  int sectorSize = kCpmSectorSize;
+  uint8_t firstSector = 1;  // sector IDs run from here
+  bool profiTrack0 = true;  // the fifth sector of track 0 is number 9
+  int reservedTracks = 0;
+  int blockSize = kCpmBlockSize;
+  int blockCount = kCpmBlockCount;
+  int dirEntries = kCpmDirEntries;
+  bool plus3 = false;  // files may open with a PLUS3DOS header; saved as NAME.EXT
+
+  // Block numbers are a byte each on disks of at most 256 blocks.
+  int PointersPerEntry() const { return blockCount > 256 ? 8 : 16; }
+  // Logical extents (16 KB) an entry maps, less one: the low bits of the
+  // extent number that count extents within one entry.
+  int ExtentMask() const { return std::max(PointersPerEntry() * blockSize / 16384, 1) - 1; }
+  int DirBlocks() const { return (dirEntries * kCpmEntrySize + blockSize - 1) / blockSize; }
+};
+inline const CpmFormat kProfiCpmFormat{};
+
+CpmSectorPlace CpmSectorOf(const CpmFormat& format, int logicalSector);
+// The layout of the disk in the image: a +3DOS or CPC one when track 0 says
+// so (see Plus3Dos.h), the Profi one otherwise.
+CpmFormat CpmFormatOf(const TZX_Disk& disk);
+
 // One 32-byte directory entry.
 struct CpmDirEntry {
   uint8_t user = 0;  // 0 = ordinary, 0xE5 = deleted, anything else = hidden
   CpmKey key{};
-  uint16_t extent = 0;  // byte 12 (five bits) and byte 14 (six bits above them)
-  uint8_t records = 0;  // 128-byte records in this extent; 128 = full
-  std::array<uint16_t, 8> blocks{};
+  uint16_t extent = 0;                // byte 12 (five bits) and byte 14 (six bits above them)
+  uint8_t records = 0;                // 128-byte records in this extent; 128 = full
+  std::array<uint16_t, 16> blocks{};  // the first `pointers` are the entry's
+  uint8_t pointers = 8;
+
+  std::span<const uint16_t> Blocks() const { return std::span(blocks).first(pointers); }
 
   bool Deleted() const { return user == kCpmUnused; }
   bool Hidden() const { return user != 0 && user != kCpmUnused; }
 };
 
 // The entries of the directory up to its end: the first entry whose user
-// byte and first name byte are both 0xE5 (a never used entry), or entry 128.
-// Directory sectors that are missing read as zeros.
+// byte and first name byte are both 0xE5 (a never used entry), or the last
+// entry (128 on a Profi disk). Directory sectors that are missing read as
+// zeros.
 std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk);
+std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk, const CpmFormat& format);
 
 // One row of the listing: an extent-0 entry and the size of its file.
 struct CpmFileRow {
@@ -85,11 +131,13 @@ struct CpmShowOptions {
 
 struct CpmCatalog {
   std::vector<CpmFileRow> rows;
-  std::bitset<kCpmBlockCount> usedBlocks;  // the directory's two blocks always
+  std::bitset<kCpmMaxBlocks> usedBlocks;  // the directory's blocks always
+  int blockSize = kCpmBlockSize;
+  int blockCount = kCpmBlockCount;
 
-  int UsedBytes() const { return static_cast<int>(usedBlocks.count()) * kCpmBlockSize; }
+  int UsedBytes() const { return static_cast<int>(usedBlocks.count()) * blockSize; }
   int UsedKb() const { return UsedBytes() / 1024; }
-  int FreeKb() const { return (kCpmDiskBytes - UsedBytes()) / 1024; }
+  int FreeKb() const { return (blockCount * blockSize - UsedBytes()) / 1024; }
 };
 
 CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "formats/Dsk.h"
 #include "formats/Fdi.h"
 #include "formats/Hfe.h"
 #include "formats/KryoFlux.h"
@@ -53,7 +54,7 @@ WriteResult SaveKryoFluxFile(TZX_Disk&, const std::string&, const SaveOptions&) 
 }
 
 // In the order keys are compared.
-const std::array<ImageFormat, 10> kImageFormats = {{
+const std::array<ImageFormat, 11> kImageFormats = {{
     {"UDI", "Error load UDI - ", LoadUDI, SaveUdiFile},
     {"FDI", "Error load FDI -", LoadFDI, SavePlain<SaveFDI>},
     {"TRD", "Error load TRD -", LoadTRD, SavePlain<SaveTRD>},
@@ -64,6 +65,7 @@ const std::array<ImageFormat, 10> kImageFormats = {{
     {"HFE", "Error load HFE -", LoadHFE, SaveHfeFile},
     {"SCP", "Error load SCP -", LoadSCP, SaveScpFile},
     {"RAW", "Error load KryoFlux -", LoadKryoFlux, SaveKryoFluxFile},
+    {"DSK", "Error load DSK -", LoadDSK, SavePlain<SaveDSK>},
 }};
 
 // The program's own project file. The desktop program opens and saves it

@@ -57,7 +57,8 @@ struct SaveResult {
   bool knownType = false;  // the extension is in the table
   std::string errorText;   // why nothing was written
   std::string logLine;     // UDI: the track and sector where synthesis failed
-  std::string note;        // on success: what the writer had to say about the file
+  std::string
+      note;  // on success: what the writer had to say: what of the image the file could not keep
 };
 
 // Saves the image by the extension of path. Nothing is written on failure.

@@ -16,7 +16,7 @@ struct WriteResult {
   bool ok = true;
   std::string text;     // why nothing was written
   RawTrackFault fault;  // where raw track synthesis refused, for writers that use it
-  std::string note;     // on success: what the file says that the image did not
+  std::string note;     // on success: what of the image the file could not keep, and other notes
 
   explicit operator bool() const { return ok; }
   static WriteResult Failed(std::string text, RawTrackFault fault = {}) {

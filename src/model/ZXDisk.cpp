@@ -81,6 +81,8 @@ void TTrack::ClearTrack() {
   Present = 0;
   SectorCount = 0;
   RawValid = 0;
+  FormatGap3 = 0;
+  FormatFiller = 0xE5;
   // The raw storage stays for the track's next raw bytes (at most 14,002
   // bytes a track), as a slot's does for its data.
   raw_.clear();

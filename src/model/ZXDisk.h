@@ -87,10 +87,14 @@ class TTrack {
   explicit TTrack(uint8_t trackNo = 0) : TrackNo(trackNo) {}
 
   std::array<TSectorRec, kSlotCount> Sectors{};
-  uint8_t TrackNo = 0;           // index in the image; clearing keeps it
-  uint8_t Present = 0;           // 0 = not part of the image; writers store 0xFF
-  uint8_t SectorCount = 0;       // used slots, as last counted or stored by a reader
-  uint8_t RawValid = 0;          // 1 = RawData was taken from an image file
+  uint8_t TrackNo = 0;      // index in the image; clearing keeps it
+  uint8_t Present = 0;      // 0 = not part of the image; writers store 0xFF
+  uint8_t SectorCount = 0;  // used slots, as last counted or stored by a reader
+  uint8_t RawValid = 0;     // 1 = RawData was taken from an image file
+  // The format gap (GAP 3) and filler byte a sector image recorded for the
+  // track, written back by such images; a gap of 0 = not recorded.
+  uint8_t FormatGap3 = 0;
+  uint8_t FormatFiller = 0xE5;
   std::vector<std::string> Log;  // UTF-8 lines
 
   // Number of raw track bytes; 0 = no raw track.

@@ -11,8 +11,8 @@ namespace kelvara {
 namespace {
 
 // The save dialog's types, in filter order, as extension keys.
-constexpr std::array<const char*, 9> kSaveKeys = {"UDI", "TRD", "TD0", "FDI", "PRO",
-                                                  "SCL", "KDI", "HFE", "SCP"};
+constexpr std::array<const char*, 10> kSaveKeys = {"UDI", "TRD", "TD0", "FDI", "PRO",
+                                                   "SCL", "KDI", "HFE", "SCP", "DSK"};
 
 void RememberFolder(TSettings& settings, SettingsStore& store, std::string TSettings::*field,
                     const char* key, const std::string& path) {

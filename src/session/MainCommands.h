@@ -24,16 +24,17 @@ inline constexpr const char* kOpenImageFilter =
     "Краткий формат образа TRDOS диска (*.scl)|*.scl|Образ диска Корвета (*.kdi)|*.kdi|"
     "Образ для флоппи эмулятора (*.hfe)|*.hfe|"
     "Флюкс-образ SuperCard Pro (*.scp)|*.scp|Поток KryoFlux (*.raw)|*.raw|"
-    "Поддерживаемые форматы (*.udi,*.trd,*.td0,*.fdi,*.pro,*.scl,*.kdi,*.hfe,*.scp,*.raw)|"
-    "*.fdi;*.trd;*.udi;*.td0;*.pro;*.scl;*.kdi;*.hfe;*.scp;*.raw";
-inline constexpr int kOpenImageFilterIndex = 11;  // 1-based: all supported types
+    "Образ диска +3 и CPC (*.dsk)|*.dsk|"
+    "Поддерживаемые форматы (*.udi,*.trd,*.td0,*.fdi,*.pro,*.scl,*.kdi,*.hfe,*.scp,*.raw,*.dsk)|"
+    "*.fdi;*.trd;*.udi;*.td0;*.pro;*.scl;*.kdi;*.hfe;*.scp;*.raw;*.dsk";
+inline constexpr int kOpenImageFilterIndex = 12;  // 1-based: all supported types
 inline constexpr const char* kSaveImageFilter =
     "Универсальный образ диска (*.udi)|*.udi|Файл образа TRDOS диска (*.trd)|*.trd|"
     "Образ диска TeleDisk (*.td0)|*.td0|Полный образ диска (*.fdi)|*.fdi|"
     "Секторный образ диска CP/M Profi (*.pro)|*.pro|"
     "Краткий формат образа TRDOS диска (*.scl)|*.scl|Образ диска Корвета (*.kdi)|*.kdi|"
     "Образ для флоппи эмулятора (*.hfe)|*.hfe|"
-    "Флюкс-образ SuperCard Pro (*.scp)|*.scp";
+    "Флюкс-образ SuperCard Pro (*.scp)|*.scp|Образ диска +3 и CPC (*.dsk)|*.dsk";
 inline constexpr const char* kProjectFilter = "Universal Disk Format (*.udf)|*.udf";
 inline constexpr const char* kOpenImageTitle = "Загрузить образ диска из файла..";
 inline constexpr const char* kSaveImageTitle = "Сохранить образ диска в файл...";
@@ -64,7 +65,7 @@ bool DiskCommandEnabled(DiskCommand command, bool driveValid, int trackCount);
 // --- Dialog helpers ---
 
 // The save dialog's default extension for its 1-based filter index ("udi"
-// .. "scp"); empty outside 1..9.
+// .. "dsk"); empty outside 1..10.
 std::string SaveExtensionForFilter(int filterIndex);
 // The save dialog's proposed name: the last image name without its last four
 // characters (the dot and a three-letter extension).

@@ -59,7 +59,7 @@ TEST_F(BatchCli, UsageOfTheTwoConvertForms) {
        {std::vector<std::string>{"convert", in + "/demo.trd"},
         {"convert", "--to", "udi", in + "/demo.trd"},
         {"convert", "-o", out, in + "/demo.trd", out + "/x.udi"},
-        {"convert", "--to", "dsk", "-o", out, in + "/demo.trd"},
+        {"convert", "--to", "xyz", "-o", out, in + "/demo.trd"},
         {"convert", "-r", in + "/demo.trd", out + "/x.udi"}})
     EXPECT_EQ(Cli(args).status, 2) << args.back();
   EXPECT_EQ(Cli({"convert", in + "/demo.trd", dir / "single.udi"}).status, 0);

@@ -58,11 +58,11 @@ TEST(CliProcess, FailuresAndBadUsageHaveTheirExitCodes) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("Error UDI file!"), std::string::npos) << r.output;
 
-  r = RunCliProcess("convert " + dir / "bad.udi" + " " + dir / "x.dsk");
+  r = RunCliProcess("convert " + dir / "bad.udi" + " " + dir / "x.xyz");
   EXPECT_EQ(r.status, 1);
 
   WriteBytes(dir / "a.trd", PatternBytes(4096, 1));
-  r = RunCliProcess("convert " + dir / "a.trd" + " " + dir / "x.dsk");
+  r = RunCliProcess("convert " + dir / "a.trd" + " " + dir / "x.xyz");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("Данный тип файлов не поддерживается!"), std::string::npos);
 

@@ -112,7 +112,7 @@ TEST(CliDrive, WriteChangesTheVirtualDiskFile) {
     EXPECT_NE(r.err.find("write-protected"), std::string::npos) << r.err;
   }
   EXPECT_EQ(ReadBytes(dir / "disk.trd"), image);
-  r = RunCliArgs({"write", dir / "image.trd", "--virtual-drive", dir / "disk.dsk"});
+  r = RunCliArgs({"write", dir / "image.trd", "--virtual-drive", dir / "disk.xyz"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty()) << r.out;
   EXPECT_NE(r.err.find("Данный тип файлов не поддерживается!"), std::string::npos) << r.err;

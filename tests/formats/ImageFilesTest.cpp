@@ -26,7 +26,7 @@ TEST(ExtensionKey, UpperCasedCutToThreeAfterTheLastDotOfTheName) {
 
 TEST(FindImageFormat, TrdIsKnownAndOtherKeysAreNot) {
   ASSERT_NE(FindImageFormat("TRD"), nullptr);
-  EXPECT_EQ(FindImageFormat("DSK"), nullptr);
+  EXPECT_EQ(FindImageFormat("XYZ"), nullptr);
   EXPECT_EQ(FindImageFormat(""), nullptr);
 }
 
@@ -49,8 +49,8 @@ TEST_F(LoadImageFileTest, SuccessReportsPathAndTrackCount) {
 
 TEST_F(LoadImageFileTest, UnsupportedExtensionLeavesAnEmptyImage) {
   test::FillStandardDisk(*disk, 2);
-  WriteBytes(dir / "a.dsk", PatternBytes(100, 1));
-  const LoadResult r = LoadImageFile(*disk, dir / "a.dsk");
+  WriteBytes(dir / "a.xyz", PatternBytes(100, 1));
+  const LoadResult r = LoadImageFile(*disk, dir / "a.xyz");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.errorText, "Данный тип файлов не поддерживается!");
   EXPECT_TRUE(r.logLine.empty());
@@ -79,7 +79,7 @@ TEST_F(LoadImageFileTest, MissingTrdFileIsAFailure) {
 
 TEST_F(LoadImageFileTest, SaveReportsRefusalsAndUnknownTypes) {
   SaveOptions options;
-  SaveResult r = SaveImageFile(*disk, dir / "x.dsk", options);
+  SaveResult r = SaveImageFile(*disk, dir / "x.xyz", options);
   EXPECT_FALSE(r.ok);
   EXPECT_FALSE(r.knownType);
 

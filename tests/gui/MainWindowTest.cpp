@@ -137,7 +137,7 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
 
   void unsupportedFileLeavesAnEmptyImageAndSaysSo() {
     w->LoadAndFinish(WriteTrd(*dir, "a.trd", 2));
-    QVERIFY(!w->LoadAndFinish(WriteTrd(*dir, "a.dsk", 2)));
+    QVERIFY(!w->LoadAndFinish(WriteTrd(*dir, "a.xyz", 2)));
     QCOMPARE(int(w->Disk().CountTracks()), 0);
     QVERIFY(w->StatusPanel(1).isEmpty());
     QCOMPARE(dialogs->prompt.MessageTexts().back(),
@@ -247,7 +247,7 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
 
   void panelsKeepNothingOfTheImageBeforeOnceItIsReplacedOrEmptied() {
     const std::function<void()> ways[] = {
-        [&] { w->LoadAndFinish(WriteTrd(*dir, "a.dsk", 2)); },  // a failed load
+        [&] { w->LoadAndFinish(WriteTrd(*dir, "a.xyz", 2)); },  // a failed load
         [&] { w->TRDOS1Click(); },
         [&] { w->CPMProfi1Click(); },
         [&] { w->N12Click(); },

@@ -45,11 +45,11 @@ TEST(DiskMenu, EachCommandFollowsTheDriveAndTheTracks) {
 }
 
 TEST(SaveDialog, ExtensionFollowsTheTypeAndTheNameLosesItsExtension) {
-  const char* expected[] = {"udi", "trd", "td0", "fdi", "pro", "scl", "kdi", "hfe", "scp"};
-  for (int i = 1; i <= 9; ++i)
+  const char* expected[] = {"udi", "trd", "td0", "fdi", "pro", "scl", "kdi", "hfe", "scp", "dsk"};
+  for (int i = 1; i <= 10; ++i)
     EXPECT_EQ(SaveExtensionForFilter(i), expected[i - 1]);
   EXPECT_EQ(SaveExtensionForFilter(0), "");
-  EXPECT_EQ(SaveExtensionForFilter(10), "");
+  EXPECT_EQ(SaveExtensionForFilter(11), "");
   EXPECT_EQ(ProposedSaveName("game.fdi"), "game");
   EXPECT_EQ(ProposedSaveName(".trd"), "");
   EXPECT_EQ(ProposedSaveName(""), "");
@@ -136,9 +136,9 @@ TEST_F(ImageCommandsTest, FailedWriterSaysWhyAndRemembersNothing) {
 TEST_F(ImageCommandsTest, UnknownTypeWritesNothingAndSaysSo) {
   test::FillStandardDisk(*disk, 2);
   const SaveOutcome out =
-      SaveImageCommand(*disk, dir / "copy.dsk", settings, store, prompt, imageFileName);
+      SaveImageCommand(*disk, dir / "copy.xyz", settings, store, prompt, imageFileName);
   EXPECT_FALSE(out.written);
-  EXPECT_FALSE(std::filesystem::exists(dir / "copy.dsk"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "copy.xyz"));
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_NE(prompt.messages[0].text.find("Данный тип файлов не поддерживается!"),
             std::string::npos);
