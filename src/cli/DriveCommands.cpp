@@ -113,6 +113,7 @@ struct DriveOptions {
   std::string fluxSim;    // an image in a simulated Greaseweazle
   std::string fluxBus;    // ibm or shugart
   std::string fluxMedia;  // the simulated disk's faults
+  bool noVerify = false;  // a flux device's writes not read back
 };
 
 void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
@@ -152,6 +153,8 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
           },
           "ITEMS"));
   if (!runOptions) return;
+  cmd->add_flag("--no-verify", o.noVerify,
+                "Greaseweazle: do not read each written track back to check it");
   cmd->add_option("--first", o.first, "First track (setting FirstTrack)")
       ->check(CLI::Range(0, kTrackCount - 1));
   cmd->add_option("--last", o.last, "Last track (setting LastTrack)")
@@ -186,6 +189,7 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
     fo.simulatedImage = o.fluxSim;
     if (!o.fluxBus.empty()) flux::ParseGwBus(o.fluxBus, fo.bus);
     if (!o.fluxMedia.empty()) flux::ParseSimulatedMedia(o.fluxMedia, fo.media, error);
+    if (o.noVerify) fo.verify = false;
     driver = flux::CreateFluxFloppy(std::move(fo));
   } else {
     driver = CreateFloppyDriver(o.virtualDrive);

@@ -46,12 +46,17 @@ const char* CommandName(GwCommand c) {
       return "SetBusType";
     case GwCommand::GetPin:
       return "GetPin";
+    case GwCommand::WriteFlux:
+      return "WriteFlux";
+    case GwCommand::EraseFlux:
+      return "EraseFlux";
     default:
       return "command";
   }
 }
 
 constexpr int kOverflowRetries = 5;
+constexpr int kUnderflowRetries = 5;
 
 }  // namespace
 
@@ -323,6 +328,47 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
     }
     return true;
   }
+}
+
+bool GreaseweazleLink::FinishFluxCommand(GwCommand cmd, int timeoutMs) {
+  uint8_t status = 0;
+  if (!ReadExact(&status, 1, NowMs() + timeoutMs)) {
+    if (fault_ == LinkFault::Timeout) {
+      ResetComms();
+      return Fail(LinkFault::Timeout, std::string("Greaseweazle: ") + CommandName(cmd) +
+                                          " did not end within " + std::to_string(timeoutMs) +
+                                          " ms; it was aborted");
+    }
+    return false;
+  }
+  // The status byte and GetFluxStatus say the same; the latter is what the
+  // device keeps, and asking it keeps host and device in step.
+  if (!Command(GwCommand::GetFluxStatus, {}, timeouts_.commandMs)) {
+    if (fault_ == LinkFault::Status) error_ = GwStatusText(status_) + " after " + CommandName(cmd);
+    return false;
+  }
+  return true;
+}
+
+bool GreaseweazleLink::WriteFlux(const std::vector<uint8_t>& stream, bool atIndex) {
+  for (int attempt = 0;; ++attempt) {
+    const uint8_t at = atIndex ? 1 : 0;
+    if (!Command(GwCommand::WriteFlux, {at, at}, timeouts_.commandMs)) return false;
+    if (!WriteAll(stream.data(), stream.size(), timeouts_.writeMs)) return false;
+    if (FinishFluxCommand(GwCommand::WriteFlux, timeouts_.writeMs)) return true;
+    if (!(fault_ == LinkFault::Status && status_ == kGwFluxUnderflow &&
+          attempt + 1 < kUnderflowRetries))
+      return false;
+  }
+}
+
+bool GreaseweazleLink::EraseFlux(uint32_t ticks) {
+  if (!Command(GwCommand::EraseFlux,
+               {static_cast<uint8_t>(ticks), static_cast<uint8_t>(ticks >> 8),
+                static_cast<uint8_t>(ticks >> 16), static_cast<uint8_t>(ticks >> 24)},
+               timeouts_.commandMs))
+    return false;
+  return FinishFluxCommand(GwCommand::EraseFlux, timeouts_.writeMs);
 }
 
 }  // namespace kelvara::flux
