@@ -26,6 +26,9 @@ namespace {
 
 constexpr int kPollMs = 5;
 constexpr double kCellSeconds = 2e-6;
+// The surface holds each bit cell as kFine slots, so that flux written at a
+// drive's own speed lands where it was timed rather than on the nearest cell.
+constexpr size_t kFine = 8;
 constexpr int kCylinders = 86;            // how far the simulated drive's head goes
 constexpr double kNoIndexSeconds = 0.05;  // flux sent before a NoIndex read gives up
 constexpr uint32_t kLingerUs = 500;
@@ -311,13 +314,17 @@ SimulatedGreaseweazle::Track& SimulatedGreaseweazle::TrackAt(int index) {
   t.built = true;
   std::vector<uint8_t> bytes, sync;
   if (disk_ && TrackRawBytes(*disk_, index, bytes, sync)) {
-    MfmCells(bytes, sync, t.cells);
+    std::vector<uint8_t> cells;
+    MfmCells(bytes, sync, cells);
+    t.cells.assign(cells.size() * kFine, 0);
+    for (size_t i = 0; i < cells.size(); ++i)
+      t.cells[i * kFine + kFine / 2] = cells[i];
     auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
       for (const SimulatedSector& s : list) {
         size_t begin = 0, end = 0;
         if (s.track == index &&
             FindDataField(bytes, sync, static_cast<uint8_t>(s.sector), begin, end))
-          t.faults.push_back({(begin + 8) * 16, end * 16, weak});
+          t.faults.push_back({(begin + 8) * 16 * kFine, end * 16 * kFine, weak});
       }
     };
     add(media_.weak, true);
@@ -346,18 +353,15 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
   }
 
   Track& track = TrackUnderHead();
-  const double cellTicks = media_.sampleFrequency * kCellSeconds;
+  const double cellTicks = media_.sampleFrequency * kCellSeconds / kFine;
   std::vector<uint8_t> noiseCells;
   std::span<const uint8_t> cells = track.cells;
   if (cells.empty()) {
-    // Unformatted: flux at random, no two transitions closer than a cell.
-    noiseCells.resize(100000);
-    for (size_t i = 0; i < noiseCells.size(); i += 2 + rng_.Next() % 6)
-      noiseCells[i] = 1;
+    Noise(noiseCells, 100000);
     cells = noiseCells;
   }
   SurfaceTiming timing{cellTicks, media_.speedError, media_.jitter,
-                       motor_ && !media_.noIndex && homed_};
+                       motor_ && !media_.noIndex && homed_, cellTicks * kFine};
   const double revTicks = static_cast<double>(cells.size()) * cellTicks / (1 + media_.speedError);
   uint64_t revolution = static_cast<uint64_t>(clockTicks_ / revTicks);
   const double angle = RemainderNonNegative(clockTicks_, revTicks) / revTicks;
@@ -388,6 +392,13 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
   }
   EncodeFluxStream(capture, static_cast<uint32_t>(media_.sampleFrequency / 1e6 * 200), 1, stream);
   Send(stream);
+}
+
+void SimulatedGreaseweazle::Noise(std::vector<uint8_t>& cells, size_t bitCells) {
+  // Flux at random, no two transitions closer than two cells.
+  cells.assign(bitCells * kFine, 0);
+  for (size_t i = 0; i < cells.size(); i += (2 + rng_.Next() % 6) * kFine)
+    cells[i] = 1;
 }
 
 bool SimulatedGreaseweazle::ReceiveStream(std::vector<uint8_t>& out) {
@@ -440,17 +451,13 @@ void SimulatedGreaseweazle::WriteFlux(const std::vector<uint8_t>& cmd) {
   const int index = cylinder_ * 2 + head_;
   if (fluxStatus_ == kGwOkay && motor_ && index < kTrackCount) {
     Track& t = TrackAt(index);
-    if (t.cells.empty()) {
-      // An unformatted track is a revolution of noise to write over.
-      t.cells.assign(size_t{kRawTrackSize} * 16, 0);
-      for (size_t i = 0; i < t.cells.size(); i += 2 + rng_.Next() % 6)
-        t.cells[i] = 1;
-    }
+    // An unformatted track is a revolution of noise to write over.
+    if (t.cells.empty()) Noise(t.cells, size_t{kRawTrackSize} * 16);
     // Each transition lands in the cell under the head at its time; the
     // head writes from the index (or wherever the disk is) until the stream
     // runs out or, told so, the next index. The cells after the write keep
     // what was there: the splice.
-    const double cell = media_.sampleFrequency * kCellSeconds / (1 + media_.speedError);
+    const double cell = media_.sampleFrequency * kCellSeconds / kFine / (1 + media_.speedError);
     const size_t n = t.cells.size();
     const size_t start =
         cue ? 0
@@ -487,11 +494,11 @@ void SimulatedGreaseweazle::EraseFlux(const std::vector<uint8_t>& cmd) {
   fluxStatus_ = kGwOkay;
   if (motor_ && index < kTrackCount) {
     Track& t = TrackAt(index);
-    const double cell = media_.sampleFrequency * kCellSeconds / (1 + media_.speedError);
+    const double cell = media_.sampleFrequency * kCellSeconds / kFine / (1 + media_.speedError);
     const auto cells = static_cast<size_t>(U32(&cmd[2]) / cell);
     if (cells >= t.cells.size()) {
       // A whole revolution erased: no flux at all, as a bulk-erased disk.
-      t.cells.assign(size_t{kRawTrackSize} * 16, 0);
+      t.cells.assign(size_t{kRawTrackSize} * 16 * kFine, 0);
     } else {
       std::fill(t.cells.begin(), t.cells.begin() + static_cast<long>(cells), uint8_t{0});
     }
@@ -521,7 +528,7 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
       any |= s.track == index;
   if (!any) return;
   FluxCapture capture;
-  const double cellTicks = media_.sampleFrequency * kCellSeconds;
+  const double cellTicks = media_.sampleFrequency * kCellSeconds / kFine;
   CleanCapture(t.cells, cellTicks, capture);
   DecoderSettings settings;
   settings.sampleFrequency = media_.sampleFrequency;
@@ -533,8 +540,8 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
   auto range = [&](int sector, size_t& begin, size_t& end) {
     for (const DecodedSector& d : decoded.sectors) {
       if (d.sec != sector || d.rawDataOffset <= 0) continue;
-      begin = (static_cast<size_t>(d.rawDataOffset) + 7) * 16;
-      end = (static_cast<size_t>(d.rawDataOffset) + FieldBytes(d.sizeCode) + 2) * 16;
+      begin = (static_cast<size_t>(d.rawDataOffset) + 7) * 16 * kFine;
+      end = (static_cast<size_t>(d.rawDataOffset) + FieldBytes(d.sizeCode) + 2) * 16 * kFine;
       return end <= t.cells.size();
     }
     return false;
@@ -554,7 +561,8 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
     // The first write there leaves a stretch of the field without flux.
     writeFaultUsed_[k] = true;
     std::fill(t.cells.begin() + static_cast<long>(begin),
-              t.cells.begin() + static_cast<long>(std::min(end, begin + 64 * 16)), uint8_t{0});
+              t.cells.begin() + static_cast<long>(std::min(end, begin + 64 * 16 * kFine)),
+              uint8_t{0});
   }
 }
 
@@ -563,7 +571,7 @@ void SimulatedGreaseweazle::TakeDisk(TZX_Disk& out) {
   FluxImageLoad load;
   DecoderSettings settings;
   settings.sampleFrequency = media_.sampleFrequency;
-  const double cellTicks = media_.sampleFrequency * kCellSeconds;
+  const double cellTicks = media_.sampleFrequency * kCellSeconds / kFine;
   FluxCapture capture;
   for (int index = 0; index < kTrackCount; ++index) {
     const Track& t = TrackAt(index);

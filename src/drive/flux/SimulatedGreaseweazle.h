@@ -95,6 +95,8 @@ class SimulatedGreaseweazle {
   // The bytes the host sends up to and including their 0; false when none
   // came within the time a device waits.
   bool ReceiveStream(std::vector<uint8_t>& out);
+  // An unformatted stretch of `bitCells` cells.
+  void Noise(std::vector<uint8_t>& cells, size_t bitCells);
   Track& TrackUnderHead();
   Track& TrackAt(int index);
   // Lays the written cells' data fields out again, so that the media's
