@@ -114,6 +114,7 @@ struct DriveOptions {
   std::string fluxBus;    // ibm or shugart
   std::string fluxMedia;  // the simulated disk's faults
   bool noVerify = false;  // a flux device's writes not read back
+  bool doubleStep = false;
 };
 
 void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
@@ -152,9 +153,12 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
             return flux::ParseSimulatedMedia(text, media, error) ? std::string() : error;
           },
           "ITEMS"));
+  cmd->add_flag("--double-step", o.doubleStep,
+                "Greaseweazle: a 40-track disk in an 80-track drive (setting DoubleStep)");
   if (!runOptions) return;
   cmd->add_flag("--no-verify", o.noVerify,
-                "Greaseweazle: do not read each written track back to check it");
+                "Greaseweazle: do not read each written track back to check it (setting "
+                "FluxVerify)");
   cmd->add_option("--first", o.first, "First track (setting FirstTrack)")
       ->check(CLI::Range(0, kTrackCount - 1));
   cmd->add_option("--last", o.last, "Last track (setting LastTrack)")
@@ -178,15 +182,18 @@ TSettings SettingsWith(const TSettings& base, const DriveOptions& o) {
 std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, const TSettings& s,
                                           VirtualFloppy*& virtualDrive) {
   std::unique_ptr<FloppyDriver> driver;
-  if (!o.flux.empty() || !o.fluxSim.empty()) {
+  // The flux device of the command line, else that of the settings unless
+  // the command line names the virtual drive.
+  if (!o.flux.empty() || !o.fluxSim.empty() || (o.virtualDrive.empty() && !s.FluxDevice.empty())) {
     flux::FluxDriveOptions fo;
     std::string error;
-    if (!flux::FluxOptionsFromEnvironment(fo, error)) {
+    if (!flux::FluxOptionsFromSettings(s, fo, error)) {
       ctx.Fail(error);
       return nullptr;
     }
-    fo.device = o.flux;
+    if (!o.flux.empty() || !o.fluxSim.empty()) fo.device = o.flux;
     fo.simulatedImage = o.fluxSim;
+    if (o.doubleStep) fo.doubleStep = true;
     if (!o.fluxBus.empty()) flux::ParseGwBus(o.fluxBus, fo.bus);
     if (!o.fluxMedia.empty()) flux::ParseSimulatedMedia(o.fluxMedia, fo.media, error);
     if (o.noVerify) fo.verify = false;

@@ -163,7 +163,7 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     dialogs->openFiles = {path};
     w->N31Click();
     QCOMPARE(int(w->Disk().CountTracks()), 2);
-    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 9);
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 11);  // all supported types
     QCOMPARE(dialogs->shownSpecs.back().title, std::string("Загрузить образ диска из файла.."));
     QCOMPARE(w->Settings().Directory_1, dir->path().toStdString() + "/");
 
@@ -410,6 +410,9 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
       set.e[0]->setValue(77);
       set.cbdr->setCurrentIndex(1);
       set.cbsr->setCurrentIndex(2);  // "500K"
+      set.fluxNode->setText("/dev/ttyACM0");
+      set.cbbus->setCurrentIndex(1);
+      set.cbverify->setChecked(false);
       set.bb1->click();
     };
     w->N29Click();
@@ -420,6 +423,9 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     QSettings ini(Ini(), QSettings::IniFormat);
     QCOMPARE(ini.value("Option/RetryCount").toString(), QString("77"));
     QCOMPARE(ini.value("Option/Rate").toString(), QString("0"));
+    QCOMPARE(ini.value("Option/FluxDevice").toString(), QString("/dev/ttyACM0"));
+    QCOMPARE(ini.value("Option/FluxBus").toString(), QString("shugart"));
+    QCOMPARE(ini.value("Option/FluxVerify").toString(), QString("0"));
 
     // Changed and changed back: still accepted, still re-opened.
     dialogs->onDialog = [](QDialog& d) {

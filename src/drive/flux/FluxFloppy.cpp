@@ -80,6 +80,16 @@ bool FluxOptionsFromEnvironment(FluxDriveOptions& options, std::string& error) {
   return true;
 }
 
+bool FluxOptionsFromSettings(const TSettings& settings, FluxDriveOptions& options,
+                             std::string& error) {
+  if (!FluxOptionsFromEnvironment(options, error)) return false;
+  options.device = settings.FluxDevice;
+  if (!settings.FluxBus.empty()) ParseGwBus(settings.FluxBus, options.bus);
+  options.verify = settings.FluxVerify;
+  options.doubleStep = settings.DoubleStep;
+  return true;
+}
+
 FluxFloppy::FluxFloppy(FluxDriveOptions options)
     : FloppyDriver({kErrorInvalidHandle, kErrorInvalidFunction, kErrorInvalidParameter}),
       options_(std::move(options)) {
@@ -179,7 +189,8 @@ std::string FluxFloppy::StatusText() const {
   if (!controlOpen_) return {};
   const std::string where = simulated_ ? "simulated, " + options_.simulatedImage : options_.device;
   return "Greaseweazle " + DescribeGwInfo(link_.Info()) + " (" + where + "), " +
-         (options_.bus == GwBus::Ibm ? "IBM" : "Shugart") + " bus";
+         (options_.bus == GwBus::Ibm ? "IBM" : "Shugart") + " bus" +
+         (options_.doubleStep ? ", double stepping" : "");
 }
 
 bool FluxFloppy::CanWrite(std::string& why) const {
@@ -255,7 +266,8 @@ bool FluxFloppy::Spinning() {
 
 bool FluxFloppy::Seek(DeviceHandle, const FD_SEEK_PARAMS& p) {
   if (!Spinning()) return false;
-  if (!link_.Seek(p.cyl)) return FailLink();
+  // Double stepping: the disk's cylinder n lies under the drive's 2n.
+  if (!link_.Seek(options_.doubleStep ? 2 * p.cyl : p.cyl)) return FailLink();
   if (p.cyl != cylinder_) kept_ = false;
   cylinder_ = p.cyl;
   if (p.cyl == 0) {

@@ -32,6 +32,7 @@
 #include "drive/flux/GreaseweazleLink.h"
 #include "drive/flux/SimulatedGreaseweazle.h"
 #include "formats/ImageFiles.h"
+#include "model/SettingsRecord.h"
 
 namespace kelvara::flux {
 
@@ -41,7 +42,8 @@ struct FluxDriveOptions {
   SimulatedMedia media;        // the simulated disk's faults
   GwBus bus = GwBus::Ibm;
   int revolutions = 2;
-  bool verify = true;  // read every written track back
+  bool verify = true;       // read every written track back
+  bool doubleStep = false;  // a 40-track disk in an 80-track drive: two steps a cylinder
   // Quiet time after which the device's watchdog (10 s) may have turned the
   // motor off and deselected: the drive is selected and spun up again first.
   int watchdogMarginMs = 8000;
@@ -54,6 +56,12 @@ bool ParseGwBus(const std::string& text, GwBus& bus);
 // KELVARA_FLUX_BUS (ibm, shugart) and KELVARA_FLUX_SIM_MEDIA (the simulated
 // disk's faults). False with the reason for a value that does not parse.
 bool FluxOptionsFromEnvironment(FluxDriveOptions& options, std::string& error);
+
+// Options from the settings (device, bus, verify, double step), the
+// environment's where the settings choose none. False with the reason for an
+// environment value that does not parse.
+bool FluxOptionsFromSettings(const TSettings& settings, FluxDriveOptions& options,
+                             std::string& error);
 
 class FluxFloppy final : public FloppyDriver {
  public:
