@@ -270,14 +270,19 @@ bool FluxFloppy::Seek(DeviceHandle, const FD_SEEK_PARAMS& p) {
   if (!link_.Seek(options_.doubleStep ? 2 * p.cyl : p.cyl)) return FailLink();
   if (p.cyl != cylinder_) kept_ = false;
   cylinder_ = p.cyl;
-  if (p.cyl == 0) {
-    // The track-0 sensor must agree that the head is at cylinder 0; boards
-    // that cannot read the pin are taken at their word.
-    uint8_t level = 0;
-    if (link_.GetPin(kGwPinTrk0, level) && level != 0)
-      return FailWith(kErrorSeek,
-                      "Greaseweazle: the track 0 sensor is not asserted at cylinder 0 (steps "
-                      "too fast for the drive, or a drive that steps only with its motor on)");
+  // The track-0 sensor must agree with the cylinder, asserted at 0 and only
+  // there; boards that cannot read the pin are taken at their word.
+  uint8_t level = p.cyl == 0 ? 0 : 1;
+  if (!link_.GetPin(kGwPinTrk0, level)) level = p.cyl == 0 ? 0 : 1;
+  if (p.cyl == 0 && level != 0)
+    return FailWith(kErrorSeek,
+                    "Greaseweazle: the track 0 sensor is not asserted at cylinder 0 (steps "
+                    "too fast for the drive, or a drive that steps only with its motor on)");
+  if (p.cyl != 0 && level == 0) {
+    cylinder_ = -1;
+    return FailWith(kErrorSeek, "Greaseweazle: the track 0 sensor is asserted at cylinder " +
+                                    std::to_string(p.cyl) +
+                                    " (the head did not move, or a faulty sensor or cable)");
   }
   return Succeed();
 }

@@ -101,11 +101,13 @@ bool GreaseweazleLink::SetBaud(uint32_t baud) {
 }
 
 bool GreaseweazleLink::ResetComms() {
-  if (!SetBaud(kGwResetBaud)) return false;
-  // The device acts on the change of rate; give it a moment before the
-  // rate goes back, so that the change is seen whoever polls for it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  if (!SetBaud(kGwNormalBaud)) return false;
+  // The device acts on a change to the reset rate, not on the rate: a line
+  // left at 10000 by a program that died there goes to 9600 first. Each
+  // rate is held a moment so that whoever polls for it sees it.
+  for (const uint32_t baud : {kGwNormalBaud, kGwResetBaud, kGwNormalBaud}) {
+    if (!SetBaud(baud)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
   ::ioctl(fd_, TCFLSH, TCIFLUSH);
   // What was already on its way is read and dropped until the line is quiet.
   uint8_t junk[4096];
@@ -155,7 +157,9 @@ bool GreaseweazleLink::Open(const std::string& path) {
     Close();
     return Fail(LinkFault::Firmware,
                 path + ": Greaseweazle firmware " + std::to_string(info_.major) + "." +
-                    std::to_string(info_.minor) + " is too old; update it to 1.0 or later");
+                    std::to_string(info_.minor) + " is too old; update it to " +
+                    std::to_string(kGwMinFirmware / 100) + "." +
+                    std::to_string(kGwMinFirmware % 100) + " or later");
   }
   return true;
 }
@@ -291,9 +295,15 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
     // The stream runs to its only 0 byte.
     const int64_t deadline = NowMs() + timeout;
     size_t have = 0;
+    bool ready = false;  // the last poll said there was something to read
     for (;;) {
       if (stream.size() < have + 65536) stream.resize(have + 65536);
       const ssize_t r = ::read(fd_, stream.data() + have, stream.size() - have);
+      // A device unplugged mid-read hangs the line up, and a read of a line
+      // said to be ready that gives nothing is the same: the read ends at
+      // once rather than at its timeout.
+      if (r == 0 && ready)
+        return Fail(LinkFault::Io, path_ + ": the device went away during a read");
       if (r > 0) {
         const void* zero = std::memchr(stream.data() + have, 0, static_cast<size_t>(r));
         have += static_cast<size_t>(r);
@@ -313,7 +323,9 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
                                             " s; the read was aborted");
       }
       pollfd q{fd_, POLLIN, 0};
-      ::poll(&q, 1, static_cast<int>(std::min<int64_t>(left, 100)));
+      ready = ::poll(&q, 1, static_cast<int>(std::min<int64_t>(left, 100))) > 0;
+      if (ready && (q.revents & (POLLHUP | POLLERR)) && !(q.revents & POLLIN))
+        return Fail(LinkFault::Io, path_ + ": the device went away during a read");
     }
     stream.resize(have);
     // The outcome of the read comes only now: a stream cut by an error is

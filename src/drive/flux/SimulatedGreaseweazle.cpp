@@ -69,6 +69,8 @@ bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::st
       media.noIndex = true;
     } else if (key == "wprot" && eq == std::string::npos) {
       media.writeProtected = true;
+    } else if (key == "trk0stuck" && eq == std::string::npos) {
+      media.trk0Stuck = true;
     } else if (key == "jitter") {
       ok = ParseDouble(value, 0, 0.25, media.jitter);
     } else if (key == "speed") {
@@ -91,9 +93,10 @@ bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::st
       ok = false;
     }
     if (!ok) {
-      error = "simulated disk: bad item \"" + item +
-              "\" (jitter=0..0.25, speed=-0.2..0.2, weak=TRACK:SECTOR, dropout=TRACK:SECTOR, "
-              "writefault=TRACK:SECTOR, noindex, wprot, seed=N, overflow=N, underflow=N)";
+      error =
+          "simulated disk: bad item \"" + item +
+          "\" (jitter=0..0.25, speed=-0.2..0.2, weak=TRACK:SECTOR, dropout=TRACK:SECTOR, "
+          "writefault=TRACK:SECTOR, noindex, wprot, trk0stuck, seed=N, overflow=N, underflow=N)";
       return false;
     }
   }
@@ -176,6 +179,10 @@ void SimulatedGreaseweazle::Run() {
   std::vector<uint8_t> in;
   uint8_t buffer[4096];
   while (!stop_) {
+    if (master_ < 0) {  // unplugged
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      continue;
+    }
     pollfd p{master_, POLLIN, 0};
     ::poll(&p, 1, kPollMs);
     if (ResetSeen()) in.clear();
@@ -222,8 +229,8 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
       std::vector<uint8_t> page(kGwInfoSize, 0);
       if (cmd[2] == 0) {
         GwInfo info;
-        info.major = 1;
-        info.minor = 6;
+        info.major = static_cast<uint8_t>(media_.firmware / 100);
+        info.minor = static_cast<uint8_t>(media_.firmware % 100);
         info.mainFirmware = true;
         info.maxCommand = kGwMaxCommand;
         info.sampleFrequency = media_.sampleFrequency;
@@ -283,7 +290,8 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
       if (cmd[2] == kGwPinWrprot)
         return Ack(code, kGwOkay, {static_cast<uint8_t>(media_.writeProtected ? 0 : 1)});
       if (cmd[2] != kGwPinTrk0) return ack(kGwBadPin);
-      return Ack(code, kGwOkay, {static_cast<uint8_t>(homed_ && cylinder_ == 0 ? 0 : 1)});
+      return Ack(code, kGwOkay,
+                 {static_cast<uint8_t>(media_.trk0Stuck || (homed_ && cylinder_ == 0) ? 0 : 1)});
     case GwCommand::GetFluxStatus:
       return ack(len == 2 ? fluxStatus_ : uint8_t{kGwBadCommand});
     case GwCommand::ReadFlux:
@@ -391,6 +399,14 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
     capture.index.clear();
   }
   EncodeFluxStream(capture, static_cast<uint32_t>(media_.sampleFrequency / 1e6 * 200), 1, stream);
+  if (unplug_.exchange(false)) {
+    stream.resize(stream.size() / 2);
+    Send(stream);
+    ::close(master_);
+    ::close(slave_);
+    master_ = slave_ = -1;
+    return;
+  }
   Send(stream);
 }
 

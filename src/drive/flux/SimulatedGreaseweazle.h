@@ -40,6 +40,8 @@ struct SimulatedMedia {
   int overflows = 0;   // the first reads that end in FluxOverflow
   int underflows = 0;  // the first writes that end in FluxUnderflow
   bool writeProtected = false;
+  bool trk0Stuck = false;  // the track-0 sensor asserted on every cylinder
+  int firmware = 106;      // the version GetInfo reports, major * 100 + minor
   // Data fields that the first write of their track leaves damaged (a
   // speck of dirt the head then pushes away): a read-back finds them bad,
   // a second write is good.
@@ -71,6 +73,9 @@ class SimulatedGreaseweazle {
   // The firmware's watchdog: after this long without a command the motor
   // goes off and the unit is deselected (10 s on the device).
   void SetWatchdogMs(int ms) { watchdogMs_ = ms; }
+  // The next read sends part of its stream and then the device is pulled
+  // out: the line hangs up.
+  void UnplugDuringNextRead() { unplug_ = true; }
   // The disk as it now reads, written tracks included, decoded without the
   // media's faults: what a virtual drive's disk would be saved as.
   void TakeDisk(TZX_Disk& out);
@@ -115,6 +120,7 @@ class SimulatedGreaseweazle {
   std::atomic<int> resets_{0};
   std::atomic<int> writes_{0};
   std::atomic<int> watchdogMs_{10000};
+  std::atomic<bool> unplug_{false};
   std::mutex mutex_;  // the drive and its tracks, between the device and TakeDisk
   std::chrono::steady_clock::time_point lastCommand_ = std::chrono::steady_clock::now();
   uint32_t lastBaud_ = 0;

@@ -3,6 +3,11 @@
 // kelvara-cli read --flux-sim.
 #include <gtest/gtest.h>
 
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <array>
 #include <chrono>
 #include <sstream>
@@ -88,6 +93,52 @@ TEST(GreaseweazleLink, OverflowIsRetriedAndAGoneDeviceTimesOut) {
   link.Timeouts().commandMs = 200;
   EXPECT_FALSE(link.Head(1));
   EXPECT_NE(link.Fault(), LinkFault::None);
+}
+
+TEST(GreaseweazleLink, HardwareRules) {
+  // A line left at the reset rate by a program that died there still
+  // resets: the host goes to 9600 first, so 10000 is a change again.
+  {
+    auto device = StartDevice();
+    const int fd = ::open(device->DevicePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios2 t{};
+    ASSERT_EQ(::ioctl(fd, TCGETS2, &t), 0);
+    t.c_cflag = (t.c_cflag & ~CBAUD) | BOTHER;
+    t.c_ispeed = t.c_ospeed = kGwResetBaud;
+    ASSERT_EQ(::ioctl(fd, TCSETS2, &t), 0);
+    for (int i = 0; i < 100 && device->ResetCount() == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(device->ResetCount(), 1);
+    GreaseweazleLink link;
+    ASSERT_TRUE(link.Open(device->DevicePath())) << link.Error();
+    EXPECT_EQ(device->ResetCount(), 2);
+    ::close(fd);
+  }
+  // A device pulled out during a read ends the read at once.
+  {
+    auto device = StartDevice();
+    GreaseweazleLink link;
+    ASSERT_TRUE(link.Open(device->DevicePath())) << link.Error();
+    ASSERT_TRUE(link.SetBusType(GwBus::Ibm) && link.Select(0) && link.Motor(0, true) &&
+                link.Seek(0));
+    link.Timeouts().readBaseMs = 30000;
+    device->UnplugDuringNextRead();
+    std::vector<uint8_t> stream;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link.ReadFlux(0, 3, stream));
+    EXPECT_EQ(link.Fault(), LinkFault::Io) << link.Error();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  }
+  // Firmware too old for the protocol: the message names the real minimum.
+  {
+    SimulatedMedia media;
+    media.firmware = 30;
+    auto device = StartDevice(media);
+    GreaseweazleLink link;
+    EXPECT_FALSE(link.Open(device->DevicePath()));
+    EXPECT_TRUE(Has(link.Error(), "0.30 is too old; update it to 0.31 or later")) << link.Error();
+  }
 }
 
 TEST(SimulatedGreaseweazle, AnswersAsTheFirmwareDoes) {
@@ -236,6 +287,7 @@ TEST(FluxRead, DeviceFaultsAreClear) {
   } cases[] = {
       {{"read", dir / "o.trd", "--flux-media", "noindex"}, 1, "(NoIndex, status 2)"},
       {{"read", dir / "o.trd", "--flux-media", "overflow=9"}, 1, "(FluxOverflow, status 4)"},
+      {{"read", dir / "o.trd", "--flux-media", "trk0stuck"}, 1, "sensor is asserted at cylinder"},
       {{"read", dir / "o.trd", "--flux-media", "dropout=1:3"}, 2, "Сбойных секторов - 1"},
       {{"write", dir / "src.trd", "--flux-media", "wprot"}, 1, "Ошибка форматирования - 19"},
   };
