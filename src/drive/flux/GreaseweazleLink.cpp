@@ -295,14 +295,13 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
     // The stream runs to its only 0 byte.
     const int64_t deadline = NowMs() + timeout;
     size_t have = 0;
-    bool ready = false;  // the last poll said there was something to read
+    bool hungUp = false;  // the last poll saw the line hang up
     for (;;) {
       if (stream.size() < have + 65536) stream.resize(have + 65536);
       const ssize_t r = ::read(fd_, stream.data() + have, stream.size() - have);
-      // A device unplugged mid-read hangs the line up, and a read of a line
-      // said to be ready that gives nothing is the same: the read ends at
-      // once rather than at its timeout.
-      if (r == 0 && ready)
+      // A device unplugged mid-read hangs the line up, after which reads
+      // give nothing: the read ends at once rather than at its timeout.
+      if (r == 0 && hungUp)
         return Fail(LinkFault::Io, path_ + ": the device went away during a read");
       if (r > 0) {
         const void* zero = std::memchr(stream.data() + have, 0, static_cast<size_t>(r));
@@ -323,9 +322,8 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
                                             " s; the read was aborted");
       }
       pollfd q{fd_, POLLIN, 0};
-      ready = ::poll(&q, 1, static_cast<int>(std::min<int64_t>(left, 100))) > 0;
-      if (ready && (q.revents & (POLLHUP | POLLERR)) && !(q.revents & POLLIN))
-        return Fail(LinkFault::Io, path_ + ": the device went away during a read");
+      hungUp = ::poll(&q, 1, static_cast<int>(std::min<int64_t>(left, 100))) > 0 &&
+               (q.revents & (POLLHUP | POLLERR));
     }
     stream.resize(have);
     // The outcome of the read comes only now: a stream cut by an error is
