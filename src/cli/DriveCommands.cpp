@@ -174,6 +174,8 @@ TSettings SettingsWith(const TSettings& base, const DriveOptions& o) {
   if (o.first >= 0) s.FirstTrack = static_cast<uint8_t>(o.first);
   if (o.last >= 0) s.LastTrack = static_cast<uint8_t>(o.last);
   if (o.retries >= 0) s.RetryCount = static_cast<uint8_t>(o.retries);
+  if (o.doubleStep) s.DoubleStep = true;
+  if (o.noVerify) s.FluxVerify = false;
   return s;
 }
 
@@ -193,10 +195,8 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
     }
     if (!o.flux.empty() || !o.fluxSim.empty()) fo.device = o.flux;
     fo.simulatedImage = o.fluxSim;
-    if (o.doubleStep) fo.doubleStep = true;
     if (!o.fluxBus.empty()) flux::ParseGwBus(o.fluxBus, fo.bus);
     if (!o.fluxMedia.empty()) flux::ParseSimulatedMedia(o.fluxMedia, fo.media, error);
-    if (o.noVerify) fo.verify = false;
     driver = flux::CreateFluxFloppy(std::move(fo));
   } else {
     driver = CreateFloppyDriver(o.virtualDrive);

@@ -47,6 +47,7 @@ bool DriveSession::OpenDrive(const TSettings& settings, DriveOpenReport& report)
     report.diskMenuEnabled = false;
     return false;
   }
+  driver_->SetDoubleStep(settings.DoubleStep);
   return true;
 }
 

@@ -99,6 +99,10 @@ class FloppyDriver {
   // pass could be made.
   bool WriteTrack(DeviceHandle drive, const TZX_Disk& disk, int track, bool formatOnly,
                   uint8_t fill, int attempts, TrackWriteOutcome& outcome);
+  // Double stepping: a 40-track disk in an 80-track drive, its cylinder n
+  // under the drive's 2n (the image's tracks keep the disk's numbers). A
+  // backend without physical cylinders ignores it.
+  virtual void SetDoubleStep(bool on) { (void)on; }
   // False, with the reason, for a backend that cannot write disks.
   virtual bool CanWrite(std::string& why) const {
     (void)why;

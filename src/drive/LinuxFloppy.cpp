@@ -450,7 +450,8 @@ uint32_t LinuxFloppy::Run(DeviceHandle fd, const FdcCommand& cmd, void* data, Re
                           size_t& moved) {
   floppy_raw_cmd raw{};
   raw.flags = cmd.rawFlags | (needSeek_ ? FD_RAW_NEED_SEEK : 0);
-  raw.track = cylinder_;
+  // The kernel seeks the drive's cylinder; the command bytes keep the disk's.
+  raw.track = PhysicalCylinder(cylinder_, doubleStep_);
   raw.data = data;
   raw.length = static_cast<long>(cmd.dataLength);
   raw.rate = rate_;

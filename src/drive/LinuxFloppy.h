@@ -113,6 +113,9 @@ class LinuxFloppy final : public FloppyDriver {
                  std::span<const uint8_t> data) override;
   bool FormatTrack(DeviceHandle drive, const FD_FORMAT_PARAMS& p) override;
 
+ public:
+  void SetDoubleStep(bool on) override { doubleStep_ = on; }
+
  private:
   using Reply = std::array<uint8_t, 16>;
   // Runs one command and returns its error code (0 on success); `reply`
@@ -133,6 +136,7 @@ class LinuxFloppy final : public FloppyDriver {
   uint8_t rate_ = FD_RATE_250K;
   int cylinder_ = 0;      // of the last seek
   bool needSeek_ = true;  // after a seek, a reset or a failure
+  bool doubleStep_ = false;
 };
 
 // Why opening a drive node failed, in words a user can act on.

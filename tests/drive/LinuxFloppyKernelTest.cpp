@@ -199,6 +199,26 @@ TEST(LinuxFloppyKernel, HeadIsWhereTheKernelPutIt) {
   }
 }
 
+// A 40-track disk in an 80-track drive: its cylinder n lies under the
+// drive's 2n, and the image keeps the disk's numbering.
+TEST(LinuxFloppyKernel, DoubleSteppingReadsAFortyTrackDisk) {
+  auto disk = std::make_unique<TZX_Disk>();
+  test::FillStandardDisk(*disk, 8);
+  KernelRig rig;
+  rig.kernel->LoadImage(*disk);
+  for (int c = 3; c >= 1; --c) {
+    for (int h = 0; h < 2; ++h) {
+      rig.kernel->tracks[static_cast<size_t>(4 * c + h)] =
+          rig.kernel->tracks[static_cast<size_t>(2 * c + h)];
+      rig.kernel->tracks[static_cast<size_t>(2 * c + h)].clear();
+    }
+  }
+  rig.settings.DoubleStep = true;
+  rig.Open();
+  rig.Run(kModeScan | kModeRead, 0, 7);
+  ExpectTracksRead(*disk, *rig.image, 0, 7);
+}
+
 // Under pseudo-DMA a whole transfer ends with "end of cylinder"; a sector
 // with a deleted-data mark is read like any other.
 TEST(LinuxFloppyKernel, WholeTransfersThatEndAbnormallyAreRead) {

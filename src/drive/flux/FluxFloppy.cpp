@@ -267,7 +267,7 @@ bool FluxFloppy::Spinning() {
 bool FluxFloppy::Seek(DeviceHandle, const FD_SEEK_PARAMS& p) {
   if (!Spinning()) return false;
   // Double stepping: the disk's cylinder n lies under the drive's 2n.
-  if (!link_.Seek(options_.doubleStep ? 2 * p.cyl : p.cyl)) return FailLink();
+  if (!link_.Seek(PhysicalCylinder(p.cyl, options_.doubleStep))) return FailLink();
   if (p.cyl != cylinder_) kept_ = false;
   cylinder_ = p.cyl;
   // The track-0 sensor must agree with the cylinder, asserted at 0 and only

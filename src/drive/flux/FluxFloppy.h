@@ -77,6 +77,7 @@ class FluxFloppy final : public FloppyDriver {
   std::string StatusText() const override;
   bool CanWrite(std::string& why) const override;
   bool WritesWholeTracks() const override { return true; }
+  void SetDoubleStep(bool on) override { options_.doubleStep = on; }
   // A simulated device: its disk, written tracks included, saved to the
   // image it was loaded from. True for real hardware.
   bool SaveSimulatedDisk(const SaveOptions& options, std::string& error);
