@@ -48,6 +48,7 @@ bool DriveSession::OpenDrive(const TSettings& settings, DriveOpenReport& report)
     return false;
   }
   driver_->SetDoubleStep(settings.DoubleStep);
+  driver_->SetSettleTime(settings.HeadSettleMs);
   return true;
 }
 

@@ -103,6 +103,9 @@ class FloppyDriver {
   // under the drive's 2n (the image's tracks keep the disk's numbers). A
   // backend without physical cylinders ignores it.
   virtual void SetDoubleStep(bool on) { (void)on; }
+  // The wait after a seek that moved the head, before the next command, for
+  // a backend whose seeks do not wait it themselves.
+  virtual void SetSettleTime(int ms) { (void)ms; }
   // False, with the reason, for a backend that cannot write disks.
   virtual bool CanWrite(std::string& why) const {
     (void)why;

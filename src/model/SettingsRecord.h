@@ -34,6 +34,7 @@ struct TSettings {
   std::string FluxBus;
   bool FluxVerify = true;
   bool DoubleStep = false;
+  uint8_t HeadSettleMs = 15;  // the wait after a seek that moved the head (PC controller)
 };
 
 }  // namespace kelvara

@@ -184,6 +184,7 @@ const std::vector<Key>& AllKeys() {
        },
        [](const TSettings& s) { return std::string(s.FluxVerify ? "1" : "0"); }},
       FlagKey("DoubleStep", &TSettings::DoubleStep, false),
+      ByteKey("HeadSettleMs", &TSettings::HeadSettleMs, 15, Keep),
   };
   return keys;
 }

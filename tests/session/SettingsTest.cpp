@@ -63,7 +63,8 @@ TEST_F(SettingsTest, FirstStartCreatesEveryKeyWithDefaults) {
                                              "FluxDevice",
                                              "FluxBus",
                                              "FluxVerify",
-                                             "DoubleStep"}));
+                                             "DoubleStep",
+                                             "HeadSettleMs"}));
   EXPECT_EQ(s.RetryCount, 10);
   EXPECT_EQ(s.RetryCountWithReset, 5);
   EXPECT_EQ(s.FirstTrack, 0);
