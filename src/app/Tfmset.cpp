@@ -65,6 +65,27 @@ Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt)
   connect(cbdr, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
   connect(cbsr, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
 
+  fluxNode = new QLineEdit(this);
+  fluxNode->setObjectName("fluxNode");
+  fluxNode->setPlaceholderText("/dev/ttyACM0");
+  fluxNode->setToolTip(QString::fromUtf8(
+      "Узел Greaseweazle (/dev/ttyACM0, /dev/greaseweazle).\nПусто - контроллер ПК "
+      "(/dev/fd0, /dev/fd1).\nДействует со следующего запуска программы."));
+  cbbus = new QComboBox(this);
+  cbbus->setObjectName("cbbus");
+  for (const char* item : kFluxBusItems)
+    cbbus->addItem(item);
+  cbverify = new QCheckBox("Проверять запись", this);
+  cbverify->setObjectName("cbverify");
+  cbverify->setToolTip("Каждая записанная дорожка читается и сверяется с образом");
+  cbdstep = new QCheckBox("Двойной шаг (40 дорожек)", this);
+  cbdstep->setObjectName("cbdstep");
+  cbdstep->setToolTip("40-дорожечный диск в 80-дорожечном дисководе");
+  connect(fluxNode, &QLineEdit::textChanged, this, &Tfmset::e1Change);
+  connect(cbbus, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
+  connect(cbverify, &QCheckBox::toggled, this, &Tfmset::e1Change);
+  connect(cbdstep, &QCheckBox::toggled, this, &Tfmset::e1Change);
+
   QGroupBox* retries = Group("Повторы", this);
   AddRow(retries, kSetupNumberFields[0].caption, e[0]);
   AddRow(retries, kSetupNumberFields[1].caption, e[1]);
@@ -86,6 +107,12 @@ Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt)
   AddRow(controller, "Скорость передачи:", cbsr);
   AddRow(controller, kSetupNumberFields[6].caption, e[6]);
 
+  QGroupBox* fluxGroup = Group("Флюкс-устройство", this);
+  AddRow(fluxGroup, "Узел:", fluxNode);
+  AddRow(fluxGroup, "Шина:", cbbus);
+  static_cast<QFormLayout*>(fluxGroup->layout())->addRow(cbverify);
+  static_cast<QFormLayout*>(fluxGroup->layout())->addRow(cbdstep);
+
   bb1 = new QPushButton("Принять", this);
   BitBtn2 = new QPushButton("Отменить", this);
   connect(bb1, &QPushButton::clicked, this, &Tfmset::bb1Click);
@@ -102,6 +129,7 @@ Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt)
   auto* right = new QVBoxLayout;
   right->addWidget(images);
   right->addWidget(controller);
+  right->addWidget(fluxGroup);
   right->addStretch();
   right->addLayout(buttons);
   auto* layout = new QHBoxLayout(this);
@@ -123,6 +151,10 @@ void Tfmset::SetValues(const SetupValues& values) {
     cb[i]->setChecked(values.flags[i]);
   cbdr->setCurrentIndex(values.driveIndex);
   cbsr->setCurrentIndex(values.rateIndex);
+  fluxNode->setText(QString::fromStdString(values.fluxDevice));
+  cbbus->setCurrentIndex(values.fluxBusIndex);
+  cbverify->setChecked(values.fluxVerify);
+  cbdstep->setChecked(values.doubleStep);
 }
 
 SetupValues Tfmset::Values() const {
@@ -133,6 +165,10 @@ SetupValues Tfmset::Values() const {
     v.flags[i] = cb[i]->isChecked();
   v.driveIndex = cbdr->currentIndex();
   v.rateIndex = cbsr->currentIndex();
+  v.fluxDevice = fluxNode->text().trimmed().toStdString();
+  v.fluxBusIndex = cbbus->currentIndex();
+  v.fluxVerify = cbverify->isChecked();
+  v.doubleStep = cbdstep->isChecked();
   return v;
 }
 

@@ -1,4 +1,4 @@
-// The settings dialog "Настройки": six groups of fields over the settings
+// The settings dialog "Настройки": seven groups of fields over the settings
 // that the user may edit. "Принять" appears only once something changed;
 // values a run would refuse are refused there, and the dialog stays open.
 #pragma once
@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <array>
@@ -32,6 +33,10 @@ class Tfmset : public QDialog {
   std::array<QCheckBox*, 4> cb{};  // cb1 .. cb4
   QComboBox* cbdr = nullptr;       // "Дисковод:"
   QComboBox* cbsr = nullptr;       // "Скорость передачи:"
+  QLineEdit* fluxNode = nullptr;   // the flux device's serial node; empty: the PC's controller
+  QComboBox* cbbus = nullptr;      // its bus
+  QCheckBox* cbverify = nullptr;   // read written tracks back
+  QCheckBox* cbdstep = nullptr;    // double stepping
   QPushButton* bb1 = nullptr;      // "Принять"
   QPushButton* BitBtn2 = nullptr;  // "Отменить"
 

@@ -40,14 +40,20 @@ int main(int argc, char** argv) {
   RaisePriority();
 
   const std::string programFolder = SettingsStore::ProgramFolder();
+  const std::string iniPath = SettingsStore::DefaultIniPath(programFolder);
+  // The settings choose the flux device when the command line names no
+  // drive; the window reads them again for everything else.
+  TSettings settings;
+  SettingsStore(iniPath, programFolder).Load(settings, false);
   std::unique_ptr<FloppyDriver> driver;
-  if (!line.flux.empty() || !line.fluxSim.empty()) {
+  const bool commandLineFlux = !line.flux.empty() || !line.fluxSim.empty();
+  if (commandLineFlux || (line.virtualDrive.empty() && !settings.FluxDevice.empty())) {
     flux::FluxDriveOptions options;
     std::string error;
     // A bad value is said and left out; the drive then opens as it can.
-    if (!flux::FluxOptionsFromEnvironment(options, error))
+    if (!flux::FluxOptionsFromSettings(settings, options, error))
       std::fprintf(stderr, "%s\n", error.c_str());
-    options.device = line.flux;
+    if (commandLineFlux) options.device = line.flux;
     options.simulatedImage = line.fluxSim;
     driver = flux::CreateFluxFloppy(std::move(options));
   } else {
@@ -55,8 +61,7 @@ int main(int argc, char** argv) {
   }
   DriveSession session(std::move(driver));
   QtDialogs dialogs;
-  TFMain window(dialogs, SettingsStore(SettingsStore::DefaultIniPath(programFolder), programFolder),
-                session);
+  TFMain window(dialogs, SettingsStore(iniPath, programFolder), session);
   dialogs.SetOwner(&window);
   window.show();
   window.FormShow(AbsolutePath(line.image, folder), &instance);

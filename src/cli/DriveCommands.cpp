@@ -113,6 +113,8 @@ struct DriveOptions {
   std::string fluxSim;    // an image in a simulated Greaseweazle
   std::string fluxBus;    // ibm or shugart
   std::string fluxMedia;  // the simulated disk's faults
+  bool noVerify = false;  // a flux device's writes not read back
+  bool doubleStep = false;
 };
 
 void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
@@ -151,7 +153,12 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
             return flux::ParseSimulatedMedia(text, media, error) ? std::string() : error;
           },
           "ITEMS"));
+  cmd->add_flag("--double-step", o.doubleStep,
+                "Greaseweazle: a 40-track disk in an 80-track drive (setting DoubleStep)");
   if (!runOptions) return;
+  cmd->add_flag("--no-verify", o.noVerify,
+                "Greaseweazle: do not read each written track back to check it (setting "
+                "FluxVerify)");
   cmd->add_option("--first", o.first, "First track (setting FirstTrack)")
       ->check(CLI::Range(0, kTrackCount - 1));
   cmd->add_option("--last", o.last, "Last track (setting LastTrack)")
@@ -167,6 +174,8 @@ TSettings SettingsWith(const TSettings& base, const DriveOptions& o) {
   if (o.first >= 0) s.FirstTrack = static_cast<uint8_t>(o.first);
   if (o.last >= 0) s.LastTrack = static_cast<uint8_t>(o.last);
   if (o.retries >= 0) s.RetryCount = static_cast<uint8_t>(o.retries);
+  if (o.doubleStep) s.DoubleStep = true;
+  if (o.noVerify) s.FluxVerify = false;
   return s;
 }
 
@@ -175,14 +184,16 @@ TSettings SettingsWith(const TSettings& base, const DriveOptions& o) {
 std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, const TSettings& s,
                                           VirtualFloppy*& virtualDrive) {
   std::unique_ptr<FloppyDriver> driver;
-  if (!o.flux.empty() || !o.fluxSim.empty()) {
+  // The flux device of the command line, else that of the settings unless
+  // the command line names the virtual drive.
+  if (!o.flux.empty() || !o.fluxSim.empty() || (o.virtualDrive.empty() && !s.FluxDevice.empty())) {
     flux::FluxDriveOptions fo;
     std::string error;
-    if (!flux::FluxOptionsFromEnvironment(fo, error)) {
+    if (!flux::FluxOptionsFromSettings(s, fo, error)) {
       ctx.Fail(error);
       return nullptr;
     }
-    fo.device = o.flux;
+    if (!o.flux.empty() || !o.fluxSim.empty()) fo.device = o.flux;
     fo.simulatedImage = o.fluxSim;
     if (!o.fluxBus.empty()) flux::ParseGwBus(o.fluxBus, fo.bus);
     if (!o.fluxMedia.empty()) flux::ParseSimulatedMedia(o.fluxMedia, fo.media, error);

@@ -2,6 +2,11 @@
 // its sector table, write the data of every listed sector. The layout comes
 // from the sector tables alone; raw track bytes are never used, nothing is
 // read back, and the image is not changed.
+//
+// A backend that writes whole tracks (a flux device) makes the format and
+// the sector writes of a track one pass, laid out by raw track synthesis,
+// read back and written again while sectors do not come back; its lines go
+// to the LOG and to the track's log.
 #include <algorithm>
 
 #include "drive/DriveOperations.h"
@@ -84,6 +89,51 @@ Attempts WriteTrackSectors(WriteRun& run, int n) {
   return Attempts::Succeeded;
 }
 
+void FailTrackSectors(WriteRun& run, int n, uint32_t err, const std::vector<uint8_t>& slots,
+                      bool all) {
+  const TTrack& track = run.disk.GetTrack(static_cast<uint8_t>(n));
+  for (uint8_t slot = 0; slot < kSlotCount; ++slot) {
+    const TSectorRec& s = track.Sectors[slot];
+    if (!s.Present) continue;
+    if (all || std::find(slots.begin(), slots.end(), slot) != slots.end()) {
+      run.host.AddLog("Ошибка записи сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec),
+                      true);
+      ++run.result.failedCalls;
+      ++run.result.sectorsFailed;
+    } else {
+      ++run.result.succeededCalls;
+      ++run.result.sectorsDone;
+    }
+  }
+}
+
+Attempts WriteWholeTrack(WriteRun& run, int n, int mode) {
+  const bool formats = mode & kModeFormat;
+  const bool writes = mode & kModeWrite;
+  TrackWriteOutcome o;
+  const bool ok = run.drive.WriteTrack(run.disk, n, !writes, kFormatFill, 1 + run.retryCount, o);
+  TTrack& track = run.disk.GetTrack(static_cast<uint8_t>(n));
+  for (const std::string& line : o.log) {
+    run.host.AddLog(line + TrackText(n), false);
+    track.Log.push_back(line);
+  }
+  const uint32_t err = ok ? o.error : run.drive.LastError();
+  const bool formatFailed = !ok || (!writes && !o.unverifiedSlots.empty());
+  if (formats) {
+    if (formatFailed) {
+      run.host.AddLog("Ошибка форматирования - " + std::to_string(err) + TrackText(n), true);
+      ++run.result.failedCalls;
+      ++run.result.tracksFailed;
+    } else {
+      ++run.result.succeededCalls;
+      ++run.result.tracksDone;
+    }
+  }
+  if (writes) FailTrackSectors(run, n, err, o.unverifiedSlots, !ok);
+  run.host.ProcessEvents();
+  return run.host.CancelRequested() ? Attempts::Cancelled : Attempts::Succeeded;
+}
+
 }  // namespace
 
 OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,
@@ -101,6 +151,12 @@ OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const Dri
         return EndRun(run.result, OperationEnd::Stopped, run.host);
       }
       host.SetTrackLabel(std::to_string(n));
+      if (drive.WritesWholeTracks()) {
+        if (WriteWholeTrack(run, n, plan.mode) == Attempts::Cancelled)
+          return EndRun(run.result, OperationEnd::Cancelled, run.host);
+        host.SetProgress(n + 1, plan.progressMax);
+        continue;
+      }
       if ((plan.mode & kModeFormat) && FormatTrack(run, n) == Attempts::Cancelled)
         return EndRun(run.result, OperationEnd::Cancelled, run.host);
       if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);

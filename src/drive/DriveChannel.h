@@ -38,6 +38,12 @@ class DriveChannel {
   // Writes the first `length` bytes of the transfer buffer.
   bool Write(const FD_READ_WRITE_PARAMS& p, size_t length);
   bool Format(const FD_FORMAT_PARAMS& p);
+  // A backend that writes whole tracks: see FloppyDriver::WriteTrack.
+  bool WritesWholeTracks() const { return driver_.WritesWholeTracks(); }
+  bool WriteTrack(const TZX_Disk& disk, int track, bool formatOnly, uint8_t fill, int attempts,
+                  TrackWriteOutcome& outcome) {
+    return driver_.WriteTrack(drive_, disk, track, formatOnly, fill, attempts, outcome);
+  }
 
   uint32_t LastError() const { return driver_.LastError(); }
   bool LastCallUnsupported() const { return driver_.LastCallUnsupported(); }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "drive/flux/FluxFloppy.h"
+
 namespace kelvara {
 
 namespace {
@@ -45,6 +47,8 @@ bool DriveSession::OpenDrive(const TSettings& settings, DriveOpenReport& report)
     report.diskMenuEnabled = false;
     return false;
   }
+  driver_->SetDoubleStep(settings.DoubleStep);
+  driver_->SetSettleTime(settings.HeadSettleMs);
   return true;
 }
 
@@ -120,18 +124,25 @@ OperationResult DriveSession::Run(const DriveRunPlan& plan, TZX_Disk& disk,
 
 bool DriveSession::CanKeepWrittenDisk(std::string& error) {
   if (!driver_->CanWrite(error)) return false;
-  const VirtualFloppy* v = Virtual();
-  if (!v || FindImageFormat(ExtensionKey(v->ImagePath()))) return true;
-  error = "virtual disk " + v->ImagePath() + ": " + kUnsupportedFileText;
+  std::string path;
+  if (const VirtualFloppy* v = Virtual()) {
+    path = v->ImagePath();
+  } else if (auto* f = dynamic_cast<flux::FluxFloppy*>(driver_.get())) {
+    path = f->SimulatedImage();
+  }
+  if (path.empty() || FindImageFormat(ExtensionKey(path))) return true;
+  error = "virtual disk " + path + ": " + kUnsupportedFileText;
   return false;
 }
 
 bool DriveSession::KeepWrittenDisk(const TSettings& settings, std::string& error) {
-  VirtualFloppy* v = Virtual();
-  if (!v) return true;
   SaveOptions options;
   options.restoreTrack = settings.RestoreTrack;
   options.td0Compress = settings.TD0arch;
+  if (auto* f = dynamic_cast<flux::FluxFloppy*>(driver_.get()))
+    return f->SaveSimulatedDisk(options, error);
+  VirtualFloppy* v = Virtual();
+  if (!v) return true;
   if (v->SaveDisk(v->ImagePath(), options, error)) return true;
   error = "virtual disk " + v->ImagePath() + ": " + error;
   return false;

@@ -154,6 +154,12 @@ int DataRateBits(uint8_t code);
 const char* ControllerTypeName(uint8_t type);
 
 // The driver's error codes (system error codes, shown in decimal).
+// The drive's cylinder for the disk's: twice it when double stepping, never
+// past cylinder 83, where drives have their end stop.
+constexpr int PhysicalCylinder(int cylinder, bool doubleStep) {
+  return doubleStep ? (2 * cylinder < 83 ? 2 * cylinder : 83) : cylinder;
+}
+
 inline constexpr uint32_t kErrorInvalidFunction = 1;
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorInvalidHandle = 6;

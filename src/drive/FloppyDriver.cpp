@@ -7,6 +7,7 @@
 
 #include "drive/LinuxFloppy.h"
 #include "drive/VirtualFloppy.h"
+#include "model/ZXDisk.h"
 
 namespace kelvara {
 
@@ -106,6 +107,19 @@ bool FloppyDriver::Dispatch(DeviceHandle handle, uint32_t code, std::span<const 
       return FormatTrack(handle, p);
     }
   }
+}
+
+bool FloppyDriver::WriteTrack(DeviceHandle drive, const TZX_Disk& disk, int track, bool formatOnly,
+                              uint8_t fill, int attempts, TrackWriteOutcome& outcome) {
+  outcome = TrackWriteOutcome{};
+  if (!IsDriveHandle(drive)) return Fail(codes_.invalidHandle);
+  if (track < 0 || track >= kTrackCount) return Fail(codes_.invalidParameter);
+  return WriteWholeTrack(drive, disk, track, formatOnly, fill, attempts, outcome);
+}
+
+bool FloppyDriver::WriteWholeTrack(DeviceHandle, const TZX_Disk&, int, bool, uint8_t, int,
+                                   TrackWriteOutcome&) {
+  return Fail(codes_.invalidFunction);
 }
 
 bool FloppyDriver::TimedScanTrack(DeviceHandle, const FD_SCAN_PARAMS&, std::span<uint8_t>,

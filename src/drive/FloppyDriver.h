@@ -18,6 +18,8 @@
 
 namespace kelvara {
 
+class TZX_Disk;
+
 // The driver's control device and the two drive devices (drive A, drive B).
 enum class FloppyDevice { Control, Drive0, Drive1 };
 
@@ -34,6 +36,17 @@ struct TrackCapture {
   std::vector<uint8_t> raw;           // one revolution from the index; empty when none
   std::vector<uint16_t> dataOffsets;  // per header returned: its data in `raw`, 0 = not there
   std::string logLine;                // what the decoding found, for the track log
+};
+
+// What writing one track in a single pass (a flux device) did.
+struct TrackWriteOutcome {
+  bool written = false;  // the track went onto the disk at least once
+  int writes = 0;        // passes made
+  // Slots of the image's track whose sector did not come back with its ID
+  // and bytes after the last pass; empty when all did or nothing was checked.
+  std::vector<uint8_t> unverifiedSlots;
+  uint32_t error = 0;            // the code for the failed sectors, or of a failed write
+  std::vector<std::string> log;  // what each pass wrote and what its read-back found
 };
 
 // The error codes a backend gives for calls that never reach the hardware.
@@ -75,6 +88,24 @@ class FloppyDriver {
   // driver (the version and controller type say nothing there); "" keeps
   // the standard text.
   virtual std::string StatusText() const { return {}; }
+  // A backend that writes a whole track in one pass rather than formatting
+  // and then writing sector by sector (a flux device).
+  virtual bool WritesWholeTracks() const { return false; }
+  // Writes track `track` of `disk` (laid out as raw track synthesis does,
+  // with the image's raw bytes where it has them; with `formatOnly` the
+  // sector table alone, each data field filled with `fill`) under the
+  // head of the last seek, read back and written again up to `attempts`
+  // passes while sectors do not come back. False with LastError when no
+  // pass could be made.
+  bool WriteTrack(DeviceHandle drive, const TZX_Disk& disk, int track, bool formatOnly,
+                  uint8_t fill, int attempts, TrackWriteOutcome& outcome);
+  // Double stepping: a 40-track disk in an 80-track drive, its cylinder n
+  // under the drive's 2n (the image's tracks keep the disk's numbers). A
+  // backend without physical cylinders ignores it.
+  virtual void SetDoubleStep(bool on) { (void)on; }
+  // The wait after a seek that moved the head, before the next command, for
+  // a backend whose seeks do not wait it themselves.
+  virtual void SetSettleTime(int ms) { (void)ms; }
   // False, with the reason, for a backend that cannot write disks.
   virtual bool CanWrite(std::string& why) const {
     (void)why;
@@ -107,6 +138,8 @@ class FloppyDriver {
   virtual bool WriteData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p,
                          std::span<const uint8_t> data) = 0;
   virtual bool FormatTrack(DeviceHandle drive, const FD_FORMAT_PARAMS& p) = 0;
+  virtual bool WriteWholeTrack(DeviceHandle drive, const TZX_Disk& disk, int track, bool formatOnly,
+                               uint8_t fill, int attempts, TrackWriteOutcome& outcome);
 
   bool Fail(uint32_t code) {
     lastError_ = code;

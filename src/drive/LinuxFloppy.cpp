@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace kelvara {
@@ -127,6 +128,7 @@ class KernelSystem final : public FloppySystem {
   Micros Now() override {
     return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch());
   }
+  void Sleep(Micros time) override { std::this_thread::sleep_for(time); }
 };
 
 // One ID field seen by the scan: when READ ID returned it, and whether its
@@ -441,6 +443,7 @@ bool LinuxFloppy::ResetController(DeviceHandle fd) {
   // The kernel then takes every drive's position as unknown: the next
   // command with FD_RAW_NEED_SEEK recalibrates before it seeks.
   needSeek_ = true;
+  headAt_ = -1;
   const int r =
       system_->Ioctl(fd, FDRESET, reinterpret_cast<void*>(static_cast<uintptr_t>(FD_RESET_ALWAYS)));
   return r < 0 ? Fail(static_cast<uint32_t>(-r)) : Succeed();
@@ -450,7 +453,8 @@ uint32_t LinuxFloppy::Run(DeviceHandle fd, const FdcCommand& cmd, void* data, Re
                           size_t& moved) {
   floppy_raw_cmd raw{};
   raw.flags = cmd.rawFlags | (needSeek_ ? FD_RAW_NEED_SEEK : 0);
-  raw.track = cylinder_;
+  // The kernel seeks the drive's cylinder; the command bytes keep the disk's.
+  raw.track = PhysicalCylinder(cylinder_, doubleStep_);
   raw.data = data;
   raw.length = static_cast<long>(cmd.dataLength);
   raw.rate = rate_;
@@ -494,7 +498,14 @@ bool LinuxFloppy::Seek(DeviceHandle fd, const FD_SEEK_PARAMS& p) {
   needSeek_ = true;
   Reply reply{};
   size_t moved = 0;
-  return Execute(fd, SeekCommand(), nullptr, reply, moved);
+  if (!Execute(fd, SeekCommand(), nullptr, reply, moved)) {
+    headAt_ = -1;
+    return false;
+  }
+  const int at = PhysicalCylinder(cylinder_, doubleStep_);
+  if (at != headAt_) system_->Sleep(settle_);
+  headAt_ = at;
+  return Succeed();
 }
 
 bool LinuxFloppy::ScanTrack(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
@@ -510,8 +521,8 @@ bool LinuxFloppy::TimedScanTrack(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::
 bool LinuxFloppy::ScanIds(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<uint8_t> out,
                           uint32_t& bytesReturned, bool timed) {
   const FdcCommand cmd = ReadIdCommand(unit_, p);
-  const Micros start = system_->Now();
   Micros window = kTurnWindow;
+  bool reseek = true;  // one seek again when the head is found elsewhere
   bool secondTurn = false;
   std::vector<SeenId> seen;
   Reply reply{};
@@ -524,14 +535,28 @@ bool LinuxFloppy::ScanIds(DeviceHandle fd, const FD_SCAN_PARAMS& p, std::span<ui
       if (error == kErrorIdMarkNotFound && !seen.empty()) break;
       return Fail(error);
     }
+    // Another program's open of the drive can recalibrate it behind the
+    // kernel's back: the first ID read names another cylinder. The head is
+    // placed again (a reset makes the kernel recalibrate) and the scan
+    // starts over, once; a disk whose IDs name other cylinders then reads
+    // as it is.
+    if (seen.empty() && error == 0 && reply[3] != cylinder_ && reseek) {
+      reseek = false;
+      system_->Ioctl(fd, FDRESET, reinterpret_cast<void*>(static_cast<uintptr_t>(FD_RESET_ALWAYS)));
+      needSeek_ = true;
+      headAt_ = -1;
+      if (!Seek(fd, FD_SEEK_PARAMS{static_cast<uint8_t>(cylinder_), p.head})) return false;
+      continue;
+    }
     seen.push_back({now, {reply[3], reply[4], reply[5], reply[6]}, error == 0});
     if (now - seen.front().at > window) {
       if (secondTurn || !LooksLikeMissedId(seen)) break;
       secondTurn = true;
       window += kNominalTurn;
     }
-    // A track of nothing but bad ID fields ends too.
-    if (now - start > 3 * kTurnWindow) break;
+    // A track of nothing but bad ID fields ends too. Timed from the first
+    // ID: the motor's spin-up before it is no part of the track.
+    if (now - seen.front().at > 3 * kTurnWindow) break;
   }
   if (std::none_of(seen.begin(), seen.end(), [](const SeenId& s) { return s.good; }))
     return Fail(seen.empty() ? kErrorIdMarkNotFound : kErrorCrc);

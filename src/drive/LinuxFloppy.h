@@ -45,6 +45,7 @@ class FloppySystem {
   virtual void Close(int fd) = 0;
   virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
   virtual std::chrono::microseconds Now() = 0;
+  virtual void Sleep(std::chrono::microseconds time) = 0;
 };
 
 // The real system calls.
@@ -113,6 +114,10 @@ class LinuxFloppy final : public FloppyDriver {
                  std::span<const uint8_t> data) override;
   bool FormatTrack(DeviceHandle drive, const FD_FORMAT_PARAMS& p) override;
 
+ public:
+  void SetDoubleStep(bool on) override { doubleStep_ = on; }
+  void SetSettleTime(int ms) override { settle_ = std::chrono::milliseconds(ms); }
+
  private:
   using Reply = std::array<uint8_t, 16>;
   // Runs one command and returns its error code (0 on success); `reply`
@@ -133,6 +138,11 @@ class LinuxFloppy final : public FloppyDriver {
   uint8_t rate_ = FD_RATE_250K;
   int cylinder_ = 0;      // of the last seek
   bool needSeek_ = true;  // after a seek, a reset or a failure
+  bool doubleStep_ = false;
+  // The kernel gives raw commands no head-settle time after a seek: the
+  // backend waits it after every seek that moved the head.
+  std::chrono::microseconds settle_{15000};
+  int headAt_ = -1;  // the drive's cylinder after the last seek; -1 unknown
 };
 
 // Why opening a drive node failed, in words a user can act on.

@@ -26,6 +26,15 @@ struct TSettings {
   std::string Drive = "A";             // "A" or "B"
   uint8_t GAP = 20;                    // kept and edited only
   uint8_t Rate = 2;                    // data-rate code: 0 = 500K, 1 = 300K, 2 = 250K, 3 = 1M
+  // The flux device the "Диск" menu works through: its serial node, "" for
+  // the PC's floppy controller; the bus ("ibm", "shugart"; "" = not chosen:
+  // KELVARA_FLUX_BUS or ibm), whether written tracks are read back, and
+  // double stepping (a 40-track disk in an 80-track drive).
+  std::string FluxDevice;
+  std::string FluxBus;
+  bool FluxVerify = true;
+  bool DoubleStep = false;
+  uint8_t HeadSettleMs = 15;  // the wait after a seek that moved the head (PC controller)
 };
 
 }  // namespace kelvara

@@ -165,6 +165,26 @@ const std::vector<Key>& AllKeys() {
       ByteKey("GAP", &TSettings::GAP, 20,
               [](uint8_t v) -> uint8_t { return v < 5 || v > 250 ? 20 : v; }),
       ByteKey("Rate", &TSettings::Rate, 2, [](uint8_t v) -> uint8_t { return v > 3 ? 2 : v; }),
+      {"FluxDevice",
+       [](Ini& ini, TSettings& s, ReadContext&) {
+         s.FluxDevice = ini.GetValue(kSection, "FluxDevice", "");
+       },
+       [](const TSettings& s) { return s.FluxDevice; }},
+      {"FluxBus",
+       [](Ini& ini, TSettings& s, ReadContext&) {
+         const std::string v = ini.GetValue(kSection, "FluxBus", "");
+         s.FluxBus = (v == "ibm" || v == "shugart") ? v : "";
+       },
+       [](const TSettings& s) { return s.FluxBus; }},
+      // On unless the file says 0: a missing key is the default.
+      {"FluxVerify",
+       [](Ini& ini, TSettings& s, ReadContext&) {
+         const char* v = ini.GetValue(kSection, "FluxVerify", nullptr);
+         s.FluxVerify = !v || ParseProfileInt(v) != 0;
+       },
+       [](const TSettings& s) { return std::string(s.FluxVerify ? "1" : "0"); }},
+      FlagKey("DoubleStep", &TSettings::DoubleStep, false),
+      ByteKey("HeadSettleMs", &TSettings::HeadSettleMs, 15, Keep),
   };
   return keys;
 }
@@ -228,7 +248,11 @@ bool SettingsStore::WriteDialogKeys(const TSettings& s) {
                                        "RestoreTrack",
                                        "TD0arch",
                                        "OverlapTrackAndData",
-                                       "SetSectorSizeFromHead"};
+                                       "SetSectorSizeFromHead",
+                                       "FluxDevice",
+                                       "FluxBus",
+                                       "FluxVerify",
+                                       "DoubleStep"};
   for (const char* name : kOrder) {
     for (const Key& k : AllKeys()) {
       if (std::string(k.name) == name) ini.SetValue(kSection, name, k.write(s).c_str());

@@ -1,5 +1,5 @@
 // The INI file of the settings record: "Kelvara.ini", section "Option",
-// seventeen keys. At start-up every key is read, repaired and written straight
+// twenty-two keys. At start-up every key is read, repaired and written straight
 // back, so after the first run the file holds all of them.
 #pragma once
 

@@ -52,6 +52,10 @@ SetupValues SetupValuesOf(const TSettings& s) {
   for (size_t i = 0; i < kFlagKeys.size(); ++i)
     v.flags[i] = s.*kFlagKeys[i];
   v.driveIndex = s.Drive == "A" ? 0 : 1;
+  v.fluxDevice = s.FluxDevice;
+  v.fluxBusIndex = s.FluxBus == "shugart" ? 1 : 0;
+  v.fluxVerify = s.FluxVerify;
+  v.doubleStep = s.DoubleStep;
   v.rateIndex = 0;
   for (size_t i = 0; i < kRateCodes.size(); ++i) {
     if (kRateCodes[i] == s.Rate) v.rateIndex = static_cast<int>(i);
@@ -67,6 +71,10 @@ void TakeSetupValues(const SetupValues& v, TSettings& s) {
   s.Drive.assign(1, v.driveIndex != 0 ? 'B' : 'A');
   const bool chosen = v.rateIndex >= 0 && v.rateIndex < static_cast<int>(kRateCodes.size());
   s.Rate = static_cast<uint8_t>(chosen ? kRateCodes[static_cast<size_t>(v.rateIndex)] : 2);
+  s.FluxDevice = v.fluxDevice;
+  s.FluxBus = kFluxBusValues[v.fluxBusIndex == 1 ? 1 : 0];
+  s.FluxVerify = v.fluxVerify;
+  s.DoubleStep = v.doubleStep;
 }
 
 std::string SetupRefusal(const SetupValues& v) {

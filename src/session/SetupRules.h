@@ -30,12 +30,19 @@ extern const std::array<SetupFlagField, 4> kSetupFlagFields;
 inline constexpr std::array<const char*, 4> kRateItems = {"250K", "300K", "500K", "1M"};
 inline constexpr std::array<int, 4> kRateCodes = {2, 1, 0, 3};
 inline constexpr std::array<const char*, 2> kDriveItems = {"A:", "B:"};
+// The flux device's bus list and each item's setting value.
+inline constexpr std::array<const char*, 2> kFluxBusItems = {"IBM", "Shugart"};
+inline constexpr std::array<const char*, 2> kFluxBusValues = {"ibm", "shugart"};
 
 struct SetupValues {
   std::array<int, 7> numbers{};  // e1 .. e7
   std::array<bool, 4> flags{};   // cb1 .. cb4
   int driveIndex = 0;            // into kDriveItems
   int rateIndex = 0;             // into kRateItems; -1 = nothing chosen
+  std::string fluxDevice;        // "" = the PC's floppy controller
+  int fluxBusIndex = 0;          // into kFluxBusItems
+  bool fluxVerify = true;
+  bool doubleStep = false;
 };
 
 SetupValues SetupValuesOf(const TSettings& s);

@@ -4,6 +4,8 @@
 // virtual drive reads it.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -197,6 +199,55 @@ TEST(LinuxFloppyKernel, HeadIsWhereTheKernelPutIt) {
       first = false;
     }
   }
+}
+
+// What the kernel does not do for raw commands, each read through: a
+// settle time after a seek (the simulated head rings for 15 ms and reads
+// nothing meanwhile), a scan timed from the motor's spin-up, and a head moved
+// to cylinder 0 by another program's open of the drive.
+TEST(LinuxFloppyKernel, RulesTheKernelLeavesToRawCommands) {
+  const struct {
+    const char* rule;
+    int64_t idleUs;
+    std::set<int> foreignOpens;
+  } cases[] = {
+      {"settle after a seek", 0, {}},
+      {"scan timed from the first ID", 10000000, {}},
+      {"head moved by another open", 0, {1, 40}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    auto disk = std::make_unique<TZX_Disk>();
+    test::FillStandardDisk(*disk, 8);
+    KernelRig rig;
+    rig.kernel->LoadImage(*disk);
+    rig.kernel->motorOffAfterUs = 3000000;
+    rig.kernel->nowUs = c.idleUs;
+    rig.kernel->foreignOpens = c.foreignOpens;
+    rig.Open();
+    rig.Run(kModeScan | kModeRead, 4, 7);
+    ExpectTracksRead(*disk, *rig.image, 4, 7);
+  }
+}
+
+// A 40-track disk in an 80-track drive: its cylinder n lies under the
+// drive's 2n, and the image keeps the disk's numbering.
+TEST(LinuxFloppyKernel, DoubleSteppingReadsAFortyTrackDisk) {
+  auto disk = std::make_unique<TZX_Disk>();
+  test::FillStandardDisk(*disk, 8);
+  KernelRig rig;
+  rig.kernel->LoadImage(*disk);
+  for (int c = 3; c >= 1; --c) {
+    for (int h = 0; h < 2; ++h) {
+      rig.kernel->tracks[static_cast<size_t>(4 * c + h)] =
+          rig.kernel->tracks[static_cast<size_t>(2 * c + h)];
+      rig.kernel->tracks[static_cast<size_t>(2 * c + h)].clear();
+    }
+  }
+  rig.settings.DoubleStep = true;
+  rig.Open();
+  rig.Run(kModeScan | kModeRead, 0, 7);
+  ExpectTracksRead(*disk, *rig.image, 0, 7);
 }
 
 // Under pseudo-DMA a whole transfer ends with "end of cylinder"; a sector

@@ -19,6 +19,7 @@ constexpr int kMinGap3 = 24;
 constexpr int64_t kTurnUs = 200000;
 constexpr int64_t kStepUs = 3000;
 constexpr int64_t kSettleUs = 15000;
+constexpr int64_t kSpinUpUs = 500000;
 constexpr int64_t kKernelUs = 150;  // from the ioctl to the command on the controller
 constexpr int64_t kTimeoutUs = 3000000;
 constexpr int kRecalibrateSteps = 77;
@@ -95,7 +96,10 @@ void SimulatedFloppyKernel::StepTo(int cylinder) {
   headCylinder = std::clamp(headCylinder + steps, 0, kLastCylinder);
   fdcCylinder = cylinder;
   if (steps != 0) {
-    nowUs += std::abs(steps) * kStepUs + kSettleUs;
+    // The kernel waits no settle time for raw commands: the head rings
+    // until settledUs, and a command before then reads nothing.
+    nowUs += std::abs(steps) * kStepUs;
+    settledUs = nowUs + kSettleUs;
     if (diskIn) changeLine = false;
   }
 }
@@ -179,6 +183,21 @@ int SimulatedFloppyKernel::Raw(floppy_raw_cmd& raw) {
   calls.push_back(
       {flags, raw.track, opcode, headCylinder, {raw.cmd, raw.cmd + raw.cmd_count}, nowUs});
   const uint8_t hu = raw.cmd_count > 1 ? raw.cmd[1] & 7 : 0;
+  const bool onTrack =
+      opcode == 0x0A || opcode == 0x06 || opcode == 0x0C || opcode == 0x05 || opcode == 0x0D;
+  // The head steps with the motor off; a command on the track waits for
+  // the disk to spin up again.
+  if (onTrack) {
+    if (motorOffAfterUs > 0 && nowUs - lastCommandUs > motorOffAfterUs) nowUs += kSpinUpUs;
+    lastCommandUs = nowUs;
+  }
+  if (opcode == 0x0A && foreignOpens.count(readIds + 1)) headCylinder = 0;
+  if (onTrack && nowUs < settledUs) {
+    if (opcode == 0x0A) ++readIds;
+    nowUs += kTurnUs;
+    Reply(raw, {static_cast<uint8_t>(0x40 | hu), ST1_MAM, 0, 0, 0, 0, 0});
+    return 0;
+  }
   switch (opcode) {
     case 0:
       raw.reply_count = 0;

@@ -67,6 +67,15 @@ class SimulatedFloppyKernel final : public FloppySystem {
   bool changeLine = true;              // active from the disk's insertion to a step
   int openError = 0;                   // errno of Open, 0 = opens
   std::map<int, int64_t> lateReadIds;  // READ ID call (1-based) -> delay before it, us
+  // READ ID calls (1-based) before which another program opens the drive
+  // and the kernel recalibrates it for that program: the head goes to
+  // cylinder 0 while this program's kernel track stays what it was.
+  std::set<int> foreignOpens;
+  // The drive's motor stops after this long without a command; the next
+  // command waits for it to spin up. 0: the motor never stops.
+  int64_t motorOffAfterUs = 0;
+  int64_t settledUs = 0;      // the head rings after a step until then
+  int64_t lastCommandUs = 0;  // the last command on the track
   int headCylinder = 0;
   int fdcCylinder = 0;
   int kernelTrack = kNeed2Recal;
@@ -85,6 +94,7 @@ class SimulatedFloppyKernel final : public FloppySystem {
   void Close(int) override {}
   int Ioctl(int fd, unsigned long request, void* arg) override;
   std::chrono::microseconds Now() override { return std::chrono::microseconds{nowUs}; }
+  void Sleep(std::chrono::microseconds time) override { nowUs += time.count(); }
 
  private:
   int Raw(floppy_raw_cmd& raw);

@@ -13,6 +13,7 @@
 #include "app/T_Prog.h"
 #include "app/T_ZXCAT.h"
 #include "drive/VirtualFloppy.h"
+#include "drive/flux/FluxFloppy.h"
 #include "filesystems/Trdos.h"
 #include "formats/Trd.h"
 #include "session/MapCells.h"
@@ -42,6 +43,19 @@ class DriveOperationsTest : public QObject {
     floppy = driver.get();
     if (before) before(*floppy);
     session = std::make_unique<DriveSession>(std::move(driver));
+    const std::string folder = dir->path().toStdString();
+    w = std::make_unique<TFMain>(*dialogs, SettingsStore(folder + "/Kelvara.ini", folder),
+                                 *session);
+    w->show();
+    w->FormShow("", nullptr);
+  }
+  // The main window on a simulated Greaseweazle whose disk is `diskFile`.
+  void OpenFlux(const std::string& diskFile) {
+    w.reset();
+    flux::FluxDriveOptions options;
+    options.simulatedImage = diskFile;
+    session = std::make_unique<DriveSession>(flux::CreateFluxFloppy(options));
+    floppy = nullptr;
     const std::string folder = dir->path().toStdString();
     w = std::make_unique<TFMain>(*dialogs, SettingsStore(folder + "/Kelvara.ini", folder),
                                  *session);
@@ -183,6 +197,22 @@ class DriveOperationsTest : public QObject {
     QCOMPARE(caption, QString("Формат и запись диска"));
     QCOMPARE(Log().last(), QString("Операция выполнена!"));
     QCOMPARE(FileBytes(disk), FileBytes(image));  // the virtual disk keeps what was written
+    w->Disk().ClearImage();
+    Choose("N17", 3);
+    CompareWithFile(image, 4);
+  }
+
+  void writingThroughTheSimulatedFluxDeviceVerifiesAndReadsBack() {
+    const std::string image = WriteTrd(*dir, "image.trd", 4);
+    const std::string disk = dir->filePath("flux.trd").toStdString();
+    OpenFlux(disk);
+    QVERIFY(w->LoadAndFinish(image));
+    Choose("N33", 3);
+    QCOMPARE(caption, QString("Формат и запись диска"));
+    const QStringList log = Log();
+    QCOMPARE(log.filter("проверка - совпали 16 из 16 секторов").size(), 4);
+    QCOMPARE(log.last(), QString("Операция выполнена!"));
+    QCOMPARE(FileBytes(disk), FileBytes(image));  // the simulated disk saved back
     w->Disk().ClearImage();
     Choose("N17", 3);
     CompareWithFile(image, 4);

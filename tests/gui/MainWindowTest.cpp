@@ -411,6 +411,9 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
       set.e[0]->setValue(77);
       set.cbdr->setCurrentIndex(1);
       set.cbsr->setCurrentIndex(2);  // "500K"
+      set.fluxNode->setText("/dev/ttyACM0");
+      set.cbbus->setCurrentIndex(1);
+      set.cbverify->setChecked(false);
       set.bb1->click();
     };
     w->N29Click();
@@ -421,6 +424,9 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     QSettings ini(Ini(), QSettings::IniFormat);
     QCOMPARE(ini.value("Option/RetryCount").toString(), QString("77"));
     QCOMPARE(ini.value("Option/Rate").toString(), QString("0"));
+    QCOMPARE(ini.value("Option/FluxDevice").toString(), QString("/dev/ttyACM0"));
+    QCOMPARE(ini.value("Option/FluxBus").toString(), QString("shugart"));
+    QCOMPARE(ini.value("Option/FluxVerify").toString(), QString("0"));
 
     // Changed and changed back: still accepted, still re-opened.
     dialogs->onDialog = [](QDialog& d) {

@@ -32,7 +32,7 @@ class SettingsTest : public ::testing::Test {
   std::string ini = dir / "Kelvara.ini";
 };
 
-TEST_F(SettingsTest, FirstStartCreatesAllSeventeenKeysWithDefaults) {
+TEST_F(SettingsTest, FirstStartCreatesEveryKeyWithDefaults) {
   const TSettings s = LoadFresh();
   ASSERT_TRUE(std::filesystem::exists(ini));
   CSimpleIniA f;
@@ -43,11 +43,28 @@ TEST_F(SettingsTest, FirstStartCreatesAllSeventeenKeysWithDefaults) {
   std::vector<std::string> names;
   for (const auto& k : keys)
     names.push_back(k.pItem);
-  EXPECT_EQ(names, (std::vector<std::string>{"RetryCount", "RetryCountWithReset", "FirstTrack",
-                                             "LastTrack", "CycleRead", "TimeOut", "RestoreTrack",
-                                             "TD0arch", "OverlapTrackAndData",
-                                             "SetSectorSizeFromHead", "Directory_1", "Directory_2",
-                                             "HobetaDir", "SCLDir", "Drive", "GAP", "Rate"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"RetryCount",
+                                             "RetryCountWithReset",
+                                             "FirstTrack",
+                                             "LastTrack",
+                                             "CycleRead",
+                                             "TimeOut",
+                                             "RestoreTrack",
+                                             "TD0arch",
+                                             "OverlapTrackAndData",
+                                             "SetSectorSizeFromHead",
+                                             "Directory_1",
+                                             "Directory_2",
+                                             "HobetaDir",
+                                             "SCLDir",
+                                             "Drive",
+                                             "GAP",
+                                             "Rate",
+                                             "FluxDevice",
+                                             "FluxBus",
+                                             "FluxVerify",
+                                             "DoubleStep",
+                                             "HeadSettleMs"}));
   EXPECT_EQ(s.RetryCount, 10);
   EXPECT_EQ(s.RetryCountWithReset, 5);
   EXPECT_EQ(s.FirstTrack, 0);
@@ -95,6 +112,19 @@ TEST_F(SettingsTest, ZeroReadsAsTheDefaultBeforeTheRangeRepair) {
   EXPECT_EQ(s.FirstTrack, 82);
   EXPECT_EQ(s.Drive, "B");
   EXPECT_TRUE(s.TD0arch);
+}
+
+TEST_F(SettingsTest, FluxKeysKeepAnOffVerifyAndRefuseUnknownBuses) {
+  WriteIni("FluxDevice=/dev/ttyACM1\nFluxBus=scsi\nFluxVerify=0\nDoubleStep=1\n");
+  TSettings s = LoadFresh();
+  EXPECT_EQ(s.FluxDevice, "/dev/ttyACM1");
+  EXPECT_EQ(s.FluxBus, "") << "not chosen: the environment or ibm";
+  EXPECT_FALSE(s.FluxVerify);
+  EXPECT_TRUE(s.DoubleStep);
+  WriteIni("FluxBus=shugart\n");
+  s = LoadFresh();
+  EXPECT_EQ(s.FluxBus, "shugart");
+  EXPECT_TRUE(s.FluxVerify) << "a missing key is on";
 }
 
 TEST_F(SettingsTest, KeysAreCaseInsensitive) {

@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codec/Mfm.h"
+#include "codec/MfmEncoder.h"
 #include "formats/ImageFiles.h"
+#include "model/FileIO.h"
 
 namespace kelvara::flux {
 
@@ -18,7 +21,6 @@ constexpr uint32_t kErrorNotConnected = 1167;  // the device is not connected
 // The device watches for a host that went quiet: after 10 s without a
 // command it turns the motor off and deselects. Before that, the drive is
 // selected and spun up again.
-constexpr auto kWatchdogMargin = std::chrono::seconds(8);
 
 uint32_t CodeOf(const GreaseweazleLink& link) {
   switch (link.Fault()) {
@@ -78,6 +80,16 @@ bool FluxOptionsFromEnvironment(FluxDriveOptions& options, std::string& error) {
   return true;
 }
 
+bool FluxOptionsFromSettings(const TSettings& settings, FluxDriveOptions& options,
+                             std::string& error) {
+  if (!FluxOptionsFromEnvironment(options, error)) return false;
+  options.device = settings.FluxDevice;
+  if (!settings.FluxBus.empty()) ParseGwBus(settings.FluxBus, options.bus);
+  options.verify = settings.FluxVerify;
+  options.doubleStep = settings.DoubleStep;
+  return true;
+}
+
 FluxFloppy::FluxFloppy(FluxDriveOptions options)
     : FloppyDriver({kErrorInvalidHandle, kErrorInvalidFunction, kErrorInvalidParameter}),
       options_(std::move(options)) {
@@ -107,9 +119,13 @@ DeviceHandle FluxFloppy::Open(FloppyDevice device) {
     std::string path = options_.device;
     if (!options_.simulatedImage.empty()) {
       if (!simulated_) {
+        // A disk image that does not exist yet is an unformatted disk, to
+        // be written and then saved there.
         auto disk = std::make_unique<TZX_Disk>();
-        const LoadResult loaded = LoadImageFile(*disk, options_.simulatedImage);
-        if (!loaded.ok) {
+        const bool blank = !FileExists(options_.simulatedImage);
+        const LoadResult loaded =
+            blank ? LoadResult{} : LoadImageFile(*disk, options_.simulatedImage);
+        if (!blank && !loaded.ok) {
           SetDetail(options_.simulatedImage + ": " + loaded.errorText);
           Fail(kErrorFileNotFound);
           return kInvalidHandle;
@@ -152,6 +168,7 @@ DeviceHandle FluxFloppy::Open(FloppyDevice device) {
   driveOpen_ = true;
   kept_ = false;
   cylinder_ = -1;
+  revolutionTicks_ = 0;
   Succeed();
   return kDriveHandle;
 }
@@ -172,11 +189,22 @@ std::string FluxFloppy::StatusText() const {
   if (!controlOpen_) return {};
   const std::string where = simulated_ ? "simulated, " + options_.simulatedImage : options_.device;
   return "Greaseweazle " + DescribeGwInfo(link_.Info()) + " (" + where + "), " +
-         (options_.bus == GwBus::Ibm ? "IBM" : "Shugart") + " bus";
+         (options_.bus == GwBus::Ibm ? "IBM" : "Shugart") + " bus" +
+         (options_.doubleStep ? ", double stepping" : "");
 }
 
 bool FluxFloppy::CanWrite(std::string& why) const {
-  why = "Запись на диск через флюкс-устройство не поддерживается: только чтение.";
+  why.clear();
+  return true;
+}
+
+bool FluxFloppy::SaveSimulatedDisk(const SaveOptions& options, std::string& error) {
+  if (!simulated_) return true;
+  TZX_Disk disk;
+  simulated_->TakeDisk(disk);
+  const SaveResult saved = SaveImageFile(disk, options_.simulatedImage, options);
+  if (saved.ok) return true;
+  error = "simulated disk " + options_.simulatedImage + ": " + saved.errorText;
   return false;
 }
 
@@ -230,7 +258,7 @@ bool FluxFloppy::ResetController(DeviceHandle) {
 
 bool FluxFloppy::Spinning() {
   const auto now = std::chrono::steady_clock::now();
-  const bool quiet = now - lastCommand_ > kWatchdogMargin;
+  const bool quiet = now - lastCommand_ > std::chrono::milliseconds(options_.watchdogMarginMs);
   lastCommand_ = now;
   if (quiet && (!link_.Select(unit_) || !link_.Motor(unit_, true))) return FailLink();
   return true;
@@ -238,17 +266,23 @@ bool FluxFloppy::Spinning() {
 
 bool FluxFloppy::Seek(DeviceHandle, const FD_SEEK_PARAMS& p) {
   if (!Spinning()) return false;
-  if (!link_.Seek(p.cyl)) return FailLink();
+  // Double stepping: the disk's cylinder n lies under the drive's 2n.
+  if (!link_.Seek(PhysicalCylinder(p.cyl, options_.doubleStep))) return FailLink();
   if (p.cyl != cylinder_) kept_ = false;
   cylinder_ = p.cyl;
-  if (p.cyl == 0) {
-    // The track-0 sensor must agree that the head is at cylinder 0; boards
-    // that cannot read the pin are taken at their word.
-    uint8_t level = 0;
-    if (link_.GetPin(kGwPinTrk0, level) && level != 0)
-      return FailWith(kErrorSeek,
-                      "Greaseweazle: the track 0 sensor is not asserted at cylinder 0 (steps "
-                      "too fast for the drive, or a drive that steps only with its motor on)");
+  // The track-0 sensor must agree with the cylinder, asserted at 0 and only
+  // there; boards that cannot read the pin are taken at their word.
+  uint8_t level = p.cyl == 0 ? 0 : 1;
+  if (!link_.GetPin(kGwPinTrk0, level)) level = p.cyl == 0 ? 0 : 1;
+  if (p.cyl == 0 && level != 0)
+    return FailWith(kErrorSeek,
+                    "Greaseweazle: the track 0 sensor is not asserted at cylinder 0 (steps "
+                    "too fast for the drive, or a drive that steps only with its motor on)");
+  if (p.cyl != 0 && level == 0) {
+    cylinder_ = -1;
+    return FailWith(kErrorSeek, "Greaseweazle: the track 0 sensor is asserted at cylinder " +
+                                    std::to_string(p.cyl) +
+                                    " (the head did not move, or a faulty sensor or cable)");
   }
   return Succeed();
 }
@@ -362,16 +396,138 @@ bool FluxFloppy::ReadData(DeviceHandle, const FD_READ_WRITE_PARAMS& p, std::span
   return Succeed();
 }
 
+// A flux device writes tracks, not sectors: the writing run hands it whole
+// tracks, and a single sector or format call is not one it can make.
 bool FluxFloppy::WriteData(DeviceHandle, const FD_READ_WRITE_PARAMS&, std::span<const uint8_t>) {
-  std::string why;
-  CanWrite(why);
-  return FailWith(kErrorWriteProtect, why);
+  return Fail(Codes().invalidFunction);
 }
 
 bool FluxFloppy::FormatTrack(DeviceHandle, const FD_FORMAT_PARAMS&) {
-  std::string why;
-  CanWrite(why);
-  return FailWith(kErrorWriteProtect, why);
+  return Fail(Codes().invalidFunction);
+}
+
+bool FluxFloppy::MeasureRevolution() {
+  if (revolutionTicks_ > 0) return true;
+  if (!link_.ReadFlux(0, 3, stream_)) return FailLink();
+  std::string error;
+  if (!DecodeFluxStream(stream_, capture_, error))
+    return FailWith(kErrorInvalidData, "Greaseweazle: " + error);
+  const std::vector<uint64_t>& index = capture_.index;
+  if (index.size() < 2)
+    return FailWith(kErrorNotReady,
+                    "Greaseweazle: no two index pulses to time the drive's revolution by");
+  revolutionTicks_ =
+      static_cast<double>(index.back() - index.front()) / static_cast<double>(index.size() - 1);
+  return true;
+}
+
+bool FluxFloppy::Verify(const TTrack& source, uint8_t head, std::vector<uint8_t>& failed) {
+  failed.clear();
+  kept_ = false;
+  const DecodedTrack* t = Track(head, true);
+  if (!t) return false;
+  for (uint8_t slot = 0; slot < kSlotCount; ++slot) {
+    const TSectorRec& want = source.Sectors[slot];
+    if (!want.Present) continue;
+    // A sector the image holds as bad or without data is written as it is:
+    // only its ID can be expected back.
+    const bool dataToo = want.DataOk && want.DataLength() > 0;
+    bool found = false;
+    for (const DecodedSector& got : t->sectors) {
+      if (got.cyl != want.Cyl || got.head != want.Head || got.sec != want.Sec ||
+          got.sizeCode != want.SizeCode)
+        continue;
+      const std::span<const uint8_t> data = want.Data();
+      const size_t n = std::min(data.size(), got.data.size());
+      if (!dataToo || (got.dataOk && n == data.size() &&
+                       std::equal(data.begin(), data.end(), got.data.begin())))
+        found = true;
+    }
+    if (!found) failed.push_back(slot);
+  }
+  return true;
+}
+
+bool FluxFloppy::WriteWholeTrack(DeviceHandle, const TZX_Disk& disk, int track, bool formatOnly,
+                                 uint8_t fill, int attempts, TrackWriteOutcome& outcome) {
+  if (cylinder_ < 0) return FailWith(kErrorSeek, "the head has not been placed on a cylinder");
+  const uint8_t head = static_cast<uint8_t>(track % 2);
+  const TZX_Disk* from = &disk;
+  if (formatOnly) {
+    // The sector table alone, every data field filled.
+    if (!formatted_) formatted_ = std::make_unique<TZX_Disk>();
+    TTrack& t = formatted_->GetTrack(static_cast<uint8_t>(track));
+    t.ClearTrack();
+    const TTrack& src = disk.GetTrack(static_cast<uint8_t>(track));
+    t.Present = src.Present;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+      const TSectorRec& s = src.Sectors[static_cast<size_t>(slot)];
+      if (!s.Present) continue;
+      TSectorRec& d = t.Sectors[static_cast<size_t>(slot)];
+      d.SetId(s.Cyl, s.Head, s.Sec, s.SizeCode);
+      d.Present = s.Present;
+      d.DataOk = 0xFF;
+      std::span<uint8_t> data = d.MutableData(FieldBytes(s.SizeCode));
+      std::fill(data.begin(), data.end(), fill);
+    }
+    t.CountSectors();
+    from = formatted_.get();
+  }
+  if (!TrackRawBytes(*from, track, bytes_, sync_))
+    return FailWith(kErrorInvalidParameter,
+                    "track " + std::to_string(track) + " of the image cannot be laid out");
+  if (!Spinning() || !link_.Head(head)) return FailLink();
+  // A write-protected disk is refused here, before anything is written; a
+  // board that cannot read the pin leaves it to the device's own check.
+  uint8_t level = 1;
+  if (link_.GetPin(kGwPinWrprot, level) && level == 0)
+    return FailWith(kErrorWriteProtect, "Greaseweazle: the disk is write-protected");
+  if (!MeasureRevolution()) return false;
+  MfmCells(bytes_, sync_, cells_);
+  // The cells at the data rate scaled to this drive's revolution, so that
+  // the track closes on itself at the index whatever the motor's speed.
+  CellsToFlux(cells_, revolutionTicks_ / decoder_.cellsPerRevolution, writeFlux_);
+  EncodeWriteStream(writeFlux_, WriteStreamTiming::At(decoder_.sampleFrequency), writeStream_);
+  const TTrack& source = from->GetTrack(static_cast<uint8_t>(track));
+  for (int pass = 0; pass < std::max(attempts, 1); ++pass) {
+    kept_ = false;
+    if (!Spinning() || !link_.Head(head) || !link_.WriteFlux(writeStream_, true)) {
+      if (outcome.written) break;
+      return FailLink();
+    }
+    outcome.written = true;
+    ++outcome.writes;
+    char line[160];
+    if (!options_.verify) {
+      std::snprintf(line, sizeof line, "Флюкс: дорожка записана (оборот %.2f ms), без проверки",
+                    revolutionTicks_ * 1000 / decoder_.sampleFrequency);
+      outcome.log.push_back(line);
+      return Succeed();
+    }
+    std::vector<uint8_t> failed;
+    if (!Verify(source, head, failed)) {
+      outcome.unverifiedSlots.clear();
+      for (uint8_t slot = 0; slot < kSlotCount; ++slot)
+        if (source.Sectors[slot].Present) outcome.unverifiedSlots.push_back(slot);
+      outcome.error = LastError();
+      outcome.log.push_back("Флюкс: запись " + std::to_string(pass + 1) +
+                            ", проверка не удалась: " + FailureText());
+      continue;
+    }
+    const int present = source.PresentSlots();
+    std::snprintf(line, sizeof line,
+                  "Флюкс: запись %d (оборот %.2f ms), проверка - совпали %d из %d секторов",
+                  pass + 1, revolutionTicks_ * 1000 / decoder_.sampleFrequency,
+                  present - static_cast<int>(failed.size()), present);
+    outcome.log.push_back(line);
+    outcome.unverifiedSlots = std::move(failed);
+    outcome.error = kErrorCrc;
+    if (outcome.unverifiedSlots.empty()) {
+      outcome.error = 0;
+      return Succeed();
+    }
+  }
+  return Succeed();
 }
 
 std::unique_ptr<FloppyDriver> CreateFluxFloppy(FluxDriveOptions options) {

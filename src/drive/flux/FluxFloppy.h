@@ -11,7 +11,15 @@
 //
 // The device is opened with the "driver" (GetInfo, firmware check), the
 // drive with the "drive": bus type, unit (drive A is unit 0, B unit 1, on
-// either bus), motor on. Writing is not built: the backend says so.
+// either bus), motor on.
+//
+// Writing is by whole tracks: the image's track is laid out as raw track
+// synthesis does, turned into MFM cells and flux at the revolution time
+// measured on the drive (one two-revolution read after the drive is
+// opened), and written from index to index. With verify on, the track is
+// read back (two revolutions) and every sector must come back with its ID
+// and bytes; the track is written again while some do not. No write
+// precompensation is applied: double density on 3.5" drives needs none.
 #pragma once
 
 #include <chrono>
@@ -23,6 +31,8 @@
 #include "drive/flux/FluxStream.h"
 #include "drive/flux/GreaseweazleLink.h"
 #include "drive/flux/SimulatedGreaseweazle.h"
+#include "formats/ImageFiles.h"
+#include "model/SettingsRecord.h"
 
 namespace kelvara::flux {
 
@@ -32,6 +42,11 @@ struct FluxDriveOptions {
   SimulatedMedia media;        // the simulated disk's faults
   GwBus bus = GwBus::Ibm;
   int revolutions = 2;
+  bool verify = true;       // read every written track back
+  bool doubleStep = false;  // a 40-track disk in an 80-track drive: two steps a cylinder
+  // Quiet time after which the device's watchdog (10 s) may have turned the
+  // motor off and deselected: the drive is selected and spun up again first.
+  int watchdogMarginMs = 8000;
 };
 
 // Reads the bus type from "ibm" or "shugart"; false for anything else.
@@ -41,6 +56,12 @@ bool ParseGwBus(const std::string& text, GwBus& bus);
 // KELVARA_FLUX_BUS (ibm, shugart) and KELVARA_FLUX_SIM_MEDIA (the simulated
 // disk's faults). False with the reason for a value that does not parse.
 bool FluxOptionsFromEnvironment(FluxDriveOptions& options, std::string& error);
+
+// Options from the settings (device, bus, verify, double step), the
+// environment's where the settings choose none. False with the reason for an
+// environment value that does not parse.
+bool FluxOptionsFromSettings(const TSettings& settings, FluxDriveOptions& options,
+                             std::string& error);
 
 class FluxFloppy final : public FloppyDriver {
  public:
@@ -55,6 +76,13 @@ class FluxFloppy final : public FloppyDriver {
   }
   std::string StatusText() const override;
   bool CanWrite(std::string& why) const override;
+  bool WritesWholeTracks() const override { return true; }
+  void SetDoubleStep(bool on) override { options_.doubleStep = on; }
+  // A simulated device: its disk, written tracks included, saved to the
+  // image it was loaded from. True for real hardware.
+  bool SaveSimulatedDisk(const SaveOptions& options, std::string& error);
+  // The image a simulated device holds; "" for real hardware.
+  const std::string& SimulatedImage() const { return options_.simulatedImage; }
 
   GreaseweazleLink& Link() { return link_; }
   SimulatedGreaseweazle* Simulated() { return simulated_.get(); }
@@ -75,6 +103,8 @@ class FluxFloppy final : public FloppyDriver {
   bool WriteData(DeviceHandle drive, const FD_READ_WRITE_PARAMS& p,
                  std::span<const uint8_t> data) override;
   bool FormatTrack(DeviceHandle drive, const FD_FORMAT_PARAMS& p) override;
+  bool WriteWholeTrack(DeviceHandle drive, const TZX_Disk& disk, int track, bool formatOnly,
+                       uint8_t fill, int attempts, TrackWriteOutcome& outcome) override;
 
  private:
   // The decoded track under `head`, captured when not kept; nullptr after a
@@ -83,6 +113,12 @@ class FluxFloppy final : public FloppyDriver {
   bool FailLink();
   bool Spinning();
   const DecodedSector* Find(const FD_READ_WRITE_PARAMS& p, uint8_t sector) const;
+  // The drive's revolution in sample ticks, measured once after the drive
+  // is opened; false (reported) when the drive gives no index.
+  bool MeasureRevolution();
+  // Reads the track under the head back and lists the slots of `source`
+  // that did not come back.
+  bool Verify(const TTrack& source, uint8_t head, std::vector<uint8_t>& failed);
 
   FluxDriveOptions options_;
   std::unique_ptr<SimulatedGreaseweazle> simulated_;
@@ -103,6 +139,10 @@ class FluxFloppy final : public FloppyDriver {
   int failedSector_ = -1;
   int captures_ = 0;
   std::chrono::steady_clock::time_point lastCommand_{};
+  double revolutionTicks_ = 0;           // 0 until measured
+  std::unique_ptr<TZX_Disk> formatted_;  // a track laid out for a format alone
+  std::vector<uint8_t> bytes_, sync_, cells_, writeStream_;
+  std::vector<uint32_t> writeFlux_;
 };
 
 // The flux backend for a device node or a simulated device.

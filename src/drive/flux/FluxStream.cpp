@@ -130,4 +130,88 @@ void EncodeFluxStream(const FluxCapture& capture, uint32_t spaceTicks, int index
   out.push_back(0);
 }
 
+WriteStreamTiming WriteStreamTiming::At(double sampleFrequency) {
+  const double ticksPerUs = sampleFrequency / 1e6;
+  WriteStreamTiming t;
+  t.longGapTicks = static_cast<uint32_t>(150 * ticksPerUs);
+  t.astableTicks = std::max<uint32_t>(1, static_cast<uint32_t>(1.25 * ticksPerUs));
+  t.tailTicks = static_cast<uint32_t>(100 * ticksPerUs);
+  return t;
+}
+
+void EncodeWriteStream(std::span<const uint32_t> flux, const WriteStreamTiming& timing,
+                       std::vector<uint8_t>& out) {
+  out.clear();
+  out.reserve(flux.size() * 2 + 16);
+  auto put = [&](uint64_t v) {
+    if (v == 0) return;
+    if (v > timing.longGapTicks) {
+      while (v > 0) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(v, kMaxN28));
+        out.push_back(255);
+        out.push_back(kOpSpace);
+        PutN28(out, n);
+        v -= n;
+      }
+      out.push_back(255);
+      out.push_back(kOpAstable);
+      PutN28(out, timing.astableTicks);
+      return;
+    }
+    PutValue(out, v, kMaxN28 / 2);
+  };
+  for (const uint32_t v : flux)
+    put(v);
+  put(timing.tailTicks);
+  out.push_back(0);
+}
+
+bool DecodeWriteStream(std::span<const uint8_t> bytes, std::vector<uint32_t>& flux,
+                       std::string& error) {
+  flux.clear();
+  auto fail = [&](const char* why) {
+    error = why;
+    return false;
+  };
+  uint64_t pending = 0;
+  const uint8_t* p = bytes.data();
+  const uint8_t* end = p + bytes.size();
+  while (p < end) {
+    const uint8_t b = *p;
+    if (b == 0) {
+      if (p + 1 != end) return fail("write stream: bytes after the end mark");
+      return true;
+    }
+    if (b < 250) {
+      flux.push_back(static_cast<uint32_t>(std::min<uint64_t>(pending + b, UINT32_MAX)));
+      pending = 0;
+      ++p;
+    } else if (b < 255) {
+      if (end - p < 2 || p[1] == 0) return fail("write stream: cut inside a value");
+      const uint64_t v = 250 + uint64_t{b - 250u} * 255 + (p[1] - 1u);
+      flux.push_back(static_cast<uint32_t>(std::min<uint64_t>(pending + v, UINT32_MAX)));
+      pending = 0;
+      p += 2;
+    } else {
+      if (end - p < 6) return fail("write stream: cut inside an opcode");
+      for (int k = 2; k < 6; ++k)
+        if ((p[k] & 1) == 0) return fail("write stream: malformed opcode argument");
+      const uint32_t n = GetN28(p + 2);
+      if (p[1] == kOpSpace) {
+        pending += n;
+      } else if (p[1] == kOpAstable) {
+        if (n == 0) return fail("write stream: Astable period 0");
+        while (pending >= n) {
+          flux.push_back(n);
+          pending -= n;
+        }
+      } else {
+        return fail("write stream: opcode not allowed in a write");
+      }
+      p += 6;
+    }
+  }
+  return fail("write stream: no end mark");
+}
+
 }  // namespace kelvara::flux

@@ -46,6 +46,31 @@ bool DecodeFluxStream(std::span<const uint8_t> bytes, FluxCapture& out, std::str
 void EncodeFluxStream(const FluxCapture& capture, uint32_t spaceTicks, int indexEarly,
                       std::vector<uint8_t>& out);
 
+// The stream a WriteFlux sends for `flux` (ticks between transitions, the
+// first from the index): values of 0 are skipped; a value longer than
+// `longGapTicks` (150 us) is a stretch without data, sent as Space(value)
+// and Astable at `astableTicks` (1.25 us) so the head keeps writing flux
+// there rather than leave a region that reads as noise; `tailTicks` (100 us)
+// is added as a last value, sacrificed because the device stops the write as
+// soon as it loads the last value; then the terminating 0.
+struct WriteStreamTiming {
+  uint32_t longGapTicks = 10800;
+  uint32_t astableTicks = 90;
+  uint32_t tailTicks = 7200;
+  // The same at another tick rate (the defaults are for 72 MHz).
+  static WriteStreamTiming At(double sampleFrequency);
+};
+void EncodeWriteStream(std::span<const uint32_t> flux, const WriteStreamTiming& timing,
+                       std::vector<uint8_t>& out);
+
+// What a device makes of a write stream: the transitions it writes, in ticks
+// from the start of the write (an Astable fills the time of the Spaces before
+// it with transitions every N ticks). False with the reason for a stream cut
+// inside a value or opcode, an Index opcode (not allowed in a write) or an
+// unknown one, an Astable period of 0, or a stream without its 0.
+bool DecodeWriteStream(std::span<const uint8_t> bytes, std::vector<uint32_t>& flux,
+                       std::string& error);
+
 // One opcode argument.
 void PutN28(std::vector<uint8_t>& out, uint32_t n);
 uint32_t GetN28(const uint8_t* p);

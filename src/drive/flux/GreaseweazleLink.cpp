@@ -46,12 +46,17 @@ const char* CommandName(GwCommand c) {
       return "SetBusType";
     case GwCommand::GetPin:
       return "GetPin";
+    case GwCommand::WriteFlux:
+      return "WriteFlux";
+    case GwCommand::EraseFlux:
+      return "EraseFlux";
     default:
       return "command";
   }
 }
 
 constexpr int kOverflowRetries = 5;
+constexpr int kUnderflowRetries = 5;
 
 }  // namespace
 
@@ -96,11 +101,13 @@ bool GreaseweazleLink::SetBaud(uint32_t baud) {
 }
 
 bool GreaseweazleLink::ResetComms() {
-  if (!SetBaud(kGwResetBaud)) return false;
-  // The device acts on the change of rate; give it a moment before the
-  // rate goes back, so that the change is seen whoever polls for it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  if (!SetBaud(kGwNormalBaud)) return false;
+  // The device acts on a change to the reset rate, not on the rate: a line
+  // left at 10000 by a program that died there goes to 9600 first. Each
+  // rate is held a moment so that whoever polls for it sees it.
+  for (const uint32_t baud : {kGwNormalBaud, kGwResetBaud, kGwNormalBaud}) {
+    if (!SetBaud(baud)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
   ::ioctl(fd_, TCFLSH, TCIFLUSH);
   // What was already on its way is read and dropped until the line is quiet.
   uint8_t junk[4096];
@@ -150,7 +157,9 @@ bool GreaseweazleLink::Open(const std::string& path) {
     Close();
     return Fail(LinkFault::Firmware,
                 path + ": Greaseweazle firmware " + std::to_string(info_.major) + "." +
-                    std::to_string(info_.minor) + " is too old; update it to 1.0 or later");
+                    std::to_string(info_.minor) + " is too old; update it to " +
+                    std::to_string(kGwMinFirmware / 100) + "." +
+                    std::to_string(kGwMinFirmware % 100) + " or later");
   }
   return true;
 }
@@ -286,9 +295,14 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
     // The stream runs to its only 0 byte.
     const int64_t deadline = NowMs() + timeout;
     size_t have = 0;
+    bool hungUp = false;  // the last poll saw the line hang up
     for (;;) {
       if (stream.size() < have + 65536) stream.resize(have + 65536);
       const ssize_t r = ::read(fd_, stream.data() + have, stream.size() - have);
+      // A device unplugged mid-read hangs the line up, after which reads
+      // give nothing: the read ends at once rather than at its timeout.
+      if (r == 0 && hungUp)
+        return Fail(LinkFault::Io, path_ + ": the device went away during a read");
       if (r > 0) {
         const void* zero = std::memchr(stream.data() + have, 0, static_cast<size_t>(r));
         have += static_cast<size_t>(r);
@@ -308,7 +322,8 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
                                             " s; the read was aborted");
       }
       pollfd q{fd_, POLLIN, 0};
-      ::poll(&q, 1, static_cast<int>(std::min<int64_t>(left, 100)));
+      hungUp = ::poll(&q, 1, static_cast<int>(std::min<int64_t>(left, 100))) > 0 &&
+               (q.revents & (POLLHUP | POLLERR));
     }
     stream.resize(have);
     // The outcome of the read comes only now: a stream cut by an error is
@@ -323,6 +338,47 @@ bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<u
     }
     return true;
   }
+}
+
+bool GreaseweazleLink::FinishFluxCommand(GwCommand cmd, int timeoutMs) {
+  uint8_t status = 0;
+  if (!ReadExact(&status, 1, NowMs() + timeoutMs)) {
+    if (fault_ == LinkFault::Timeout) {
+      ResetComms();
+      return Fail(LinkFault::Timeout, std::string("Greaseweazle: ") + CommandName(cmd) +
+                                          " did not end within " + std::to_string(timeoutMs) +
+                                          " ms; it was aborted");
+    }
+    return false;
+  }
+  // The status byte and GetFluxStatus say the same; the latter is what the
+  // device keeps, and asking it keeps host and device in step.
+  if (!Command(GwCommand::GetFluxStatus, {}, timeouts_.commandMs)) {
+    if (fault_ == LinkFault::Status) error_ = GwStatusText(status_) + " after " + CommandName(cmd);
+    return false;
+  }
+  return true;
+}
+
+bool GreaseweazleLink::WriteFlux(const std::vector<uint8_t>& stream, bool atIndex) {
+  for (int attempt = 0;; ++attempt) {
+    const uint8_t at = atIndex ? 1 : 0;
+    if (!Command(GwCommand::WriteFlux, {at, at}, timeouts_.commandMs)) return false;
+    if (!WriteAll(stream.data(), stream.size(), timeouts_.writeMs)) return false;
+    if (FinishFluxCommand(GwCommand::WriteFlux, timeouts_.writeMs)) return true;
+    if (!(fault_ == LinkFault::Status && status_ == kGwFluxUnderflow &&
+          attempt + 1 < kUnderflowRetries))
+      return false;
+  }
+}
+
+bool GreaseweazleLink::EraseFlux(uint32_t ticks) {
+  if (!Command(GwCommand::EraseFlux,
+               {static_cast<uint8_t>(ticks), static_cast<uint8_t>(ticks >> 8),
+                static_cast<uint8_t>(ticks >> 16), static_cast<uint8_t>(ticks >> 24)},
+               timeouts_.commandMs))
+    return false;
+  return FinishFluxCommand(GwCommand::EraseFlux, timeouts_.writeMs);
 }
 
 }  // namespace kelvara::flux

@@ -22,6 +22,7 @@ struct LinkTimeouts {
   int seekMs = 10000;         // 256 steps of up to 30 ms from an unknown place
   int readBaseMs = 3500;      // the 2 s the device waits for an index, and then some
   int perRevolutionMs = 400;  // each revolution asked for (300 rpm, or slower)
+  int writeMs = 4000;         // the index wait (2 s) and a revolution or two
 };
 
 // Why the last call failed.
@@ -54,6 +55,13 @@ class GreaseweazleLink {
   // last) or `ticks` (0: no limit), then asks GetFluxStatus; an overflow is
   // retried up to five times. The stream ends with its 0.
   bool ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<uint8_t>& stream);
+  // Writes a stream made by EncodeWriteStream, from the index to the next
+  // index when `atIndex`; a write-protected disk is refused at the ACK
+  // (status Wrprot) before anything is written. An underflow (the host
+  // too slow for the device) is retried up to five times.
+  bool WriteFlux(const std::vector<uint8_t>& stream, bool atIndex);
+  // Holds the write gate for `ticks` with no transitions.
+  bool EraseFlux(uint32_t ticks);
   // The baud-rate reset: aborts what the device is doing and drops what it
   // and the host still hold.
   bool ResetComms();
@@ -69,6 +77,8 @@ class GreaseweazleLink {
   bool WriteAll(const uint8_t* p, size_t n, int timeoutMs);
   // Reads exactly n bytes before the deadline (ms on the steady clock).
   bool ReadExact(uint8_t* p, size_t n, int64_t deadline);
+  // The status byte that ends a write or erase, then GetFluxStatus.
+  bool FinishFluxCommand(GwCommand cmd, int timeoutMs);
   bool Fail(LinkFault fault, std::string text);
   bool FailStatus(GwCommand cmd, uint8_t status);
 

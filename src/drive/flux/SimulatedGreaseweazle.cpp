@@ -8,12 +8,16 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
 
+#include "codec/Mfm.h"
+#include "codec/MfmDecoder.h"
 #include "drive/flux/FluxStream.h"
+#include "formats/FluxImage.h"
 #include "model/Arithmetic.h"
 
 namespace kelvara::flux {
@@ -22,9 +26,13 @@ namespace {
 
 constexpr int kPollMs = 5;
 constexpr double kCellSeconds = 2e-6;
+// The surface holds each bit cell as kFine slots, so that flux written at a
+// drive's own speed lands where it was timed rather than on the nearest cell.
+constexpr size_t kFine = 8;
 constexpr int kCylinders = 86;            // how far the simulated drive's head goes
 constexpr double kNoIndexSeconds = 0.05;  // flux sent before a NoIndex read gives up
 constexpr uint32_t kLingerUs = 500;
+constexpr int kStreamWaitSeconds = 3;  // for the rest of a write stream
 
 bool ParseSector(const std::string& value, SimulatedSector& s) {
   const size_t colon = value.find(':');
@@ -59,28 +67,36 @@ bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::st
     bool ok = true;
     if (key == "noindex" && eq == std::string::npos) {
       media.noIndex = true;
+    } else if (key == "wprot" && eq == std::string::npos) {
+      media.writeProtected = true;
+    } else if (key == "trk0stuck" && eq == std::string::npos) {
+      media.trk0Stuck = true;
     } else if (key == "jitter") {
       ok = ParseDouble(value, 0, 0.25, media.jitter);
     } else if (key == "speed") {
       ok = ParseDouble(value, -0.2, 0.2, media.speedError);
-    } else if (key == "weak" || key == "dropout") {
+    } else if (key == "weak" || key == "dropout" || key == "writefault") {
       SimulatedSector s;
       ok = ParseSector(value, s);
-      (key == "weak" ? media.weak : media.dropout).push_back(s);
-    } else if (key == "seed" || key == "overflow") {
+      (key == "weak"      ? media.weak
+       : key == "dropout" ? media.dropout
+                          : media.writeFaults)
+          .push_back(s);
+    } else if (key == "seed" || key == "overflow" || key == "underflow") {
       double v = 0;
       ok = ParseDouble(value, 0, 1e9, v);
       if (key == "seed")
         media.seed = static_cast<uint64_t>(v);
       else
-        media.overflows = static_cast<int>(v);
+        (key == "overflow" ? media.overflows : media.underflows) = static_cast<int>(v);
     } else {
       ok = false;
     }
     if (!ok) {
-      error = "simulated disk: bad item \"" + item +
-              "\" (jitter=0..0.25, speed=-0.2..0.2, weak=TRACK:SECTOR, dropout=TRACK:SECTOR, "
-              "noindex, seed=N, overflow=N)";
+      error =
+          "simulated disk: bad item \"" + item +
+          "\" (jitter=0..0.25, speed=-0.2..0.2, weak=TRACK:SECTOR, dropout=TRACK:SECTOR, "
+          "writefault=TRACK:SECTOR, noindex, wprot, trk0stuck, seed=N, overflow=N, underflow=N)";
       return false;
     }
   }
@@ -90,6 +106,8 @@ bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::st
 SimulatedGreaseweazle::SimulatedGreaseweazle(std::unique_ptr<TZX_Disk> disk, SimulatedMedia media)
     : disk_(std::move(disk)), media_(std::move(media)), tracks_(kTrackCount), rng_(media_.seed) {
   overflowsLeft_ = media_.overflows;
+  underflowsLeft_ = media_.underflows;
+  writeFaultUsed_.assign(media_.writeFaults.size(), false);
 }
 
 SimulatedGreaseweazle::~SimulatedGreaseweazle() {
@@ -161,6 +179,10 @@ void SimulatedGreaseweazle::Run() {
   std::vector<uint8_t> in;
   uint8_t buffer[4096];
   while (!stop_) {
+    if (master_ < 0) {  // unplugged
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      continue;
+    }
     pollfd p{master_, POLLIN, 0};
     ::poll(&p, 1, kPollMs);
     if (ResetSeen()) in.clear();
@@ -189,17 +211,26 @@ bool SimulatedGreaseweazle::UnitValid(int unit) const {
 }
 
 void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   const uint8_t code = cmd[0];
   const size_t len = cmd.size();
   auto ack = [&](uint8_t status) { Ack(code, status); };
+  // The watchdog: a host that went quiet finds the motor off and no unit
+  // selected (the head stays where it was).
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastCommand_ > std::chrono::milliseconds(watchdogMs_.load())) {
+    motor_ = false;
+    unit_ = -1;
+  }
+  lastCommand_ = now;
   switch (static_cast<GwCommand>(code)) {
     case GwCommand::GetInfo: {
       if (len != 3) return ack(kGwBadCommand);
       std::vector<uint8_t> page(kGwInfoSize, 0);
       if (cmd[2] == 0) {
         GwInfo info;
-        info.major = 1;
-        info.minor = 6;
+        info.major = static_cast<uint8_t>(media_.firmware / 100);
+        info.minor = static_cast<uint8_t>(media_.firmware % 100);
         info.mainFirmware = true;
         info.maxCommand = kGwMaxCommand;
         info.sampleFrequency = media_.sampleFrequency;
@@ -217,6 +248,8 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
     }
     case GwCommand::SetBusType:
       if (len != 3 || cmd[2] > 2) return ack(kGwBadCommand);
+      // The same bus again changes nothing: units, motor and cylinder stay.
+      if (static_cast<GwBus>(cmd[2]) == bus_) return ack(kGwOkay);
       bus_ = static_cast<GwBus>(cmd[2]);
       unit_ = -1;
       motor_ = false;
@@ -232,7 +265,7 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
       unit_ = -1;
       return ack(kGwOkay);
     case GwCommand::Motor:
-      if (len != 4) return ack(kGwBadCommand);
+      if (len != 4 || cmd[3] > 1) return ack(kGwBadCommand);
       if (bus_ == GwBus::None) return ack(kGwNoBus);
       if (!UnitValid(cmd[2])) return ack(kGwBadUnit);
       motor_ = cmd[3] != 0;
@@ -254,12 +287,19 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
       return ack(kGwOkay);
     case GwCommand::GetPin:
       if (len != 3) return ack(kGwBadCommand);
+      if (cmd[2] == kGwPinWrprot)
+        return Ack(code, kGwOkay, {static_cast<uint8_t>(media_.writeProtected ? 0 : 1)});
       if (cmd[2] != kGwPinTrk0) return ack(kGwBadPin);
-      return Ack(code, kGwOkay, {static_cast<uint8_t>(homed_ && cylinder_ == 0 ? 0 : 1)});
+      return Ack(code, kGwOkay,
+                 {static_cast<uint8_t>(media_.trk0Stuck || (homed_ && cylinder_ == 0) ? 0 : 1)});
     case GwCommand::GetFluxStatus:
       return ack(len == 2 ? fluxStatus_ : uint8_t{kGwBadCommand});
     case GwCommand::ReadFlux:
       return ReadFlux(cmd);
+    case GwCommand::WriteFlux:
+      return WriteFlux(cmd);
+    case GwCommand::EraseFlux:
+      return EraseFlux(cmd);
     case GwCommand::Reset:
       bus_ = GwBus::None;
       unit_ = -1;
@@ -272,20 +312,27 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
 }
 
 SimulatedGreaseweazle::Track& SimulatedGreaseweazle::TrackUnderHead() {
-  const int index = cylinder_ * 2 + head_;
+  return TrackAt(cylinder_ * 2 + head_);
+}
+
+SimulatedGreaseweazle::Track& SimulatedGreaseweazle::TrackAt(int index) {
   if (index >= kTrackCount) return noise_;
   Track& t = tracks_[static_cast<size_t>(index)];
   if (t.built) return t;
   t.built = true;
   std::vector<uint8_t> bytes, sync;
   if (disk_ && TrackRawBytes(*disk_, index, bytes, sync)) {
-    MfmCells(bytes, sync, t.cells);
+    std::vector<uint8_t> cells;
+    MfmCells(bytes, sync, cells);
+    t.cells.assign(cells.size() * kFine, 0);
+    for (size_t i = 0; i < cells.size(); ++i)
+      t.cells[i * kFine + kFine / 2] = cells[i];
     auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
       for (const SimulatedSector& s : list) {
         size_t begin = 0, end = 0;
         if (s.track == index &&
             FindDataField(bytes, sync, static_cast<uint8_t>(s.sector), begin, end))
-          t.faults.push_back({(begin + 8) * 16, end * 16, weak});
+          t.faults.push_back({(begin + 8) * 16 * kFine, end * 16 * kFine, weak});
       }
     };
     add(media_.weak, true);
@@ -303,23 +350,26 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
                               ? U32(&cmd[8])
                               : static_cast<uint32_t>(media_.sampleFrequency / 1e6 * kLingerUs);
   if (ticks == 0 && maxIndex == 0) return Ack(code, kGwBadCommand);
-  if (unit_ < 0) return Ack(code, kGwNoUnit);
   ++reads_;
   Ack(code, kGwOkay);
+  if (unit_ < 0) {
+    // No drive selected, so no index: the firmware waits its 2 s for one
+    // (cut short here) and sends an empty stream; GetFluxStatus says NoIndex.
+    fluxStatus_ = maxIndex > 0 ? kGwNoIndex : kGwOkay;
+    Send({0});
+    return;
+  }
 
   Track& track = TrackUnderHead();
-  const double cellTicks = media_.sampleFrequency * kCellSeconds;
+  const double cellTicks = media_.sampleFrequency * kCellSeconds / kFine;
   std::vector<uint8_t> noiseCells;
   std::span<const uint8_t> cells = track.cells;
   if (cells.empty()) {
-    // Unformatted: flux at random, no two transitions closer than a cell.
-    noiseCells.resize(100000);
-    for (size_t i = 0; i < noiseCells.size(); i += 2 + rng_.Next() % 6)
-      noiseCells[i] = 1;
+    Noise(noiseCells, 100000);
     cells = noiseCells;
   }
   SurfaceTiming timing{cellTicks, media_.speedError, media_.jitter,
-                       motor_ && !media_.noIndex && homed_};
+                       motor_ && !media_.noIndex && homed_, cellTicks * kFine};
   const double revTicks = static_cast<double>(cells.size()) * cellTicks / (1 + media_.speedError);
   uint64_t revolution = static_cast<uint64_t>(clockTicks_ / revTicks);
   const double angle = RemainderNonNegative(clockTicks_, revTicks) / revTicks;
@@ -349,7 +399,205 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
     capture.index.clear();
   }
   EncodeFluxStream(capture, static_cast<uint32_t>(media_.sampleFrequency / 1e6 * 200), 1, stream);
+  if (unplug_.exchange(false)) {
+    stream.resize(stream.size() / 2);
+    Send(stream);
+    ::close(master_);
+    ::close(slave_);
+    master_ = slave_ = -1;
+    return;
+  }
   Send(stream);
+}
+
+void SimulatedGreaseweazle::Noise(std::vector<uint8_t>& cells, size_t bitCells) {
+  // Flux at random, no two transitions closer than two cells.
+  cells.assign(bitCells * kFine, 0);
+  for (size_t i = 0; i < cells.size(); i += (2 + rng_.Next() % 6) * kFine)
+    cells[i] = 1;
+}
+
+bool SimulatedGreaseweazle::ReceiveStream(std::vector<uint8_t>& out) {
+  out.clear();
+  uint8_t buffer[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStreamWaitSeconds);
+  while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+    if (ResetSeen()) return false;
+    const ssize_t r = ::read(master_, buffer, sizeof buffer);
+    if (r > 0) {
+      out.insert(out.end(), buffer, buffer + r);
+      const auto zero = std::find(out.end() - r, out.end(), uint8_t{0});
+      if (zero != out.end()) {
+        // What follows the 0 belongs to no command: it is dropped.
+        out.erase(zero + 1, out.end());
+        return true;
+      }
+      continue;
+    }
+    pollfd p{master_, POLLIN, 0};
+    ::poll(&p, 1, kPollMs);
+  }
+  return false;
+}
+
+void SimulatedGreaseweazle::WriteFlux(const std::vector<uint8_t>& cmd) {
+  const uint8_t code = cmd[0];
+  if (cmd.size() != 4 && cmd.size() != 8) return Ack(code, kGwBadCommand);
+  if (unit_ < 0) return Ack(code, kGwNoUnit);
+  if (media_.writeProtected) return Ack(code, kGwWrprot);
+  const bool cue = cmd[2] != 0;
+  const bool terminate = cmd[3] != 0;
+  Ack(code, kGwOkay);
+  std::vector<uint8_t> stream;
+  std::vector<uint32_t> flux;
+  std::string error;
+  if (!ReceiveStream(stream)) return;  // the host reset the line or went away
+  ++writes_;
+  const bool indexSeen = motor_ && !media_.noIndex && homed_;
+  if (!DecodeWriteStream(stream, flux, error)) {
+    fluxStatus_ = kGwBadCommand;
+  } else if (cue && !indexSeen) {
+    fluxStatus_ = kGwNoIndex;
+  } else if (underflowsLeft_ > 0) {
+    --underflowsLeft_;
+    fluxStatus_ = kGwFluxUnderflow;
+  } else {
+    fluxStatus_ = kGwOkay;
+  }
+  const int index = cylinder_ * 2 + head_;
+  if (fluxStatus_ == kGwOkay && motor_ && index < kTrackCount) {
+    Track& t = TrackAt(index);
+    // An unformatted track is a revolution of noise to write over.
+    if (t.cells.empty()) Noise(t.cells, size_t{kRawTrackSize} * 16);
+    // Each transition lands in the cell under the head at its time; the
+    // head writes from the index (or wherever the disk is) until the stream
+    // runs out or, told so, the next index. The cells after the write keep
+    // what was there: the splice.
+    const double cell = media_.sampleFrequency * kCellSeconds / kFine / (1 + media_.speedError);
+    const size_t n = t.cells.size();
+    const size_t start =
+        cue ? 0
+            : static_cast<size_t>(RemainderNonNegative(clockTicks_, cell * static_cast<double>(n)) /
+                                  cell);
+    // Without the stop at the index a long stream writes on over the start.
+    const size_t end = start + (terminate ? n : 4 * n);
+    double time = 0;
+    size_t last = start;
+    for (size_t i = 0; i < flux.size(); ++i) {
+      time += flux[i];
+      const auto at = start + static_cast<size_t>(time / cell);
+      for (size_t k = last; k < std::min(at, end); ++k)
+        t.cells[k % n] = 0;
+      if (at >= end) break;
+      // The write stops as the last value is loaded: it is never written.
+      if (i + 1 < flux.size()) t.cells[at % n] = 1;
+      last = at + 1;
+    }
+    t.written = true;
+    PlaceFaults(index, t);
+    clockTicks_ += time;
+  }
+  Send({fluxStatus_});
+}
+
+void SimulatedGreaseweazle::EraseFlux(const std::vector<uint8_t>& cmd) {
+  const uint8_t code = cmd[0];
+  if (cmd.size() != 6) return Ack(code, kGwBadCommand);
+  if (unit_ < 0) return Ack(code, kGwNoUnit);
+  if (media_.writeProtected) return Ack(code, kGwWrprot);
+  Ack(code, kGwOkay);
+  const int index = cylinder_ * 2 + head_;
+  fluxStatus_ = kGwOkay;
+  if (motor_ && index < kTrackCount) {
+    Track& t = TrackAt(index);
+    const double cell = media_.sampleFrequency * kCellSeconds / kFine / (1 + media_.speedError);
+    const auto cells = static_cast<size_t>(U32(&cmd[2]) / cell);
+    if (cells >= t.cells.size()) {
+      // A whole revolution erased: no flux at all, as a bulk-erased disk.
+      t.cells.assign(size_t{kRawTrackSize} * 16 * kFine, 0);
+    } else {
+      std::fill(t.cells.begin(), t.cells.begin() + static_cast<long>(cells), uint8_t{0});
+    }
+    t.written = true;
+    PlaceFaults(index, t);
+  }
+  Send({fluxStatus_});
+}
+
+namespace {
+
+// The track's cells read cleanly, three index pulses apart: the capture a
+// perfect drive would make of two whole revolutions.
+void CleanCapture(std::span<const uint8_t> cells, double cellTicks, FluxCapture& out) {
+  Rng rng(1);
+  uint64_t revolution = 0;
+  CaptureSurface(cells, {}, SurfaceTiming{cellTicks, 0, 0, true}, 0, revolution, 3, 0, 0, rng, out);
+}
+
+}  // namespace
+
+void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
+  t.faults.clear();
+  bool any = false;
+  for (const auto* list : {&media_.weak, &media_.dropout, &media_.writeFaults})
+    for (const SimulatedSector& s : *list)
+      any |= s.track == index;
+  if (!any) return;
+  FluxCapture capture;
+  const double cellTicks = media_.sampleFrequency * kCellSeconds / kFine;
+  CleanCapture(t.cells, cellTicks, capture);
+  DecoderSettings settings;
+  settings.sampleFrequency = media_.sampleFrequency;
+  settings.cellsPerRevolution = 0;
+  DecodedTrack decoded;
+  DecoderScratch scratch;
+  DecodeMfmTrack(capture, settings, decoded, scratch);
+  // A data field's cells from a few bytes in to its CRC.
+  auto range = [&](int sector, size_t& begin, size_t& end) {
+    for (const DecodedSector& d : decoded.sectors) {
+      if (d.sec != sector || d.rawDataOffset <= 0) continue;
+      begin = (static_cast<size_t>(d.rawDataOffset) + 7) * 16 * kFine;
+      end = (static_cast<size_t>(d.rawDataOffset) + FieldBytes(d.sizeCode) + 2) * 16 * kFine;
+      return end <= t.cells.size();
+    }
+    return false;
+  };
+  auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
+    for (const SimulatedSector& s : list) {
+      size_t begin = 0, end = 0;
+      if (s.track == index && range(s.sector, begin, end)) t.faults.push_back({begin, end, weak});
+    }
+  };
+  add(media_.weak, true);
+  add(media_.dropout, false);
+  for (size_t k = 0; k < media_.writeFaults.size(); ++k) {
+    const SimulatedSector& s = media_.writeFaults[k];
+    size_t begin = 0, end = 0;
+    if (writeFaultUsed_[k] || s.track != index || !range(s.sector, begin, end)) continue;
+    // The first write there leaves a stretch of the field without flux.
+    writeFaultUsed_[k] = true;
+    std::fill(t.cells.begin() + static_cast<long>(begin),
+              t.cells.begin() + static_cast<long>(std::min(end, begin + 64 * 16 * kFine)),
+              uint8_t{0});
+  }
+}
+
+void SimulatedGreaseweazle::TakeDisk(TZX_Disk& out) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  FluxImageLoad load;
+  DecoderSettings settings;
+  settings.sampleFrequency = media_.sampleFrequency;
+  const double cellTicks = media_.sampleFrequency * kCellSeconds / kFine;
+  FluxCapture capture;
+  for (int index = 0; index < kTrackCount; ++index) {
+    const Track& t = TrackAt(index);
+    if (t.cells.empty()) continue;
+    CleanCapture(t.cells, cellTicks, capture);
+    load.AddCapture(index / 2, index % 2, capture, settings);
+  }
+  out.ClearImage();
+  load.Store(out, false);
+  out.CountTracks();
 }
 
 }  // namespace kelvara::flux

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,12 +37,21 @@ struct SimulatedMedia {
   std::vector<SimulatedSector> dropout;  // data fields with no flux at all
   uint64_t seed = 1;
   uint32_t sampleFrequency = 72000000;
-  int overflows = 0;  // the first reads that end in FluxOverflow
+  int overflows = 0;   // the first reads that end in FluxOverflow
+  int underflows = 0;  // the first writes that end in FluxUnderflow
+  bool writeProtected = false;
+  bool trk0Stuck = false;  // the track-0 sensor asserted on every cylinder
+  int firmware = 106;      // the version GetInfo reports, major * 100 + minor
+  // Data fields that the first write of their track leaves damaged (a
+  // speck of dirt the head then pushes away): a read-back finds them bad,
+  // a second write is good.
+  std::vector<SimulatedSector> writeFaults;
 };
 
-// "jitter=0.05,speed=-0.1,weak=T:R,dropout=T:R,noindex,seed=N,overflow=N",
-// items in any order, weak and dropout repeatable; "" is a perfect disk. False
-// with the reason in `error`.
+// "jitter=0.05,speed=-0.1,weak=T:R,dropout=T:R,writefault=T:R,noindex,
+// wprot,seed=N,overflow=N,underflow=N", items in any order, weak, dropout
+// and writefault repeatable; "" is a perfect disk. False with the reason in
+// `error`.
 bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::string& error);
 
 class SimulatedGreaseweazle {
@@ -58,11 +68,22 @@ class SimulatedGreaseweazle {
   const std::string& DevicePath() const { return path_; }
 
   int ReadFluxCount() const { return reads_.load(); }
+  int WriteFluxCount() const { return writes_.load(); }
   int ResetCount() const { return resets_.load(); }
+  // The firmware's watchdog: after this long without a command the motor
+  // goes off and the unit is deselected (10 s on the device).
+  void SetWatchdogMs(int ms) { watchdogMs_ = ms; }
+  // The next read sends part of its stream and then the device is pulled
+  // out: the line hangs up.
+  void UnplugDuringNextRead() { unplug_ = true; }
+  // The disk as it now reads, written tracks included, decoded without the
+  // media's faults: what a virtual drive's disk would be saved as.
+  void TakeDisk(TZX_Disk& out);
 
  private:
   struct Track {
     bool built = false;
+    bool written = false;
     std::vector<uint8_t> cells;
     std::vector<CellRange> faults;
   };
@@ -74,7 +95,18 @@ class SimulatedGreaseweazle {
   void Handle(const std::vector<uint8_t>& cmd);
   void Ack(uint8_t cmd, uint8_t status, std::vector<uint8_t> payload = {});
   void ReadFlux(const std::vector<uint8_t>& cmd);
+  void WriteFlux(const std::vector<uint8_t>& cmd);
+  void EraseFlux(const std::vector<uint8_t>& cmd);
+  // The bytes the host sends up to and including their 0; false when none
+  // came within the time a device waits.
+  bool ReceiveStream(std::vector<uint8_t>& out);
+  // An unformatted stretch of `bitCells` cells.
+  void Noise(std::vector<uint8_t>& cells, size_t bitCells);
   Track& TrackUnderHead();
+  Track& TrackAt(int index);
+  // Lays the written cells' data fields out again, so that the media's
+  // faults stay on the sectors they were given for.
+  void PlaceFaults(int index, Track& t);
   bool UnitValid(int unit) const;
 
   std::unique_ptr<TZX_Disk> disk_;
@@ -86,6 +118,11 @@ class SimulatedGreaseweazle {
   std::atomic<bool> stop_{false};
   std::atomic<int> reads_{0};
   std::atomic<int> resets_{0};
+  std::atomic<int> writes_{0};
+  std::atomic<int> watchdogMs_{10000};
+  std::atomic<bool> unplug_{false};
+  std::mutex mutex_;  // the drive and its tracks, between the device and TakeDisk
+  std::chrono::steady_clock::time_point lastCommand_ = std::chrono::steady_clock::now();
   uint32_t lastBaud_ = 0;
 
   // The device and its drive.
@@ -97,6 +134,8 @@ class SimulatedGreaseweazle {
   int head_ = 0;
   uint8_t fluxStatus_ = kGwOkay;
   int overflowsLeft_ = 0;
+  int underflowsLeft_ = 0;
+  std::vector<bool> writeFaultUsed_;
   double clockTicks_ = 0;  // the disk's turn, as time since power-on
   std::vector<Track> tracks_;
   Track noise_;  // past the image's last track: unformatted

@@ -42,7 +42,9 @@ void CaptureSurface(std::span<const uint8_t> cells, std::span<const CellRange> f
       const int intervalCells = sinceTransition;
       t += rng.Signed() * timing.jitter * intervalCells * cell;
       // A weak stretch: the transitions wander by up to a cell.
-      if (fault) t += rng.Signed() * 1.1 * cell;
+      if (fault)
+        t += rng.Signed() * 1.1 *
+             (timing.wanderTicks > 0 ? timing.wanderTicks / (1.0 + timing.speedError) : cell);
       t = std::max(t, lastTime + 1);
       const auto tick = static_cast<uint64_t>(RoundNonNegative(t));
       if (tick > lastTick) {

@@ -42,6 +42,9 @@ struct SurfaceTiming {
   double speedError = 0;   // +0.1: the disk turns 10 % fast, every time 10 % shorter
   double jitter = 0;       // each transition lands within +-jitter of the interval before it
   bool index = true;       // false: the drive gives no index pulses
+  // How far a transition in a weak stretch wanders, either way; 0: 1.1
+  // cells (a surface that holds a bit cell as several slots says its own).
+  double wanderTicks = 0;
 };
 
 // Flux of `cells` (a whole revolution from the index) captured from the

@@ -46,6 +46,26 @@ TEST(FluxStream, BytesAreTheDevicesOwn) {
   EXPECT_EQ(n, (std::vector<uint8_t>{0x81, 0xE1, 0x01, 0x01}));
 }
 
+TEST(FluxStream, WriteStreamFillsLongGapsAndEndsWithASacrificedValue) {
+  const WriteStreamTiming timing = WriteStreamTiming::At(72e6);
+  std::vector<uint8_t> stream;
+  // Zero skipped; 150 us is kept as a value, one tick more is a gap that the
+  // device fills with astable flux every 1.25 us.
+  EncodeWriteStream(std::vector<uint32_t>{300, 0, 10800, 10801, 144}, timing, stream);
+  std::vector<uint32_t> written;
+  std::string error;
+  ASSERT_TRUE(DecodeWriteStream(stream, written, error)) << error;
+  std::vector<uint32_t> expected = {300, 10800};
+  expected.insert(expected.end(), 10801 / 90, 90);
+  expected.push_back(10801 % 90 + 144);
+  expected.push_back(7200);  // the dummy 100 us value the device never writes
+  EXPECT_EQ(written, expected);
+  // A write stream takes no index, and a read stream no astable.
+  const std::vector<uint8_t> index = {10, 255, 1, 1, 1, 1, 1, 0};
+  EXPECT_FALSE(DecodeWriteStream(index, written, error));
+  EXPECT_FALSE(DecodeWriteStream(std::vector<uint8_t>{10, 20}, written, error)) << "no end mark";
+}
+
 TEST(FluxStream, MalformedStreamsAreRefusedWithTheirPlace) {
   const std::vector<std::vector<uint8_t>> bad = {
       {10, 250},                // cut inside a two-byte value
