@@ -164,7 +164,8 @@ double NominalCell(const FluxCapture& capture, const DecoderSettings& settings, 
 // The flux through the PLL into bytes, sync flags, the A1 positions and the
 // byte at which each index pulse falls. Returns the transitions that fell
 // within 20 % of a cell centre.
-size_t RunPll(const FluxCapture& capture, double nominal, DecoderScratch& scratch) {
+size_t RunPll(const FluxCapture& capture, double nominal, const DecoderSettings& settings,
+              DecoderScratch& scratch) {
   const uint64_t total = capture.TotalTicks();
   scratch.bytes.reserve(
       std::min<size_t>(static_cast<size_t>(static_cast<double>(total) / nominal / 16), 1 << 20) +
@@ -196,12 +197,12 @@ size_t RunPll(const FluxCapture& capture, double nominal, DecoderScratch& scratc
     cells.Cell(1);
     phase -= period;
     if (zeros <= 3)
-      period += phase * 0.05;
+      period += phase * settings.pllPeriod;
     else
       period += (nominal - period) * 0.05;
     period = std::clamp(period, minCell, maxCell);
     if (std::fabs(phase) < period * 0.2) ++cells.locked;
-    phase *= 0.4;
+    phase *= 1 - settings.pllPhase;
   }
   while (nextIndex++ < index.size())
     scratch.indexAt.push_back(scratch.bytes.size());
@@ -320,7 +321,7 @@ void DecodeMfmTrack(const FluxCapture& capture, const DecoderSettings& settings,
   out.fluxCount = capture.flux.size();
   out.revolutions =
       static_cast<double>(capture.TotalTicks()) / (nominal * settings.cellsPerRevolution);
-  const size_t locked = RunPll(capture, nominal, scratch);
+  const size_t locked = RunPll(capture, nominal, settings, scratch);
   out.lockPercent =
       out.fluxCount ? 100.0 * static_cast<double>(locked) / static_cast<double>(out.fluxCount) : 0;
 

@@ -25,6 +25,16 @@ struct DecoderSettings {
   // the revolution holds this many: a drive's speed error does not reach the
   // PLL. 0: never scale.
   double cellsPerRevolution = 100000;
+  // The PLL: the share of each phase error taken out, and of it moved into
+  // the period. The default follows a drive's speed changes quickly; the
+  // noise PLL (10 %, 1 %) rides out heavy jitter on a steady drive.
+  double pllPhase = 0.6;
+  double pllPeriod = 0.05;
+  static DecoderSettings ForNoise(DecoderSettings s) {
+    s.pllPhase = 0.1;
+    s.pllPeriod = 0.01;
+    return s;
+  }
 };
 
 struct DecodedSector {

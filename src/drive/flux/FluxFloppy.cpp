@@ -18,6 +18,7 @@ constexpr DeviceHandle kDriveHandle = 0x301;
 // Codes shown for failures of the link itself, in the system's numbering.
 constexpr uint32_t kErrorTimeout = 121;        // the semaphore timeout period has expired
 constexpr uint32_t kErrorNotConnected = 1167;  // the device is not connected
+constexpr int kRecalibrateEvery = 5;
 // The device watches for a host that went quiet: after 10 s without a
 // command it turns the motor off and deselects. Before that, the drive is
 // selected and spun up again.
@@ -53,6 +54,21 @@ uint32_t CodeOf(const GreaseweazleLink& link) {
 
 size_t DataBytes(uint8_t sizeCode) {
   return size_t{128} << (sizeCode & 3);
+}
+
+// Sectors of `track` read bad take a good copy `other` has of them.
+void MendFrom(DecodedTrack& track, const DecodedTrack& other) {
+  for (DecodedSector& old : track.sectors) {
+    if (old.dataOk) continue;
+    for (const DecodedSector& s : other.sectors) {
+      if (s.dataOk && s.cyl == old.cyl && s.head == old.head && s.sec == old.sec &&
+          s.sizeCode == old.sizeCode) {
+        old.data = s.data;
+        old.dataOk = old.hasData = true;
+        break;
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -294,8 +310,18 @@ const DecodedTrack* FluxFloppy::Track(uint8_t head, bool fresh) {
     return nullptr;
   }
   if (!Spinning()) return nullptr;
-  if (!link_.Head(head) ||
-      !link_.ReadFlux(0, static_cast<uint16_t>(options_.revolutions + 1), stream_)) {
+  // A retry of a sector read bad captures at least three revolutions, and
+  // every fifth one first takes the head to cylinder 0 and back (a head
+  // a little off the track's centre reads it from another place).
+  const bool retry = fresh && kept_ && keptHead_ == head;
+  retries_ = retry ? retries_ + 1 : 0;
+  if (retry && retries_ % kRecalibrateEvery == 0 &&
+      (!link_.Seek(0) || !link_.Seek(PhysicalCylinder(cylinder_, options_.doubleStep)))) {
+    FailLink();
+    return nullptr;
+  }
+  const int revolutions = retry ? std::max(options_.revolutions, 3) : options_.revolutions;
+  if (!link_.Head(head) || !link_.ReadFlux(0, static_cast<uint16_t>(revolutions + 1), stream_)) {
     kept_ = false;
     FailLink();
     return nullptr;
@@ -309,20 +335,21 @@ const DecodedTrack* FluxFloppy::Track(uint8_t head, bool fresh) {
   }
   DecodedTrack decoded;
   DecodeMfmTrack(capture_, decoder_, decoded, scratch_);
+  // Sectors still bad: the same flux once more through the PLL tuned for
+  // noise, each sector keeping its best copy.
+  if (decoded.GoodSectors() < static_cast<int>(decoded.sectors.size()) || decoded.sectors.empty()) {
+    DecodedTrack noisy;
+    DecodeMfmTrack(capture_, DecoderSettings::ForNoise(decoder_), noisy, scratch_);
+    if (decoded.sectors.empty()) {
+      decoded = std::move(noisy);
+    } else {
+      MendFrom(decoded, noisy);
+    }
+  }
   if (fresh && kept_ && keptHead_ == head) {
     // A retry: the new revolutions mend the sectors the earlier ones read
     // bad; the kept layout and raw track stay.
-    for (DecodedSector& old : track_.sectors) {
-      if (old.dataOk) continue;
-      for (DecodedSector& s : decoded.sectors) {
-        if (s.dataOk && s.cyl == old.cyl && s.head == old.head && s.sec == old.sec &&
-            s.sizeCode == old.sizeCode) {
-          old.data = s.data;
-          old.dataOk = old.hasData = true;
-          break;
-        }
-      }
-    }
+    MendFrom(track_, decoded);
   } else {
     track_ = std::move(decoded);
   }

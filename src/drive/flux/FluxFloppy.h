@@ -138,6 +138,7 @@ class FluxFloppy final : public FloppyDriver {
   // The sector whose read failed last, so that the next read of it is a retry.
   int failedSector_ = -1;
   int captures_ = 0;
+  int retries_ = 0;  // retries of the same track in a row
   std::chrono::steady_clock::time_point lastCommand_{};
   double revolutionTicks_ = 0;           // 0 until measured
   std::unique_ptr<TZX_Disk> formatted_;  // a track laid out for a format alone

@@ -275,6 +275,20 @@ TEST(FluxRead, CliReadsATrdosDiskToTheSameTrdAndAUdiWithRawTracks) {
   EXPECT_EQ(test::ReadBytes(dir / "back.trd"), test::ReadBytes(dir / "src.trd"));
 }
 
+// A hard disk: 9 % jitter loses sectors through the default PLL; the noise
+// PLL on the same flux and the longer captures of the retries recover them.
+TEST(FluxRead, HardDiskRecoversThroughTheNoisePll) {
+  TempDir dir;
+  TZX_Disk source;
+  test::FillStandardDisk(source, 40);
+  ASSERT_TRUE(SaveImageFile(source, dir / "src.trd", {}).ok);
+  const test::CliRun r =
+      RunCliArgs({"read", "--flux-sim", dir / "src.trd", dir / "out.udi", "--flux-media",
+                  "jitter=0.09,seed=2", "--retries", "10", "--last", "39"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Has(r.out, "Сбойных секторов")) << r.out;
+}
+
 TEST(FluxRead, DeviceFaultsAreClear) {
   TempDir dir;
   TZX_Disk source;
