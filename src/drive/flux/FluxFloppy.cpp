@@ -18,7 +18,6 @@ constexpr DeviceHandle kDriveHandle = 0x301;
 // Codes shown for failures of the link itself, in the system's numbering.
 constexpr uint32_t kErrorTimeout = 121;        // the semaphore timeout period has expired
 constexpr uint32_t kErrorNotConnected = 1167;  // the device is not connected
-constexpr int kRecalibrateEvery = 5;
 // The device watches for a host that went quiet: after 10 s without a
 // command it turns the motor off and deselects. Before that, the drive is
 // selected and spun up again.
@@ -103,6 +102,7 @@ bool FluxOptionsFromSettings(const TSettings& settings, FluxDriveOptions& option
   if (!settings.FluxBus.empty()) ParseGwBus(settings.FluxBus, options.bus);
   options.verify = settings.FluxVerify;
   options.doubleStep = settings.DoubleStep;
+  options.recalibrateEvery = std::max(1, static_cast<int>(settings.RetryCount));
   return true;
 }
 
@@ -311,11 +311,12 @@ const DecodedTrack* FluxFloppy::Track(uint8_t head, bool fresh) {
   }
   if (!Spinning()) return nullptr;
   // A retry of a sector read bad captures at least three revolutions, and
-  // every fifth one first takes the head to cylinder 0 and back (a head
-  // a little off the track's centre reads it from another place).
+  // every recalibrateEvery-th attempt (the first is no retry) first takes
+  // the head to cylinder 0 and back (a head a little off the track's centre
+  // reads it from another place).
   const bool retry = fresh && kept_ && keptHead_ == head;
   retries_ = retry ? retries_ + 1 : 0;
-  if (retry && retries_ % kRecalibrateEvery == 0 &&
+  if (retry && (retries_ + 1) % std::max(1, options_.recalibrateEvery) == 0 &&
       (!link_.Seek(0) || !link_.Seek(PhysicalCylinder(cylinder_, options_.doubleStep)))) {
     FailLink();
     return nullptr;

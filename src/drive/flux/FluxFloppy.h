@@ -44,6 +44,9 @@ struct FluxDriveOptions {
   int revolutions = 2;
   bool verify = true;       // read every written track back
   bool doubleStep = false;  // a 40-track disk in an 80-track drive: two steps a cylinder
+  // Every this many attempts at one sector, the capture is made after a
+  // trip of the head to cylinder 0 and back (setting RetryCount).
+  int recalibrateEvery = 10;
   // Quiet time after which the device's watchdog (10 s) may have turned the
   // motor off and deselected: the drive is selected and spun up again first.
   int watchdogMarginMs = 8000;

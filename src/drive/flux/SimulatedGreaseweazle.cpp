@@ -279,6 +279,7 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
       // The first seek finds track 0; a head never passes its end stop.
       homed_ = true;
       cylinder_ = std::min(target, kCylinders - 1);
+      if (target == 0) ++zeroSeeks_;
       return ack(kGwOkay);
     }
     case GwCommand::Head:

@@ -70,6 +70,7 @@ class SimulatedGreaseweazle {
   int ReadFluxCount() const { return reads_.load(); }
   int WriteFluxCount() const { return writes_.load(); }
   int ResetCount() const { return resets_.load(); }
+  int SeeksToZero() const { return zeroSeeks_.load(); }
   // The firmware's watchdog: after this long without a command the motor
   // goes off and the unit is deselected (10 s on the device).
   void SetWatchdogMs(int ms) { watchdogMs_ = ms; }
@@ -118,6 +119,7 @@ class SimulatedGreaseweazle {
   std::atomic<bool> stop_{false};
   std::atomic<int> reads_{0};
   std::atomic<int> resets_{0};
+  std::atomic<int> zeroSeeks_{0};
   std::atomic<int> writes_{0};
   std::atomic<int> watchdogMs_{10000};
   std::atomic<bool> unplug_{false};

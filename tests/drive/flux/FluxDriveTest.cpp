@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "drive/DriveSession.h"
 #include "drive/flux/FluxFloppy.h"
 #include "drive/flux/GreaseweazleLink.h"
 #include "drive/flux/SimulatedGreaseweazle.h"
@@ -20,6 +21,7 @@
 #include "session/StartupRules.h"
 #include "support/CliRun.h"
 #include "support/DiskBuilder.h"
+#include "support/FakeOperationHost.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"
 
@@ -287,6 +289,35 @@ TEST(FluxRead, HardDiskRecoversThroughTheNoisePll) {
                   "jitter=0.09,seed=2", "--retries", "10", "--last", "39"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(Has(r.out, "Сбойных секторов")) << r.out;
+}
+
+// Every RetryCount-th attempt at a sector is captured after a trip of the
+// head to cylinder 0 and back: with 2 attempts, one trip for the one sector
+// that never reads.
+TEST(FluxRead, EveryRetryCountthAttemptGoesToCylinderZeroFirst) {
+  TempDir dir;
+  TZX_Disk source;
+  test::FillStandardDisk(source, 4);
+  ASSERT_TRUE(SaveImageFile(source, dir / "src.trd", {}).ok);
+  auto tripsToZero = [&](const std::string& media) {
+    TSettings settings;
+    settings.RetryCount = 2;
+    settings.LastTrack = 3;
+    FluxDriveOptions options;
+    std::string error;
+    EXPECT_TRUE(FluxOptionsFromSettings(settings, options, error)) << error;
+    options.simulatedImage = dir / "src.trd";
+    EXPECT_TRUE(ParseSimulatedMedia(media, options.media, error)) << error;
+    auto owned = std::make_unique<FluxFloppy>(options);
+    FluxFloppy* drive = owned.get();
+    DriveSession session(std::move(owned));
+    session.OpenAtStartup(settings);
+    auto disk = std::make_unique<TZX_Disk>();
+    test::FakeOperationHost host;
+    session.Run(session.Plan(kModeScan | kModeRead, *disk, settings), *disk, settings, host);
+    return drive->Simulated()->SeeksToZero();
+  };
+  EXPECT_EQ(tripsToZero("dropout=2:3") - tripsToZero("seed=1"), 1);
 }
 
 TEST(FluxRead, DeviceFaultsAreClear) {
