@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "PatternDisk.h"
 #include "formats/Scp.h"
 #include "model/ZXDisk.h"
 
@@ -17,20 +18,7 @@ const std::vector<uint8_t>& DiskScp() {
   static std::vector<uint8_t> file;
   if (!file.empty()) return file;
   auto disk = std::make_unique<TZX_Disk>();
-  std::vector<uint8_t> data(256);
-  for (int t = 0; t < 160; ++t) {
-    TTrack& track = disk->GetTrack(static_cast<uint8_t>(t));
-    track.Present = 0xFF;
-    for (int r = 1; r <= 16; ++r) {
-      for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(t * 31 + r * 7 + i * 13);
-      TSectorRec& s = track.Sectors[r - 1];
-      s.SetId(static_cast<uint8_t>(t / 2), 0, static_cast<uint8_t>(r), 1);
-      s.DataOk = 0xFF;
-      s.SetData(data);
-    }
-    track.CountSectors();
-  }
+  bench::FillPatternDisk(*disk);
   BuildScpBytes(*disk, file, {2});
   return file;
 }

@@ -60,6 +60,19 @@ Attempts FormatTrack(WriteRun& run, int n) {
   return a;
 }
 
+// A sector's write counted, and logged when it failed with `err`.
+void CountSectorWrite(WriteRun& run, int n, const TSectorRec& s, bool written, uint32_t err) {
+  if (written) {
+    ++run.result.succeededCalls;
+    ++run.result.sectorsDone;
+    return;
+  }
+  run.host.AddLog("Ошибка записи сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec),
+                  true);
+  ++run.result.failedCalls;
+  ++run.result.sectorsFailed;
+}
+
 // Every present slot is written, whatever its DataOk, with the data length
 // it holds. A slot with no data goes to the driver with an empty buffer,
 // which the drive layer refuses: it is logged as a failed write.
@@ -74,16 +87,7 @@ Attempts WriteTrackSectors(WriteRun& run, int n) {
     const Attempts a =
         Retried(run.retryCount, run.host, made, [&] { return run.drive.Write(p, s.DataLength()); });
     if (a == Attempts::Cancelled) return a;
-    if (a == Attempts::Failed) {
-      const uint32_t err = made ? run.drive.LastError() : 0;
-      run.host.AddLog("Ошибка записи сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec),
-                      true);
-      ++run.result.failedCalls;
-      ++run.result.sectorsFailed;
-    } else {
-      ++run.result.succeededCalls;
-      ++run.result.sectorsDone;
-    }
+    CountSectorWrite(run, n, s, a != Attempts::Failed, made ? run.drive.LastError() : 0);
   }
   run.host.ProcessEvents();
   return Attempts::Succeeded;
@@ -95,15 +99,8 @@ void FailTrackSectors(WriteRun& run, int n, uint32_t err, const std::vector<uint
   for (uint8_t slot = 0; slot < kSlotCount; ++slot) {
     const TSectorRec& s = track.Sectors[slot];
     if (!s.Present) continue;
-    if (all || std::find(slots.begin(), slots.end(), slot) != slots.end()) {
-      run.host.AddLog("Ошибка записи сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec),
-                      true);
-      ++run.result.failedCalls;
-      ++run.result.sectorsFailed;
-    } else {
-      ++run.result.succeededCalls;
-      ++run.result.sectorsDone;
-    }
+    CountSectorWrite(run, n, s, !all && std::find(slots.begin(), slots.end(), slot) == slots.end(),
+                     err);
   }
 }
 

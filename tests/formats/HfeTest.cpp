@@ -60,6 +60,23 @@ void InsertCells(std::vector<bool>& cells, size_t at, int count) {
   cells.resize(cells.size() - static_cast<size_t>(count));
 }
 
+// Two standard tracks, then track 1 laid out over raw bytes of its own: one
+// sector, its ID at byte 100 and its data mark at `dataMarkAt`.
+void OneSectorTrack(TZX_Disk& disk, int dataMarkAt, bool good) {
+  test::FillStandardDisk(disk, 2);
+  TTrack& t1 = disk.GetTrack(1);
+  const std::span<uint8_t> raw = t1.MutableRaw(kRawTrackSize);
+  std::ranges::fill(raw, 0x4E);
+  const uint8_t id[] = {0xA1, 0xA1, 0xFE};
+  const uint8_t dm[] = {0xA1, 0xA1, 0xFB};
+  std::copy(std::begin(id), std::end(id), raw.begin() + 100);
+  std::copy(std::begin(dm), std::end(dm), raw.begin() + dataMarkAt);
+  t1.RawValid = 1;
+  for (auto& s : t1.Sectors)
+    s.Present = 0;
+  test::AddSector(disk, 1, 0, 1, 1, 1, PatternBytes(256, 1), good);
+}
+
 class HfeTest : public test::ImageFileTest<BuildHfeBytes> {};
 
 TEST_F(HfeTest, FullDiskRoundTrip) {
@@ -180,18 +197,7 @@ TEST_F(HfeTest, HeaderAndLayoutErrors) {
 TEST_F(HfeTest, SectorRunningPastTheSideFailsTheLoadAndDumpsSideOne) {
   // Track 1 laid out over its own raw bytes with a bad last sector whose
   // data runs past 6250 bytes.
-  test::FillStandardDisk(*disk, 2);
-  TTrack& t1 = disk->GetTrack(1);
-  const std::span<uint8_t> raw = t1.MutableRaw(kRawTrackSize);
-  std::ranges::fill(raw, 0x4E);
-  const uint8_t id[] = {0xA1, 0xA1, 0xFE};
-  const uint8_t dm[] = {0xA1, 0xA1, 0xFB};
-  std::copy(std::begin(id), std::end(id), raw.begin() + 100);
-  std::copy(std::begin(dm), std::end(dm), raw.begin() + 6100);
-  t1.RawValid = 1;
-  for (auto& s : t1.Sectors)
-    s.Present = 0;
-  test::AddSector(*disk, 1, 0, 1, 1, 1, PatternBytes(256, 1), false);
+  OneSectorTrack(*disk, 6100, false);
   WriteBytes(dir / "bad.hfe", Saved());
 
   // The dump goes to the system temporary folder: this test's own.
@@ -218,18 +224,7 @@ TEST_F(HfeTest, DataCrcEndingOnTheSidesLastByteIsGood) {
   // Track 1's one sector laid out over its own raw bytes, its CRC ending at
   // byte 6160; the side's cells are then moved on so that it ends at 6249,
   // the side's last byte (good), or one byte later, cut off (bad).
-  test::FillStandardDisk(*disk, 2);
-  TTrack& t1 = disk->GetTrack(1);
-  const std::span<uint8_t> raw = t1.MutableRaw(kRawTrackSize);
-  std::ranges::fill(raw, 0x4E);
-  const uint8_t id[] = {0xA1, 0xA1, 0xFE};
-  const uint8_t dm[] = {0xA1, 0xA1, 0xFB};
-  std::copy(std::begin(id), std::end(id), raw.begin() + 100);
-  std::copy(std::begin(dm), std::end(dm), raw.begin() + 5900);
-  t1.RawValid = 1;
-  for (auto& sec : t1.Sectors)
-    sec.Present = 0;
-  test::AddSector(*disk, 1, 0, 1, 1, 1, PatternBytes(256, 1), true);
+  OneSectorTrack(*disk, 5900, true);
   const auto saved = Saved();
   for (const auto& [shift, good] : {std::pair{89, true}, std::pair{90, false}}) {
     auto f = saved;
