@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "PatternDisk.h"
 #include "drive/DriveSession.h"
 #include "drive/VirtualFloppy.h"
 
@@ -25,28 +26,6 @@ class QuietHost final : public OperationHost {
   void ShowMessage(const std::string&, const std::string&) override {}
 };
 
-// Tracks 0..159 of a TR-DOS disk: C = t / 2, H = 0, R = 1..16, N = 1.
-void FillTrdosDisk(TZX_Disk& disk) {
-  std::vector<uint8_t> data(256);
-  for (int t = 0; t < 160; ++t) {
-    TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
-    track.Present = 0xFF;
-    for (int r = 1; r <= 16; ++r) {
-      for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(t * 31 + r * 7 + i);
-      TSectorRec& s = track.Sectors[r - 1];
-      s.Present = 0xFF;
-      s.Cyl = static_cast<uint8_t>(t / 2);
-      s.Sec = static_cast<uint8_t>(r);
-      s.SizeCode = 1;
-      s.DataOk = 0xFF;
-      s.SetData(data);
-    }
-    track.CountSectors();
-  }
-  disk.CountTracks();
-}
-
 // The scan and read of a full disk in the per-sector mode (state.range(0) =
 // 0) and the fast read (1); target for the fast read: at most 70 simulated
 // seconds.
@@ -56,7 +35,9 @@ void BM_VirtualScanAndReadFullDisk(benchmark::State& state) {
     state.PauseTiming();
     auto driver = std::make_unique<VirtualFloppy>();
     VirtualFloppy& drive = *driver;
-    FillTrdosDisk(drive.InsertDisk());
+    TZX_Disk& disk = drive.InsertDisk();
+    bench::FillPatternDisk(disk);
+    disk.CountTracks();
     DriveSession session(std::move(driver));
     TSettings settings;
     session.OpenAtStartup(settings);

@@ -194,16 +194,22 @@ TEST_F(DskTest, RealEdskFilesLoadTheirSectors) {
   EXPECT_EQ(disk->GetTrack(78).PresentSlots(), 9) << "one side: cylinder 39 is track 78";
 }
 
+// A +3 disk of pattern sectors: one side (even tracks), 40 cylinders of
+// nine 512-byte sectors numbered 1 to 9.
+void FillPlusThreeDisk(TZX_Disk& disk) {
+  for (int t = 0; t < 80; t += 2) {
+    for (uint8_t r = 1; r <= 9; ++r)
+      AddSector(disk, t, t / 2, 0, r, 2, PatternBytes(512, t * 10 + r));
+  }
+}
+
 // libdsk's dsktrans reads our EDSK with every sector, and its own EDSK of
 // the same sectors loads the same here.
 TEST_F(DskTest, DsktransAgreesOnOurFiles) {
   if (std::system("command -v dsktrans >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "dsktrans (libdsk-utils) is not installed";
   TempDir dir;
-  for (int t = 0; t < 80; t += 2) {
-    for (uint8_t r = 1; r <= 9; ++r)
-      AddSector(*disk, t, t / 2, 0, r, 2, PatternBytes(512, t * 10 + r));
-  }
+  FillPlusThreeDisk(*disk);
   ASSERT_TRUE(SaveDSK(*disk, dir / "ours.dsk"));
   const std::string quiet = " >/dev/null 2>&1";
   ASSERT_EQ(std::system(("dsktrans -itype edsk -otype raw -format pcw180 " + dir / "ours.dsk" +
@@ -232,10 +238,7 @@ TEST_F(DskTest, PlusThreeDiskReadByTheDrivesSavesAsEdskDsktransReads) {
   if (std::system("command -v dsktrans >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "dsktrans (libdsk-utils) is not installed";
   TempDir dir;
-  for (int t = 0; t < 80; t += 2) {
-    for (uint8_t r = 1; r <= 9; ++r)
-      AddSector(*disk, t, t / 2, 0, r, 2, PatternBytes(512, t * 10 + r));
-  }
+  FillPlusThreeDisk(*disk);
   ASSERT_TRUE(SaveDSK(*disk, dir / "disk.dsk"));
   for (const char* drive : {"--virtual-drive", "--flux-sim"}) {
     SCOPED_TRACE(drive);
