@@ -143,8 +143,9 @@ std::vector<uint8_t> Plus3FileFromTape(const TapeFile& file) {
   h.param1 = file.header.param1;
   h.param2 = file.header.param2;
   const auto header = BuildPlus3Header(h);
-  std::vector<uint8_t> bytes(header.begin(), header.end());
-  bytes.insert(bytes.end(), file.data.begin(), file.data.end());
+  std::vector<uint8_t> bytes(kPlus3HeaderSize + file.data.size());
+  std::ranges::copy(header, bytes.begin());
+  std::ranges::copy(file.data, bytes.begin() + kPlus3HeaderSize);
   return bytes;
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -183,7 +184,7 @@ TEST(CpmWriteTest, RefusalsLeaveTheDiskAsItWas) {
   EXPECT_EQ(error, kCpmDiskFullText);
   for (int i = 0; i < 63; ++i)
     ASSERT_TRUE(v.Add(N(("f" + std::to_string(i)).c_str()), {}, error)) << i;
-  EXPECT_FALSE(v.Add(N("one.more"), {}, error));
+  EXPECT_FALSE(v.Add(N("one.mor"), {}, error));
   EXPECT_EQ(error, kCpmDirectoryFullText);
   EXPECT_FALSE(v.Remove(N("2:keep.me"), error)) << "another user's";
   EXPECT_FALSE(v.Rename(N("f1"), N("keep.me"), error));
@@ -240,15 +241,11 @@ TEST(CpmWriteTest, CpmtoolsReadsOurFilesAndWeReadItsOnes) {
   if (std::system("command -v cpmcp >/dev/null 2>&1 && command -v dsktrans >/dev/null 2>&1"))
     GTEST_SKIP() << "cpmtools or dsktrans (libdsk-utils) is not installed";
   test::TempDir dir;
-  const Bytes a = PatternBytes(3000, 7), b = PatternBytes(40000, 8);
-  std::ofstream(dir / "diskdefs") << "diskdef profi\n  seclen 1024\n  tracks 160\n  sectrk 5\n"
-                                     "  blocksize 2048\n  maxdir 128\n  skew 0\n  boottrk 0\n"
-                                     "  os 2.2\nend\n";
+  const Bytes a = PatternBytes(3000, 7), b = PatternBytes(40000, 8), c = PatternBytes(5000, 9);
   auto disk = std::make_unique<TZX_Disk>();
   const std::string quiet = " >/dev/null 2>&1";
-  const std::string cd = "cd " + dir.Path() + " && ";
   struct System {
-    const char* format;
+    const char* format;  // and the folder cpmtools runs in
     void (*create)(TZX_Disk&);
     const char* image;
     std::string toRaw, fromRaw;
@@ -257,8 +254,15 @@ TEST(CpmWriteTest, CpmtoolsReadsOurFilesAndWeReadItsOnes) {
        "dsktrans -itype raw -otype edsk -format pcw180 p.raw p3.dsk" + quiet},
       {"profi", [](TZX_Disk& d) { CreateCpmDisk(d); }, "p.pro", "cp p.pro p.raw", "cp p.raw p.pro"},
   };
+  std::filesystem::create_directory(dir / "pcw");
+  std::filesystem::create_directory(dir / "profi");
+  std::ofstream(dir / "profi/diskdefs") << "diskdef profi\n  seclen 1024\n  tracks 160\n"
+                                           "  sectrk 5\n  blocksize 2048\n  maxdir 128\n"
+                                           "  skew 0\n  boottrk 0\n  os 2.2\nend\n";
   for (const System& s : systems) {
     SCOPED_TRACE(s.format);
+    const std::string at = dir / s.format + "/";
+    const std::string cd = "cd " + at + " && ";
     s.create(*disk);
     CpmVolume v;
     std::string error;
@@ -266,29 +270,28 @@ TEST(CpmWriteTest, CpmtoolsReadsOurFilesAndWeReadItsOnes) {
     ASSERT_TRUE(v.Add(N("a.bin"), a, error));
     ASSERT_TRUE(v.Add(N("2:b.dat"), b, error));
     ASSERT_TRUE(v.Save(error));
-    ASSERT_TRUE(SaveImageFile(*disk, dir / s.image, {}).ok);
+    ASSERT_TRUE(SaveImageFile(*disk, at + s.image, {}).ok);
     const std::string fmt = std::string(" -f ") + s.format + " p.raw ";
     ASSERT_EQ(std::system((cd + s.toRaw + " && cpmcp" + fmt + "0:a.bin 2:b.dat ." + quiet).c_str()),
               0);
-    Bytes got = test::ReadBytes(dir / "a.bin");
-    got.resize(std::min(got.size(), a.size()));
-    EXPECT_EQ(got, a) << "cp/m 2.2 sizes are whole records";
-    got = test::ReadBytes(dir / "b.dat");
-    got.resize(std::min(got.size(), b.size()));
-    EXPECT_EQ(got, b);
-    if (std::string(s.format) == "pcw") {
-      EXPECT_EQ(test::ReadBytes(dir / "a.bin").size(), a.size()) << "byte 13 gives the exact size";
+    // CP/M 2.2 sizes are whole records; on CP/M 3 byte 13 gives the exact size.
+    const bool exact = std::string(s.format) == "pcw";
+    for (const auto& [name, bytes] : {std::pair{"a.bin", a}, std::pair{"b.dat", b}}) {
+      Bytes got = test::ReadBytes(at + name);
+      EXPECT_EQ(got.size(), exact ? bytes.size() : (bytes.size() + 127) / 128 * 128) << name;
+      got.resize(bytes.size());
+      EXPECT_EQ(got, bytes) << name;
     }
 
-    test::WriteBytes(dir / "c.txt", PatternBytes(5000, 9));
+    test::WriteBytes(at + "c.txt", c);
     ASSERT_EQ(
         std::system((cd + "cpmcp" + fmt + "c.txt 0:c.txt" + quiet + " && " + s.fromRaw).c_str()),
         0);
-    ASSERT_TRUE(LoadImageFile(*disk, dir / s.image).ok);
+    ASSERT_TRUE(LoadImageFile(*disk, at + s.image).ok);
     Bytes out;
     ASSERT_TRUE(CollectCpmFile(*disk, N("c.txt").key, 0, out));
-    out.resize(5000);
-    EXPECT_EQ(out, PatternBytes(5000, 9));
+    out.resize(c.size());
+    EXPECT_EQ(out, c);
   }
 }
 
