@@ -139,6 +139,13 @@ TEST_F(TapeCli, TzxlistAndListbasicReadOurTapes) {
   EXPECT_TRUE(Contains(list, "Bytes: \"screen    \" SCREEN$  16384, 6912")) << list;
   EXPECT_TRUE(Contains(list, "Number Array: \"nums      \" DATA B()")) << list;
   EXPECT_TRUE(Contains(Shell("listbasic " + dir / "out.tap"), "10 PRINT \"HI\""));
+  // A TZX file tapeconv made of it holds the same files.
+  if (!HaveTool("tapeconv")) return;
+  Shell("tapeconv " + dir / "out.tap" + " " + dir / "their.tzx");
+  ASSERT_EQ(RunCliArgs({"new", "trdos", dir / "n.trd"}).status, 0);
+  ASSERT_EQ(RunCliArgs({"add", dir / "n.trd", dir / "their.tzx"}).status, 0);
+  ASSERT_EQ(RunCliArgs({"extract", dir / "n.trd", "--tap", dir / "again.tap"}).status, 0);
+  EXPECT_EQ(ReadBytes(dir / "again.tap"), ReadBytes(dir / "out.tap"));
 }
 
 // A file that has no tape form is left out and named: partly done.
