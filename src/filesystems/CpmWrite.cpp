@@ -127,6 +127,13 @@ bool CpmVolume::Open(TZX_Disk& disk, std::string& error) {
   disk_ = &disk;
   format_ = CpmFormatOf(disk);
   added_.clear();
+  // A geometry record that gives no reserved track lies in the directory's
+  // first sector: the first entry written there would change the layout
+  // the disk is read with. A +3 keeps it on a reserved track.
+  if (format_.plus3 && format_.reservedTracks == 0 && format_.firstSector == 1) {
+    error = "the disk's format record (track 0, sector 1) lies in its directory: not changed";
+    return false;
+  }
   dir_.assign(static_cast<size_t>(format_.dirEntries) * kCpmEntrySize, kCpmUnused);
   const int first = FirstSectorOfBlock(format_, 0);
   for (int i = 0; i < DirSectors(format_); ++i) {

@@ -60,8 +60,9 @@ class CpmVolume {
  public:
   // Reads the directory of the disk's CP/M file system (its layout as
   // CpmFormatOf finds it). False, with the reason, when a directory sector
-  // is missing or not of the layout's size: a directory that cannot be
-  // written back is not changed.
+  // is missing or not of the layout's size, or the +3 format record lies in
+  // the directory (no reserved track): a directory that cannot be written
+  // back, or whose writing would change the layout, is not changed.
   bool Open(TZX_Disk& disk, std::string& error);
   const CpmFormat& Format() const { return format_; }
 
