@@ -233,7 +233,7 @@ TEST(CpmWriteTest, RemoveFreesAndRenameClearsTheAttributeBits) {
   EXPECT_TRUE(ReadCpmCatalog(*disk, {}).rows.empty());
 }
 
-// cpmtools reads what we add, on a +3 disk (through dsktrans) and on a
+// cpmtools reads what we add, on +3 and CPC disks (through dsktrans) and on a
 // Profi disk (a PRO file is its logical sectors in order; cpmtools takes
 // the layout from a diskdefs file in its working folder), and we read what
 // it adds there.
@@ -244,18 +244,28 @@ TEST(CpmWriteTest, CpmtoolsReadsOurFilesAndWeReadItsOnes) {
   const Bytes a = PatternBytes(3000, 7), b = PatternBytes(40000, 8), c = PatternBytes(5000, 9);
   auto disk = std::make_unique<TZX_Disk>();
   const std::string quiet = " >/dev/null 2>&1";
+  // The CPC disks are formatted by libdsk's dskform.
+  auto edsk = [&](const char* format) {
+    return std::pair(
+        "dsktrans -otype raw p.dsk p.raw" + quiet,
+        std::string("dsktrans -itype raw -otype edsk -format ") + format + " p.raw p.dsk" + quiet);
+  };
   struct System {
     const char* format;  // and the folder cpmtools runs in
     void (*create)(TZX_Disk&);
     const char* image;
-    std::string toRaw, fromRaw;
+    std::pair<std::string, std::string> toAndFromRaw;
   } systems[] = {
-      {"pcw", CreatePlus3Disk, "p3.dsk", "dsktrans -otype raw p3.dsk p.raw" + quiet,
-       "dsktrans -itype raw -otype edsk -format pcw180 p.raw p3.dsk" + quiet},
-      {"profi", [](TZX_Disk& d) { CreateCpmDisk(d); }, "p.pro", "cp p.pro p.raw", "cp p.raw p.pro"},
+      {"pcw", CreatePlus3Disk, "p.dsk", edsk("pcw180")},
+      {"cpcsys", nullptr, "p.dsk", edsk("cpcsys")},
+      {"cpcdata", nullptr, "p.dsk", edsk("cpcdata")},
+      {"profi",
+       [](TZX_Disk& d) { CreateCpmDisk(d); },
+       "p.pro",
+       {"cp p.pro p.raw", "cp p.raw p.pro"}},
   };
-  std::filesystem::create_directory(dir / "pcw");
-  std::filesystem::create_directory(dir / "profi");
+  for (const System& s : systems)
+    std::filesystem::create_directory(dir / s.format);
   std::ofstream(dir / "profi/diskdefs") << "diskdef profi\n  seclen 1024\n  tracks 160\n"
                                            "  sectrk 5\n  blocksize 2048\n  maxdir 128\n"
                                            "  skew 0\n  boottrk 0\n  os 2.2\nend\n";
@@ -263,7 +273,14 @@ TEST(CpmWriteTest, CpmtoolsReadsOurFilesAndWeReadItsOnes) {
     SCOPED_TRACE(s.format);
     const std::string at = dir / s.format + "/";
     const std::string cd = "cd " + at + " && ";
-    s.create(*disk);
+    const auto& [toRaw, fromRaw] = s.toAndFromRaw;
+    if (s.create) {
+      s.create(*disk);
+    } else {
+      const std::string form = cd + "dskform -type edsk -format " + s.format + " p.dsk" + quiet;
+      ASSERT_EQ(std::system(form.c_str()), 0);
+      ASSERT_TRUE(LoadImageFile(*disk, at + s.image).ok);
+    }
     CpmVolume v;
     std::string error;
     ASSERT_TRUE(v.Open(*disk, error));
@@ -272,10 +289,10 @@ TEST(CpmWriteTest, CpmtoolsReadsOurFilesAndWeReadItsOnes) {
     ASSERT_TRUE(v.Save(error));
     ASSERT_TRUE(SaveImageFile(*disk, at + s.image, {}).ok);
     const std::string fmt = std::string(" -f ") + s.format + " p.raw ";
-    ASSERT_EQ(std::system((cd + s.toRaw + " && cpmcp" + fmt + "0:a.bin 2:b.dat ." + quiet).c_str()),
+    ASSERT_EQ(std::system((cd + toRaw + " && cpmcp" + fmt + "0:a.bin 2:b.dat ." + quiet).c_str()),
               0);
     // CP/M 2.2 sizes are whole records; on CP/M 3 byte 13 gives the exact size.
-    const bool exact = std::string(s.format) == "pcw";
+    const bool exact = std::string(s.format) != "profi";
     for (const auto& [name, bytes] : {std::pair{"a.bin", a}, std::pair{"b.dat", b}}) {
       Bytes got = test::ReadBytes(at + name);
       EXPECT_EQ(got.size(), exact ? bytes.size() : (bytes.size() + 127) / 128 * 128) << name;
@@ -285,8 +302,7 @@ TEST(CpmWriteTest, CpmtoolsReadsOurFilesAndWeReadItsOnes) {
 
     test::WriteBytes(at + "c.txt", c);
     ASSERT_EQ(
-        std::system((cd + "cpmcp" + fmt + "c.txt 0:c.txt" + quiet + " && " + s.fromRaw).c_str()),
-        0);
+        std::system((cd + "cpmcp" + fmt + "c.txt 0:c.txt" + quiet + " && " + fromRaw).c_str()), 0);
     ASSERT_TRUE(LoadImageFile(*disk, at + s.image).ok);
     Bytes out;
     ASSERT_TRUE(CollectCpmFile(*disk, N("c.txt").key, 0, out));
