@@ -1,6 +1,8 @@
 // CP/M directory and file collection on an image whose bytes come from the
 // input, and the viewers on the collected files: no read or write outside
-// the image or the buffers, whatever the directory says.
+// the image or the buffers, whatever the directory says. Then the writer on
+// the same directory: a file added (once the first listed file is deleted
+// and the second renamed) reads back as it was written.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <memory>
 
 #include "filesystems/CpmCatalog.h"
+#include "filesystems/CpmWrite.h"
 #include "session/CpmCatalogWindow.h"
 #include "session/Viewers.h"
 
@@ -57,6 +60,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       KoiToAlt(line);
     HexDumpLines(std::span(file).first(std::min<size_t>(file.size(), 1024)));
     if (paint && file.size() >= static_cast<size_t>(kZxBitmapBytes)) ZxScreenToRgb(file);
+  }
+
+  CpmVolume volume;
+  std::string error;
+  if (!volume.Open(*disk, error)) return 0;
+  if (!cat.rows.empty()) volume.Remove({cat.rows[0].user, cat.rows[0].key}, error);
+  if (cat.rows.size() > 1) {
+    CpmName renamed{cat.rows[1].user, cat.rows[1].key};
+    renamed.key[0] = 'Q';
+    volume.Rename({cat.rows[1].user, cat.rows[1].key}, renamed, error);
+  }
+  const CpmName added{0, {'F', 'U', 'Z', 'Z', 'N', 'E', 'W', ' ', 'B', 'I', 'N'}};
+  const std::span<const uint8_t> bytes(data, std::min<size_t>(size, 40000));
+  if (!volume.Add(added, bytes, error) || !volume.Save(error)) return 0;
+  if (!CollectCpmFile(*disk, added.key, 0, file) || file.size() < bytes.size() ||
+      !std::equal(bytes.begin(), bytes.end(), file.begin())) {
+    __builtin_trap();
   }
   return 0;
 }

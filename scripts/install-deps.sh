@@ -12,7 +12,7 @@ PACKAGES=(
   xvfb xauth imagemagick fonts-liberation xdotool
   clang libclang-rt-14-dev clang-format
   help2man man-db desktop-file-utils libxml2-utils dpkg-dev qt6-translations-l10n
-  libdsk-utils cpmtools
+  libdsk-utils cpmtools fuse-emulator-utils
 )
 
 missing=()

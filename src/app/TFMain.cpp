@@ -158,6 +158,13 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   zxcat = new T_ZXCAT(dialogs_, *fmscr, this);
   zxcat->changed = [this] { NoteImage(ImageEvent::CatalogChanged); };
   cCat = new T_cCat(dialogs_, *fmscr, *disk_, settings_, &store_, this);
+  // A CP/M change is written into the sectors at once: the raw tracks
+  // follow, as when the TR-DOS window closes after a change.
+  cCat->changed = [this] {
+    SectorsToRawCommand(*disk_);
+    NoteImage(ImageEvent::CatalogChanged);
+    RefreshAfterEdit();
+  };
   zxCore_ = std::make_unique<TrdosCatalog>(*disk_, dialogs_, settings_, &store_);
   resize(kMainWindowWidth, kMainWindowHeight);
   setMinimumWidth(kMainWindowMinimumWidth);

@@ -14,8 +14,8 @@
 //     does both steps.
 // The list: several rows selectable; arrows move, Enter (or a double click)
 // views the file (as a screen when it is 6912 bytes long, otherwise in hex),
-// Delete deletes the selected files when the menu would offer it. Hobeta and SCL files dropped onto
-// the list are imported as by "Добавить файл(ы)".
+// Delete deletes the selected files when the menu would offer it. Hobeta, SCL and tape files
+// dropped onto the list are imported as by "Добавить файл(ы)".
 #pragma once
 
 #include <QDialog>

@@ -30,20 +30,20 @@ const MenuRow kMenuRows[] = {
     {"N7", "Показать удаленные файлы", &T_cCat::N7Click},
     {"N8", "Показать скрытые файлы", &T_cCat::N8Click},
     {"", "", nullptr},
-    {"ren1", "Переименовать", nullptr},
-    {"add1", "Добавить файл(ы)", nullptr},
-    {"del1", "Удалить файл(ы)", nullptr},
+    {"ren1", "Переименовать", &T_cCat::ren1Click},
+    {"add1", "Добавить файл(ы)", &T_cCat::add1Click},
+    {"del1", "Удалить файл(ы)", &T_cCat::del1Click},
     {"sav1", "Сохранить как", &T_cCat::sav1Click},
 };
 
 // Enabled only while a row is selected.
-const char* const kFileItems[] = {"hex1", "txt1", "sav1"};
+const char* const kFileItems[] = {"hex1", "txt1", "sav1", "ren1", "del1"};
 
 constexpr int kColumnWidths[] = {100, 44, 70, 44, 36};
 
 }  // namespace
 
-T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, const TZX_Disk& disk, TSettings& settings,
+T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, TZX_Disk& disk, TSettings& settings,
                SettingsStore* store, QWidget* owner)
     : QDialog(owner),
       dialogs_(dialogs),
@@ -196,6 +196,42 @@ void T_cCat::sav1Click() {
   if (SaveCpmFileAs(disk_, *row, dialogs_, folder) != CpmSaveOutcome::Saved) return;
   settings_.SCLDir = folder;
   if (store_) store_->WriteFolder("SCLDir", folder);
+}
+
+}  // namespace kelvara
+
+namespace kelvara {
+
+void T_cCat::Apply(CpmEditOutcome outcome) {
+  if (outcome != CpmEditOutcome::Changed) return;
+  if (changed) changed();
+  Fill();
+}
+
+void T_cCat::ren1Click() {
+  const CpmFileRow* row = FirstSelected();
+  if (!row) return;
+  const CpmFileRow chosen = *row;
+  Apply(RenameCpmRow(disk_, dialogs_, chosen));
+}
+
+void T_cCat::add1Click() {
+  std::string folder = settings_.SCLDir;
+  const CpmEditOutcome outcome = AddCpmFilesAsked(disk_, dialogs_, folder);
+  if (outcome != CpmEditOutcome::Cancelled && folder != settings_.SCLDir) {
+    settings_.SCLDir = folder;
+    if (store_) store_->WriteFolder("SCLDir", folder);
+  }
+  Apply(outcome);
+}
+
+void T_cCat::del1Click() {
+  std::vector<CpmFileRow> rows;
+  for (int i : SelectedRows()) {
+    if (static_cast<size_t>(i) < cat_.rows.size())
+      rows.push_back(cat_.rows[static_cast<size_t>(i)]);
+  }
+  Apply(DeleteCpmRows(disk_, dialogs_, rows));
 }
 
 }  // namespace kelvara

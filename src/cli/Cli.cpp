@@ -25,7 +25,7 @@ constexpr CommandGroup kCommandGroups[] = {
     {{"map"}, RegisterMapCommands},
     {{"read", "write", "drive-cat"}, RegisterDriveCommands},
     {{"cat", "extract", "new", "screen"}, RegisterFileCommands},
-    {{"add", "rm", "compact"}, RegisterTrdosCommands},
+    {{"add", "rm", "rename", "compact"}, RegisterTrdosCommands},
     {{"demo"}, RegisterDemoCommands},
 };
 

@@ -48,7 +48,7 @@ void RegisterImageCommands(CLI::App& app, Context& ctx);  // info, convert
 void RegisterBatchCommands(CLI::App& app, Context& ctx);  // verify, diff
 void RegisterDriveCommands(CLI::App& app, Context& ctx);  // read, write, drive-cat
 void RegisterFileCommands(CLI::App& app, Context& ctx);   // cat, extract, new, screen
-void RegisterTrdosCommands(CLI::App& app, Context& ctx);  // add, rm, compact
+void RegisterTrdosCommands(CLI::App& app, Context& ctx);  // add, rm, rename, compact
 void RegisterMapCommands(CLI::App& app, Context& ctx);    // map
 void RegisterDemoCommands(CLI::App& app, Context& ctx);   // demo
 

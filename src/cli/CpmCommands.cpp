@@ -1,5 +1,5 @@
-// cat, extract, new cpm and new plus3 for CP/M disks (Profi, +3DOS, CPC), and
-// screen: a ZX screen as a PNG picture.
+// cat, extract, add, rm, rename, new cpm and new plus3 for CP/M disks (Profi,
+// +3DOS, CPC), and screen: a ZX screen as a PNG picture.
 #include "cli/CpmCommands.h"
 
 #include <CLI/CLI.hpp>
@@ -145,6 +145,43 @@ int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
   const std::span<const uint8_t> body = Plus3FileBody(out);
   if (body.size() != out.size()) out = std::vector<uint8_t>(body.begin(), body.end());
   return 0;
+}
+
+int CpmAdd(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& files,
+           const CpmAddOptions& options) {
+  std::string error;
+  return AddCpmFiles(disk, files, options, error) ? 0 : Failed(ctx, error);
+}
+
+namespace {
+
+// A name typed for a file of the disk: its user area and key. The key is
+// matched without regard to case and to the attribute bits.
+bool TypedCpmName(Context& ctx, const std::string& text, CpmName& out) {
+  std::string error;
+  if (ParseCpmName(text, out, error)) return true;
+  ctx.Fail(error);
+  return false;
+}
+
+}  // namespace
+
+int CpmRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names) {
+  std::vector<CpmName> parsed;
+  for (const std::string& text : names) {
+    CpmName name;
+    if (!TypedCpmName(ctx, text, name)) return 1;
+    parsed.push_back(name);
+  }
+  std::string error;
+  return RemoveCpmFiles(disk, parsed, error) ? 0 : Failed(ctx, error);
+}
+
+int CpmRename(Context& ctx, TZX_Disk& disk, const std::string& from, const std::string& to) {
+  CpmName a, b;
+  if (!TypedCpmName(ctx, from, a) || !TypedCpmName(ctx, to, b)) return 1;
+  std::string error;
+  return RenameCpmFile(disk, a, b, error) ? 0 : Failed(ctx, error);
 }
 
 int NewCpm(Context& ctx, const std::string& outPath) {

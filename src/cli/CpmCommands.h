@@ -11,6 +11,7 @@
 
 #include "cli/Cli.h"
 #include "filesystems/CpmCatalog.h"
+#include "session/CpmFileCommands.h"
 
 namespace kelvara::cli {
 
@@ -28,6 +29,13 @@ int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string
 // PLUS3DOS header.
 int CpmFileBytes(Context& ctx, const TZX_Disk& disk, const std::string& name,
                  std::vector<uint8_t>& out);
+// Adds files (session/CpmFileCommands.h), all or none.
+int CpmAdd(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& files,
+           const CpmAddOptions& options);
+// Deletes the files named NAME.EXT or N:NAME.EXT, all or none.
+int CpmRemove(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& names);
+// Renames a file; NEW may name another user area.
+int CpmRename(Context& ctx, TZX_Disk& disk, const std::string& from, const std::string& to);
 // Writes an empty CP/M Profi disk to outPath, its format chosen by extension.
 int NewCpm(Context& ctx, const std::string& outPath);
 // Writes an empty +3 disk (the standard 180 KB format) to outPath.

@@ -6,6 +6,7 @@
 
 #include "cli/Cli.h"
 #include "cli/CpmCommands.h"
+#include "cli/TapeCommands.h"
 #include "cli/TrdosCommands.h"
 #include "filesystems/CpmCatalog.h"
 #include "filesystems/Trdos.h"
@@ -51,7 +52,7 @@ void RegisterCat(CLI::App& app, Context& ctx) {
 
 void RegisterExtract(CLI::App& app, Context& ctx) {
   struct Args {
-    std::string image, scl;
+    std::string image, scl, tap;
     std::vector<std::string> names;
     bool hobeta = false, raw = false;
     TrdosExtractOptions trdos;
@@ -67,8 +68,12 @@ void RegisterExtract(CLI::App& app, Context& ctx) {
   auto* raw = cmd->add_flag("--raw", a->raw,
                             "TR-DOS: the file's bytes, its length long, as NAME.T; +3DOS: the "
                             "file without its PLUS3DOS header");
-  hob->excludes(scl)->excludes(raw);
-  scl->excludes(raw);
+  auto* tap = cmd->add_option("--tap", a->tap,
+                              "TR-DOS, +3DOS: all of them as tape files into one TAP file (TZX "
+                              "when FILE ends in .tzx)");
+  hob->excludes(scl)->excludes(raw)->excludes(tap);
+  scl->excludes(raw)->excludes(tap);
+  raw->excludes(tap);
   cmd->add_option("-o,--output,-d,--dir", a->trdos.folder,
                   "Folder to write into (default: the current one)");
   cmd->add_flag("-f,--force", a->trdos.force, "Overwrite existing files");
@@ -77,6 +82,10 @@ void RegisterExtract(CLI::App& app, Context& ctx) {
   cmd->callback([&ctx, a] {
     auto disk = ctx.LoadImage(a->image);
     if (!disk) return;
+    if (!a->tap.empty()) {
+      ExtractTap(ctx, *disk, a->names, a->tap, a->trdos.force);
+      return;
+    }
     if (IsCpmImage(*disk)) {
       CpmExtract(ctx, *disk, a->names, a->trdos.folder, a->cpm, a->trdos.force, a->raw);
       return;

@@ -1,7 +1,9 @@
 // cat, extract, add, rm, compact and new trdos: the TR-DOS catalog window's
-// commands for scripts. A command that changes an image saves it back (by
-// its extension, atomically) only when the whole command succeeded, so a
-// failure part-way leaves the file as it was.
+// commands for scripts, and add, rm and rename on the other disks whose
+// files change (CP/M, and tape files onto any system that takes them). A
+// command that changes an image saves it back (by its extension,
+// atomically) only when the whole command succeeded, so a failure part-way
+// leaves the file as it was.
 #include "cli/TrdosCommands.h"
 
 #include <CLI/CLI.hpp>
@@ -9,13 +11,18 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 #include "cli/CliPrompt.h"
+#include "cli/CpmCommands.h"
+#include "cli/TapeCommands.h"
+#include "filesystems/CpmCatalog.h"
 #include "formats/ImageFiles.h"
 #include "model/CodePage.h"
 #include "model/TrackSlots.h"
 #include "session/JsonReports.h"
+#include "session/TapeExchange.h"
 #include "session/TrdosCatalog.h"
 
 namespace kelvara::cli {
@@ -234,25 +241,84 @@ int TrdosCompact(Context& ctx, TZX_Disk& disk) {
   return StatusOf(ctx, cat.CompactVolume(), prompt);
 }
 
-void RegisterTrdosCommands(CLI::App& app, Context& ctx) {
-  struct Args {
-    std::string image;
-    std::vector<std::string> list;
-  };
-  auto a = std::make_shared<Args>();
+namespace {
 
-  auto* add = app.add_subcommand("add", "Add the files of SCL and Hobeta files to an image");
+struct ChangeArgs {
+  std::string image;
+  std::vector<std::string> list;
+  std::string as;  // add: N: or N:NAME.EXT
+  std::optional<uint16_t> code;
+};
+
+int AddToImage(Context& ctx, TZX_Disk& disk, const ChangeArgs& a) {
+  if (IsCpmImage(disk)) {
+    CpmAddOptions options;
+    options.codeStart = a.code;
+    if (!a.as.empty()) {
+      CpmName name;
+      std::string error;
+      // "N:" alone names the user area; the name then comes from each file.
+      const bool userOnly = a.as.back() == ':';
+      if (!ParseCpmName(userOnly ? a.as + "X" : a.as, name, error)) {
+        ctx.Fail("--as " + error);
+        return 1;
+      }
+      options.user = name.user;
+      if (!userOnly) options.name = name.key;
+    }
+    return CpmAdd(ctx, disk, a.list, options);
+  }
+  if (!a.as.empty() || a.code) {
+    ctx.Fail("--as and --code are for CP/M disks (+3DOS, CPC, Profi)");
+    return 1;
+  }
+  // TR-DOS takes SCL, Hobeta and tape files; a disk of another system with
+  // a tape form takes tape files.
+  TTrdosCatalog probe;
+  if (!ReadTrdosCatalog(disk, probe) && TapeSystemOf(disk)) return AddTapes(ctx, disk, a.list);
+  return TrdosAdd(ctx, disk, a.list);
+}
+
+}  // namespace
+
+void RegisterTrdosCommands(CLI::App& app, Context& ctx) {
+  auto a = std::make_shared<ChangeArgs>();
+
+  auto* add = app.add_subcommand(
+      "add", "Add files to an image: SCL, Hobeta and tape files to TR-DOS, any file to CP/M");
   add->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
-  add->add_option("FILES", a->list, "SCL (*.scl) and Hobeta (*.$?) files")->required();
+  add->add_option("FILES", a->list,
+                  "TR-DOS: SCL (*.scl), tape (*.tap, *.tzx) and Hobeta (*.$?) files; CP/M: any "
+                  "file, tape files on +3DOS and CPC disks")
+      ->required();
+  add->add_option("--as", a->as,
+                  "CP/M: N: puts the files into user area N; N:NAME.EXT also names the one file");
+  add->add_option("--code", a->code,
+                  "+3DOS, CPC: a file without a PLUS3DOS header gets one, CODE at this address");
   add->callback([&ctx, a] {
-    ChangeImage(ctx, a->image, [&](TZX_Disk& d) { return TrdosAdd(ctx, d, a->list); });
+    ChangeImage(ctx, a->image, [&](TZX_Disk& d) { return AddToImage(ctx, d, *a); });
   });
 
-  auto* rm = app.add_subcommand("rm", "Delete TR-DOS files");
+  auto* rm = app.add_subcommand("rm", "Delete files of a TR-DOS or CP/M disk");
   rm->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
-  rm->add_option("NAMES", a->list, "Files as NAME.T")->required();
+  rm->add_option("NAMES", a->list, "Files as NAME.T (TR-DOS) or [N:]NAME.EXT (CP/M)")->required();
   rm->callback([&ctx, a] {
-    ChangeImage(ctx, a->image, [&](TZX_Disk& d) { return TrdosRemove(ctx, d, a->list); });
+    ChangeImage(ctx, a->image, [&](TZX_Disk& d) {
+      return IsCpmImage(d) ? CpmRemove(ctx, d, a->list) : TrdosRemove(ctx, d, a->list);
+    });
+  });
+
+  auto* rename = app.add_subcommand("rename", "Rename a file of a CP/M disk (+3DOS, CPC, Profi)");
+  rename->add_option("IMAGE", a->image, "Image file, saved back in its format")->required();
+  rename->add_option("NAMES", a->list, "OLD NEW, each as [N:]NAME.EXT")->required()->expected(2);
+  rename->callback([&ctx, a] {
+    ChangeImage(ctx, a->image, [&](TZX_Disk& d) {
+      if (IsCpmImage(d)) return CpmRename(ctx, d, a->list[0], a->list[1]);
+      ctx.Fail(
+          "rename works on CP/M disks; a TR-DOS file is renamed in the catalog window's "
+          "entry editor");
+      return 1;
+    });
   });
 
   auto* compact = app.add_subcommand("compact", "Close the gaps left by deleted files");

@@ -125,6 +125,24 @@ bool ReadPlus3Header(std::span<const uint8_t> file, Plus3Header& header) {
   return true;
 }
 
+std::array<uint8_t, kPlus3HeaderSize> BuildPlus3Header(const Plus3Header& h) {
+  std::array<uint8_t, kPlus3HeaderSize> b{};
+  std::copy_n(kPlus3Signature, 8, b.begin());
+  b[8] = 0x1A;
+  b[9] = 1;   // issue
+  b[10] = 0;  // version
+  for (int i = 0; i < 4; ++i)
+    b[11 + i] = static_cast<uint8_t>(h.fileLength >> (8 * i));
+  b[15] = h.type;
+  const uint16_t words[] = {h.dataLength, h.param1, h.param2};
+  for (size_t i = 0; i < 3; ++i) {
+    b[16 + 2 * i] = static_cast<uint8_t>(words[i]);
+    b[17 + 2 * i] = static_cast<uint8_t>(words[i] >> 8);
+  }
+  b[kPlus3HeaderSize - 1] = static_cast<uint8_t>(std::accumulate(b.begin(), b.end() - 1, 0u));
+  return b;
+}
+
 std::string DescribePlus3Header(const Plus3Header& h) {
   const std::string length = std::to_string(h.dataLength) + " bytes";
   switch (h.type) {

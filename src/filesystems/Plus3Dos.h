@@ -56,6 +56,9 @@ struct Plus3Header {
 };
 // False when the bytes do not open with a header whose checksum is right.
 bool ReadPlus3Header(std::span<const uint8_t> file, Plus3Header& header);
+// The 128 header bytes for a header's fields (its fileLength as given):
+// issue 1, version 0, as the +3 writes them.
+std::array<uint8_t, kPlus3HeaderSize> BuildPlus3Header(const Plus3Header& header);
 // "Program 71 bytes, LINE 10, variables at 71", "Bytes 6912 at 16384", ...
 std::string DescribePlus3Header(const Plus3Header& header);
 // A file's bytes without its header, cut to the length the header gives; the

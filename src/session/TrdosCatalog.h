@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "filesystems/TapeHeader.h"
 #include "filesystems/Trdos.h"
 
 namespace kelvara {
@@ -154,10 +155,14 @@ class TrdosCatalog {
                                ExportKind kind);
   CatalogOutcome ExportSclTo(const std::string& path, std::span<const int> entries);
   CatalogOutcome AddFilesFrom(const std::vector<std::string>& paths);
-  // Adds the files of one SCL or Hobeta file (SCL when the path's extension
-  // is "scl" in any case) to the image and the record, without writing the
-  // catalog back. False at the first failure, after its message.
+  // Adds the files of one SCL, tape or Hobeta file (SCL and tape files,
+  // TAP or TZX, by the path's extension in any case) to the image and the
+  // record, without writing the catalog back. False at the first failure,
+  // after its message.
   bool ImportBytes(const std::string& path, std::span<const uint8_t> file);
+  // Adds tape files taken from `source` (named in messages) as B, C and D
+  // files, and writes the catalog back.
+  CatalogOutcome AddTapeFiles(const std::string& source, std::span<const TapeFile> files);
 
  private:
   std::vector<int> EntriesOf(std::span<const int> rows) const;
@@ -179,6 +184,9 @@ class TrdosCatalog {
   void MoveRun(int from, int to, int count);
   bool ImportHobeta(const std::string& path, std::span<const uint8_t> file);
   bool ImportScl(const std::string& path, std::span<const uint8_t> file);
+  bool ImportTape(const std::string& path, std::span<const uint8_t> file);
+  bool ImportTapeFile(const std::string& path, const TapeFile& file);
+  bool CatalogTakesFiles();
   bool CheckRoomFor(const TTrdosFileEntry& header);
   bool NameTaken(const TTrdosFileEntry& header);
   bool AddFile(const std::string& path, TTrdosFileEntry header, std::span<const uint8_t> data);

@@ -1,14 +1,16 @@
 // The catalog window's file exchange: export of files as Hobeta files, as
-// plain bytes or as one SCL archive, and the import of SCL and Hobeta files
-// onto the volume. Every import check runs in a fixed order and the first
+// plain bytes or as one SCL archive, and the import of SCL, Hobeta and tape
+// (TAP, TZX) files onto the volume. Every import check runs in a fixed order and the first
 // failure ends the whole import; the catalog is written back either way, so
 // the files added before the failure stay on the disk.
 #include <algorithm>
 #include <cctype>
 #include <set>
 
+#include "filesystems/DiskTape.h"
 #include "filesystems/Hobeta.h"
 #include "filesystems/SclArchive.h"
+#include "filesystems/TapeImage.h"
 #include "model/FileIO.h"
 #include "model/Prompt.h"
 #include "session/Settings.h"
@@ -154,7 +156,8 @@ CatalogOutcome TrdosCatalog::AddFiles() {
   std::vector<std::string> paths;
   if (!prompt_.PickOpenFiles("Добавить файл(ы) в образ..",
                              "Sinclair file(s) (*.scl)|*.scl|Hobeta file(s) (*.$*)|*.$*|"
-                             "Sinclair & Hobeta files (*.scl & *.$*)|*.scl;*.$*",
+                             "Sinclair & Hobeta files (*.scl & *.$*)|*.scl;*.$*|"
+                             "Tape files (*.tap, *.tzx)|*.tap;*.tzx",
                              settings_.SCLDir, paths) ||
       paths.empty()) {
     return CatalogOutcome::Cancelled();
@@ -194,25 +197,71 @@ void TrdosCatalog::ImportError(const std::string& text) {
   prompt_.ShowMessage("Ошибка..!", text, MessageIcon::None);
 }
 
-bool TrdosCatalog::ImportBytes(const std::string& path, std::span<const uint8_t> file) {
-  if (!editable_) return false;
-  // A new entry goes to the index of the file count. When the service
-  // sector counts more files than the catalog lists, that index lies behind
-  // an entry of eight zero bytes, where the catalog has already ended: the
-  // file would be written but never seen.
-  // A live entry at or after the file count would be replaced by the new one.
+// A new entry goes to the index of the file count. When the service sector
+// counts more files than the catalog lists, that index lies behind an entry
+// of eight zero bytes, where the catalog has already ended: the file would
+// be written but never seen. A live entry at or after the file count would
+// be replaced by the new one.
+bool TrdosCatalog::CatalogTakesFiles() {
   bool liveBeyondCount = false;
   for (int i = cat_.FileCount; i < cat_.ListedBound(); ++i)
     liveBeyondCount = liveBeyondCount || cat_.Entries[i].IsLive();
-  if (cat_.FileCount > cat_.ListedCount || liveBeyondCount) {
-    ImportError("Каталог диска поврежден..!");
-    return false;
-  }
+  if (cat_.FileCount <= cat_.ListedCount && !liveBeyondCount) return true;
+  ImportError("Каталог диска поврежден..!");
+  return false;
+}
+
+bool TrdosCatalog::ImportBytes(const std::string& path, std::span<const uint8_t> file) {
+  if (!editable_ || !CatalogTakesFiles()) return false;
   // The extension after the last dot of the file name, whole.
   const std::string name = FileNameOf(path);
   const size_t dot = name.find_last_of('.');
-  const bool scl = dot != std::string::npos && Upper(name.substr(dot + 1)) == "SCL";
-  return scl ? ImportScl(path, file) : ImportHobeta(path, file);
+  const std::string ext = dot == std::string::npos ? "" : Upper(name.substr(dot + 1));
+  if (ext == "TAP" || ext == "TZX") return ImportTape(path, file);
+  return ext == "SCL" ? ImportScl(path, file) : ImportHobeta(path, file);
+}
+
+bool TrdosCatalog::ImportTape(const std::string& path, std::span<const uint8_t> file) {
+  const std::string name = FileNameOf(path);
+  std::vector<TapeFile> files;
+  std::string error;
+  if (!ReadTapeFiles(file, name.substr(0, name.find_last_of('.')), files, error)) {
+    ImportError(path + ": " + error);
+    return false;
+  }
+  return std::ranges::all_of(files, [&](const TapeFile& f) { return ImportTapeFile(path, f); });
+}
+
+bool TrdosCatalog::ImportTapeFile(const std::string& path, const TapeFile& file) {
+  if (cat_.FileCount >= kTrdosMaxFiles) {
+    ImportError("Каталог диска заполнен..!");
+    return false;
+  }
+  TTrdosFileEntry header;
+  std::vector<uint8_t> data;
+  std::string error;
+  if (!TrdosFileFromTape(file, header, data, error)) {
+    ImportError(path + " / " + TapeNameText(file.header) + ": " + error);
+    return false;
+  }
+  // Whole sectors, the rest of the last one zero rather than what the disk held.
+  data.resize(size_t{header.SectorCount} * kTrdosSectorSize, 0);
+  return !NameTaken(header) && CheckRoomFor(header) && AddFile(path, header, data);
+}
+
+CatalogOutcome TrdosCatalog::AddTapeFiles(const std::string& source,
+                                          std::span<const TapeFile> files) {
+  if (!editable_) return CatalogOutcome::Failed();
+  if (std::string error; !TrdosCatalogWritable(disk_, error)) {
+    Error(error);
+    return CatalogOutcome::Failed();
+  }
+  bool ok = CatalogTakesFiles() && std::ranges::all_of(files, [&](const TapeFile& f) {
+              return ImportTapeFile(source, f);
+            });
+  ok = WriteBack() && ok;
+  modified_ = true;
+  return CatalogOutcome::Finished(ok, Refresh::All);
 }
 
 bool TrdosCatalog::ImportHobeta(const std::string& path, std::span<const uint8_t> file) {

@@ -177,10 +177,10 @@ class CpmCatalogWindowTest : public QObject, test::MainWindowFixture {
       return on.join(' ');
     };
     Cat().lv->clearSelection();
-    QCOMPARE(enabled(), QString("N7 N8"));
+    QCOMPARE(enabled(), QString("N7 N8 add1"));
     Select(1);
-    // Picture, rename, add and delete have no work on a CP/M disk.
-    QCOMPARE(enabled(), QString("hex1 txt1 N7 N8 sav1"));
+    // The picture view has no work on a CP/M disk.
+    QCOMPARE(enabled(), QString("hex1 txt1 N7 N8 ren1 add1 del1 sav1"));
   }
 
   void viewsShowTheWholeFile() {
@@ -218,6 +218,38 @@ class CpmCatalogWindowTest : public QObject, test::MainWindowFixture {
     const Bytes saved{std::istreambuf_iterator<char>(in), {}};
     QVERIFY(saved == kBig);
     QCOMPARE(w->Settings().SCLDir, dir->path().toStdString() + "/");
+  }
+
+  // Each change asks where the TR-DOS window asks, goes into the image at
+  // once and marks it as holding unsaved work.
+  void addsDeletesAndRenamesFiles() {
+    OpenSample();
+    const std::string path = dir->filePath("new.txt").toStdString();
+    std::ofstream(path) << "new file";
+    dialogs->prompt.openFiles = {{path}};
+    Cat().Item("add1")->trigger();
+    QVERIFY(w->isWindowModified());
+    // The deleted OLD.TXT's entry is the first free one.
+    QCOMPARE(Rows().front(), QString("NEW     |TXT|0" + Sep() + "128|00|00"));
+    QCOMPARE(Description(), (QStringList{"750 кБ", "50 кБ", "3"}));
+
+    Select(0);
+    dialogs->prompt.answers = {Answer::No};
+    Cat().Item("del1")->trigger();
+    QCOMPARE(dialogs->prompt.questions.back(),
+             std::string("Внимание..!|Вы действительно хотите удалить выбранные Файлы?"));
+    QCOMPARE(Rows().size(), 3);
+    dialogs->prompt.answers = {Answer::Yes};
+    Cat().Item("del1")->trigger();
+    QCOMPARE(Rows().size(), 2);
+
+    Select(1);
+    dialogs->prompt.texts = {"bad name"};
+    Cat().Item("ren1")->trigger();
+    QCOMPARE(dialogs->prompt.messages.back().caption, std::string("Ошибка..!"));
+    dialogs->prompt.texts = {"read.me"};
+    Cat().Item("ren1")->trigger();
+    QCOMPARE(Rows().back(), QString("READ    |ME |2" + Sep() + "128|00|00"));
   }
 
   void refusesADiskWithoutFiveOrSixSectorsOnTrackZero() {
