@@ -39,7 +39,7 @@ const MenuRow kMenuRows[] = {
 // Enabled only while a row is selected.
 const char* const kFileItems[] = {"hex1", "txt1", "sav1"};
 
-constexpr int kColumnWidths[] = {100, 44, 70, 44, 36};
+constexpr int kColumnWidths[] = {100, 44, 70, 44, 36, 90};
 
 }  // namespace
 
