@@ -214,7 +214,8 @@ class CatalogWindowTest : public QObject, test::MainWindowFixture {
     QCOMPARE(test::ReadBytes(folder + "TWO.$B"), test::HobetaBytes(files[1]));
     QCOMPARE(w->Settings().HobetaDir, folder);
     // Where the files went is in the main window's LOG.
-    QCOMPARE(w->Lzx1->currentItem()->text(), QString::fromStdString("Сохранено файлов - 2 в " + folder));
+    QCOMPARE(w->Lzx1->currentItem()->text(),
+             QString::fromStdString("Сохранено файлов - 2 в " + folder));
 
     dialogs->prompt.saveFiles = {folder + "both"};
     Cat().Item("scl1")->trigger();
