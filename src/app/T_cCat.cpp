@@ -76,7 +76,7 @@ T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, const TZX_Disk& disk, TSettings
   bClose = LayOutCatalogWindow(this, lv, gb);
   connect(bClose, &QPushButton::clicked, this, &QDialog::close);
   BuildMenu();
-  resize(580, 420);
+  resize(660, 420);
 }
 
 void T_cCat::BuildMenu() {
