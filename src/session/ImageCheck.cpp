@@ -319,10 +319,6 @@ constexpr FileSystemCheck kFileSystemChecks[] = {
 
 }  // namespace
 
-std::span<const FileSystemCheck> FileSystemChecks() {
-  return kFileSystemChecks;
-}
-
 void CheckImage(const TZX_Disk& disk, ImageCheck& out) {
   VolumeFindings volume;
   for (const FileSystemCheck& fs : kFileSystemChecks) {

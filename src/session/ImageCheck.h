@@ -6,7 +6,6 @@
 
 #include <bitset>
 #include <functional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -66,14 +65,13 @@ struct VolumeFindings {
   std::vector<std::string> problems;
 };
 // A file system verify knows: `check` returns false when the disk does not
-// hold it, and otherwise fills the findings. The table is walked in order
-// and the first file system that recognises the disk is the one checked;
-// a new file system adds its row.
+// hold it, and otherwise fills the findings. CheckImage walks its table of
+// them (ImageCheck.cpp) in order, and the first that recognises the disk is
+// the one checked; a new file system adds its row there.
 struct FileSystemCheck {
   const char* family;  // for the reader: "trdos", "plus3dos / cpc", "cpm"
   bool (*check)(const TZX_Disk& disk, VolumeFindings& out);
 };
-std::span<const FileSystemCheck> FileSystemChecks();
 // The TR-DOS catalog read as TR-DOS reads it (entries up to the first whose
 // first byte is 0), its service sector's counts, pointer and type, and the
 // files' places and sectors; a sentence per finding. Empty when consistent.
