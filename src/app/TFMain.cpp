@@ -157,6 +157,7 @@ TFMain::TFMain(Dialogs& dialogs, SettingsStore store, DriveLink& drive, QWidget*
   fmscr = new TFmScr(dialogs_, this);
   zxcat = new T_ZXCAT(dialogs_, *fmscr, this);
   zxcat->changed = [this] { NoteImage(ImageEvent::CatalogChanged); };
+  zxcat->log = [this](const std::string& line) { AddLogLine(line, true); };
   cCat = new T_cCat(dialogs_, *fmscr, *disk_, settings_, &store_, this);
   // A CP/M change is written into the sectors at once: the raw tracks
   // follow, as when the TR-DOS window closes after a change.
@@ -585,12 +586,12 @@ void TFMain::N32Click() {
 }
 
 bool TFMain::SaveImageAs() {
-  FileDialogSpec spec{kSaveImageTitle,
-                      kSaveImageFilter,
-                      saveFilterIndex_,
-                      StartFolder(settings_.Directory_2),
-                      ProposedSaveName(imageFileName_),
-                      {}};
+  const SaveDialogProposal p =
+      ProposeImageSave(*disk_, changes_.FileName().empty() ? std::string() : imagePath_,
+                       {settings_.RestoreTrack, settings_.TD0arch},
+                       StartFolder(settings_.Directory_2), imageFileName_, saveFilterIndex_);
+  saveFilterIndex_ = p.filterIndex;
+  FileDialogSpec spec{kSaveImageTitle, kSaveImageFilter, p.filterIndex, p.folder, p.fileName, {}};
   for (int i = 1; !SaveExtensionForFilter(i).empty(); ++i)
     spec.extensions.push_back(SaveExtensionForFilter(i));
   std::string path;

@@ -215,11 +215,13 @@ void T_ZXCAT::N7Click() {
 }
 
 void T_ZXCAT::HobClick() {
-  core_->ExportHobeta(SelectedRows());
+  const CatalogOutcome r = core_->ExportHobeta(SelectedRows());
+  if (!r.logLine.empty() && log) log(r.logLine);
 }
 
 void T_ZXCAT::scl1Click() {
-  core_->ExportScl(SelectedRows());
+  const CatalogOutcome r = core_->ExportScl(SelectedRows());
+  if (!r.logLine.empty() && log) log(r.logLine);
 }
 
 void T_ZXCAT::N9Click() {

@@ -27,6 +27,7 @@
 #include <QTreeWidget>
 #include <array>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "session/TrdosCatalog.h"
@@ -82,6 +83,8 @@ class T_ZXCAT : public QDialog {
   // Called after each command that left the core modified, while the window
   // is still open: the image holds unsaved work from that moment on.
   std::function<void()> changed;
+  // Where an export's files went, for the main window's LOG list.
+  std::function<void(const std::string&)> log;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -39,7 +39,7 @@ const MenuRow kMenuRows[] = {
 // Enabled only while a row is selected.
 const char* const kFileItems[] = {"hex1", "txt1", "sav1", "ren1", "del1"};
 
-constexpr int kColumnWidths[] = {100, 44, 70, 44, 36};
+constexpr int kColumnWidths[] = {100, 44, 70, 44, 36, 90};
 
 }  // namespace
 
@@ -76,7 +76,7 @@ T_cCat::T_cCat(Dialogs& dialogs, TFmScr& viewer, TZX_Disk& disk, TSettings& sett
   bClose = LayOutCatalogWindow(this, lv, gb);
   connect(bClose, &QPushButton::clicked, this, &QDialog::close);
   BuildMenu();
-  resize(580, 420);
+  resize(660, 420);
 }
 
 void T_cCat::BuildMenu() {

@@ -69,7 +69,7 @@ class T_cCat : public QDialog {
 
   QTreeWidget* lv = nullptr;    // the file list
   QGroupBox* gb = nullptr;      // "Описание диска"
-  std::array<QLabel*, 3> dv{};  // its values: free, used, number of files
+  std::array<QLabel*, 4> dv{};  // its values: free, used, number of files, disc label
   QPushButton* bClose = nullptr;
   QMenu* pm = nullptr;  // the list's context menu
   // Called after a command changed the disk: the image holds unsaved work.

@@ -94,11 +94,23 @@ void AddBatchOptions(CLI::App* cmd, BatchOptions& o) {
   cmd->add_flag("--json", o.json, "Print the result as one JSON object (see the README)");
 }
 
-std::string Joined(const std::vector<int>& values) {
+std::string Joined(const std::vector<int>& values, std::string (*text)(int) = nullptr) {
   std::string s;
   for (const int v : values)
-    s += (s.empty() ? "" : " ") + std::to_string(v);
+    s += (s.empty() ? "" : " ") + (text ? text(v) : std::to_string(v));
   return s;
+}
+
+// "6 skipped: not a disk image", a line a reason.
+void PrintSkipped(std::ostream& out, const std::vector<BatchInputError>& skipped) {
+  std::vector<std::pair<std::string, int>> reasons;
+  for (const BatchInputError& s : skipped) {
+    auto it = std::ranges::find(reasons, s.reason, &std::pair<std::string, int>::first);
+    if (it == reasons.end()) it = reasons.insert(reasons.end(), {s.reason, 0});
+    ++it->second;
+  }
+  for (const auto& [reason, count] : reasons)
+    out << count << " skipped: " << reason << "\n";
 }
 
 void PrintCheck(std::ostream& out, const std::string& path, const ImageCheck& c) {
@@ -109,13 +121,15 @@ void PrintCheck(std::ostream& out, const std::string& path, const ImageCheck& c)
   }
   out << " (" << (c.fileSystem.empty() ? "no file system" : c.fileSystem) << ", " << c.tracks
       << " tracks)\n";
-  if (!c.missingTracks.empty()) out << "  tracks missing: " << Joined(c.missingTracks) << "\n";
+  if (!c.missingTracks.empty())
+    out << "  tracks missing: " << Joined(c.missingTracks, CylSideText) << "\n";
   for (const TrackDamage& d : c.damage) {
-    out << "  track " << d.track << ":";
+    out << "  track " << CylSideText(d.track) << ":";
     std::string sep = " ";
     if (!d.bad.empty()) out << sep << "bad " << Joined(d.bad), sep = "; ";
     if (!d.noData.empty()) out << sep << "no data " << Joined(d.noData), sep = "; ";
-    if (!d.missing.empty()) out << sep << "missing " << Joined(d.missing);
+    if (!d.missing.empty()) out << sep << "missing " << Joined(d.missing), sep = "; ";
+    if (!d.badId.empty()) out << sep << "bad ID " << Joined(d.badId);
     out << "\n";
   }
   for (const std::string& p : c.problems)
@@ -130,8 +144,8 @@ void RegisterVerify(CLI::App& app, Context& ctx) {
   auto a = std::make_shared<Args>();
   auto* cmd = app.add_subcommand(
       "verify",
-      "Check image files: bad and missing sectors, the TR-DOS or CP/M catalog, Hobeta and SCL "
-      "checksums; exit 0 clean, 2 damaged, 1 unreadable");
+      "Check image files: bad and missing sectors, the TR-DOS, +3DOS, CPC or CP/M catalog, "
+      "Hobeta and SCL checksums; exit 0 clean, 2 damaged, 1 unreadable");
   cmd->add_option("IMAGES", a->inputs, "Image files or folders of them")->required();
   AddBatchOptions(cmd, a->batch);
   cmd->callback([&ctx, a] {
@@ -159,18 +173,23 @@ void RegisterVerify(CLI::App& app, Context& ctx) {
       if (!a->batch.json) PrintCheck(ctx.out, path, c);
     }
     if (a->batch.json) {
-      ctx.out << VerifyJson(checks) << "\n";
-    } else if (checks.size() > 1) {
-      ctx.out << "Clean: " << counts[0] << ", damaged: " << counts[1]
-              << ", unreadable: " << counts[2] << "\n";
+      ctx.out << VerifyJson(checks, plan.skipped) << "\n";
+    } else {
+      if (checks.size() > 1)
+        ctx.out << "Clean: " << counts[0] << ", damaged: " << counts[1]
+                << ", unreadable: " << counts[2] << "\n";
+      PrintSkipped(ctx.out, plan.skipped);
     }
+    // Damage is a finding: done, but not clean.
     const size_t read = static_cast<size_t>(counts[0] + counts[1]);
-    ctx.status = read == 0 ? 1 : read < checks.size() || counts[1] ? 2 : 0;
+    ctx.status = read == 0                                         ? kExitRefused
+                 : static_cast<size_t>(counts[0]) == checks.size() ? kExitDone
+                                                                   : kExitPartly;
   });
 }
 
 std::string DescribeDifference(const SectorDifference& d) {
-  std::string where = "track " + std::to_string(d.track);
+  std::string where = "track " + CylSideText(d.track);
   if (d.sector >= 0) where += " sector " + std::to_string(d.sector);
   using Kind = SectorDifference::Kind;
   switch (d.kind) {
@@ -221,7 +240,7 @@ void RegisterDiff(CLI::App& app, Context& ctx) {
       const size_t n = diff.sectors.size() + diff.files.size();
       ctx.out << (n ? std::to_string(n) + " difference(s)" : "The images are the same") << "\n";
     }
-    ctx.status = diff.Same() ? 0 : 2;
+    ctx.status = diff.Same() ? kExitDone : kExitPartly;
   });
 }
 
@@ -258,13 +277,13 @@ void RunBatchConvert(Context& ctx, const BatchConvertArgs& args, const SaveOptio
   }
   const double seconds = SecondsSince(start);
   for (const BatchInputError& e : plan.errors)
-    records.push_back({e.path, "", {false, e.reason, {}}});
+    records.push_back({e.path, "", {false, e.reason, {}, {}}});
   const auto converted = std::ranges::count_if(records, [](auto& r) { return r.outcome.ok; });
   std::string syncError;
   const bool synced = converted == 0 || SyncFileSystem(args.outputFolder, syncError);
 
   if (args.batch.json) {
-    ctx.out << ConvertJson(records) << "\n";
+    ctx.out << ConvertJson(records, plan.skipped) << "\n";
   } else {
     ctx.out << "Converted " << converted << " of " << records.size() << " file(s) in "
             << Fixed(seconds, 2) << " s";
@@ -277,17 +296,23 @@ void RunBatchConvert(Context& ctx, const BatchConvertArgs& args, const SaveOptio
       if (!std::exchange(heading, true)) ctx.out << "Failed:\n";
       ctx.out << "  " << r.input << ": " << r.outcome.reason << "\n";
     }
+    // The reader's note under the input's name, what the output cannot keep
+    // under the output's.
     heading = false;
     for (const ConvertRecord& r : records) {
+      if (!r.outcome.note.empty()) {
+        if (!std::exchange(heading, true)) ctx.out << "Notes:\n";
+        ctx.out << "  " << r.input << ": " << r.outcome.note << "\n";
+      }
       for (const std::string& note : r.outcome.notes) {
         if (!std::exchange(heading, true)) ctx.out << "Notes:\n";
         ctx.out << "  " << r.output << ": " << note << "\n";
       }
     }
+    PrintSkipped(ctx.out, plan.skipped);
   }
   if (!synced) return ctx.Fail(syncError);
-  const size_t total = records.size();
-  ctx.status = converted == 0 ? 1 : static_cast<size_t>(converted) < total ? 2 : 0;
+  ctx.status = ExitStatusOf(static_cast<size_t>(converted), records.size());
 }
 
 void RegisterBatchCommands(CLI::App& app, Context& ctx) {

@@ -31,9 +31,24 @@ constexpr CommandGroup kCommandGroups[] = {
 
 }  // namespace
 
+const char* const kExitStatusHelp =
+    "Exit status, the same for every command:\n"
+    "  0  all done: every file converted, extracted or added; every image clean (verify); the\n"
+    "     images the same (diff); every sector read or written (read, write, drive-cat)\n"
+    "  1  refused or nothing done: bad usage, an image that cannot be read or written, no file\n"
+    "     converted or extracted, nothing read or written (the reason on stderr)\n"
+    "  2  partly done: some files failed, were skipped by a question or are damaged (verify);\n"
+    "     the images differ (diff); the run finished with bad, missing or unwritten sectors\n"
+    "     (their count on the last line of stderr)";
+
+int ExitStatusOf(size_t done, size_t total) {
+  if (done == 0) return kExitRefused;
+  return done < total ? kExitPartly : kExitDone;
+}
+
 void Context::Fail(const std::string& reason) {
   err << "kelvara-cli: " << reason << "\n";
-  status = 1;
+  status = kExitRefused;
 }
 
 bool Context::MakeFolder(const std::string& folder) {
@@ -66,13 +81,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   CLI::App app{"Kelvara: ZX Spectrum floppy disks and their image files.", "kelvara-cli"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "kelvara-cli 0.1.0");
-  app.footer(
-      "Exit status:\n"
-      "  0 on success, 1 on a failure (the reason on stderr), 2 on bad usage.\n"
-      "  The drive commands read, write (and write --format-only) and drive-cat: 0 when every\n"
-      "  sector was done; 2 when the run finished with bad, missing or unwritten sectors (their\n"
-      "  count on the last line of stderr); 1 when nothing was done or the command was refused,\n"
-      "  bad usage included.");
+  app.footer(kExitStatusHelp);
   // Building a command's options costs more than many a command's work:
   // only the group of the command named is built, none for --version, and
   // all of them for help, errors and names not in the table.
@@ -91,11 +100,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // --help and --version are "errors" with exit code 0.
-    const int code = app.exit(e, out, err);
-    if (code == 0) return 0;
-    // A drive command keeps 2 for a run that did part of its work.
-    return named && named->add == RegisterDriveCommands ? 1 : 2;
+    // --help and --version are "errors" with exit code 0; bad usage is a refusal.
+    return app.exit(e, out, err) == 0 ? kExitDone : kExitRefused;
   }
   return ctx.status;
 }

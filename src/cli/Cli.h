@@ -27,7 +27,7 @@ struct Context {
   // The settings; the file is read on the first call.
   TSettings& Settings();
 
-  // Reports a failure: the reason on stderr, exit status 1.
+  // Reports a failure: the reason on stderr, exit status 1 (kExitRefused).
   void Fail(const std::string& reason);
   // Loads an image file of any type, the project file included; on failure
   // reports it and returns nullptr.
@@ -37,10 +37,17 @@ struct Context {
   bool MakeFolder(const std::string& folder);
 };
 
-// Exit status: 0 on success, 1 on a failure (reason on stderr), 2 on bad usage.
-// The drive commands (read, write, drive-cat) use 2 for a run that finished
-// with some sectors not done, and 1 for bad usage, as for any refusal.
+// The exit status of every command, one convention: 0 all done; 1 refused
+// or nothing done, bad usage included (the reason on stderr); 2 partly done,
+// or done with findings (verify: damage; diff: differences).
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitRefused = 1;
 inline constexpr int kExitPartly = 2;
+// The status of work on `total` items of which `done` were done: nothing
+// done (none to do included) is 1.
+int ExitStatusOf(size_t done, size_t total);
+// The table of --help and the manual page.
+extern const char* const kExitStatusHelp;
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 // Registration of each command group (one per source file).

@@ -28,40 +28,36 @@ int Failed(Context& ctx, const std::string& reason) {
   return 1;
 }
 
-// "NAME.EXT" as typed on a command line: the attribute bits (bit 7 of each
-// byte: read-only, system, ...) cleared, the padding dropped, capitals.
-std::string TypedName(const CpmKey& key) {
-  auto part = [&](size_t from, size_t n) {
-    std::string s;
-    for (size_t i = from; i < from + n; ++i)
-      s += static_cast<char>(std::toupper(key[i] & 0x7F));
-    return s.erase(s.find_last_not_of(' ') + 1);
-  };
-  const std::string ext = part(8, 3);
-  return ext.empty() ? part(0, 8) : part(0, 8) + "." + ext;
+std::string Upper(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
 }
 
-// A file named on the command line: as NAME.EXT in any case, or as the
-// 11-byte key that extract uses for the file name.
+// A file as a command line names it: NAME.EXT for user 0 (and deleted
+// files), "3:NAME.EXT" for the files of other users.
+std::string RowName(const CpmFileRow& row) {
+  const std::string name = CpmTypedName(row.key);
+  return row.user > 0 && row.user < kCpmUsers ? std::to_string(row.user) + ":" + name : name;
+}
+
+// A file named on the command line: as [USER:]NAME.EXT in any case, or as
+// the 11-byte key that a Profi disk's files are saved under.
 const CpmFileRow* FindRow(const CpmCatalog& cat, const std::string& name) {
-  std::string typed = name;
-  for (char& c : typed)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string typed = Upper(name);
   for (const CpmFileRow& row : cat.rows) {
-    if (TypedName(row.key) == typed || CpmProposedFileName(row.key) == name) return &row;
+    if (Upper(RowName(row)) == typed || CpmProposedFileName(row.key) == name) return &row;
   }
   return nullptr;
 }
 
-// The name a file is saved under: NAME.EXT on +3DOS and CPC disks, as
-// their own systems copy files; the 11 key bytes and ".cpm" on Profi disks.
-std::string SavedName(const CpmFormat& format, const CpmKey& key) {
-  if (!format.plus3) return CpmProposedFileName(key) + ".cpm";
-  std::string name = TypedName(key);
-  for (char& c : name) {
-    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F || c == '/') c = '_';
-  }
-  return name;
+// Where a file is saved below the output folder: the files of users 1 to
+// 15 in a folder named after the user, so that namesakes of different users
+// both keep their bytes.
+std::string SavedPath(const std::string& folder, const CpmFormat& format, const CpmFileRow& row) {
+  const std::string user =
+      row.user > 0 && row.user < kCpmUsers ? std::to_string(row.user) + "/" : "";
+  return folder + user + CpmSaveFileName(format, row.key);
 }
 
 }  // namespace
@@ -72,13 +68,14 @@ int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show) {
   const std::string separator = SystemDecimalSeparator();
   std::ostream& out = ctx.out;
   if (format.plus3) out << "Format: " << format.name << "\n";
-  out << "Filename Ext    Length Atrib №\n";
+  out << "Filename Ext    Length Atrib №  Flags\n";
   const std::vector<CpmDirEntry> dir =
       format.plus3 ? ReadCpmDirectory(disk) : std::vector<CpmDirEntry>{};
   for (const CpmFileRow& row : cat.rows) {
-    out << row.Name() << ' ' << row.Ext() << ' ' << std::setw(9)
-        << CpmSizeText(row.records, separator) << ' ' << HexText(row.user, 2) << "    "
-        << HexText(row.extent, 2);
+    const auto cells = CpmListCells(row, separator);
+    out << cells[0] << ' ' << cells[1] << ' ' << std::setw(9) << cells[2] << ' ' << cells[3]
+        << "    " << cells[4];
+    if (!cells[5].empty()) out << "  " << cells[5];
     // A +3 file's own header: its type, length and parameters.
     std::vector<uint8_t> bytes;
     Plus3Header header;
@@ -88,6 +85,8 @@ int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show) {
     }
     out << "\n";
   }
+  for (const CpmOtherEntry& e : cat.others)
+    out << e.Describe() << "\n";
   out << "Количество файлов: " << cat.rows.size() << "\n";
   out << "Занято: " << cat.UsedKb() << " кБ\n";
   out << "Свободно: " << cat.FreeKb() << " кБ\n";
@@ -97,11 +96,13 @@ int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show) {
 int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
                const std::string& outDir, CpmShowOptions show, bool force, bool raw) {
   const CpmCatalog cat = ReadCpmCatalog(disk, show);
+  // A file named with its user is found whether hidden files are shown or not.
+  const CpmCatalog named = ReadCpmCatalog(disk, {.deleted = show.deleted, .hidden = true});
   const CpmFormat format = CpmFormatOf(disk);
   const std::vector<CpmDirEntry> dir = ReadCpmDirectory(disk, format);
   std::vector<const CpmFileRow*> rows;
   for (const std::string& name : names) {
-    const CpmFileRow* row = FindRow(cat, name);
+    const CpmFileRow* row = FindRow(named, name);
     if (!row) return Failed(ctx, name + ": no such file in the CP/M directory");
     rows.push_back(row);
   }
@@ -114,12 +115,14 @@ int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string
   std::set<std::string> written;
   int status = 0;
   for (const CpmFileRow* row : rows) {
-    const std::string path = folder + SavedName(format, row->key);
+    const std::string path = SavedPath(folder, format, *row);
     std::string error;
     std::vector<uint8_t> bytes;
-    // Namesakes of different users, or a deleted copy, would share one name.
+    // A deleted copy and the live file would share one name.
     if (written.count(path)) {
       status = Failed(ctx, path + ": another file of this disk has the same name");
+    } else if (row->user > 0 && row->user < kCpmUsers && !ctx.MakeFolder(FolderOf(path))) {
+      status = 1;
     } else if (!force && FileExists(path)) {
       status = Failed(ctx, path + ": file exists (--force replaces it)");
     } else if (!CollectCpmFile(disk, dir, row->key, row->user, bytes)) {
@@ -132,6 +135,7 @@ int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string
       ctx.out << path << "\n";
     }
   }
+  if (status != 0) ctx.status = status = ExitStatusOf(written.size(), rows.size());
   return status;
 }
 

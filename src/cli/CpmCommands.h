@@ -1,7 +1,7 @@
 // The CP/M and screen commands of kelvara-cli as plain functions, so that the
 // commands shared with other file systems (cat, extract, new, screen) can
 // choose by the image and call them. Each returns 0 on success, or 1 after
-// reporting the failure through the context.
+// reporting the failure through the context (CpmExtract 2 when partly done).
 #pragma once
 
 #include <cstdint>
@@ -18,11 +18,13 @@ namespace kelvara::cli {
 // The directory of a CP/M disk: a row per listed file, then the free and used
 // space and the number of files.
 int CpmCat(Context& ctx, const TZX_Disk& disk, CpmShowOptions show);
-// Saves the named files (all listed files when names is empty) into outDir,
-// created when missing: from a Profi disk each as its 11-byte key with the
-// extension cpm, from a +3DOS or CPC disk as NAME.EXT. An existing file is
-// replaced only with `force`. With `raw` a file's PLUS3DOS header is left
-// out and the bytes cut to the length it gives.
+// Saves the named files (NAME.EXT, USER:NAME.EXT for users 1-15; all listed
+// files when names is empty) into outDir, created when missing: from a Profi
+// disk each as its 11-byte key with the extension cpm, from a +3DOS or CPC
+// disk as NAME.EXT; the files of users 1-15 into a folder named after the
+// user. An existing file is replaced only with `force`. With `raw` a file's
+// PLUS3DOS header is left out and the bytes cut to the length it gives.
+// Returns the exit status: 2 when only some files were written.
 int CpmExtract(Context& ctx, const TZX_Disk& disk, const std::vector<std::string>& names,
                const std::string& outDir, CpmShowOptions show, bool force, bool raw = false);
 // The bytes of the file NAME.EXT (hidden files included), without a

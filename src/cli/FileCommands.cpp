@@ -30,7 +30,7 @@ void RegisterCat(CLI::App& app, Context& ctx) {
       app.add_subcommand("cat", "The catalog of a TR-DOS or CP/M (Profi, +3DOS, CPC) disk image");
   cmd->add_option("IMAGE", a->image, "Image file")->required();
   cmd->add_flag("--deleted", a->deleted, "List deleted files too");
-  cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: list hidden files (other users) too");
+  cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: list the files of users 1-15 too");
   cmd->add_flag("--json", a->json, "Print the catalog as one JSON object (see the README)");
   cmd->callback([&ctx, a] {
     auto disk = ctx.LoadImage(a->image);
@@ -61,7 +61,9 @@ void RegisterExtract(CLI::App& app, Context& ctx) {
   auto a = std::make_shared<Args>();
   auto* cmd = app.add_subcommand("extract", "Copy files out of a TR-DOS or CP/M disk image");
   cmd->add_option("IMAGE", a->image, "Image file")->required();
-  cmd->add_option("NAMES", a->names, "Files as NAME.T or NAME.EXT (default: every listed file)");
+  cmd->add_option("NAMES", a->names,
+                  "Files as NAME.T, NAME.EXT or USER:NAME.EXT (default: every listed file; "
+                  "other users' files go into a folder per user)");
   auto* hob =
       cmd->add_flag("--hobeta", a->hobeta, "TR-DOS: one Hobeta file each, NAME.$T (default)");
   auto* scl = cmd->add_option("--scl", a->scl, "TR-DOS: all of them into one SCL file");
@@ -78,7 +80,7 @@ void RegisterExtract(CLI::App& app, Context& ctx) {
                   "Folder to write into (default: the current one)");
   cmd->add_flag("-f,--force", a->trdos.force, "Overwrite existing files");
   cmd->add_flag("--deleted", a->cpm.deleted, "CP/M: include deleted files");
-  cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: include hidden files (other users)");
+  cmd->add_flag("--hidden", a->cpm.hidden, "CP/M: include the files of users 1-15");
   cmd->callback([&ctx, a] {
     auto disk = ctx.LoadImage(a->image);
     if (!disk) return;

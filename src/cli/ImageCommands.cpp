@@ -14,7 +14,6 @@ namespace kelvara::cli {
 
 namespace {
 
-// Loads an image by extension; on failure reports why and returns false.
 void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
   std::ostream& out = ctx.out;
   const int tracks = disk.CountTracks();
@@ -34,7 +33,7 @@ void PrintInfo(Context& ctx, TZX_Disk& disk, const std::string& path) {
   out << "File:      " << path << "\n";
   out << "Format:    " << ExtensionKey(path) << "\n";
   out << "Tracks:    " << tracks;
-  if (tracks) out << " present (" << first << "-" << last << ")";
+  if (tracks) out << " present (" << CylSideText(first) << "-" << CylSideText(last) << ")";
   out << "\n";
   if (tracks) {
     out << "Sectors:   " << minSectors;
@@ -133,11 +132,14 @@ void RegisterImageCommands(CLI::App& app, Context& ctx) {
     const std::string& out = files[1];
     auto disk = ctx.LoadImage(files[0]);
     if (!disk) return;
+    // What the reader left out or noted, then what the output cannot keep.
+    if (!disk->StatusText.empty()) ctx.err << files[0] << ": " << disk->StatusText << "\n";
     const SaveResult r = SaveImageFile(*disk, out, options, ImageTypes::WithProject);
     if (!r.ok)
-      ctx.Fail(out + ": " + r.errorText + (r.logLine.empty() ? "" : " (" + r.logLine + ")"));
-    else if (!r.note.empty())
-      ctx.err << out << ": " << r.note << "\n";
+      return ctx.Fail(out + " not written: " + r.errorText +
+                      (r.logLine.empty() ? "" : " (" + r.logLine + ")"));
+    for (const std::string& note : r.notes)
+      ctx.err << out << ": " << note << "\n";
   });
 }
 

@@ -96,16 +96,15 @@ bool FindFiles(Context& ctx, const TTrdosCatalog& cat, const std::vector<std::st
   return true;
 }
 
-// The status of a catalog command: its failure was shown already unless the
-// window keeps it quiet; a question declined for want of a user is a failure
-// here.
-int StatusOf(Context& ctx, const CatalogOutcome& r, const CliPrompt& prompt) {
-  if (!r.ok) {
-    if (!r.note.empty()) ctx.Fail(r.note);
-    ctx.status = 1;
-  } else if (r.cancelled && !prompt.Declined().empty()) {
+// The status of a catalog command: its failure was shown already; a
+// question declined for want of a user is a failure here. An export that
+// wrote some of its `total` files before it ended is partly done.
+int StatusOf(Context& ctx, const CatalogOutcome& r, const CliPrompt& prompt, size_t total = 0) {
+  if (r.cancelled && !prompt.Declined().empty())
     ctx.Fail(prompt.Declined().back() + " (use --force to overwrite)");
-  }
+  if (!r.ok) ctx.status = kExitRefused;
+  if (ctx.status != kExitDone && r.files > 0)
+    ctx.status = ExitStatusOf(static_cast<size_t>(r.files), total);
   return ctx.status;
 }
 
@@ -129,10 +128,9 @@ void SaveImage(Context& ctx, TZX_Disk& disk, const std::string& path) {
   options.restoreTrack = ctx.Settings().RestoreTrack;
   options.td0Compress = ctx.Settings().TD0arch;
   const SaveResult saved = SaveImageFile(disk, path, options);
-  if (!saved.ok)
-    ctx.Fail(path + ": " + saved.errorText);
-  else if (!saved.note.empty())
-    ctx.err << path << ": " << saved.note << "\n";
+  if (!saved.ok) return ctx.Fail(path + ": " + saved.errorText);
+  for (const std::string& note : saved.notes)
+    ctx.err << path << ": " << note << "\n";
 }
 
 namespace {
@@ -215,7 +213,7 @@ int TrdosExtract(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& n
   if (!ctx.MakeFolder(options.folder)) return ctx.status;
   const ExportKind kind =
       options.mode == TrdosExtractOptions::Mode::Raw ? ExportKind::Raw : ExportKind::Hobeta;
-  return StatusOf(ctx, cat.ExportFilesTo(options.folder, entries, kind), prompt);
+  return StatusOf(ctx, cat.ExportFilesTo(options.folder, entries, kind), prompt, entries.size());
 }
 
 int TrdosAdd(Context& ctx, TZX_Disk& disk, const std::vector<std::string>& files) {

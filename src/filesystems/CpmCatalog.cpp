@@ -1,9 +1,10 @@
 #include "filesystems/CpmCatalog.h"
 
 #include <algorithm>
+#include <array>
+#include <utility>
 
 #include "filesystems/Plus3Dos.h"
-#include "model/CodePage.h"
 #include "model/FileIO.h"
 
 namespace kelvara {
@@ -14,12 +15,13 @@ constexpr uint8_t kTrack0FifthSector = 9;
 constexpr int kDirSectors = kCpmDirBytes / kCpmSectorSize;  // track 0 sectors 1 to 4
 constexpr int kExtentRecords = 128;                         // records of a logical extent
 
-// The present slot of a track that carries sector number `sec`, if any.
+// The present slot of a track that carries sector number `sec` under an ID
+// field a controller can read, if any.
 const TSectorRec* FindSector(const TZX_Disk& disk, int track, uint8_t sec) {
   if (track < 0 || track >= kTrackCount) return nullptr;
   const TTrack& t = disk.GetTrack(static_cast<uint8_t>(track));
   for (const TSectorRec& s : t.Sectors) {
-    if (s.Present && s.Sec == sec) return &s;
+    if (s.Present && s.Sec == sec && IdFieldOk(s)) return &s;
   }
   return nullptr;
 }
@@ -29,10 +31,11 @@ CpmDirEntry ParseEntry(std::span<const uint8_t, kCpmEntrySize> raw, const CpmFor
   e.user = raw[0];
   std::copy_n(raw.begin() + 1, e.key.size(), e.key.begin());
   // Byte 12 holds the extent number modulo 32, byte 14 the multiples of 32
-  // (its top bits are flags of the running system, never numbers). Byte 13
-  // (the bytes used of the last record, kept by some later systems only)
-  // plays no part: sizes are whole records.
+  // (its top bits are flags of the running system, never numbers). Byte 13,
+  // the bytes used of the last record, counts only where the format keeps
+  // it (CpmFormat::lastRecordBytes).
   e.extent = static_cast<uint16_t>((raw[14] & 0x3F) << 5 | (raw[12] & 0x1F));
+  e.lastBytes = raw[13];
   e.records = raw[15];
   e.pointers = static_cast<uint8_t>(format.PointersPerEntry());
   for (int i = 0; i < e.pointers; ++i) {
@@ -78,6 +81,21 @@ std::vector<const CpmDirEntry*> LaterExtents(const std::vector<CpmDirEntry>& dir
   return found;
 }
 
+// A file's length from its first entry and its later ones: whole records,
+// less what the last record leaves unused where the format keeps that count.
+uint64_t FileBytes(const CpmDirEntry& first, const std::vector<const CpmDirEntry*>& later,
+                   const CpmFormat& format) {
+  uint64_t records = EntryRecords(first, format);
+  for (const CpmDirEntry* x : later)
+    records += EntryRecords(*x, format);
+  const CpmDirEntry& last = later.empty() ? first : *later.back();
+  if (format.lastRecordBytes && records > 0 && last.lastBytes > 0 &&
+      last.lastBytes < kCpmRecordSize) {
+    return (records - 1) * kCpmRecordSize + last.lastBytes;
+  }
+  return records * kCpmRecordSize;
+}
+
 void MarkBlocks(const CpmDirEntry& e, int blockCount, std::bitset<kCpmMaxBlocks>& used) {
   for (uint16_t b : e.Blocks()) {
     if (b >= blockCount) break;
@@ -118,14 +136,32 @@ void AppendBlockBytes(const TZX_Disk& disk, const CpmFormat& format, uint16_t bl
   }
 }
 
-// Shown as stored, read as Windows-1251; control bytes (a zeroed entry's
-// name) become "?" so that the row stays visible.
+// The 7-bit characters (bit 7 is an attribute); control bytes (a zeroed
+// entry's name) become "?" so that the row stays visible.
 std::string KeyText(const uint8_t* bytes, size_t n) {
-  std::string raw(reinterpret_cast<const char*>(bytes), n);
-  for (char& c : raw) {
-    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) c = '?';
+  std::string text(n, ' ');
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t c = bytes[i] & 0x7F;
+    text[i] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
   }
-  return Cp1251ToUtf8(raw);
+  return text;
+}
+
+std::string Trimmed(std::string s) {
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+std::string UserText(int user) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  return std::string("0x") + kHex[user >> 4] + kHex[user & 15];
+}
+
+CpmOtherEntry::Kind OtherKind(uint8_t user) {
+  using Kind = CpmOtherEntry::Kind;
+  if (user < 2 * kCpmUsers) return Kind::Password;
+  if (user == 0x20) return Kind::Label;
+  return user == 0x21 ? Kind::DateStamps : Kind::Unknown;
 }
 
 }  // namespace
@@ -185,12 +221,54 @@ std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk, const CpmFormat&
   return entries;
 }
 
+std::string CpmTypedName(const CpmKey& key) {
+  const std::string name = Trimmed(KeyText(key.data(), 8)),
+                    ext = Trimmed(KeyText(key.data() + 8, 3));
+  return ext.empty() ? name : name + "." + ext;
+}
+
+std::vector<std::string> CpmAttributes(const CpmKey& key) {
+  static constexpr std::array<std::pair<int, const char*>, 7> kBits = {
+      {{0, "F1"}, {1, "F2"}, {2, "F3"}, {3, "F4"}, {8, "R/O"}, {9, "SYS"}, {10, "ARC"}}};
+  std::vector<std::string> names;
+  for (const auto& [at, name] : kBits) {
+    if (key[static_cast<size_t>(at)] & 0x80) names.emplace_back(name);
+  }
+  return names;
+}
+
 std::string CpmFileRow::Name() const {
   return KeyText(key.data(), 8);
 }
 
 std::string CpmFileRow::Ext() const {
   return KeyText(key.data() + 8, 3);
+}
+
+const char* CpmOtherEntry::KindName() const {
+  static constexpr const char* kNames[] = {"label", "date-stamps", "password", "unknown"};
+  return kNames[static_cast<int>(kind)];
+}
+
+std::string CpmOtherEntry::Describe() const {
+  switch (kind) {
+    case Kind::Label:
+      return "Label: " + CpmTypedName(key);
+    case Kind::DateStamps:
+      return "Date stamps";
+    case Kind::Password:
+      return "Password of " + std::to_string(user - kCpmUsers) + ":" + CpmTypedName(key);
+    case Kind::Unknown:
+      break;
+  }
+  return "Entry of user " + UserText(user) + ": " + CpmTypedName(key);
+}
+
+std::string CpmCatalog::Label() const {
+  for (const CpmOtherEntry& e : others) {
+    if (e.kind == CpmOtherEntry::Kind::Label) return CpmTypedName(e.key);
+  }
+  return {};
 }
 
 CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show) {
@@ -203,19 +281,25 @@ CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show) {
     cat.usedBlocks.set(b);
   const uint32_t full = uint32_t(format.ExtentMask() + 1) * kExtentRecords;
   for (const CpmDirEntry& e : dir) {
+    if (!e.Deleted() && !e.IsFile()) {
+      // Labels, date stamps and passwords hold no blocks.
+      if (EntryIndex(e, format) == 0) cat.others.push_back({OtherKind(e.user), e.user, e.key});
+      continue;
+    }
     // Every live extent holds its blocks, listed or not.
     if (!e.Deleted()) MarkBlocks(e, cat.blockCount, cat.usedBlocks);
     if (EntryIndex(e, format) != 0 || (e.Deleted() && !show.deleted) ||
         (e.Hidden() && !show.hidden)) {
       continue;
     }
-    CpmFileRow row{e.key, e.user, e.extent, EntryRecords(e, format)};
+    CpmFileRow row{e.key, e.user, e.extent, EntryRecords(e, format), 0};
     // The total is kept whole: a file of 256 records or more shows its true
     // size rather than one wrapped to 8 bits.
-    if (row.records >= full) {
-      for (const CpmDirEntry* x : LaterExtents(dir, e, format))
-        row.records += EntryRecords(*x, format);
-    }
+    std::vector<const CpmDirEntry*> later;
+    if (row.records >= full) later = LaterExtents(dir, e, format);
+    for (const CpmDirEntry* x : later)
+      row.records += EntryRecords(*x, format);
+    row.bytes = FileBytes(e, later, format);
     cat.rows.push_back(row);
   }
   return cat;
@@ -235,16 +319,14 @@ bool CollectCpmFile(const TZX_Disk& disk, const std::vector<CpmDirEntry>& dir, c
   });
   if (first == dir.end()) return false;
 
-  uint64_t length = uint64_t{EntryRecords(*first, format)} * kCpmRecordSize;
   std::vector<uint16_t> blocks;
   AppendBlockNumbers(*first, blocks);
   // An entry that does not use all its blocks is the file's last.
-  if (blocks.size() == first->pointers) {
-    for (const CpmDirEntry* x : LaterExtents(dir, *first, format)) {
-      length += uint64_t{EntryRecords(*x, format)} * kCpmRecordSize;
-      AppendBlockNumbers(*x, blocks);
-    }
-  }
+  std::vector<const CpmDirEntry*> later;
+  if (blocks.size() == first->pointers) later = LaterExtents(dir, *first, format);
+  for (const CpmDirEntry* x : later)
+    AppendBlockNumbers(*x, blocks);
+  const uint64_t length = FileBytes(*first, later, format);
   out.reserve(blocks.size() * format.blockSize);
   for (uint16_t b : blocks)
     AppendBlockBytes(disk, format, b, out);

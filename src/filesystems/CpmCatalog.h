@@ -40,6 +40,7 @@ inline constexpr int kCpmDirBytes = kCpmDirEntries * kCpmEntrySize;
 inline constexpr int kCpmRecordSize = 128;
 inline constexpr int kCpmMaxBlocks = 4096;   // more than any image holds
 inline constexpr uint8_t kCpmUnused = 0xE5;  // user byte of a deleted entry; the formatter's fill
+inline constexpr uint8_t kCpmUsers = 16;     // user numbers 0-15 own files
 
 inline constexpr const char* kNotCpmImageText = "Образ не соответствует CP/M диску!";
 inline constexpr const char* kCpmCatalogErrorText = "Ошибка в CP/M каталоге!";
@@ -65,6 +66,7 @@ struct CpmFormat {
   // back on side 1.
   enum class Sides : uint8_t { Interleaved, One, Successive };
   const char* name = "CP/M Profi";
+  const char* id = "cpm";  // the file system's name in verify's reports
   Sides sides = Sides::Interleaved;
   int tracksPerSide = kCpmTracks / 2;
   int sectorsPerTrack = kCpmSectorsPerTrack;
@@ -76,6 +78,9 @@ struct CpmFormat {
   int blockCount = kCpmBlockCount;
   int dirEntries = kCpmDirEntries;
   bool plus3 = false;  // files may open with a PLUS3DOS header; saved as NAME.EXT
+  // CP/M 3 (and +3DOS) keeps the bytes used of a file's last record in byte
+  // 13 of its last entry (1-127; 0 = all 128); CP/M 2.2 leaves it 0.
+  bool lastRecordBytes = false;
 
   // Block numbers are a byte each on disks of at most 256 blocks.
   int PointersPerEntry() const { return blockCount > 256 ? 8 : 16; }
@@ -91,11 +96,14 @@ CpmSectorPlace CpmSectorOf(const CpmFormat& format, int logicalSector);
 // so (see Plus3Dos.h), the Profi one otherwise.
 CpmFormat CpmFormatOf(const TZX_Disk& disk);
 
-// One 32-byte directory entry.
+// One 32-byte directory entry. User bytes 0-15 are files; CP/M 3 puts other
+// records in the directory under user bytes 16 and above: 16-31 a password
+// (of the file of that user less 16), 0x20 the disc label, 0x21 date stamps.
 struct CpmDirEntry {
-  uint8_t user = 0;  // 0 = ordinary, 0xE5 = deleted, anything else = hidden
-  CpmKey key{};
+  uint8_t user = 0;                   // 0-15 a file's user, 0xE5 = deleted, 16 and up no file
+  CpmKey key{};                       // bit 7 of each byte is an attribute, not part of the name
   uint16_t extent = 0;                // byte 12 (five bits) and byte 14 (six bits above them)
+  uint8_t lastBytes = 0;              // byte 13: bytes used of the last record (CP/M 3)
   uint8_t records = 0;                // 128-byte records in this extent; 128 = full
   std::array<uint16_t, 16> blocks{};  // the first `pointers` are the entry's
   uint8_t pointers = 8;
@@ -103,7 +111,8 @@ struct CpmDirEntry {
   std::span<const uint16_t> Blocks() const { return std::span(blocks).first(pointers); }
 
   bool Deleted() const { return user == kCpmUnused; }
-  bool Hidden() const { return user != 0 && user != kCpmUnused; }
+  bool IsFile() const { return user < kCpmUsers; }
+  bool Hidden() const { return user != 0 && IsFile(); }
 };
 
 // The entries of the directory up to its end: the first entry whose user
@@ -113,24 +122,47 @@ struct CpmDirEntry {
 std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk);
 std::vector<CpmDirEntry> ReadCpmDirectory(const TZX_Disk& disk, const CpmFormat& format);
 
+// The name bytes as a user types them: bit 7 (an attribute) cleared, the
+// padding dropped, "NAME.EXT", or "NAME" when the extension is blank.
+std::string CpmTypedName(const CpmKey& key);
+// The attributes the high bits of the name carry, in this order: "F1" to
+// "F4" (bytes 1-4, free for the user), "R/O", "SYS", "ARC" (bytes 9-11).
+std::vector<std::string> CpmAttributes(const CpmKey& key);
+
 // One row of the listing: an extent-0 entry and the size of its file.
 struct CpmFileRow {
   CpmKey key{};
   uint8_t user = 0;
   uint16_t extent = 0;
   uint32_t records = 0;  // the records of every extent of the file
+  uint64_t bytes = 0;    // its length: whole records, or the last one's bytes where kept
 
-  std::string Name() const;  // the 8 name bytes as UTF-8
-  std::string Ext() const;   // the 3 extension bytes as UTF-8
+  std::string Name() const;  // the 8 name bytes, 7 bits each, as UTF-8
+  std::string Ext() const;   // the 3 extension bytes, 7 bits each, as UTF-8
+  std::vector<std::string> Attributes() const { return CpmAttributes(key); }
+};
+
+// A directory entry that is no file (user byte 16 and above): the disc
+// label, date stamps, a password, or one of a kind CP/M does not define.
+struct CpmOtherEntry {
+  enum class Kind { Label, DateStamps, Password, Unknown };
+  Kind kind = Kind::Unknown;
+  uint8_t user = 0;
+  CpmKey key{};
+
+  const char* KindName() const;  // "label", "date-stamps", "password", "unknown"
+  // "Label: DISK", "Date stamps", "Password of 3:GAME.COM", "Entry of user 0x45: X"
+  std::string Describe() const;
 };
 
 struct CpmShowOptions {
   bool deleted = false;  // list deleted entries too
-  bool hidden = false;   // list entries of users other than 0 too
+  bool hidden = false;   // list the files of users 1 to 15 too
 };
 
 struct CpmCatalog {
   std::vector<CpmFileRow> rows;
+  std::vector<CpmOtherEntry> others;      // the entries that are no files, in directory order
   std::bitset<kCpmMaxBlocks> usedBlocks;  // the directory's blocks always
   int blockSize = kCpmBlockSize;
   int blockCount = kCpmBlockCount;
@@ -138,6 +170,8 @@ struct CpmCatalog {
   int UsedBytes() const { return static_cast<int>(usedBlocks.count()) * blockSize; }
   int UsedKb() const { return UsedBytes() / 1024; }
   int FreeKb() const { return (blockCount * blockSize - UsedBytes()) / 1024; }
+  // The disc label's typed name; "" without one.
+  std::string Label() const;
 };
 
 CpmCatalog ReadCpmCatalog(const TZX_Disk& disk, CpmShowOptions show);

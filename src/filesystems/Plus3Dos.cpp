@@ -38,6 +38,7 @@ CpmFormat CpcFormat(bool system) {
   CpmFormat format;
   FormatFromGeometry(geometry, format);
   format.name = system ? "CPC system" : "CPC data";
+  format.id = system ? "cpc-system" : "cpc-data";
   format.firstSector = system ? 0x41 : 0xC1;
   return format;
 }
@@ -63,6 +64,7 @@ bool FormatFromGeometry(const Plus3Geometry& geometry, CpmFormat& format) {
   }
   CpmFormat f;
   f.name = "+3DOS";
+  f.id = "plus3dos";
   f.sides = sides == 0   ? CpmFormat::Sides::One
             : sides == 1 ? CpmFormat::Sides::Interleaved
                          : CpmFormat::Sides::Successive;
@@ -79,6 +81,7 @@ bool FormatFromGeometry(const Plus3Geometry& geometry, CpmFormat& format) {
   f.dirEntries = geometry.dirBlocks * f.blockSize / kCpmEntrySize;
   if (f.blockCount <= geometry.dirBlocks || f.blockCount > kCpmMaxBlocks) return false;
   f.plus3 = true;
+  f.lastRecordBytes = true;
   format = f;
   return true;
 }

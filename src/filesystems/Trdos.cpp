@@ -66,7 +66,7 @@ auto FindLogicalSector(Disk& disk, int track, int sec) -> decltype(&disk.GetTrac
 
 template <class Sector>
 Sector* IfUsable(Sector* s) {
-  return (s && s->Present && s->DataLength() >= kTrdosSectorSize) ? s : nullptr;
+  return (s && s->Present && s->DataLength() >= kTrdosSectorSize && IdFieldOk(*s)) ? s : nullptr;
 }
 
 template <class Disk>

@@ -100,9 +100,9 @@ struct TTrdosCatalog {
 TSectorRec* GetLogicalSector(TZX_Disk& disk, int track, int sec);
 const TSectorRec* GetLogicalSector(const TZX_Disk& disk, int track, int sec);
 
-// A sector that TR-DOS work may read or write: the slot exists, is present and
-// holds at least 256 data bytes (of which the first 256 are used). nullptr
-// otherwise.
+// A sector that TR-DOS work may read or write: the slot exists, is present,
+// its ID field's CRC holds and it holds at least 256 data bytes (of which the
+// first 256 are used). nullptr otherwise.
 TSectorRec* UsableSector(TZX_Disk& disk, int track, int sec);
 const TSectorRec* UsableSector(const TZX_Disk& disk, int track, int sec);
 

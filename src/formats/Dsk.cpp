@@ -170,7 +170,7 @@ std::string DskNoteText(const TrackNotes& notes, const DskNotes& dsk) {
   };
   if (dsk.cutCount) {
     add("Sector data run past the track block on " + std::to_string(dsk.cutCount) +
-        " track(s) (first " + std::to_string(dsk.cutFirst) + "): kept as bad data.");
+        " track(s) (first " + CylSideText(dsk.cutFirst) + "): kept as bad data.");
   }
   if (dsk.missingCount) {
     add("DSK file ends before track block " + std::to_string(dsk.missingFrom) + ": " +
@@ -260,14 +260,12 @@ WriteResult BuildDskBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   w.U8(static_cast<uint8_t>(sides));
   w.U16(0);
   w.Fill(kInfoSize - w.Size(), 0);
-  int rawTracks = 0;
   for (int k = 0; k < cylinders * sides; ++k) {
     const int cyl = k / sides, side = k % sides;
     const TTrack& track = disk.GetTrack(static_cast<uint8_t>(cyl * 2 + side));
     const int count = track.Present ? track.PresentSlots() : 0;
     // An absent track, or one without sectors, is unformatted: no block.
     if (count == 0) continue;
-    if (track.RawValid && track.RawLength() > 0) ++rawTracks;
     const size_t start = w.Size();
     const TSectorRec* first = &*std::find_if(track.Sectors.begin(), track.Sectors.end(),
                                              [](const TSectorRec& s) { return s.Present != 0; });
@@ -313,13 +311,10 @@ WriteResult BuildDskBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
     w.Fill(RoundUp256(w.Size() - start) - (w.Size() - start), 0);
     w.Data()[kSizeTableOffset + k] = static_cast<uint8_t>((w.Size() - start) / 256);
   }
+  // Raw track bytes have no place in the file; the save says so
+  // (formats/ImageFiles.h).
   out = w.Take();
-  WriteResult r;
-  if (rawTracks) {
-    r.note = "EDSK keeps sectors only: the raw bytes of " + std::to_string(rawTracks) +
-             " track(s) outside the ID and data fields (gaps, sync bytes, marks) are not stored.";
-  }
-  return r;
+  return {};
 }
 
 WriteResult SaveDSK(const TZX_Disk& disk, const std::string& path) {

@@ -224,9 +224,9 @@ WriteResult BuildFdiBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
       if (!s.Present) continue;
       const size_t offset = data.size() - trackStart;
       if (s.SizeCode > kLargestSizeCode || offset > 0xFFFF) {
-        return WriteResult::Failed("Track " + std::to_string(t) + ", sector " +
-                                   std::to_string(s.Sec) + ": size code " +
-                                   std::to_string(s.SizeCode) + " does not fit an FDI track!");
+        return WriteResult::Failed("Track " + CylSideText(t) + ", sector " + std::to_string(s.Sec) +
+                                   ": size code " + std::to_string(s.SizeCode) +
+                                   " does not fit an FDI track!");
       }
       w.U8(s.Cyl);
       w.U8(s.Head);

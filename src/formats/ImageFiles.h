@@ -2,7 +2,9 @@
 // the load and save calls that the desktop program and kelvara-cli share.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "formats/WriteResult.h"
 #include "model/ZXDisk.h"
@@ -16,12 +18,23 @@ struct SaveOptions {
   int scpRevolutions = 1;    // SCP: revolutions written per track
 };
 
+// What a file of a type keeps of an image beyond its sectors' bytes; a save
+// notes what it cannot keep.
+enum ImageKeeps : uint8_t {
+  kKeepsStates = 1,    // bad data and IDs without data
+  kKeepsRaw = 2,       // raw track bytes read from a file
+  kKeepsComment = 4,   // the disk comment
+  kKeepsFilesOnly = 8  // only the files of the TR-DOS catalog (SCL)
+};
+
 struct ImageFormat {
   const char* key;          // extension key, e.g. "UDI"
   const char* errorPrefix;  // start of the LOG line of a failed load
   bool (*load)(TZX_Disk&, const std::string& path);
-  // Non-const: the UDI row records the raw-byte choice on the image.
-  WriteResult (*save)(TZX_Disk&, const std::string& path, const SaveOptions&);
+  // The whole file in memory; a failure writes nothing. Non-const: the UDI
+  // row records the raw-byte choice on the image.
+  WriteResult (*build)(TZX_Disk&, std::vector<uint8_t>& out, const SaveOptions&);
+  uint8_t keeps;  // ImageKeeps
 };
 
 // The characters after the last dot of the file name, upper-cased, cut to
@@ -57,12 +70,16 @@ struct SaveResult {
   bool knownType = false;  // the extension is in the table
   std::string errorText;   // why nothing was written
   std::string logLine;     // UDI: the track and sector where synthesis failed
-  std::string
-      note;  // on success: what the writer had to say: what of the image the file could not keep
+  // On success, a sentence each: what of the image the file could not keep
+  // (bad sectors, raw tracks, the comment, ...) and what else the writer said.
+  std::vector<std::string> notes;
 };
 
 // Saves the image by the extension of path. Nothing is written on failure.
 SaveResult SaveImageFile(TZX_Disk& disk, const std::string& path, const SaveOptions& options,
                          ImageTypes types = ImageTypes::General);
+// Whether a file of the type `key` can hold the image: its writer builds it
+// in memory without refusing (nothing is written).
+bool ImageFitsFormat(TZX_Disk& disk, const std::string& key, const SaveOptions& options);
 
 }  // namespace kelvara

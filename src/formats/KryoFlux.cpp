@@ -25,7 +25,9 @@ namespace kelvara {
 
 namespace {
 
-constexpr double kDefaultSampleHz = 18432000.0 * 73 / 14 / 2;
+// The sample clock: the board's master clock (18.432 MHz x 73 / 14 / 2,
+// about 48.05 MHz) halved.
+constexpr double kDefaultSampleHz = 18432000.0 * 73 / 14 / 2 / 2;
 constexpr int kMaxCylinders = 84;
 constexpr size_t kNameTail = 8;  // "NN.H.raw"
 

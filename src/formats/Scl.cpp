@@ -103,11 +103,12 @@ WriteResult BuildSclBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {
   // file count minus its deleted count says the same on a sound disk, but a
   // file written by a tool that kept the counts wrong would get an N that
   // disagrees with its headers, and then no reader could unpack it. The live
-  // entries are moved to the front of the catalog's own array, in order.
+  // entries are moved to the front of the catalog's own array, in order. A
+  // disk without files gives an archive of none, which loads as an empty
+  // disk.
   const auto live = cat.Entries.begin();
   const auto end = std::remove_if(live, live + cat.FileBound(),
                                   [](const TTrdosFileEntry& e) { return !e.IsLive(); });
-  if (end == live) return WriteResult::Failed(kNotTrdosText);
   TrdosSectorAddress failed;
   if (!BuildSclArchive(disk, {live, end}, out, failed))
     return WriteResult::Failed(TrdosSectorErrorText(failed.track, failed.sec, ") !"));

@@ -56,8 +56,9 @@ bool ReadDump(TZX_Disk& disk, size_t fileSize, const DumpFetch& fetch, const Dum
   } else if (sectors % spt != 0 || fragment) {
     const size_t lastTrack = tracks - 1;
     const size_t inLast = wholeSectors - lastTrack * spt;
-    note = std::string(g.name) + " file ends inside track " + std::to_string(lastTrack) + ": " +
-           std::to_string(inLast) + " of " + std::to_string(spt) + " sectors read";
+    note = std::string(g.name) + " file ends inside track " +
+           CylSideText(static_cast<int>(lastTrack)) + ": " + std::to_string(inLast) + " of " +
+           std::to_string(spt) + " sectors read";
     if (fragment) {
       note += ", and " + std::to_string(fragment) + " bytes of sector " +
               std::to_string(g.numbers(static_cast<int>(lastTrack))[inLast]) +
@@ -115,6 +116,58 @@ const TSectorRec* FindSector(const TTrack& track, uint8_t sec, int slots) {
   return nullptr;
 }
 
+// "1-16", or "1, 2, 3, 4, 9" when the numbers do not run in a row.
+std::string NumbersText(std::vector<int> numbers) {
+  std::ranges::sort(numbers);
+  const bool run = numbers.back() - numbers.front() + 1 == static_cast<int>(numbers.size());
+  if (run)
+    return numbers.size() == 1
+               ? std::to_string(numbers.front())
+               : std::to_string(numbers.front()) + "-" + std::to_string(numbers.back());
+  std::string text;
+  for (const int n : numbers)
+    text += (text.empty() ? "" : ", ") + std::to_string(n);
+  return text;
+}
+
+// Whether no present slot of the track is a sector of the dump's layout
+// there: the disk is of another format (a +3 or CPC disk, a Profi disk to
+// TRD), not a dump's track with a sector lost.
+bool ForeignTrack(const TTrack& track, int t, const DumpGeometry& g) {
+  const uint8_t* numbers = g.numbers(t);
+  return std::none_of(track.Sectors.begin(), track.Sectors.end(), [&](const TSectorRec& s) {
+    return s.Present && ControllerSectorBytes(s.SizeCode) == g.SectorSize() &&
+           std::find(numbers, numbers + g.sectorsPerTrack, s.Sec) != numbers + g.sectorsPerTrack;
+  });
+}
+
+// The one refusal of a track of another format, whatever the difference
+// met first: what the track holds beside what the dump needs. "Track 0.0
+// holds 9 sector(s) of 512 bytes (numbers 1-9); a TRD file needs sectors
+// 1-16 of 256 bytes there!"
+std::string LayoutRefusal(const TTrack& track, int t, const DumpGeometry& g) {
+  std::vector<int> numbers, sizes;
+  for (const TSectorRec& s : track.Sectors) {
+    if (!s.Present) continue;
+    numbers.push_back(s.Sec);
+    const int size = ControllerSectorBytes(s.SizeCode);
+    if (std::ranges::find(sizes, size) == sizes.end()) sizes.push_back(size);
+  }
+  std::string held = "no sectors";
+  if (!numbers.empty()) {
+    std::ranges::sort(sizes);
+    std::string bytes;
+    for (size_t i = 0; i < sizes.size(); ++i)
+      bytes += (i == 0 ? "" : i + 1 == sizes.size() ? " and " : ", ") + std::to_string(sizes[i]);
+    held = std::to_string(numbers.size()) + " sector(s) of " + bytes + " bytes (numbers " +
+           NumbersText(numbers) + ")";
+  }
+  const uint8_t* want = g.numbers(t);
+  return "Track " + CylSideText(t) + " holds " + held + "; a " + g.name + " file needs sectors " +
+         NumbersText(std::vector<int>(want, want + g.sectorsPerTrack)) + " of " +
+         std::to_string(g.SectorSize()) + " bytes there!";
+}
+
 }  // namespace
 
 WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out,
@@ -139,7 +192,7 @@ WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out,
   for (int t = 0; t <= last; ++t) {
     const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     if (!track.Present) {
-      return fail("Track " + std::to_string(t) + " is absent: a " + format +
+      return fail("Track " + CylSideText(t) + " is absent: a " + format +
                   " file cannot leave out a track!");
     }
     const uint8_t* numbers = g.numbers(t);
@@ -151,17 +204,19 @@ WriteResult BuildSectorDump(const TZX_Disk& disk, std::vector<uint8_t>& out,
             numbers + k, numbers + g.sectorsPerTrack,
             [&](uint8_t r) { return FindSector(track, r, g.sectorsPerTrack) != nullptr; });
         if (t == last && k > 0 && restMissing) break;
-        return fail("Track " + std::to_string(t) + " has no sector " + std::to_string(numbers[k]) +
+        if (ForeignTrack(track, t, g)) return fail(LayoutRefusal(track, t, g));
+        return fail("Track " + CylSideText(t) + " has no sector " + std::to_string(numbers[k]) +
                     " among its first " + std::to_string(g.sectorsPerTrack) + " slots!");
       }
       const int size = ControllerSectorBytes(s->SizeCode);
       if (static_cast<size_t>(size) != sectorSize) {
-        return fail("Track " + std::to_string(t) + ", sector " + std::to_string(numbers[k]) +
-                    ": a " + std::to_string(size) + "-byte sector does not fit a " + format +
-                    " file of " + std::to_string(sectorSize) + "-byte sectors!");
+        if (ForeignTrack(track, t, g)) return fail(LayoutRefusal(track, t, g));
+        return fail("Track " + CylSideText(t) + ", sector " + std::to_string(numbers[k]) + ": a " +
+                    std::to_string(size) + "-byte sector does not fit a " + format + " file of " +
+                    std::to_string(sectorSize) + "-byte sectors!");
       }
       if (s->DataLength() == 0 && empty++ == 0) {
-        firstEmpty = "track " + std::to_string(t) + ", sector " + std::to_string(numbers[k]);
+        firstEmpty = "track " + CylSideText(t) + ", sector " + std::to_string(numbers[k]);
       }
       const size_t start = out.size();
       out.resize(start + sectorSize);

@@ -480,7 +480,9 @@ bool ReadTd0Bytes(TZX_Disk& disk, std::span<const uint8_t> file) {
   std::vector<uint8_t> unpacked;
   if (file[0] == 't' && file[1] == 'd') {
     if (version < kOldestPackedVersion) {
-      disk.StatusText = "OLD compression not allowed.";
+      disk.StatusText =
+          "TD0 file of TeleDisk 1.x with \"advanced\" compression: that packing is not supported, "
+          "the file cannot be read.";
       return false;
     }
     // The whole file is the decoder's input so that its end is flushed (see

@@ -10,8 +10,8 @@ void Append(std::string& text, const std::string& line) {
 }
 
 std::string Tracks(int count, int first) {
-  return count == 1 ? "Track " + std::to_string(first)
-                    : std::to_string(count) + " tracks (first " + std::to_string(first) + ")";
+  return count == 1 ? "Track " + CylSideText(first)
+                    : std::to_string(count) + " tracks (first " + CylSideText(first) + ")";
 }
 
 }  // namespace
@@ -20,7 +20,7 @@ std::string TrackNotes::Text() const {
   std::string text;
   if (beyond_) {
     Append(text, std::to_string(beyond_) + " track(s) beyond track " +
-                     std::to_string(kTrackCount - 1) + " not loaded.");
+                     CylSideText(kTrackCount - 1) + " not loaded.");
   }
   if (cut_.count) {
     Append(text, Tracks(cut_.count, cut_.first) + " cut to " + std::to_string(kRawTrackCapacity) +

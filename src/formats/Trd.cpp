@@ -9,6 +9,7 @@
 // saves back to a file of the same length.
 #include <string>
 
+#include "filesystems/Trdos.h"
 #include "formats/SectorDump.h"
 #include "formats/Trd.h"
 
@@ -19,14 +20,22 @@ namespace {
 constexpr uint8_t kTrdNumbers[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 constexpr DumpGeometry kTrd = {"TRD", 16, 1, false, [](int) { return kTrdNumbers; }};
 
+bool NoteWithoutCatalog(TZX_Disk& disk) {
+  TTrdosCatalog cat;
+  if (disk.LastPresentTrack() < 0 || ReadTrdosCatalog(disk, cat)) return true;
+  if (!disk.StatusText.empty()) disk.StatusText += " ";
+  disk.StatusText += kTrdNoCatalogNote;
+  return true;
+}
+
 }  // namespace
 
 bool LoadTRD(TZX_Disk& disk, const std::string& path) {
-  return LoadSectorDump(disk, path, kTrd);
+  return LoadSectorDump(disk, path, kTrd) && NoteWithoutCatalog(disk);
 }
 
 bool ReadTrdBytes(TZX_Disk& disk, std::span<const uint8_t> file) {
-  return ReadSectorDump(disk, file, kTrd);
+  return ReadSectorDump(disk, file, kTrd) && NoteWithoutCatalog(disk);
 }
 
 WriteResult BuildTrdBytes(const TZX_Disk& disk, std::vector<uint8_t>& out) {

@@ -75,6 +75,14 @@ DataState SectorDataState(const TSectorRec& s) {
   return s.DataOk ? DataState::Good : DataState::Bad;
 }
 
+std::string CylSideText(int track) {
+  return std::to_string(track / 2) + "." + std::to_string(track % 2);
+}
+
+bool IdFieldOk(const TSectorRec& s) {
+  return s.HeaderCrc == IdFieldCrc(s.Cyl, s.Head, s.Sec, s.SizeCode);
+}
+
 void TTrack::ClearTrack() {
   for (auto& s : Sectors)
     s.Clear();

@@ -31,6 +31,10 @@ inline constexpr int kRawTrackCapacity = 14002;
 inline constexpr int kRawTrackSize = 6256;  // raw tracks the program synthesises
 inline constexpr uint8_t kNoBaseTrack = 255;
 
+// A track index as a user reads it: cylinder, a dot, side ("9.0" for index
+// 18). On a one-sided disk the index counts only every other track.
+std::string CylSideText(int track);
+
 // One sector slot: the sector's ID field, the state of its data and the data.
 struct TSectorRec {
   uint8_t Present = 0;      // 0 = empty slot; writers store 0xFF
@@ -80,6 +84,11 @@ struct TSectorRec {
 // file with a CRC error is bad though it was never read by the drive.
 enum class DataState { Good, Bad, NoData };
 DataState SectorDataState(const TSectorRec& s);
+// Whether the slot's ID field CRC matches its C, H, R, N. A controller
+// passes over an ID field with a CRC error and never reaches the data after
+// it: such a slot keeps its bytes for the map, but no file system reads or
+// writes through it.
+bool IdFieldOk(const TSectorRec& s);
 
 // One side of one cylinder.
 class TTrack {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "formats/KryoFlux.h"
 #include "model/FileIO.h"
 
 namespace kelvara {
@@ -19,17 +20,26 @@ namespace {
 struct Found {
   std::string path;
   std::string relativeFolder;  // below the folder named, with a trailing "/"; "" at its top
+  std::string name;            // the file name the output's name is made from
 };
+
+// The folder's own name, also when the path ends in "/".
+std::string FolderName(const fs::path& folder) {
+  const fs::path clean = folder.lexically_normal();
+  return (clean.has_filename() ? clean.filename() : clean.parent_path().filename()).string();
+}
 
 // The accepted files of a folder in name order, and with `recursive` those of
 // its subfolders (folder links are not followed, so a loop of links ends).
-// A folder that cannot be read is an error; the walk goes on past it.
+// The files not accepted are skipped, with the reason. A folder that holds
+// KryoFlux track files is one image, taken as the folder itself. A folder
+// that cannot be read is an error; the walk goes on past it.
 void WalkFolder(const fs::path& folder, const std::string& relative, const BatchPlanOptions& o,
-                std::vector<Found>& found, std::vector<BatchInputError>& errors) {
+                std::vector<Found>& found, BatchPlan& plan) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) {
-    errors.push_back({folder.string(), ec.message()});
+    plan.errors.push_back({folder.string(), ec.message()});
     return;
   }
   std::vector<fs::directory_entry> entries;
@@ -37,15 +47,27 @@ void WalkFolder(const fs::path& folder, const std::string& relative, const Batch
     if (ec) break;
     entries.push_back(*it);
   }
-  if (ec) errors.push_back({folder.string(), ec.message()});
+  if (ec) plan.errors.push_back({folder.string(), ec.message()});
   std::ranges::sort(entries, {}, [](const fs::directory_entry& e) { return e.path().filename(); });
+  bool streamSet = false;
   for (const fs::directory_entry& e : entries) {
     std::error_code kindError;
     const std::string name = e.path().filename().string();
     if (e.is_directory(kindError) && !e.is_symlink(kindError)) {
-      if (o.recursive) WalkFolder(e.path(), relative + name + "/", o, found, errors);
-    } else if (e.is_regular_file(kindError) && (!o.accept || o.accept(e.path().string()))) {
-      found.push_back({e.path().string(), relative});
+      if (o.recursive) WalkFolder(e.path(), relative + name + "/", o, found, plan);
+    } else if (!e.is_regular_file(kindError)) {
+      continue;
+    } else if (IsKryoFluxPath(e.path().string())) {
+      if (!std::exchange(streamSet, true)) {
+        // The set's output is named after its folder, beside the folder.
+        std::string parent = relative;
+        if (!parent.empty()) parent.erase(parent.find_last_of('/', parent.size() - 2) + 1);
+        found.push_back({folder.string(), parent, FolderName(folder) + ".raw"});
+      }
+    } else if (!o.accept || o.accept(e.path().string())) {
+      found.push_back({e.path().string(), relative, name});
+    } else {
+      plan.skipped.push_back({e.path().string(), kNotAnImageText});
     }
   }
 }
@@ -69,9 +91,9 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const BatchPlanOptio
     std::error_code ec;
     const fs::file_status st = fs::status(input, ec);
     if (fs::is_directory(st)) {
-      WalkFolder(input, "", o, found, plan.errors);
+      WalkFolder(input, "", o, found, plan);
     } else if (fs::exists(st)) {
-      found.push_back({input, ""});
+      found.push_back({input, "", FileNameOf(input)});
     } else {
       plan.errors.push_back({input, ec ? ec.message() : "No such file or directory"});
     }
@@ -90,8 +112,7 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const BatchPlanOptio
     const std::string in = normal(f.path);
     if (!inputsSeen.insert(in).second) continue;  // the same file named twice
     if (!o.outputFolder.empty()) {
-      job.output =
-          BatchOutputPath(o.outputFolder, f.relativeFolder, FileNameOf(f.path), o.extension);
+      job.output = BatchOutputPath(o.outputFolder, f.relativeFolder, f.name, o.extension);
       const std::string out = normal(job.output);
       const auto earlier = std::ranges::find(claimed, out, &std::pair<std::string, size_t>::first);
       if (out == in) {
@@ -116,7 +137,7 @@ ConvertOutcome ConvertImageFile(TZX_Disk& scratch, const BatchJob& job,
     r.reason = loaded.errorText;
     return r;
   }
-  if (!scratch.StatusText.empty()) r.notes.push_back(scratch.StatusText);
+  r.note = scratch.StatusText;
   const std::string folder = FolderOf(job.output);
   std::error_code ec;
   if (!folder.empty()) fs::create_directories(folder, ec);
@@ -124,31 +145,12 @@ ConvertOutcome ConvertImageFile(TZX_Disk& scratch, const BatchJob& job,
     r.reason = folder + ": " + ec.message();
     return r;
   }
-  const SaveResult saved = SaveImageFile(scratch, job.output, options, ImageTypes::WithProject);
+  SaveResult saved = SaveImageFile(scratch, job.output, options, ImageTypes::WithProject);
   if (!saved.ok) {
     r.reason = saved.errorText + (saved.logLine.empty() ? "" : " (" + saved.logLine + ")");
     return r;
   }
-  // What the output's format cannot keep. Sector dumps keep bytes only: the
-  // data state of a bad sector, or the absence of data, does not survive
-  // them. Only UDI, HFE and the project file keep raw tracks read from a
-  // file; SCL keeps the catalog's files and nothing else.
-  const std::string key = ExtensionKey(job.output);
-  if (key == "TRD" || key == "PRO" || key == "KDI") {
-    const DataStateCounts states = scratch.CountDataStates();
-    if (states.bad || states.noData)
-      r.notes.push_back(std::to_string(states.bad + states.noData) +
-                        " bad or empty sectors saved as plain data");
-  }
-  if (key != "UDI" && key != "HFE" && key != "UDF") {
-    int raw = 0;
-    for (int t = 0; t < kTrackCount; ++t) {
-      const TTrack& track = std::as_const(scratch).GetTrack(static_cast<uint8_t>(t));
-      raw += track.Present && track.RawValid && track.RawLength();
-    }
-    if (raw) r.notes.push_back(std::to_string(raw) + " raw tracks kept as their sectors only");
-  }
-  if (key == "SCL") r.notes.push_back("only the files of the TR-DOS catalog are kept");
+  r.notes = std::move(saved.notes);
   r.ok = true;
   return r;
 }

@@ -30,16 +30,22 @@ struct BatchInputError {
 struct BatchPlan {
   std::vector<BatchJob> jobs;  // in the order the inputs were named, each folder sorted by name
   std::vector<BatchInputError> errors;
+  std::vector<BatchInputError> skipped;  // files of a folder that the work does not take, and why
 };
+
+inline constexpr const char* kNotAnImageText = "not a disk image";
 
 struct BatchPlanOptions {
   bool recursive = false;    // walk the subfolders of a folder named
   std::string outputFolder;  // "" for work without outputs
   std::string extension;     // the outputs' extension without the dot, e.g. "udi"
   bool force = false;        // replace outputs that exist
-  // Which files a folder contributes; files named on the command line are
-  // always taken (a file of an unknown type then fails with the reader's
-  // message, as a single conversion does).
+  // Which files a folder contributes; the others are listed as skipped
+  // (kNotAnImageText). Files named on the command line are always taken (a
+  // file of an unknown type then fails with the reader's message, as a
+  // single conversion does). A folder that holds a KryoFlux stream set
+  // (trackNN.H.raw) is one disk: one job for the folder, its stream files
+  // not taken one by one.
   bool (*accept)(const std::string& path) = nullptr;
 };
 
@@ -58,7 +64,8 @@ BatchPlan PlanBatch(const std::vector<std::string>& inputs, const BatchPlanOptio
 struct ConvertOutcome {
   bool ok = false;
   std::string reason;              // why it failed
-  std::vector<std::string> notes;  // what the reader left out or the writer could not keep
+  std::string note;                // what the reader left out or noted, as info shows it
+  std::vector<std::string> notes;  // what the output could not keep, a sentence each
 };
 
 // Loads the job's input into `scratch`, creates the output's folder when

@@ -11,20 +11,31 @@ namespace kelvara {
 
 std::array<std::string, kCpmListColumns.size()> CpmListCells(const CpmFileRow& row,
                                                              std::string_view decimalSeparator) {
-  return {row.Name(), row.Ext(), CpmSizeText(row.records, decimalSeparator), HexText(row.user, 2),
-          HexText(row.extent, 2)};
+  std::string flags;
+  for (const std::string& a : row.Attributes())
+    flags += (flags.empty() ? "" : " ") + a;
+  return {row.Name(),
+          row.Ext(),
+          CpmLengthText(row.bytes, decimalSeparator),
+          HexText(row.user, 2),
+          HexText(row.extent, 2),
+          flags};
 }
 
 std::vector<std::pair<std::string, std::string>> DescribeCpmDisk(const CpmCatalog& cat) {
   return {{"Свободно", std::to_string(cat.FreeKb()) + " кБ"},
           {"Занято", std::to_string(cat.UsedKb()) + " кБ"},
-          {"Количество файлов", std::to_string(cat.rows.size())}};
+          {"Количество файлов", std::to_string(cat.rows.size())},
+          {"Метка диска", cat.Label()}};
 }
 
 std::string CpmSizeText(uint32_t records, std::string_view decimalSeparator) {
-  const uint64_t bytes = uint64_t{records} * kCpmRecordSize;
+  return CpmLengthText(uint64_t{records} * kCpmRecordSize, decimalSeparator);
+}
+
+std::string CpmLengthText(uint64_t bytes, std::string_view decimalSeparator) {
   std::string text = std::to_string(bytes / 1024);
-  // A multiple of 128 below 1024, so at most three decimal digits.
+  // Below 1024, so at most three decimal digits.
   const unsigned rest = static_cast<unsigned>(bytes % 1024);
   if (rest == 0) return text;
   std::string digits = std::to_string(rest + 1000).substr(1);
@@ -48,14 +59,28 @@ std::string CpmProposedFileName(const CpmKey& key) {
   return Cp1251ToUtf8(raw);
 }
 
+std::string CpmSaveFileName(const CpmFormat& format, const CpmKey& key) {
+  if (!format.plus3) return CpmProposedFileName(key) + ".cpm";
+  std::string name = CpmTypedName(key);
+  for (char& c : name) {
+    if (c == '/' || c == '?') c = '_';
+  }
+  return name;
+}
+
 CpmSaveOutcome SaveCpmFileAs(const TZX_Disk& disk, const CpmFileRow& row, Prompt& prompt,
                              std::string& sclDir) {
-  std::string path = CpmProposedFileName(row.key);
-  if (!prompt.PickSaveFile("Сохранить как", kCpmFileFilter, sclDir, path) || path.empty()) {
+  // A Profi file goes as its key with the default extension .cpm; a +3DOS
+  // or CPC file under its own name, whatever that is.
+  const bool profi = !CpmFormatOf(disk).plus3;
+  std::string path =
+      profi ? CpmProposedFileName(row.key) : CpmSaveFileName(CpmFormatOf(disk), row.key);
+  if (!prompt.PickSaveFile("Сохранить как", profi ? kCpmFileFilter : kAnyFileFilter, sclDir,
+                           path) ||
+      path.empty()) {
     return CpmSaveOutcome::Cancelled;
   }
-  // The dialog's default extension: added when the name has none.
-  if (FileNameOf(path).find('.') == std::string::npos) path += ".cpm";
+  if (profi && FileNameOf(path).find('.') == std::string::npos) path += ".cpm";
   if (FileExists(path) && prompt.AskYesNo("Внимание!", kFileExistsText) != Answer::Yes) {
     return CpmSaveOutcome::Cancelled;
   }

@@ -6,6 +6,7 @@
 
 #include "filesystems/CpmCatalog.h"
 #include "filesystems/Hobeta.h"
+#include "filesystems/Plus3Dos.h"
 #include "filesystems/SclArchive.h"
 #include "filesystems/Trdos.h"
 #include "formats/ImageFiles.h"
@@ -30,27 +31,16 @@ std::string EntryName(const TTrdosFileEntry& e) {
   return name + "." + TrdosTypeText(e.FileType);
 }
 
-// The sector numbers a present track is laid out with, as a bit per number;
-// none when the image's file system does not say.
-std::bitset<256> ExpectedSectors(const std::string& fileSystem, int track) {
-  std::bitset<256> expected;
-  if (fileSystem == "trdos") {
-    for (int r = 1; r <= kTrdosSectorsPerTrack; ++r)
-      expected.set(static_cast<size_t>(r));
-  } else if (fileSystem == "cpm") {
-    for (int r = 1; r <= 4; ++r)
-      expected.set(static_cast<size_t>(r));
-    expected.set(track == 0 ? 9 : 5);
-  }
-  return expected;
-}
-
-void CheckSectors(const TZX_Disk& disk, ImageCheck& out) {
+void CheckSectors(const TZX_Disk& disk, const VolumeFindings& volume, ImageCheck& out) {
   const int last = disk.LastPresentTrack();
+  // A file of one side holds no track of the other: those are not missing.
+  bool side[2] = {false, false};
+  for (int t = 0; t <= last; ++t)
+    side[t % 2] |= disk.GetTrack(static_cast<uint8_t>(t)).Present != 0;
   for (int t = 0; t <= last; ++t) {
     const TTrack& track = disk.GetTrack(static_cast<uint8_t>(t));
     if (!track.Present) {
-      out.missingTracks.push_back(t);
+      if (side[t % 2]) out.missingTracks.push_back(t);
       continue;
     }
     ++out.tracks;
@@ -60,6 +50,10 @@ void CheckSectors(const TZX_Disk& disk, ImageCheck& out) {
     for (const TSectorRec& s : track.Sectors) {
       if (!s.Present) continue;
       seen.set(s.Sec);
+      if (!IdFieldOk(s)) {
+        d.badId.push_back(s.Sec);
+        continue;
+      }
       switch (SectorDataState(s)) {
         case DataState::Bad:
           d.bad.push_back(s.Sec);
@@ -71,11 +65,13 @@ void CheckSectors(const TZX_Disk& disk, ImageCheck& out) {
           break;
       }
     }
-    const std::bitset<256> missing = ExpectedSectors(out.fileSystem, t) & ~seen;
-    for (int r = 0; r < 256 && missing.any(); ++r) {
-      if (missing.test(static_cast<size_t>(r))) d.missing.push_back(r);
+    if (volume.expectedSectors) {
+      const std::bitset<256> missing = volume.expectedSectors(t) & ~seen;
+      for (int r = 0; r < 256 && missing.any(); ++r) {
+        if (missing.test(static_cast<size_t>(r))) d.missing.push_back(r);
+      }
     }
-    if (!d.bad.empty() || !d.noData.empty() || !d.missing.empty())
+    if (!d.bad.empty() || !d.noData.empty() || !d.missing.empty() || !d.badId.empty())
       out.damage.push_back(std::move(d));
   }
 }
@@ -196,10 +192,13 @@ std::vector<std::string> CheckTrdosVolume(const TZX_Disk& disk, bool& isTrdos) {
     for (int linear = first; linear < end; ++linear) {
       const TSectorRec* s = index.Usable(linear);
       if (!s || SectorDataState(*s) != DataState::Good) {
+        const TSectorRec* slot = index.Logical(linear);
+        const char* what = s                                            ? " is bad"
+                           : slot && slot->Present && !IdFieldOk(*slot) ? " has an unreadable ID"
+                                                                        : " is missing";
         problems.push_back("file " + name + ": sector " +
                            std::to_string(linear % kTrdosSectorsPerTrack + 1) + " of track " +
-                           std::to_string(linear / kTrdosSectorsPerTrack) +
-                           (s ? " is bad" : " is missing"));
+                           std::to_string(linear / kTrdosSectorsPerTrack) + what);
         break;
       }
     }
@@ -217,46 +216,121 @@ std::vector<std::string> CheckTrdosVolume(const TZX_Disk& disk, bool& isTrdos) {
 }
 
 std::vector<std::string> CheckCpmVolume(const TZX_Disk& disk) {
+  return CheckCpmVolume(disk, CpmFormatOf(disk));
+}
+
+std::vector<std::string> CheckCpmVolume(const TZX_Disk& disk, const CpmFormat& format) {
   std::vector<std::string> problems;
-  std::bitset<kCpmBlockCount> used;
-  used.set(0);
-  used.set(1);
-  const std::vector<CpmDirEntry> dir = ReadCpmDirectory(disk);
+  std::bitset<kCpmMaxBlocks> used;
+  const int dirBlocks = format.DirBlocks();
+  const int blockCount = std::min(format.blockCount, kCpmMaxBlocks);
+  for (int b = 0; b < dirBlocks && b < blockCount; ++b)
+    used.set(static_cast<size_t>(b));
+  const std::vector<CpmDirEntry> dir = ReadCpmDirectory(disk, format);
   for (size_t i = 0; i < dir.size(); ++i) {
     const CpmDirEntry& e = dir[i];
-    if (e.Deleted()) continue;
+    if (e.Deleted() || !e.IsFile()) continue;
     const std::string where = "directory entry " + std::to_string(i);
-    if (e.records > kCpmRecordSize)
+    const bool recordsFit = e.records <= kCpmRecordSize;
+    if (!recordsFit)
       problems.push_back(where + " counts " + std::to_string(e.records) +
                          " records, an extent holds 128");
-    for (const uint16_t block : e.blocks) {
+    int held = 0;
+    for (const uint16_t block : e.Blocks()) {
       if (block == 0) continue;
-      if (block >= kCpmBlockCount) {
+      ++held;
+      if (block >= blockCount) {
         problems.push_back(where + " names block " + std::to_string(block) +
                            ", past the end of the disk");
       } else if (used.test(block)) {
-        problems.push_back(where + " names block " + std::to_string(block) +
-                           (block < 2 ? ", which holds the directory" : ", used by another file"));
+        problems.push_back(
+            where + " names block " + std::to_string(block) +
+            (block < dirBlocks ? ", which holds the directory" : ", used by another file"));
       } else {
         used.set(block);
       }
+    }
+    // The records of the entry's full logical extents and of its last.
+    const int records = (e.extent & format.ExtentMask()) * kCpmRecordSize + e.records;
+    const int needed = (records * kCpmRecordSize + format.blockSize - 1) / format.blockSize;
+    if (recordsFit && needed > held) {
+      problems.push_back(where + " counts " + std::to_string(records) + " records, its " +
+                         std::to_string(held) + " block(s) hold " +
+                         std::to_string(held * format.blockSize / kCpmRecordSize));
     }
   }
   return problems;
 }
 
-void CheckImage(const TZX_Disk& disk, ImageCheck& out) {
+namespace {
+
+bool CheckTrdos(const TZX_Disk& disk, VolumeFindings& out) {
   bool isTrdos = false;
-  std::vector<std::string> volume = CheckTrdosVolume(disk, isTrdos);
-  const int track0 = disk.GetTrack(0).Present ? disk.GetTrack(0).PresentSlots() : 0;
-  if (isTrdos) {
-    out.fileSystem = "trdos";
-  } else if (track0 == 5 || track0 == 6) {
-    out.fileSystem = "cpm";
-    volume = CheckCpmVolume(disk);
+  out.problems = CheckTrdosVolume(disk, isTrdos);
+  if (!isTrdos) return false;
+  out.fileSystem = "trdos";
+  out.expectedSectors = [](int) {
+    std::bitset<256> expected;
+    for (int r = 1; r <= kTrdosSectorsPerTrack; ++r)
+      expected.set(static_cast<size_t>(r));
+    return expected;
+  };
+  return true;
+}
+
+// The sector numbers of a CP/M layout on image track `track`: none on the
+// side a one-sided layout leaves unused.
+std::bitset<256> CpmTrackSectors(const CpmFormat& format, int track) {
+  std::bitset<256> expected;
+  if (format.sides == CpmFormat::Sides::One && track % 2) return expected;
+  for (int i = 0; i < format.sectorsPerTrack; ++i)
+    expected.set(static_cast<size_t>(format.firstSector + i) & 0xFF);
+  if (format.profiTrack0 && track == 0) {
+    expected.reset(static_cast<size_t>(format.firstSector + kCpmSectorsPerTrack - 1));
+    expected.set(9);
   }
-  CheckSectors(disk, out);
-  for (std::string& p : volume)
+  return expected;
+}
+
+bool CheckCpmLayout(const TZX_Disk& disk, const CpmFormat& format, VolumeFindings& out) {
+  out.fileSystem = format.id;
+  out.problems = CheckCpmVolume(disk, format);
+  out.expectedSectors = [format](int track) { return CpmTrackSectors(format, track); };
+  return true;
+}
+
+bool CheckPlus3OrCpc(const TZX_Disk& disk, VolumeFindings& out) {
+  CpmFormat format;
+  return FindPlus3Format(disk, format) && CheckCpmLayout(disk, format, out);
+}
+
+// The Profi disk tells itself by its track 0 of five sectors (six on some).
+bool CheckProfiCpm(const TZX_Disk& disk, VolumeFindings& out) {
+  const TTrack& track0 = disk.GetTrack(0);
+  const int slots = track0.Present ? track0.PresentSlots() : 0;
+  return (slots == 5 || slots == 6) && CheckCpmLayout(disk, kProfiCpmFormat, out);
+}
+
+constexpr FileSystemCheck kFileSystemChecks[] = {
+    {"trdos", CheckTrdos},
+    {"plus3dos / cpc", CheckPlus3OrCpc},
+    {"cpm", CheckProfiCpm},
+};
+
+}  // namespace
+
+void CheckImage(const TZX_Disk& disk, ImageCheck& out) {
+  VolumeFindings volume;
+  for (const FileSystemCheck& fs : kFileSystemChecks) {
+    VolumeFindings found;
+    if (fs.check(disk, found)) {
+      volume = std::move(found);
+      break;
+    }
+  }
+  out.fileSystem = volume.fileSystem;
+  CheckSectors(disk, volume, out);
+  for (std::string& p : volume.problems)
     out.problems.push_back(std::move(p));
 }
 

@@ -35,17 +35,29 @@ void CheckObject(JsonWriter& w, const std::string& path, const ImageCheck& c) {
       .Field("fileSystem", c.fileSystem)
       .Field("tracks", c.tracks);
   Numbers(w, "missingTracks", c.missingTracks);
+  std::vector<std::string> cylSides;
+  for (const int t : c.missingTracks)
+    cylSides.push_back(CylSideText(t));
+  Strings(w, "missingCylSides", cylSides);
   w.Key("damage").BeginArray();
   for (const TrackDamage& d : c.damage) {
-    w.BeginObject().Field("track", d.track);
+    w.BeginObject().Field("track", d.track).Field("cylSide", CylSideText(d.track));
     Numbers(w, "bad", d.bad);
     Numbers(w, "noData", d.noData);
     Numbers(w, "missing", d.missing);
+    Numbers(w, "badId", d.badId);
     w.EndObject();
   }
   w.EndArray();
   Strings(w, "problems", c.problems);
   w.EndObject();
+}
+
+void Skipped(JsonWriter& w, const std::vector<BatchInputError>& skipped) {
+  w.Key("skipped").BeginArray();
+  for (const BatchInputError& s : skipped)
+    w.BeginObject().Field("file", s.path).Field("reason", s.reason).EndObject();
+  w.EndArray();
 }
 
 }  // namespace
@@ -71,6 +83,8 @@ std::string InfoJson(const TZX_Disk& disk, const std::string& path) {
       .Field("tracks", tracks)
       .Field("firstTrack", first)
       .Field("lastTrack", last)
+      .Field("firstCylSide", first < 0 ? std::string() : CylSideText(first))
+      .Field("lastCylSide", last < 0 ? std::string() : CylSideText(last))
       .Field("sectorsMin", minSectors)
       .Field("sectorsMax", maxSectors)
       .Field("good", states.good)
@@ -120,7 +134,8 @@ std::string CpmCatJson(const CpmCatalog& cat, const std::string& path) {
       .Field("file", path)
       .Field("fileSystem", "cpm")
       .Field("usedKb", cat.UsedKb())
-      .Field("freeKb", cat.FreeKb());
+      .Field("freeKb", cat.FreeKb())
+      .Field("label", cat.Label());
   w.Key("files").BeginArray();
   for (const CpmFileRow& row : cat.rows) {
     w.BeginObject()
@@ -129,13 +144,24 @@ std::string CpmCatJson(const CpmCatalog& cat, const std::string& path) {
         .Field("user", int{row.user})
         .Field("extent", int{row.extent})
         .Field("records", static_cast<int64_t>(row.records))
+        .Field("bytes", static_cast<int64_t>(row.bytes));
+    Strings(w, "attributes", row.Attributes());
+    w.EndObject();
+  }
+  w.EndArray().Key("others").BeginArray();
+  for (const CpmOtherEntry& e : cat.others) {
+    w.BeginObject()
+        .Field("kind", e.KindName())
+        .Field("user", int{e.user})
+        .Field("name", CpmTypedName(e.key))
         .EndObject();
   }
   w.EndArray().EndObject();
   return w.Text();
 }
 
-std::string VerifyJson(const std::vector<std::pair<std::string, ImageCheck>>& checks) {
+std::string VerifyJson(const std::vector<std::pair<std::string, ImageCheck>>& checks,
+                       const std::vector<BatchInputError>& skipped) {
   int counts[3] = {0, 0, 0};
   JsonWriter w;
   w.BeginObject().Key("images").BeginArray();
@@ -143,11 +169,9 @@ std::string VerifyJson(const std::vector<std::pair<std::string, ImageCheck>>& ch
     CheckObject(w, path, check);
     ++counts[static_cast<int>(check.verdict)];
   }
-  w.EndArray()
-      .Field("clean", counts[0])
-      .Field("damaged", counts[1])
-      .Field("unreadable", counts[2])
-      .EndObject();
+  w.EndArray().Field("clean", counts[0]).Field("damaged", counts[1]).Field("unreadable", counts[2]);
+  Skipped(w, skipped);
+  w.EndObject();
   return w.Text();
 }
 
@@ -159,6 +183,7 @@ std::string DiffJson(const ImageDifference& diff, const std::string& a, const st
     w.BeginObject()
         .Field("kind", KindName(d.kind))
         .Field("track", d.track)
+        .Field("cylSide", CylSideText(d.track))
         .Field("sector", d.sector)
         .Field("a", d.a)
         .Field("b", d.b)
@@ -173,7 +198,8 @@ std::string DiffJson(const ImageDifference& diff, const std::string& a, const st
   return w.Text();
 }
 
-std::string ConvertJson(const std::vector<ConvertRecord>& records) {
+std::string ConvertJson(const std::vector<ConvertRecord>& records,
+                        const std::vector<BatchInputError>& skipped) {
   const auto converted = std::ranges::count_if(records, [](auto& r) { return r.outcome.ok; });
   JsonWriter w;
   w.BeginObject()
@@ -185,11 +211,14 @@ std::string ConvertJson(const std::vector<ConvertRecord>& records) {
         .Field("input", r.input)
         .Field("output", r.output)
         .Field("status", r.outcome.ok ? "converted" : "failed")
-        .Field("reason", r.outcome.reason);
+        .Field("reason", r.outcome.reason)
+        .Field("note", r.outcome.note);
     Strings(w, "notes", r.outcome.notes);
     w.EndObject();
   }
-  w.EndArray().EndObject();
+  w.EndArray();
+  Skipped(w, skipped);
+  w.EndObject();
   return w.Text();
 }
 

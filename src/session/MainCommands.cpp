@@ -1,6 +1,7 @@
 #include "session/MainCommands.h"
 #include "formats/Project.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -71,6 +72,17 @@ std::string ProposedProjectName(const std::string& imageFileName) {
   return imageFileName.substr(0, imageFileName.size() - 3) + "udf";
 }
 
+SaveDialogProposal ProposeImageSave(TZX_Disk& disk, const std::string& imagePath,
+                                    const SaveOptions& options, const std::string& startFolder,
+                                    const std::string& imageFileName, int lastFilterIndex) {
+  const std::string key = imagePath.empty() ? std::string() : ExtensionKey(imagePath);
+  const auto type = std::ranges::find_if(kSaveKeys, [&](const char* k) { return key == k; });
+  if (type != kSaveKeys.end() && ImageFitsFormat(disk, key, options))
+    return {FolderOf(imagePath), FileNameOf(imagePath),
+            static_cast<int>(type - kSaveKeys.begin()) + 1};
+  return {startFolder, ProposedSaveName(imageFileName), lastFilterIndex};
+}
+
 std::string ImageStatusText(const std::string& path, int trackCount) {
   return "Disk Image - " + path + " (Дорожек - " + std::to_string(trackCount) + ")";
 }
@@ -111,7 +123,7 @@ SaveOutcome SaveImageCommand(TZX_Disk& disk, const std::string& path, TSettings&
     return out;
   }
   out.written = true;
-  if (!r.note.empty()) out.logLines.push_back(r.note);
+  out.logLines.insert(out.logLines.end(), r.notes.begin(), r.notes.end());
   imageFileName = FileNameOf(path);
   RememberFolder(settings, store, &TSettings::Directory_2, "Directory_2", path);
   return out;

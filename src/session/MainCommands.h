@@ -74,6 +74,22 @@ std::string ProposedSaveName(const std::string& imageFileName);
 // replaced by "udf".
 std::string ProposedProjectName(const std::string& imageFileName);
 
+// What the image save dialog opens with.
+struct SaveDialogProposal {
+  std::string folder;
+  std::string fileName;
+  int filterIndex = 1;
+};
+// "Сохранить образ", and "Да" to "Сохранить изменения?": the file the image
+// was loaded from or saved to (`imagePath`, "" when it has none) - its
+// folder, its name and its type - whenever a file of that type can hold the
+// image, so that Enter saves the work where it came from. Otherwise the
+// folder `startFolder`, the last name without its extension
+// (ProposedSaveName) and the type chosen last.
+SaveDialogProposal ProposeImageSave(TZX_Disk& disk, const std::string& imagePath,
+                                    const SaveOptions& options, const std::string& startFolder,
+                                    const std::string& imageFileName, int lastFilterIndex);
+
 // --- Loading ---
 
 // Loads an image file, whoever asked (menu, drop, command line, hand-off).

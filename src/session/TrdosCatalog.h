@@ -88,15 +88,14 @@ struct CatalogOutcome {
   bool ok = true;          // false: the command failed (its message was shown)
   bool cancelled = false;  // the user ended it at a question
   Refresh refresh = Refresh::None;
-  std::string note;  // a failure the window does not report, for other callers
+  int files = 0;        // an export: the files written (into the archive, for SCL)
+  std::string logLine;  // an export: where the files went, for the main window's LOG
 
   static CatalogOutcome Finished(bool ok, Refresh refresh = Refresh::None) {
-    return {ok, false, refresh, {}};
+    return {ok, false, refresh, 0, {}};
   }
-  static CatalogOutcome Failed(std::string note = {}) {
-    return {false, false, Refresh::None, note};
-  }
-  static CatalogOutcome Cancelled() { return {true, true, Refresh::None, {}}; }
+  static CatalogOutcome Failed() { return {false, false, Refresh::None, 0, {}}; }
+  static CatalogOutcome Cancelled() { return {true, true, Refresh::None, 0, {}}; }
 };
 
 enum class ExportKind {

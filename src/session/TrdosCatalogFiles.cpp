@@ -83,31 +83,42 @@ CatalogOutcome TrdosCatalog::ExportFilesTo(const std::string& folder, std::span<
                                            ExportKind kind) {
   if (!editable_) return CatalogOutcome::Failed();
   std::set<std::string> used;
+  // What was written before a failure or a Cancel stays, and is counted.
+  CatalogOutcome r = CatalogOutcome::Finished(true);
   for (int i : entries) {
     const TTrdosFileEntry& e = cat_.Entries[i];
     std::vector<uint8_t> data;
     TrdosSectorAddress failed;
-    // The window ends the export here without a word; other callers get
-    // the reason.
     if (!ReadTrdosRun(disk_, e.FirstTrack, e.FirstSector, e.SectorCount, data, failed)) {
-      return CatalogOutcome::Failed(EntryNameText(e) + ": sector " + std::to_string(failed.sec) +
-                                    " of track " + std::to_string(failed.track) + " is not usable");
+      std::string name = TrdosNameText(e.Name);
+      name.erase(name.find_last_not_of(' ') + 1);
+      Error("Файл " + name + "." + TrdosTypeText(e.FileType) +
+            " не сохранён: " + TrdosSectorErrorText(failed.track, failed.sec));
+      r.ok = false;
+      break;
     }
     const std::string name = UnusedName(ExportName(e, kind), used);
     const std::string path = WithSlash(folder) + name;
     if (FileExists(path)) {
       const Answer a =
           prompt_.AskYesNoCancel("Внимание..!", "Файл " + name + " уже существует! Перезаписать?");
-      if (a == Answer::Cancel) return CatalogOutcome::Cancelled();
+      if (a == Answer::Cancel) {
+        r.cancelled = true;
+        break;
+      }
       if (a == Answer::No) continue;
     }
     std::string error;
     if (!WriteFileAtomic(path, ExportBytes(e, std::move(data), kind), error)) {
       Error(error);
-      return CatalogOutcome::Failed();
+      r.ok = false;
+      break;
     }
+    ++r.files;
   }
-  return CatalogOutcome::Finished(true);
+  if (r.files)
+    r.logLine = "Сохранено файлов - " + std::to_string(r.files) + " в " + WithSlash(folder);
+  return r;
 }
 
 CatalogOutcome TrdosCatalog::ExportScl(std::span<const int> rows) {
@@ -148,7 +159,10 @@ CatalogOutcome TrdosCatalog::ExportSclTo(const std::string& path, std::span<cons
     Error(error);
     return CatalogOutcome::Failed();
   }
-  return CatalogOutcome::Finished(true);
+  CatalogOutcome r = CatalogOutcome::Finished(true);
+  r.files = static_cast<int>(files.size());
+  r.logLine = "Сохранено файлов - " + std::to_string(r.files) + " в " + path;
+  return r;
 }
 
 CatalogOutcome TrdosCatalog::AddFiles() {

@@ -46,7 +46,7 @@ TEST_F(CpmCliTest, CatShowsTheRowsAndTheSpace) {
   EXPECT_EQ(cli::CpmCat(ctx, *disk, {}), 0);
   const std::string sep = SystemDecimalSeparator();
   EXPECT_EQ(out.str(),
-            "Filename Ext    Length Atrib №\n"
+            "Filename Ext    Length Atrib №  Flags\n"
             "GAME     COM    17" +
                 sep +
                 "256 00    00\n"
@@ -74,10 +74,39 @@ TEST_F(CpmCliTest, ExtractSavesFilesUnderTheirKeysAndNeverOverwritesUnasked) {
   EXPECT_EQ(cli::CpmExtract(ctx, *disk, {"NOPE.TXT"}, dir.Path(), {}, true), 1);
   EXPECT_TRUE(Contains(err.str(), "NOPE.TXT: no such file")) << err.str();
 
-  // Namesakes of two users would share one file name: the second is refused.
+  // Namesakes of two users: the other user's goes into its own folder, and
+  // is named on a command line with its user.
   PutCpmFile(*disk, 4, 13, "GAME    COM", Bytes(128, 'b'), 7);
-  EXPECT_EQ(cli::CpmExtract(ctx, *disk, {}, dir.Path(), {.hidden = true}, true), 1);
+  EXPECT_EQ(cli::CpmExtract(ctx, *disk, {}, dir.Path(), {.hidden = true}, true), 0) << err.str();
   EXPECT_EQ(ReadBytes(dir / "GAME    COM.cpm"), game);
+  EXPECT_EQ(ReadBytes(dir / "7/GAME    COM.cpm"), Bytes(128, 'b'));
+  EXPECT_EQ(cli::CpmExtract(ctx, *disk, {"7:game.com"}, dir / "named", {}, false), 0);
+  EXPECT_EQ(ReadBytes(dir / "named/7/GAME    COM.cpm"), Bytes(128, 'b'));
+  // Some files written, one refused: partly done.
+  std::filesystem::create_directories(dir / "part");
+  test::WriteBytes(dir / "part/NOTES   TXT.cpm", {1});
+  EXPECT_EQ(cli::CpmExtract(ctx, *disk, {"game.com", "notes.txt"}, dir / "part", {}, false), 2);
+}
+
+// The label is listed as what it is, never as a file; the attribute bits
+// are attributes, in cat and in its JSON.
+TEST_F(CpmCliTest, CatShowsTheLabelAndTheAttributes) {
+  PutCpmFile(*disk, 0, 2, "J10LOCO \xC5\xCDS", PatternBytes(300, 1));
+  test::PutCpmEntry(*disk, 1, {0x20, "MYDISK  VOL", 0, 0, {}});
+  ASSERT_TRUE(SaveImageFile(*disk, dir / "a.pro", {}).ok);
+  CliRun r = RunCliArgs({"cat", dir / "a.pro"});
+  EXPECT_TRUE(Contains(r.out, "J10LOCO  EMS     0" + SystemDecimalSeparator() +
+                                  "384 00    00  R/O SYS\nLabel: MYDISK.VOL\n"))
+      << r.out;
+  r = RunCliArgs({"cat", dir / "a.pro", "--json"});
+  EXPECT_TRUE(Contains(r.out, R"("label":"MYDISK.VOL","files":[{"name":"J10LOCO","ext":"EMS",)"
+                              R"("user":0,"extent":0,"records":3,"bytes":384,)"
+                              R"("attributes":["R/O","SYS"]}],"others":[{"kind":"label","user":32,)"
+                              R"("name":"MYDISK.VOL"}]})"))
+      << r.out;
+  r = RunCliArgs({"extract", dir / "a.pro", "-d", dir / "x"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "x"), {}), 1);
 }
 
 TEST_F(CpmCliTest, ScreenWritesTheColoursOfAScreenFile) {

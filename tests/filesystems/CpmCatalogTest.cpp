@@ -105,6 +105,30 @@ TEST_F(CpmTest, ShowSwitchesListDeletedAndHiddenEntries) {
   EXPECT_FALSE(cat.usedBlocks[4]) << "a deleted one does not";
 }
 
+// Bit 7 of a name byte is an attribute: the name shows in 7 bits, the
+// attributes in their own column. User bytes 16 and up are no files: the
+// label, date stamps and passwords are listed as what they are and hold no
+// blocks.
+TEST_F(CpmTest, NameBitsAreAttributesAndHighUsersAreNoFiles) {
+  PutCpmEntry(*disk, 0, {0, "J10LOCO \xC5\xCDS", 0, 1, {2}});
+  PutCpmEntry(*disk, 1, {0x20, "MYDISK  VOL", 0, 0, {}});
+  PutCpmEntry(*disk, 2, {0x21, "\x01\x02\x03\x04", 0, 0, {300}});
+  PutCpmEntry(*disk, 3, {0x13, "SECRET  TXT", 0, 0, {301}});
+  const CpmCatalog cat = List(true, true);
+  ASSERT_EQ(cat.rows.size(), 1u);
+  EXPECT_EQ(cat.rows[0].Name() + "." + cat.rows[0].Ext(), "J10LOCO .EMS");
+  EXPECT_EQ(CpmListCells(cat.rows[0], ",")[5], "R/O SYS");
+  EXPECT_EQ(CpmTypedName(Key("\xC1LL     TXT")), "ALL.TXT");
+  EXPECT_EQ(CpmAttributes(Key("\xC1LL     TX\xD4")), (V{"F1", "ARC"}));
+  std::vector<std::string> others;
+  for (const CpmOtherEntry& e : cat.others)
+    others.push_back(std::string(e.KindName()) + " " + e.Describe());
+  EXPECT_EQ(others, (V{"label Label: MYDISK.VOL", "date-stamps Date stamps",
+                       "password Password of 3:SECRET.TXT"}));
+  EXPECT_EQ(DescribeCpmDisk(cat).back().second, "MYDISK.VOL");
+  EXPECT_FALSE(cat.usedBlocks[300] || cat.usedBlocks[301]);
+}
+
 TEST_F(CpmTest, LaterExtentsAreNeverListedButHoldTheirBlocks) {
   PutCpmEntry(*disk, 0, {0, "BIG     DAT", 1, 10, {20, 21}});
   const CpmCatalog cat = List(true, true);

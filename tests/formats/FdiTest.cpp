@@ -116,7 +116,7 @@ TEST_F(FdiTest, HeaderChecksComeInOrderWithTheirTexts) {
   // More cylinders than the image holds: the first 84 load, the note says so.
   EXPECT_TRUE(Load(MakeFdi(86, 2, {{0, 0, 1, 1, 2, 256}})));
   EXPECT_EQ(disk->CountTracks(), 168);
-  EXPECT_EQ(disk->StatusText, "4 track(s) beyond track 167 not loaded.");
+  EXPECT_EQ(disk->StatusText, "4 track(s) beyond track 83.1 not loaded.");
   // A track listing no sector is unformatted: absent.
   EXPECT_TRUE(Load(MakeFdi(3, 2, {})));
   EXPECT_EQ(disk->CountTracks(), 0);
@@ -159,7 +159,7 @@ TEST_F(FdiTest, OversizedSizeCodesKeepTheSlotsWorthOfData) {
   // Size code 255 announces more than an FDI track can hold: refused.
   std::vector<uint8_t> out;
   EXPECT_EQ(BuildFdiBytes(*disk, out).text,
-            "Track 0, sector 2: size code 255 does not fit an FDI track!");
+            "Track 0.0, sector 2: size code 255 does not fit an FDI track!");
   // Written back, the slot's 1100 bytes return, with the good flag in bit 0.
   disk->GetTrack(0).Sectors[1].Present = 0;
   const std::vector<uint8_t> data(t.Sectors[0].Data().begin(), t.Sectors[0].Data().end());

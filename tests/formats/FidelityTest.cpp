@@ -85,8 +85,10 @@ TEST_F(FidelityTest, SectorDumpsRefuseSectorsOfAnotherSize) {
   Load("a.trd");
   const SaveResult r = SaveImageFile(*disk, dir / "b.kdi", {});
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.errorText,
-            "Track 0, sector 1: a 256-byte sector does not fit a KDI file of 1024-byte sectors!");
+  EXPECT_EQ(
+      r.errorText,
+      "Track 0.0 holds 16 sector(s) of 256 bytes (numbers 1-16); a KDI file needs sectors 1-5 "
+      "of 1024 bytes there!");
   EXPECT_FALSE(FileExists(dir / "b.kdi"));
 }
 
@@ -109,7 +111,7 @@ TEST_F(FidelityTest, AbsentTracksStayAbsent) {
   test::FillStandardDisk(*disk, 12, 2);
   disk->GetTrack(4).Present = 0;
   const SaveResult r = SaveImageFile(*disk, dir / "x.trd", {});
-  EXPECT_EQ(r.errorText, "Track 4 is absent: a TRD file cannot leave out a track!");
+  EXPECT_EQ(r.errorText, "Track 2.0 is absent: a TRD file cannot leave out a track!");
 }
 
 TEST_F(FidelityTest, SingleSidedImageKeepsItsOddTracksAbsentThroughHfe) {
@@ -160,7 +162,7 @@ TEST_F(FidelityTest, FdiStoresAsManyBytesAsTheIdAnnounces) {
   EXPECT_EQ(f.size() - dataArea, 2048u);
   disk->GetTrack(0).Sectors[0].SizeCode = 8;
   const SaveResult r = SaveImageFile(*disk, dir / "a.fdi", {});
-  EXPECT_EQ(r.errorText, "Track 0, sector 1: size code 8 does not fit an FDI track!");
+  EXPECT_EQ(r.errorText, "Track 0.0, sector 1: size code 8 does not fit an FDI track!");
 }
 
 }  // namespace

@@ -103,9 +103,10 @@ std::vector<uint8_t> ScpFile(const std::vector<ScpTrack>& tracks, uint8_t flags 
   return f;
 }
 
-// A KryoFlux stream: KFInfo with the sample clock, an Index block before the
-// flux that holds each index, StreamInfo blocks, StreamEnd and EOF.
-std::vector<uint8_t> KfStream(const std::vector<std::vector<uint32_t>>& revs) {
+// A KryoFlux stream: KFInfo with the sample clock (unless left out), an
+// Index block before the flux that holds each index, StreamInfo blocks,
+// StreamEnd and EOF.
+std::vector<uint8_t> KfStream(const std::vector<std::vector<uint32_t>>& revs, bool kfInfo = true) {
   std::vector<uint8_t> f;
   auto oob = [&](uint8_t type, const std::vector<uint8_t>& payload) {
     f.insert(f.end(), {0x0D, type});
@@ -119,7 +120,7 @@ std::vector<uint8_t> KfStream(const std::vector<std::vector<uint32_t>>& revs) {
     return p;
   };
   const std::string info = "name=test, sck=24027428.5714286, ick=3003428.5714286";
-  oob(0x04, std::vector<uint8_t>(info.c_str(), info.c_str() + info.size() + 1));
+  if (kfInfo) oob(0x04, std::vector<uint8_t>(info.c_str(), info.c_str() + info.size() + 1));
   uint32_t pos = 0, indexClock = 0;
   size_t n = 0;
   for (size_t r = 0; r <= revs.size(); ++r) {
@@ -184,6 +185,30 @@ TEST_F(FluxFilesTest, HandBuiltCapturesLoadWithTheImagesSectors) {
   test::ExpectSameSectors(*disk, *back);
   EXPECT_EQ(back->StatusText, "");
   EXPECT_EQ(back->GetTrack(0).RawValid, 1);
+}
+
+// The edges of the headers: a KryoFlux stream without KFInfo is timed by
+// the board's sample clock; an SCP heads byte of 1 or 2 puts an old
+// writer's consecutive entries on that side; one revolution without the
+// index-cued flag is all the capture there is, and stays.
+TEST_F(FluxFilesTest, HeaderDefaultsAndOneSidedFiles) {
+  test::FillStandardDisk(*disk, 4);
+  std::vector<KryoFluxTrack> kf = {{0, 0, KfStream(Revolutions(*disk, 0, kKfCell, 1), false)}};
+  ASSERT_TRUE(ReadKryoFluxTracks(*back, kf)) << back->StatusText;
+  EXPECT_EQ(back->GetTrack(0).PresentSlots(), 16) << back->StatusText;
+
+  for (const uint8_t heads : {1, 2}) {
+    SCOPED_TRACE(heads);
+    const std::vector<ScpTrack> tracks = {{0, Revolutions(*disk, 0, kScpCell, 1)},
+                                          {1, Revolutions(*disk, 2, kScpCell, 1)}};
+    ASSERT_TRUE(ReadScpBytes(*back, ScpFile(tracks, 0x01, heads)));
+    for (const int cylinder : {0, 1}) {
+      EXPECT_EQ(back->GetTrack(static_cast<uint8_t>(2 * cylinder + heads - 1)).PresentSlots(), 16);
+      EXPECT_FALSE(back->GetTrack(static_cast<uint8_t>(2 * cylinder + 2 - heads)).Present);
+    }
+  }
+  ASSERT_TRUE(ReadScpBytes(*back, ScpFile({{0, Revolutions(*disk, 0, kScpCell, 1)}}, 0x00)));
+  EXPECT_EQ(back->GetTrack(0).PresentSlots(), 16) << back->StatusText;
 }
 
 TEST_F(FluxFilesTest, JitterSpeedErrorAndWeakSectorRecoverAsTheDeviceReads) {

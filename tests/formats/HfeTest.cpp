@@ -270,7 +270,7 @@ TEST_F(HfeTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   EXPECT_EQ(back->GetTrack(0).RawLength(), kRawTrackCapacity);
   EXPECT_EQ(back->GetTrack(1).CountSectors(), 20);
   EXPECT_EQ(back->StatusText,
-            "2 tracks (first 0) cut to 14002 bytes. 2 tracks (first 0): sectors after the 20th "
+            "2 tracks (first 0.0) cut to 14002 bytes. 2 tracks (first 0.0): sectors after the 20th "
             "not loaded.");
 
   // An 85th cylinder.
@@ -281,7 +281,7 @@ TEST_F(HfeTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   SetU16(f, 512 + 4 * 84 + 2, 25000);
   ASSERT_TRUE(ReadHfeBytes(*back, f));
   EXPECT_EQ(back->CountTracks(), 168);
-  EXPECT_EQ(back->StatusText, "2 track(s) beyond track 167 not loaded.");
+  EXPECT_EQ(back->StatusText, "2 track(s) beyond track 83.1 not loaded.");
 }
 
 TEST_F(HfeTest, SynthesisFailureNamesTheCylinder) {

@@ -56,14 +56,14 @@ TEST_F(ProKdiTest, PartialOrOversizedFilesKeepEveryWholeSectorAndSaySo) {
   EXPECT_EQ(disk->GetTrack(0).CountSectors(), 3);
   EXPECT_EQ(disk->GetTrack(0).Sectors[2].DataOk, 0);
   EXPECT_EQ(disk->StatusText,
-            "PRO file ends inside track 0: 2 of 5 sectors read, and 512 bytes of sector 3 "
+            "PRO file ends inside track 0.0: 2 of 5 sectors read, and 512 bytes of sector 3 "
             "(padded with zeros, marked bad).");
   EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(5120 + 3 * 1024, 1)));
   EXPECT_EQ(disk->GetTrack(1).CountSectors(), 3);
-  EXPECT_EQ(disk->StatusText, "KDI file ends inside track 1: 3 of 5 sectors read.");
+  EXPECT_EQ(disk->StatusText, "KDI file ends inside track 0.1: 3 of 5 sectors read.");
 
   EXPECT_TRUE(ReadKdiBytes(*disk, PatternBytes(169 * 5120, 1)));
-  EXPECT_EQ(disk->StatusText, "1 track(s) beyond track 167 not loaded.");
+  EXPECT_EQ(disk->StatusText, "1 track(s) beyond track 83.1 not loaded.");
   EXPECT_EQ(disk->CountTracks(), 168);
 }
 
@@ -89,7 +89,8 @@ TEST_F(ProKdiTest, WritersTakeSectorsByNumberFromTheFirstFiveSlots) {
   // KDI track 0 has no sector 9: the PRO writer refuses and writes nothing.
   const std::vector<uint8_t> old = {1, 2, 3};
   WriteBytes(dir / "x.pro", old);
-  EXPECT_EQ(SavePRO(*disk, dir / "x.pro").text, "Track 0 has no sector 9 among its first 5 slots!");
+  EXPECT_EQ(SavePRO(*disk, dir / "x.pro").text,
+            "Track 0.0 has no sector 9 among its first 5 slots!");
   EXPECT_EQ(ReadBytes(dir / "x.pro"), old);
   EXPECT_TRUE(SaveKDI(*disk, dir / "x.kdi"));
 
@@ -100,7 +101,7 @@ TEST_F(ProKdiTest, WritersTakeSectorsByNumberFromTheFirstFiveSlots) {
 
   // A sector moved past slot 4, or a slot no longer present, is missing.
   std::swap(t1.Sectors[2], t1.Sectors[5]);
-  EXPECT_EQ(BuildProBytes(*disk, kdi).text, "Track 1 has no sector 3 among its first 5 slots!");
+  EXPECT_EQ(BuildProBytes(*disk, kdi).text, "Track 0.1 has no sector 3 among its first 5 slots!");
   std::swap(t1.Sectors[2], t1.Sectors[5]);
   t1.Sectors[2].Present = 0;
   EXPECT_FALSE(BuildProBytes(*disk, kdi));

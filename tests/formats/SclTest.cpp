@@ -136,10 +136,16 @@ TEST_F(SclTest, SavingRefusesWhatItCannotPack) {
   std::vector<uint8_t> out;
   EXPECT_EQ(BuildSclBytes(*disk, out).text, "Формат образа отличается от диска TRDOS");
 
+  // A disk of no live files is an archive of none, which loads as an empty disk.
   TrdosFile gone = PatternFile("GONE", 'C', 1);
   gone.deleted = true;
   test::BuildTrdosDisk(*disk, {gone, gone});
-  EXPECT_EQ(BuildSclBytes(*disk, out).text, "Формат образа отличается от диска TRDOS");
+  ASSERT_TRUE(BuildSclBytes(*disk, out));
+  EXPECT_EQ(out, SclBytes({}));
+  ASSERT_TRUE(ReadSclBytes(*disk, out)) << disk->StatusText;
+  TTrdosCatalog cat;
+  ASSERT_TRUE(ReadTrdosCatalog(*disk, cat));
+  EXPECT_EQ(cat.FileCount, 0);
 
   test::BuildTrdosDisk(*disk, {PatternFile("A", 'C', 3)});
   GetLogicalSector(*disk, 1, 2)->Present = 0;

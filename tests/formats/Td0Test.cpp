@@ -83,7 +83,9 @@ TEST_F(Td0Test, HeaderChecksComeInOrderWithTheirTexts) {
       {Bytes{'T', 'D', 0, 0, 21}, "TD0 file ends inside the file header."},
       {Td0File("TD", 9).bytes, "Version TD0 not allowed."},
       {Td0File("td", 22).bytes, "Version TD0 not allowed."},
-      {Td0File("td", 19).bytes, "OLD compression not allowed."},
+      {Td0File("td", 19).bytes,
+       "TD0 file of TeleDisk 1.x with \"advanced\" compression: that packing is not supported, the "
+       "file cannot be read."},
   };
   for (const auto& [file, text] : cases) {
     EXPECT_FALSE(Read(file));

@@ -70,7 +70,8 @@ TEST_F(TrdTest, FileEndingInsideATrackKeepsEveryWholeSectorAndSaysSo) {
   EXPECT_EQ(disk->GetTrack(17).CountSectors(), 3);
   EXPECT_TRUE(
       std::equal(file.end() - 256, file.end(), disk->GetTrack(17).Sectors[2].Data().begin()));
-  EXPECT_EQ(disk->StatusText, "TRD file ends inside track 17: 3 of 16 sectors read.");
+  const std::string noCatalog = std::string(" ") + kTrdNoCatalogNote;
+  EXPECT_EQ(disk->StatusText, "TRD file ends inside track 8.1: 3 of 16 sectors read." + noCatalog);
 
   // 100 bytes of a ninth sector are kept too, padded with zeros and bad.
   const auto odd = PatternBytes(4096 + 2048 + 100, 5);
@@ -82,8 +83,9 @@ TEST_F(TrdTest, FileEndingInsideATrackKeepsEveryWholeSectorAndSaysSo) {
   EXPECT_EQ(s9.DataLength(), 256);
   EXPECT_EQ(s9.DataOk, 0);
   EXPECT_EQ(disk->StatusText,
-            "TRD file ends inside track 1: 8 of 16 sectors read, and 100 bytes of sector 9 "
-            "(padded with zeros, marked bad).");
+            "TRD file ends inside track 0.1: 8 of 16 sectors read, and 100 bytes of sector 9 "
+            "(padded with zeros, marked bad)." +
+                noCatalog);
 
   ASSERT_TRUE(ReadTrdBytes(*disk, PatternBytes(10240, 1)));
   EXPECT_EQ(disk->CountTracks(), 3);
@@ -93,7 +95,8 @@ TEST_F(TrdTest, FileOfMoreTracksThanTheImageLoadsTheFirst168AndSaysSo) {
   WriteBytes(dir / "big.trd", PatternBytes(700000, 1));  // 170.9 tracks
   ASSERT_TRUE(LoadTRD(*disk, dir / "big.trd"));
   EXPECT_EQ(disk->CountTracks(), 168);
-  EXPECT_EQ(disk->StatusText, "3 track(s) beyond track 167 not loaded.");
+  EXPECT_EQ(disk->StatusText,
+            std::string("3 track(s) beyond track 83.1 not loaded. ") + kTrdNoCatalogNote);
 }
 
 TEST_F(TrdTest, MissingFileFailsAndLeavesTheImage) {
@@ -131,22 +134,22 @@ TEST_F(TrdTest, SaveRefusesAbsentTracksMissingSectorsAndOtherSizesAndKeepsTheOld
   WriteBytes(dir / "keep.trd", old);
   disk->GetTrack(10).Present = 0;  // removed from the map, slots kept
   EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
-            "Track 10 is absent: a TRD file cannot leave out a track!");
+            "Track 5.0 is absent: a TRD file cannot leave out a track!");
   disk->GetTrack(10).Present = 0xFF;
   disk->GetTrack(3).Sectors[4].SizeCode = 3;
   EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
-            "Track 3, sector 5: a 1024-byte sector does not fit a TRD file of 256-byte sectors!");
+            "Track 1.1, sector 5: a 1024-byte sector does not fit a TRD file of 256-byte sectors!");
   disk->GetTrack(3).Sectors[4].SizeCode = 5;  // read by a WD179x as 256 bytes
   disk->GetTrack(4).Sectors[0].Sec = 17;
   EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
-            "Track 4 has no sector 1 among its first 16 slots!");
+            "Track 2.0 has no sector 1 among its first 16 slots!");
   // Sector 16 only in slot 16 is missing too.
   disk->GetTrack(4).Sectors[0].Sec = 1;
   TTrack& t = disk->GetTrack(5);
   t.Sectors[16] = t.Sectors[15];
   t.Sectors[15].Sec = 99;
   EXPECT_EQ(SaveTRD(*disk, dir / "keep.trd").text,
-            "Track 5 has no sector 16 among its first 16 slots!");
+            "Track 2.1 has no sector 16 among its first 16 slots!");
   EXPECT_EQ(ReadBytes(dir / "keep.trd"), old);
 }
 
@@ -185,10 +188,11 @@ TEST_F(TrdTest, DumpsOfWholeTracksAndAFragmentKeepItsSector) {
     EXPECT_EQ(s.DataOk, 0);
     EXPECT_TRUE(std::equal(file.end() - 100, file.end(), s.Data().begin()));
     EXPECT_EQ(disk->StatusText, std::string(c.d.name) + " file ends inside track " +
-                                    std::to_string(c.track) + ": " + std::to_string(c.slot) +
-                                    " of " + std::to_string(c.d.sectors) +
+                                    CylSideText(c.track) + ": " + std::to_string(c.slot) + " of " +
+                                    std::to_string(c.d.sectors) +
                                     " sectors read, and 100 bytes of sector " +
-                                    std::to_string(c.sec) + " (padded with zeros, marked bad).");
+                                    std::to_string(c.sec) + " (padded with zeros, marked bad)." +
+                                    (&c.d == &kTrd ? std::string(" ") + kTrdNoCatalogNote : ""));
   }
 }
 
@@ -208,12 +212,13 @@ TEST_F(TrdTest, DumpsRefuseNoTracksAndNoteSectorsSavedAsZeros) {
     r = d->build(*disk, out);
     ASSERT_TRUE(r) << r.text;
     EXPECT_EQ(r.note, std::string(d->name) +
-                          " file: 2 sector(s) without data saved as zeros (the first: track 1, "
+                          " file: 2 sector(s) without data saved as zeros (the first: track 0.1, "
                           "sector 2).");
   }
   // The note reaches the caller of the save by extension.
-  EXPECT_EQ(SaveImageFile(*disk, dir / "a.kdi", {}).note,
-            "KDI file: 2 sector(s) without data saved as zeros (the first: track 1, sector 2).");
+  EXPECT_EQ(SaveImageFile(*disk, dir / "a.kdi", {}).notes,
+            std::vector<std::string>{"KDI file: 2 sector(s) without data saved as zeros (the "
+                                     "first: track 0.1, sector 2)."});
   EXPECT_FALSE(SaveImageFile(*std::make_unique<TZX_Disk>(), dir / "b.trd", {}).ok);
   EXPECT_FALSE(std::filesystem::exists(dir / "b.trd"));
 }

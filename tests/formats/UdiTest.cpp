@@ -239,7 +239,7 @@ TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   // 85 cylinders: the last two tracks have no place.
   ASSERT_TRUE(ReadUdiBytes(*disk, UdiFile(std::vector<FileTrack>(170, small), 84, 1)));
   EXPECT_EQ(disk->CountTracks(), 168);
-  EXPECT_EQ(disk->StatusText, "2 track(s) beyond track 167 not loaded.");
+  EXPECT_EQ(disk->StatusText, "2 track(s) beyond track 83.1 not loaded.");
 
   // A track longer than the raw buffer, and one of 21 sectors.
   FileTrack longTrack;
@@ -257,7 +257,7 @@ TEST_F(UdiTest, WhatTheImageCannotHoldIsLeftOutAndNoted) {
   EXPECT_EQ(disk->GetTrack(1).CountSectors(), 20);
   EXPECT_EQ(disk->GetTrack(1).Sectors[19].Sec, 20);
   EXPECT_EQ(disk->StatusText,
-            "Track 0 cut to 14002 bytes. Track 1: sectors after the 20th not loaded.");
+            "Track 0.0 cut to 14002 bytes. Track 0.1: sectors after the 20th not loaded.");
 }
 
 TEST_F(UdiTest, WriterCountsCylindersAndFillsHoles) {
@@ -426,7 +426,7 @@ TEST_F(UdiTest, RealEmptyTrDosDisk) {
   const LoadResult r = LoadImageFile(*disk, path);
   ASSERT_TRUE(r.ok) << r.errorText;
   EXPECT_EQ(disk->CountTracks(), 168);  // of the file's 86 cylinders
-  EXPECT_EQ(r.statusPanel2, "4 track(s) beyond track 167 not loaded.");
+  EXPECT_EQ(r.statusPanel2, "4 track(s) beyond track 83.1 not loaded.");
   for (int t = 0; t < kTrackCount; ++t) {
     TTrack& track = disk->GetTrack(static_cast<uint8_t>(t));
     ASSERT_EQ(track.CountSectors(), 16) << t;

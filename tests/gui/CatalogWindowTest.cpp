@@ -213,11 +213,16 @@ class CatalogWindowTest : public QObject, test::MainWindowFixture {
     QCOMPARE(test::ReadBytes(folder + "ONE.$C"), test::HobetaBytes(files[0]));
     QCOMPARE(test::ReadBytes(folder + "TWO.$B"), test::HobetaBytes(files[1]));
     QCOMPARE(w->Settings().HobetaDir, folder);
+    // Where the files went is in the main window's LOG.
+    QCOMPARE(w->Lzx1->currentItem()->text(),
+             QString::fromStdString("Сохранено файлов - 2 в " + folder));
 
     dialogs->prompt.saveFiles = {folder + "both"};
     Cat().Item("scl1")->trigger();
     QCOMPARE(test::ReadBytes(folder + "both.scl"), test::SclBytes(files));
     QCOMPARE(w->Settings().SCLDir, folder);
+    QCOMPARE(w->Lzx1->currentItem()->text(),
+             QString::fromStdString("Сохранено файлов - 2 в " + folder + "both.scl"));
   }
 
   void importsAnSclOfSeveralFilesAndDroppedHobetas() {

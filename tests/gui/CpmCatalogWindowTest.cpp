@@ -142,19 +142,20 @@ class CpmCatalogWindowTest : public QObject, test::MainWindowFixture {
     // BIG.DAT is 293 records whatever the order of its extents' slots: 36 KB
     // and 640 bytes; the used space counts the blocks of every live extent,
     // the hidden file's too, and not the deleted file's.
-    const QString big = "BIG     |DAT|36" + Sep() + "64|00|00";
-    const QString readme = "README  |TXT|2" + Sep() + "128|00|00";
+    // No attribute bits, no disc label: "Flags" and "Метка диска" stay empty.
+    const QString big = "BIG     |DAT|36" + Sep() + "64|00|00|";
+    const QString readme = "README  |TXT|2" + Sep() + "128|00|00|";
     QCOMPARE(Rows(), (QStringList{big, readme}));
-    QCOMPARE(Description(), (QStringList{"752 кБ", "48 кБ", "2"}));
+    QCOMPARE(Description(), (QStringList{"752 кБ", "48 кБ", "2", ""}));
 
     Cat().pmPopup();
     Cat().Item("N7")->trigger();
     QVERIFY(Cat().Item("N7")->isChecked());
-    QCOMPARE(Rows(), (QStringList{"OLD     |TXT|2|E5|00", big, readme}));
+    QCOMPARE(Rows(), (QStringList{"OLD     |TXT|2|E5|00|", big, readme}));
     Cat().Item("N8")->trigger();
-    QCOMPARE(Rows(), (QStringList{"OLD     |TXT|2|E5|00", "SECRET  |TXT|0" + Sep() + "384|01|00",
+    QCOMPARE(Rows(), (QStringList{"OLD     |TXT|2|E5|00|", "SECRET  |TXT|0" + Sep() + "384|01|00|",
                                   big, readme}));
-    QCOMPARE(Description().back(), QString("4"));
+    QCOMPARE(Description().at(2), QString("4"));
     Cat().Item("N7")->trigger();
     QCOMPARE(Rows().size(), 3);
 
@@ -230,8 +231,8 @@ class CpmCatalogWindowTest : public QObject, test::MainWindowFixture {
     Cat().Item("add1")->trigger();
     QVERIFY(w->isWindowModified());
     // The deleted OLD.TXT's entry is the first free one.
-    QCOMPARE(Rows().front(), QString("NEW     |TXT|0" + Sep() + "128|00|00"));
-    QCOMPARE(Description(), (QStringList{"750 кБ", "50 кБ", "3"}));
+    QCOMPARE(Rows().front(), QString("NEW     |TXT|0" + Sep() + "128|00|00|"));
+    QCOMPARE(Description(), (QStringList{"750 кБ", "50 кБ", "3", ""}));
 
     Select(0);
     dialogs->prompt.answers = {Answer::No};
@@ -249,7 +250,7 @@ class CpmCatalogWindowTest : public QObject, test::MainWindowFixture {
     QCOMPARE(dialogs->prompt.messages.back().caption, std::string("Ошибка..!"));
     dialogs->prompt.texts = {"read.me"};
     Cat().Item("ren1")->trigger();
-    QCOMPARE(Rows().back(), QString("READ    |ME |2" + Sep() + "128|00|00"));
+    QCOMPARE(Rows().back(), QString("READ    |ME |2" + Sep() + "128|00|00|"));
   }
 
   void refusesADiskWithoutFiveOrSixSectorsOnTrackZero() {
@@ -273,7 +274,7 @@ class CpmCatalogWindowTest : public QObject, test::MainWindowFixture {
     w->Item("CPMProfi1")->trigger();
     QVERIFY(Cat().isVisible());
     QCOMPARE(Rows(), QStringList{});
-    QCOMPARE(Description(), (QStringList{"796 кБ", "4 кБ", "0"}));
+    QCOMPARE(Description(), (QStringList{"796 кБ", "4 кБ", "0", ""}));
     // An image that is no CP/M disk takes the window away.
     w->Item("N12")->trigger();
     QVERIFY(!Cat().isVisible());

@@ -159,7 +159,7 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     QCOMPARE(w->ImageFileName(), std::string("a.trd"));
   }
 
-  void openCommandRemembersTheFolderAndSaveProposesTheName() {
+  void openCommandRemembersTheFolderAndSaveProposesTheLoadedFile() {
     const std::string path = WriteTrd(*dir, "game.trd", 2);
     dialogs->openFiles = {path};
     w->N31Click();
@@ -172,11 +172,14 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     dialogs->saveFiles = {copy};
     dialogs->chosenSaveFilter = 2;
     w->N32Click();
-    QCOMPARE(dialogs->shownSpecs.back().fileName, std::string("game"));
-    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 1);
+    QCOMPARE(dialogs->shownSpecs.back().fileName, std::string("game.trd"));
+    QCOMPARE(dialogs->shownSpecs.back().folder, dir->path().toStdString() + "/");
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 2);
     QVERIFY(QFile::exists(QString::fromStdString(copy)));
     QCOMPARE(w->ImageFileName(), std::string("copy.trd"));
-    // The dialog keeps the type last chosen.
+    // A new disk has no file: the dialog keeps the type last chosen.
+    w->TRDOS1Click();
+    dialogs->chosenSaveFilter = 0;
     dialogs->saveFiles = {};
     w->N32Click();
     QCOMPARE(dialogs->shownSpecs.back().filterIndex, 2);
@@ -286,6 +289,9 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     w->N31Click();
     QCOMPARE(dialogs->openFiles.size(), size_t(1));
     QVERIFY(w->Modified());
+    // "Да" proposes the loaded file itself: Enter would save the edit there.
+    QCOMPARE(dialogs->shownSpecs.back().folder + dialogs->shownSpecs.back().fileName, a);
+    QCOMPARE(dialogs->shownSpecs.back().filterIndex, 2);
 
     const QString kept = dir->filePath("kept.trd");
     dialogs->prompt.answers = {Answer::Yes};

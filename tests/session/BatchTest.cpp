@@ -69,6 +69,34 @@ TEST(BatchPlan, JobsRefusalsAndInputErrors) {
   EXPECT_EQ(PlanBatch({in + "/a.trd"}, o).jobs.at(0).refusal, "the output would replace the input");
 }
 
+// A folder of KryoFlux streams is one disk, named after its folder (also
+// when it is the folder named); the files a folder holds that are no image
+// are listed as skipped, with the reason.
+TEST(BatchPlan, StreamFoldersAreOneDiskAndOtherFilesAreSkipped) {
+  TempDir dir;
+  const std::string in = dir / "in", out = dir / "out";
+  std::filesystem::create_directories(in + "/disks/kf.1");
+  for (const char* name :
+       {"/disks/kf.1/track00.0.raw", "/disks/kf.1/track00.1.raw", "/disks/kf.1/track01.0.raw",
+        "/disks/kf.1/capture.log", "/game.mgt", "/b.trd", "/readme.txt"})
+    WriteBytes(in + name, {1});
+  const BatchPlanOptions o{true, out, "udi", false, IsImage};
+  const BatchPlan plan = PlanBatch({in}, o);
+  std::vector<std::string> got;
+  for (const BatchJob& j : plan.jobs)
+    got.push_back(j.input.substr(in.size()) + " -> " + j.output.substr(out.size()));
+  EXPECT_EQ(got, (std::vector<std::string>{"/b.trd -> /b.udi", "/disks/kf.1 -> /disks/kf.1.udi"}));
+  std::vector<std::string> skipped;
+  for (const BatchInputError& e : plan.skipped)
+    skipped.push_back(e.path.substr(in.size()) + ": " + e.reason);
+  EXPECT_EQ(skipped, (std::vector<std::string>{"/disks/kf.1/capture.log: not a disk image",
+                                               "/game.mgt: not a disk image",
+                                               "/readme.txt: not a disk image"}));
+  const BatchPlan set = PlanBatch({in + "/disks/kf.1/"}, o);
+  ASSERT_EQ(set.jobs.size(), 1u);
+  EXPECT_EQ(set.jobs[0].output, out + "/kf.1.udi");
+}
+
 TEST(BatchPlan, OutputPaths) {
   EXPECT_EQ(BatchOutputPath("out", "x/y/", "game.v2.trd", "udi"), "out/x/y/game.v2.udi");
   EXPECT_EQ(BatchOutputPath("out/", "", ".hidden", "udi"), "out/.hidden.udi");
@@ -108,13 +136,17 @@ TEST(BatchConvert, FailuresAndNotes) {
   // The reader's note, and the bad sector a sector dump cannot mark.
   r = ConvertImageFile(*scratch, {dir / "short.trd", dir / "o/p/short.trd", ""}, options);
   ASSERT_TRUE(r.ok) << r.reason;
-  ASSERT_EQ(r.notes.size(), 2u);
-  EXPECT_NE(r.notes[0].find("TRD file ends inside track 1"), std::string::npos) << r.notes[0];
-  EXPECT_EQ(r.notes[1], "1 bad or empty sectors saved as plain data");
+  EXPECT_NE(r.note.find("TRD file ends inside track 0.1"), std::string::npos) << r.note;
+  EXPECT_EQ(r.notes,
+            std::vector<std::string>{
+                "1 bad sector(s) saved as good data: the TRD file cannot mark a CRC error."});
   // Raw tracks read from a UDI file, written where only their sectors go.
   ASSERT_TRUE(ConvertImageFile(*scratch, {dir / "o/p/short.trd", dir / "u.udi", ""}, options).ok);
   r = ConvertImageFile(*scratch, {dir / "u.udi", dir / "u.fdi", ""}, options);
-  EXPECT_EQ(r.notes, std::vector<std::string>{"2 raw tracks kept as their sectors only"});
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_TRUE(
+      r.notes[0].starts_with("The FDI file keeps sectors only: the raw bytes of 2 track(s)"))
+      << r.notes[0];
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 
 #include <functional>
 
+#include "filesystems/Plus3Dos.h"
 #include "filesystems/Trdos.h"
 #include "support/CpmDiskBuilder.h"
+#include "support/DiskBuilder.h"
 #include "support/TempDir.h"
 #include "support/TrdosBuilder.h"
 
@@ -106,12 +108,86 @@ TEST(ImageCheck, CpmDirectoryFindings) {
   CreateCpmDisk(*disk);
   test::PutCpmEntry(*disk, 0, {0, "A       COM", 0, 16, {2, 3}});
   test::PutCpmEntry(*disk, 1, {0, "B       COM", 0, 200, {3, 400, 1}});
+  test::PutCpmEntry(*disk, 2, {0, "C       COM", 0, 17, {4}});  // 17 records, 2 KB block
   const auto problems = CheckCpmVolume(*disk);
-  ASSERT_EQ(problems.size(), 4u);
+  ASSERT_EQ(problems.size(), 5u);
+  EXPECT_EQ(problems[4], "directory entry 2 counts 17 records, its 1 block(s) hold 16");
   EXPECT_EQ(problems[0], "directory entry 1 counts 200 records, an extent holds 128");
   EXPECT_EQ(problems[1], "directory entry 1 names block 3, used by another file");
   EXPECT_EQ(problems[2], "directory entry 1 names block 400, past the end of the disk");
   EXPECT_EQ(problems[3], "directory entry 1 names block 1, which holds the directory");
+}
+
+// One side of 40 tracks of nine 512-byte sectors numbered from `firstId`,
+// filled with 0xE5: a +3 disk with the blank format record (1), a CPC
+// system (0x41) or data (0xC1) disk.
+void OneSidedDisk(TZX_Disk& disk, uint8_t firstId) {
+  disk.ClearImage();
+  for (int cyl = 0; cyl < 40; ++cyl) {
+    for (int r = 0; r < 9; ++r)
+      test::AddSector(disk, static_cast<uint8_t>(2 * cyl), static_cast<uint8_t>(cyl), 0,
+                      static_cast<uint8_t>(firstId + r), 2, std::vector<uint8_t>(512, 0xE5));
+  }
+}
+
+// The CP/M family is recognised by its layout and checked in it; a
+// one-sided disk misses nothing of the side it lacks. A sector of the
+// layout gone is missing; a block named twice is found in the +3 layout.
+TEST(ImageCheck, Plus3AndCpcDisksAreCleanOnOneSide) {
+  struct Case {
+    const char* fileSystem;
+    uint8_t firstId;
+  };
+  auto disk = std::make_unique<TZX_Disk>();
+  for (const Case c : {Case{"plus3dos", 1}, Case{"cpc-system", 0x41}, Case{"cpc-data", 0xC1}}) {
+    OneSidedDisk(*disk, c.firstId);
+    ImageCheck check;
+    CheckImage(*disk, check);
+    check.Settle();
+    EXPECT_EQ(check.fileSystem, c.fileSystem);
+    EXPECT_EQ(check.verdict, ImageCheck::Verdict::Clean) << c.fileSystem;
+    EXPECT_EQ(check.tracks, 40);
+  }
+  CreatePlus3Disk(*disk);
+  disk->GetTrack(4).Sectors[3].Present = 0;
+  CpmFormat f;
+  ASSERT_TRUE(FindPlus3Format(*disk, f));
+  // Entries of 2 records in block 2, then in blocks 2 and 3; a label holds none.
+  for (const auto& [entry, blocks] : {std::pair{0, std::vector<uint8_t>{2}}, {1, {2, 3}}}) {
+    uint8_t* raw = disk->GetTrack(2).Sectors[0].MutableData().data() + 32 * entry;
+    std::fill_n(raw, 32, 0);
+    std::fill_n(raw + 1, 11, 'A' + entry);
+    raw[15] = 2;
+    std::copy(blocks.begin(), blocks.end(), raw + 16);
+  }
+  uint8_t* label = disk->GetTrack(2).Sectors[0].MutableData().data() + 64;
+  std::fill_n(label, 32, 0x7F);
+  label[0] = 0x20;
+  ImageCheck check;
+  CheckImage(*disk, check);
+  EXPECT_EQ(check.fileSystem, "plus3dos");
+  ASSERT_EQ(check.damage.size(), 1u);
+  EXPECT_EQ(check.damage[0].track, 4);
+  EXPECT_EQ(check.damage[0].missing, std::vector<int>{4});
+  EXPECT_EQ(check.problems, std::vector<std::string>{"directory entry 1 names block 2, used by "
+                                                     "another file"});
+  EXPECT_TRUE(check.missingTracks.empty());
+}
+
+// A sector whose ID field has a CRC error is no sector to a controller: the
+// check lists it, and a file on it is not readable.
+TEST(ImageCheck, AnUnreadableIdIsReportedAndHidesItsData) {
+  auto disk = std::make_unique<TZX_Disk>();
+  BuildThreeFiles(*disk);
+  GetLogicalSector(*disk, 1, 4)->HeaderCrc ^= 0xFFFF;
+  ImageCheck c;
+  CheckImage(*disk, c);
+  ASSERT_EQ(c.damage.size(), 1u);
+  EXPECT_EQ(c.damage[0].badId, std::vector<int>{4});
+  EXPECT_TRUE(c.damage[0].missing.empty());
+  ASSERT_EQ(c.problems.size(), 1u);
+  EXPECT_EQ(c.problems[0], "file B.C: sector 4 of track 1 has an unreadable ID");
+  EXPECT_EQ(UsableSector(*disk, 1, 4), nullptr);
 }
 
 // Hobeta and SCL checksums are damage, not unreadable files.

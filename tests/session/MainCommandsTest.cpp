@@ -57,6 +57,25 @@ TEST(SaveDialog, ExtensionFollowsTheTypeAndTheNameLosesItsExtension) {
   EXPECT_EQ(ProposedProjectName(""), "");
 }
 
+// The save dialog proposes the loaded file itself while its type can hold
+// the image; an edit its type cannot hold, or an image of no file, falls
+// back to the last folder, the bare name and the last type.
+TEST(SaveDialog, ProposesTheLoadedFileWhileItsTypeHoldsTheImage) {
+  auto disk = std::make_unique<TZX_Disk>();
+  test::FillStandardDisk(*disk, 4);
+  const auto propose = [&](const std::string& path) {
+    const SaveDialogProposal p = ProposeImageSave(*disk, path, {}, "/last/", "a.trd", 1);
+    return p.folder + "|" + p.fileName + "|" + std::to_string(p.filterIndex);
+  };
+  EXPECT_EQ(propose("/disks/a.trd"), "/disks/|a.trd|2");
+  EXPECT_EQ(propose("/disks/a.dsk"), "/disks/|a.dsk|10");
+  EXPECT_EQ(propose(""), "/last/|a|1");
+  EXPECT_EQ(propose("/disks/kf/track00.0.raw"), "/last/|a|1") << "streams are not written";
+  disk->GetTrack(2).Sectors[3].SizeCode = 2;  // no TRD track any more
+  EXPECT_EQ(propose("/disks/a.trd"), "/last/|a|1");
+  EXPECT_EQ(propose("/disks/a.udi"), "/disks/|a.udi|1");
+}
+
 class ImageCommandsTest : public ::testing::Test {
  protected:
   std::string Stored(const char* key) {
@@ -127,7 +146,7 @@ TEST_F(ImageCommandsTest, FailedWriterSaysWhyAndRemembersNothing) {
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].caption, "Ошибка!");
   EXPECT_NE(prompt.messages[0].text.find("не записан"), std::string::npos);
-  EXPECT_NE(prompt.messages[0].text.find("Track 2 has no sector 5"), std::string::npos);
+  EXPECT_NE(prompt.messages[0].text.find("Track 1.0 has no sector 5"), std::string::npos);
   EXPECT_EQ(ReadBytes(path), (std::vector<uint8_t>{7, 7}));
   EXPECT_EQ(imageFileName, "old.trd");
   EXPECT_EQ(Stored("Directory_2"), "<missing>");

@@ -71,7 +71,9 @@ TEST_F(CatalogFiles, HobetaExportWritesEachFileAndAsksBeforeOverwriting) {
   Open({PatternFile("GAME", 'B', 2, 4), PatternFile("DATA", 'C', 1, 5)});
   prompt.folders = {dir.Path()};
   const int rows[] = {0, 1};
-  ASSERT_TRUE(zx.ExportHobeta(rows).ok);
+  const CatalogOutcome done = zx.ExportHobeta(rows);
+  ASSERT_TRUE(done.ok);
+  EXPECT_EQ(done.logLine, "Сохранено файлов - 2 в " + dir.Path());
   EXPECT_EQ(prompt.questions.at(0), "Директория сохранения Хобетных файлов!");
   EXPECT_EQ(ReadBytes(dir / "GAME.$B"), HobetaBytes(PatternFile("GAME", 'B', 2, 4)));
   EXPECT_EQ(settings.HobetaDir, dir.Path());
@@ -102,11 +104,14 @@ TEST_F(CatalogFiles, RawExportIsTheFilesLength) {
   const auto bytes = ReadBytes(dir / "TEXT.C");
   EXPECT_EQ(bytes, std::vector<uint8_t>(f.data.begin(), f.data.begin() + 300));
 
+  // A file on a sector the image lacks: the export says so and writes nothing.
   GetLogicalSector(*disk, 1, 2)->Present = 0;
   const CatalogOutcome r = zx.ExportFilesTo(dir.Path(), entries, ExportKind::Hobeta);
   EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.note.empty());
-  EXPECT_TRUE(prompt.messages.empty());  // the window says nothing
+  EXPECT_EQ(r.files, 0);
+  EXPECT_EQ(
+      prompt.MessageTexts(),
+      std::vector<std::string>{"Файл TEXT.C не сохранён: Ошибка сектора - (track 1 sector 2)..!"});
   EXPECT_FALSE(FileExists(dir / "TEXT.$C"));
 }
 
@@ -118,7 +123,9 @@ TEST_F(CatalogFiles, SclExportPacksTheSelectionInListOrder) {
   EXPECT_EQ(prompt.MessageTexts().back(), "Файлы для сохранения не выбраны..!");
   prompt.saveFiles = {dir / "out"};
   const int rows[] = {0, 2};
-  ASSERT_TRUE(zx.ExportScl(rows).ok);
+  const CatalogOutcome done = zx.ExportScl(rows);
+  ASSERT_TRUE(done.ok);
+  EXPECT_EQ(done.logLine, "Сохранено файлов - 2 в " + dir / "out.scl");
   EXPECT_EQ(prompt.questions.at(0), "Сохранить файл(ы) в SCL..!");
   EXPECT_EQ(ReadBytes(dir / "out.scl"), SclBytes({files[0], files[2]}));
   EXPECT_EQ(settings.SCLDir, dir.Path());

@@ -33,6 +33,7 @@ void PutCpmEntry(TZX_Disk& disk, int index, const CpmEntrySpec& e) {
   raw[0] = e.user;
   std::copy_n(e.key.begin(), std::min<size_t>(e.key.size(), 11), raw.begin() + 1);
   raw[12] = static_cast<uint8_t>(e.extent & 0x1F);
+  raw[13] = e.lastBytes;
   raw[14] = static_cast<uint8_t>(e.extent >> 5);
   raw[15] = e.records;
   for (size_t i = 0; i < e.blocks.size(); ++i) {

@@ -19,6 +19,7 @@ struct CpmEntrySpec {
   uint16_t extent;  // written as byte 12 (low five bits) and byte 14
   uint8_t records;
   std::vector<uint16_t> blocks;  // up to 8
+  uint8_t lastBytes = 0;         // byte 13
 };
 void PutCpmEntry(TZX_Disk& disk, int index, const CpmEntrySpec& entry);
 void PutCpmBlock(TZX_Disk& disk, uint16_t block, const std::vector<uint8_t>& bytes);

@@ -25,7 +25,8 @@ class FakePrompt : public Prompt {
   std::deque<std::vector<std::string>> openFiles;
   std::deque<std::string> saveFiles;
 
-  std::vector<std::string> questions;  // caption + "|" + text of every question
+  std::vector<std::string> questions;      // caption + "|" + text of every question
+  std::vector<std::string> proposedFiles;  // the names the save dialogs proposed
   std::vector<Message> messages;
 
   Answer AskYesNo(const std::string& caption, const std::string& text) override {
@@ -57,6 +58,7 @@ class FakePrompt : public Prompt {
   bool PickSaveFile(const std::string& caption, const std::string&, const std::string&,
                     std::string& file) override {
     questions.push_back(caption);
+    proposedFiles.push_back(file);
     file = Next(saveFiles, std::string());
     return !file.empty();
   }
