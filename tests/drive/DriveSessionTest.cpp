@@ -122,9 +122,9 @@ TEST(DriveController, ResetLeavesTheHeadOnCylinderZero) {
   EXPECT_EQ(rig.drive.Cylinder(), 0);
 
   rig.drive.AddFault({DriveCall::Reset, 3, 3, 1117});
-  rig.drive.AddFault({DriveCall::Seek, 6, 6, kErrorSeek});
+  rig.drive.AddFault({DriveCall::Seek, 4, 4, kErrorSeek});
   EXPECT_FALSE(rig.session.ResetController(host));
-  EXPECT_FALSE(rig.session.ResetController(host));  // seeks 5 (to 80) and 6 (to 0)
+  EXPECT_FALSE(rig.session.ResetController(host));  // seek 4, to 0: never past cylinder 0
   EXPECT_EQ(host.MessageTexts(), (std::vector<std::string>{"Ошибка сброса контроллера - (1117)!",
                                                            "Ошибка позиционирования - (25)!"}));
 }

@@ -59,7 +59,9 @@ TEST(SetupValues, AcceptWritesTheDialogKeysInTheirOrder) {
             (std::vector<std::string>{
                 "RetryCount", "RetryCountWithReset", "FirstTrack", "LastTrack", "CycleRead",
                 "TimeOut", "GAP", "Rate", "Drive", "RestoreTrack", "TD0arch", "OverlapTrackAndData",
-                "SetSectorSizeFromHead", "FluxDevice", "FluxBus", "FluxVerify", "DoubleStep"}));
+                "SetSectorSizeFromHead", "FluxDevice", "FluxBus", "FluxVerify", "DoubleStep",
+                "FluxSimImage", "FluxWritePasses", "PrecompCylinder", "PrecompNs",
+                "DensitySelect"}));
 }
 
 }  // namespace

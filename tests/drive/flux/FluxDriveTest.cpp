@@ -159,7 +159,7 @@ TEST(SimulatedGreaseweazle, AnswersAsTheFirmwareDoes) {
   uint8_t level = 1;
   ASSERT_TRUE(link.GetPin(kGwPinWrprot, level));
   EXPECT_EQ(level, 0);
-  EXPECT_FALSE(link.WriteFlux({10, 0}, true));
+  EXPECT_FALSE(link.WriteFlux({10, 0}, true, true));
   EXPECT_EQ(link.Status(), kGwWrprot);
   EXPECT_FALSE(link.EraseFlux(1000));
   EXPECT_EQ(link.Status(), kGwWrprot);
