@@ -322,6 +322,7 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
       // The first seek finds track 0; a head never passes its end stop.
       homed_ = true;
       cylinder_ = std::min(target, kCylinders - 1);
+      highest_ = std::max(highest_.load(), cylinder_);
       if (target == 0) ++zeroSeeks_;
       return ack(kGwOkay);
     }

@@ -94,6 +94,8 @@ class SimulatedGreaseweazle {
   int WriteFluxCount() const { return writes_.load(); }
   int ResetCount() const { return resets_.load(); }
   int SeeksToZero() const { return zeroSeeks_.load(); }
+  // The farthest cylinder the head was taken to.
+  int HighestCylinder() const { return highest_.load(); }
   // The firmware's watchdog: after this long without a command the motor
   // goes off and the unit is deselected (10 s on the device).
   void SetWatchdogMs(int ms) { watchdogMs_ = ms; }
@@ -153,6 +155,7 @@ class SimulatedGreaseweazle {
   std::atomic<int> reads_{0};
   std::atomic<int> resets_{0};
   std::atomic<int> zeroSeeks_{0};
+  std::atomic<int> highest_{0};
   std::atomic<int> writes_{0};
   std::atomic<int> watchdogMs_{10000};
   std::atomic<bool> unplug_{false};
