@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "drive/DriveRig.h"
+#include "drive/flux/FluxFloppy.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
 
@@ -28,6 +29,23 @@ Opened OpenVirtual(const TSettings& settings, uint32_t version = kVirtualDriverV
   auto session = std::make_unique<DriveSession>(std::move(owned));
   DriveOpenReport report = session->OpenAtStartup(settings);
   return {std::move(session), drive, std::move(report)};
+}
+
+// A session whose backend the settings choose takes the device the settings
+// dialog names at once: the simulated Greaseweazle, opened as at start-up.
+TEST(DriveOpening, TheSettingsDialogChoosesTheSimulatedDeviceAtOnce) {
+  test::TempDir dir;
+  TSettings settings;
+  DriveSession session(std::make_unique<VirtualFloppy>());
+  session.OpenAtStartup(settings);
+  session.FollowSettings(settings);
+  settings.FluxSimImage = dir / "sim.trd";
+  const DriveOpenReport r = session.Reopen(settings);
+  EXPECT_TRUE(r.diskMenuEnabled) << testing::PrintToString(r.messages);
+  EXPECT_NE(r.panel0.find("(simulated, " + settings.FluxSimImage + ")"), std::string::npos)
+      << r.panel0;
+  EXPECT_NE(dynamic_cast<flux::FluxFloppy*>(&session.Driver()), nullptr);
+  EXPECT_TRUE(session.DriveValid());
 }
 
 TEST(DriveOpening, DriverVersionMustBeOnePointZero) {
