@@ -9,8 +9,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -164,9 +164,9 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
                   "Greaseweazle bus: ibm (drive A/B on a twisted cable, the default) or "
                   "shugart (units 0/1 on a straight cable)")
       ->check(CLI::IsMember({"ibm", "shugart"}));
-  cmd->add_option("--flux-media", o.fluxMedia,
-                  std::string("Simulated disk faults, separated by commas: ") +
-                      flux::kSimulatedMediaItems)
+  cmd->add_option(
+         "--flux-media", o.fluxMedia,
+         std::string("Simulated disk faults, separated by commas: ") + flux::kSimulatedMediaItems)
       ->check(CLI::Validator(
           [](std::string& text) {
             flux::SimulatedMedia media;

@@ -234,8 +234,7 @@ Attempts ReadTrackSectors(ReadRun& run, int n) {
       // With no attempt made there is no driver error to show.
       const uint32_t err = made ? run.drive.LastError() : 0;
       const std::string line = WithCause(
-          "Ошибка чтения сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec),
-          run.drive);
+          "Ошибка чтения сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec), run.drive);
       LogBoth(track, run.host, line, true);
       if (s.ErrorCount < 0xFF) ++s.ErrorCount;
       s.DataOk = 0;
@@ -360,8 +359,7 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
     if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
     if (plan.mode & kModeScan) ScanTrack(run, n);
     if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
-    if ((plan.mode & kModeRead) && run.stopWhy.empty() &&
-        ReadTrack(run, n) == Attempts::Cancelled)
+    if ((plan.mode & kModeRead) && run.stopWhy.empty() && ReadTrack(run, n) == Attempts::Cancelled)
       return EndRun(run.result, OperationEnd::Cancelled, run.host);
     if (!run.stopWhy.empty()) return StopRun(run.result, run.stopWhy, host);
     run.failures.TrackOver();

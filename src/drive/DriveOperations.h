@@ -119,8 +119,7 @@ struct DriveRunAftermath {
   bool imageChanged = false;
   bool keepWrittenDisk = false;
 };
-DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk,
-                                const OperationResult& result);
+DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk, const OperationResult& result);
 
 // The result of a run so far, ended as `end`; a cancelled run first logs
 // kCancelledLine, selected.

@@ -18,7 +18,6 @@ namespace {
 constexpr const char* kNoDiskText = "no index: no disk in the drive, or the drive is not turning";
 constexpr const char* kWriteProtectedText = "the disk is write-protected";
 
-
 constexpr DeviceHandle kControlHandle = 0x100;
 constexpr DeviceHandle kDriveHandle = 0x200;
 constexpr double kRevolutionUs = kRevolutionSeconds * 1e6;

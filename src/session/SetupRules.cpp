@@ -88,8 +88,7 @@ void TakeSetupValues(const SetupValues& v, TSettings& s) {
   s.FluxWritePasses = static_cast<uint8_t>(std::clamp(v.writePasses, 1, 10));
   s.PrecompCylinder = static_cast<uint8_t>(std::clamp(v.precompCylinder, 0, 83));
   s.PrecompNs = static_cast<uint8_t>(std::clamp(v.precompNs, 0, 250));
-  s.DensitySelect =
-      kDensityValues[static_cast<size_t>(std::clamp(v.densityIndex, 0, 2))];
+  s.DensitySelect = kDensityValues[static_cast<size_t>(std::clamp(v.densityIndex, 0, 2))];
 }
 
 std::string SetupRefusal(const SetupValues& v) {

@@ -213,7 +213,7 @@ TEST(DiskRead, FailedResetOrSeekStopsTheRun) {
   EXPECT_EQ(rig.host.MessageTexts(),
             std::vector<std::string>{"Ошибка сброса контроллера - (1117)!"});
   EXPECT_EQ(rig.host.LogTexts(), (std::vector<std::string>{"Ошибка сброса контроллера - (1117)!",
-                                                          "Операция остановлена!"}));
+                                                           "Операция остановлена!"}));
 
   // Seeks: 1 = the restart, 2..5 = tracks 0..3, 6 = track 4 fails.
   rig.drive.AddFault({DriveCall::Seek, 6, 6, kErrorSeek});

@@ -126,11 +126,11 @@ TEST(DiskWrite, FailuresAreLoggedAndTheRunGoesOn) {
   const int formats = rig.drive.CallCount(DriveCall::Format);
   const OperationResult stopped = rig.Run(kModeFormat | kModeWrite);
   EXPECT_EQ(stopped.end, OperationEnd::Stopped);
-  EXPECT_EQ(rig.host.LogTexts(), (std::vector<std::string>{
-                                     "Начало операции!",
-                                     "Ошибка форматирования - 19 (Track - 0): the disk is "
-                                     "write-protected",
-                                     "Операция остановлена!"}));
+  EXPECT_EQ(rig.host.LogTexts(),
+            (std::vector<std::string>{"Начало операции!",
+                                      "Ошибка форматирования - 19 (Track - 0): the disk is "
+                                      "write-protected",
+                                      "Операция остановлена!"}));
   EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{stopped.stopReason});
   EXPECT_EQ(rig.drive.CallCount(DriveCall::Format), formats + 1);
   EXPECT_TRUE(rig.image->GetTrack(0).Log.empty());

@@ -197,7 +197,8 @@ class Cell {
     const std::string code = Text(c_.code), track = " (Track - " + std::to_string(c_.track) + ")";
     if (Faulting(DriveCall::Scan)) out.push_back("Ошибка сканирования - " + code + track);
     if (Faulting(DriveCall::Format)) out.push_back("Ошибка форматирования - " + code + track);
-    if (Faulting(DriveCall::Seek)) out.push_back("Ошибка позиционирования - (" + code + ")!" + track);
+    if (Faulting(DriveCall::Seek))
+      out.push_back("Ошибка позиционирования - (" + code + ")!" + track);
     for (int r = 1; r <= c_.sectors; ++r) {
       if (Faulting(DriveCall::Read))
         out.push_back("Ошибка чтения сектора  - " + code + SectorSuffix(c_.track, r));

@@ -51,8 +51,7 @@ class DriveOperationsTest : public QObject {
   }
   // The main window on a simulated Greaseweazle whose disk is `diskFile`,
   // its timers on `clock` when given.
-  void OpenFlux(const std::string& diskFile,
-                std::shared_ptr<flux::DeviceClock> clock = nullptr) {
+  void OpenFlux(const std::string& diskFile, std::shared_ptr<flux::DeviceClock> clock = nullptr) {
     w.reset();
     flux::FluxDriveOptions options;
     options.simulatedImage = diskFile;

@@ -27,9 +27,7 @@ class SteadyDeviceClock final : public DeviceClock {
 // Stands still until moved; the device's thread reads it while a test moves it.
 class ManualDeviceClock final : public DeviceClock {
  public:
-  std::chrono::milliseconds Now() const override {
-    return std::chrono::milliseconds(now_.load());
-  }
+  std::chrono::milliseconds Now() const override { return std::chrono::milliseconds(now_.load()); }
   void Advance(std::chrono::milliseconds by) { now_ += by.count(); }
 
  private:

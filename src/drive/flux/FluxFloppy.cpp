@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "codec/Mfm.h"
-#include "drive/flux/Writeout.h"
 #include "codec/MfmEncoder.h"
+#include "drive/flux/Writeout.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
 
@@ -544,9 +544,11 @@ bool FluxFloppy::Verify(const TTrack& source, uint8_t head, std::vector<uint8_t>
     if (!found) failed.push_back(slot);
   }
   for (const DecodedSector& got : t->sectors) {
-    const bool known = std::any_of(source.Sectors.begin(), source.Sectors.end(),
-                                   [&](const TSectorRec& s) { return s.Present && sameId(got, s); });
-    if (!known) strays += (strays.empty() ? "" : ", ") + IdText(got.cyl, got.head, got.sec, got.sizeCode);
+    const bool known =
+        std::any_of(source.Sectors.begin(), source.Sectors.end(),
+                    [&](const TSectorRec& s) { return s.Present && sameId(got, s); });
+    if (!known)
+      strays += (strays.empty() ? "" : ", ") + IdText(got.cyl, got.head, got.sec, got.sizeCode);
   }
   return true;
 }
@@ -637,8 +639,9 @@ bool FluxFloppy::WritePasses(const TTrack& source, uint8_t head, int passes,
       continue;
     }
     const int present = source.PresentSlots();
-    passLine(pass, "проверка - совпали " + std::to_string(present - static_cast<int>(failed.size())) +
-                       " из " + std::to_string(present) + " секторов");
+    passLine(pass, "проверка - совпали " +
+                       std::to_string(present - static_cast<int>(failed.size())) + " из " +
+                       std::to_string(present) + " секторов");
     if (!strays.empty())
       outcome.log.push_back("Флюкс: на дорожке метки, которых нет в образе - " + strays);
     outcome.unverifiedSlots = std::move(failed);

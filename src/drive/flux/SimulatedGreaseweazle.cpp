@@ -150,7 +150,7 @@ SimulatedGreaseweazle::SimulatedGreaseweazle(std::unique_ptr<TZX_Disk> disk, Sim
 double SimulatedGreaseweazle::SpeedOfNextCommand() {
   ++fluxCommands_;
   return media_.driftFrom > 0 && fluxCommands_ >= media_.driftFrom ? media_.driftSpeed
-                                                                    : media_.speedError;
+                                                                   : media_.speedError;
 }
 
 SimulatedGreaseweazle::~SimulatedGreaseweazle() {
@@ -422,7 +422,8 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
   Track& track = TrackUnderHead();
   const double speed = SpeedOfNextCommand();
   const double slotTicks = media_.sampleFrequency * kCellSeconds / kFine;
-  SurfaceTiming timing{slotTicks, speed, media_.jitter, motor_ && !media_.noIndex && homed_,
+  SurfaceTiming timing{slotTicks,         speed,
+                       media_.jitter,     motor_ && !media_.noIndex && homed_,
                        slotTicks * kFine, kQuietCells * kFine};
   const double revTicks = static_cast<double>(kRingSlots) * slotTicks / (1 + speed);
   uint64_t revolution = static_cast<uint64_t>(clockTicks_ / revTicks);
@@ -539,8 +540,7 @@ void SimulatedGreaseweazle::WriteFlux(const std::vector<uint8_t>& cmd) {
     // speed the drive turns now; the head writes from just after the index
     // (or wherever the disk is) until the stream runs out or, told so, the
     // next index. The slots after the write keep what was there: the splice.
-    const double slot =
-        media_.sampleFrequency * kCellSeconds / kFine / (1 + SpeedOfNextCommand());
+    const double slot = media_.sampleFrequency * kCellSeconds / kFine / (1 + SpeedOfNextCommand());
     const size_t n = t.cells.size();
     const size_t start =
         cue ? static_cast<size_t>(kWriteStartUs * 1e-6 * media_.sampleFrequency / slot)
@@ -586,8 +586,7 @@ void SimulatedGreaseweazle::EraseFlux(const std::vector<uint8_t>& cmd) {
   if (motor_ && index < kTrackCount) {
     Track& t = TrackAt(index);
     if (t.cells.empty()) t.cells.assign(kRingSlots, 0);
-    const double slot =
-        media_.sampleFrequency * kCellSeconds / kFine / (1 + SpeedOfNextCommand());
+    const double slot = media_.sampleFrequency * kCellSeconds / kFine / (1 + SpeedOfNextCommand());
     const auto slots = static_cast<size_t>(ParamU32(cmd, 2) / slot);
     // A whole revolution erased leaves no flux at all, as a bulk-erased disk.
     std::fill(t.cells.begin(), t.cells.begin() + static_cast<long>(std::min(slots, t.cells.size())),
@@ -639,7 +638,8 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
   auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
     for (const SimulatedSector& s : list) {
       size_t begin = 0, end = 0;
-      if (s.track == index && range(s.sector, 8, begin, end)) t.faults.push_back({begin, end, weak});
+      if (s.track == index && range(s.sector, 8, begin, end))
+        t.faults.push_back({begin, end, weak});
     }
   };
   add(media_.weak, true);
@@ -658,7 +658,8 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
 
 void SimulatedGreaseweazle::FormatBlank(const TZX_Disk& image) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  if (!blank_ || std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) { return t.written; }))
+  if (!blank_ ||
+      std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) { return t.written; }))
     return;
   blank_ = false;
   auto fresh = std::make_unique<TZX_Disk>();

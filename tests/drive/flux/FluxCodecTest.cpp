@@ -91,7 +91,7 @@ TEST(FluxStream, MalformedStreamsAreRefusedWithTheirPlace) {
 // neighbour, from its cylinder on.
 TEST(Writeout, TimingTailAndPrecompensation) {
   const std::vector<uint8_t> cells = {0, 1, 0, 1, 0, 0, 0, 1}, filler = {0, 0, 1, 0};
-  WriteoutTiming timing;  // 14.4 M ticks a revolution of 100000 cells: 144 a cell
+  WriteoutTiming timing;       // 14.4 M ticks a revolution of 100000 cells: 144 a cell
   timing.precomp = {40, 100};  // 7.2 ticks
   Writeout out;
   for (const int cylinder : {39, 40}) {

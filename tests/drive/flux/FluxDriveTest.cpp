@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include <array>
-#include <filesystem>
 #include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -36,8 +36,8 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-std::unique_ptr<SimulatedGreaseweazle> StartDevice(
-    SimulatedMedia media = {}, std::shared_ptr<DeviceClock> clock = nullptr) {
+std::unique_ptr<SimulatedGreaseweazle> StartDevice(SimulatedMedia media = {},
+                                                   std::shared_ptr<DeviceClock> clock = nullptr) {
   auto disk = std::make_unique<TZX_Disk>();
   test::FillStandardDisk(*disk, 4);
   auto device = std::make_unique<SimulatedGreaseweazle>(std::move(disk), media, clock);
@@ -336,7 +336,9 @@ TEST(FluxRead, DeviceFaultsAreClear) {
   } cases[] = {
       {{"read", dir / "o.trd", "--flux-media", "noindex"}, 1, "(NoIndex, status 2)"},
       {{"read", dir / "o.trd", "--flux-media", "overflow=9"}, 1, "(FluxOverflow, status 4)"},
-      {{"read", dir / "o.trd", "--flux-media", "trk0stuck"}, 1, "sensor is asserted at cylinder",
+      {{"read", dir / "o.trd", "--flux-media", "trk0stuck"},
+       1,
+       "sensor is asserted at cylinder",
        "2"},
       {{"read", dir / "o.trd", "--flux-media", "dropout=1:3"}, 2, "Сбойных секторов - 1"},
       {{"write", dir / "src.trd", "--flux-media", "wprot"}, 1, "Ошибка форматирования - 19"},
@@ -423,9 +425,8 @@ TEST(FluxRun, QuietSpellsLongerThanTheWatchdogStopNeitherARunNorTheReset) {
 // A write-protected disk: the first refusal ends the run with one line.
 TEST(FluxRun, WriteProtectedDiskStopsAtItsFirstRefusal) {
   TempDir dir;
-  const test::CliRun w = RunCliArgs(
-      {"write", SavedDisk(dir, 160), "--flux-sim", SavedDisk(dir, 160, "disk.trd"),
-       "--flux-media", "wprot"});
+  const test::CliRun w = RunCliArgs({"write", SavedDisk(dir, 160), "--flux-sim",
+                                     SavedDisk(dir, 160, "disk.trd"), "--flux-media", "wprot"});
   EXPECT_EQ(w.status, 1);
   EXPECT_EQ(w.out,
             "Начало операции!\n"
@@ -485,12 +486,13 @@ TEST(FluxWrite, ADriveSlowerDuringTheWriteLeavesNothingOfTheOldTrack) {
   for (const auto& c : cases) {
     std::filesystem::copy_file(dir / "old.udi", dir / "disk.udi",
                                std::filesystem::copy_options::overwrite_existing);
-    const test::CliRun w = RunCliArgs({"write", image, "--flux-sim", dir / "disk.udi",
-                                       "--flux-media", c.drift, "--last", "0"});
+    const test::CliRun w = RunCliArgs(
+        {"write", image, "--flux-sim", dir / "disk.udi", "--flux-media", c.drift, "--last", "0"});
     EXPECT_TRUE(Has(w.out, "Флюкс: запись 1 (оборот 200.00 ms), проверка - совпали 16 из 16"))
-        << c.drift << "\n" << w.out;
-    EXPECT_EQ(Has(w.out, "метки, которых нет в образе - 0:0:99:1"), c.leftover)
-        << c.drift << "\n" << w.out;
+        << c.drift << "\n"
+        << w.out;
+    EXPECT_EQ(Has(w.out, "метки, которых нет в образе - 0:0:99:1"), c.leftover) << c.drift << "\n"
+                                                                                << w.out;
   }
 }
 
@@ -502,8 +504,9 @@ TEST(FluxWrite, AFailedRewriteLeavesEveryOtherSectorUnverified) {
       RunCliArgs({"write", SavedDisk(dir, 1), "--flux-sim", SavedDisk(dir, 1, "disk.trd"),
                   "--flux-media", "writefault=0:5,underflow=2:20", "--last", "0"});
   EXPECT_EQ(w.status, 1) << w.out << w.err;
-  EXPECT_TRUE(Has(w.out, "Флюкс: запись 2 (оборот 200.00 ms), запись не удалась: Greaseweazle: "
-                         "the host did not send the flux fast enough"))
+  EXPECT_TRUE(Has(w.out,
+                  "Флюкс: запись 2 (оборот 200.00 ms), запись не удалась: Greaseweazle: "
+                  "the host did not send the flux fast enough"))
       << w.out;
   EXPECT_TRUE(Has(w.out, "Ошибка записи сектора  - 1117 (Track - 0 / Sector - 16)")) << w.out;
 }
@@ -529,8 +532,8 @@ TEST(FluxWrite, AWriteFaultDamagesASectorOfZerosToo) {
 TEST(FluxWrite, PartOfADiskOntoANewSectorDumpKeepsEveryTrack) {
   TempDir dir;
   const std::string image = SavedDisk(dir, 160);
-  const test::CliRun w = RunCliArgs(
-      {"write", image, "--flux-sim", dir / "new.trd", "--first", "5", "--last", "5"});
+  const test::CliRun w =
+      RunCliArgs({"write", image, "--flux-sim", dir / "new.trd", "--first", "5", "--last", "5"});
   ASSERT_EQ(w.status, 0) << w.out << w.err;
   TZX_Disk source, written;
   ASSERT_TRUE(LoadImageFile(source, image).ok);
@@ -547,8 +550,7 @@ TEST(GreaseweazleLink, AStreamCutPartWayResetsTheLink) {
   auto device = StartDevice();
   GreaseweazleLink link;
   ASSERT_TRUE(link.Open(device->DevicePath())) << link.Error();
-  ASSERT_TRUE(link.SetBusType(GwBus::Ibm) && link.Select(0) && link.Motor(0, true) &&
-              link.Seek(0));
+  ASSERT_TRUE(link.SetBusType(GwBus::Ibm) && link.Select(0) && link.Motor(0, true) && link.Seek(0));
   link.Timeouts().writeMs = 300;
   device->StallNextWrite();
   EXPECT_FALSE(link.WriteFlux(std::vector<uint8_t>(100000, 100), true, true));
@@ -601,8 +603,7 @@ TEST(SimulatedGreaseweazle, TurnsAsADriveDoes) {
     ASSERT_TRUE(link.Seek(0) && link.Head(static_cast<uint8_t>(head)) &&
                 link.ReadFlux(0, 3, stream) && DecodeFluxStream(stream, capture, error))
         << link.Error() << error;
-    EXPECT_NEAR(static_cast<double>(capture.index[2] - capture.index[1]), 14.4e6 / (1 + speed),
-                2)
+    EXPECT_NEAR(static_cast<double>(capture.index[2] - capture.index[1]), 14.4e6 / (1 + speed), 2)
         << head << " " << speed;
   }
 }
