@@ -425,8 +425,8 @@ TEST(FluxRun, QuietSpellsLongerThanTheWatchdogStopNeitherARunNorTheReset) {
 // A write-protected disk: the first refusal ends the run with one line.
 TEST(FluxRun, WriteProtectedDiskStopsAtItsFirstRefusal) {
   TempDir dir;
-  const test::CliRun w = RunCliArgs({"write", SavedDisk(dir, 160), "--flux-sim",
-                                     SavedDisk(dir, 160, "disk.trd"), "--flux-media", "wprot"});
+  const test::CliRun w = RunCliArgs({"write", SavedDisk(dir, 4), "--flux-sim",
+                                     SavedDisk(dir, 4, "disk.trd"), "--flux-media", "wprot"});
   EXPECT_EQ(w.status, 1);
   EXPECT_EQ(w.out,
             "Начало операции!\n"
