@@ -82,6 +82,8 @@ Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt)
   fluxSimPick = new QPushButton("…", this);
   fluxSimPick->setObjectName("fluxSimPick");
   fluxSimPick->setFixedWidth(28);
+  // Enter in the dialog's fields is not a click on it.
+  fluxSimPick->setAutoDefault(false);
   connect(fluxSimPick, &QPushButton::clicked, this, &Tfmset::fluxSimPickClick);
   sbpasses = new QSpinBox(this);
   sbpasses->setObjectName("sbpasses");
