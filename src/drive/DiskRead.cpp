@@ -31,7 +31,6 @@ struct ReadRun {
   RunFailures failures{};
   bool trackEnded = false;  // a failure ended the track being read
   std::string stopWhy{};    // a failure ended the run: its line
-  bool fastCut = false;     // the fast read's call failed beyond itself
 };
 
 // A failed call judged by the run's rule: false when it ends the run (its
@@ -293,7 +292,6 @@ Attempts FastReadTrack(ReadRun& run, int n) {
           "Быстрое чтение не удалось - " + std::to_string(run.drive.LastError()) + TrackText(n),
           run.drive);
       LogBoth(track, run.host, line, true);
-      run.fastCut = true;
       GoesOn(run, line);
       return Attempts::Failed;
     }
@@ -322,7 +320,6 @@ Attempts FastReadTrack(ReadRun& run, int n) {
 }
 
 Attempts ReadTrack(ReadRun& run, int n) {
-  run.fastCut = false;
   if (run.next >= 0 && !run.trackEnded) {
     const Attempts a = FastReadTrack(run, n);
     if (a != Attempts::Failed) return a;

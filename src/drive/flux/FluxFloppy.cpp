@@ -269,7 +269,8 @@ void FluxFloppy::PrepareForWriting(const TZX_Disk& image) {
 }
 
 bool FluxFloppy::SaveSimulatedDisk(const SaveOptions& options, std::string& error) {
-  if (!simulated_) return true;
+  // A disk nothing was written to (a write-protected one) has nothing new to keep.
+  if (!simulated_ || !simulated_->Written()) return true;
   TZX_Disk disk;
   simulated_->TakeDisk(disk);
   const SaveResult saved = SaveImageFile(disk, options_.simulatedImage, options);

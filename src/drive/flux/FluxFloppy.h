@@ -102,7 +102,8 @@ class FluxFloppy final : public FloppyDriver {
   void TakeOptions(const FluxDriveOptions& options);
   const FluxDriveOptions& Options() const { return options_; }
   // A simulated device: its disk, written tracks included, saved to the
-  // image it was loaded from. True for real hardware.
+  // image it was loaded from, when something was written. True for real
+  // hardware.
   bool SaveSimulatedDisk(const SaveOptions& options, std::string& error);
   // The image a simulated device holds; "" for real hardware.
   const std::string& SimulatedImage() const { return options_.simulatedImage; }

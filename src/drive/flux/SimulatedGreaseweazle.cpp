@@ -656,11 +656,14 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
   }
 }
 
-void SimulatedGreaseweazle::FormatBlank(const TZX_Disk& image) {
+bool SimulatedGreaseweazle::Written() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  if (!blank_ ||
-      std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) { return t.written; }))
-    return;
+  return std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) { return t.written; });
+}
+
+void SimulatedGreaseweazle::FormatBlank(const TZX_Disk& image) {
+  if (!blank_ || Written()) return;
+  const std::lock_guard<std::mutex> lock(mutex_);
   blank_ = false;
   auto fresh = std::make_unique<TZX_Disk>();
   for (int index = 0; index < kTrackCount; ++index) {

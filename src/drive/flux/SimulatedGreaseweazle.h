@@ -113,6 +113,8 @@ class SimulatedGreaseweazle {
   // The disk as it now reads, written tracks included, decoded without the
   // media's faults: what a virtual drive's disk would be saved as.
   void TakeDisk(TZX_Disk& out);
+  // Some track was written or erased.
+  bool Written();
 
  private:
   struct Track {
