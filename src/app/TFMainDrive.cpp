@@ -103,12 +103,14 @@ void TFMain::StartDriveOperation(int mode) {
     if (dialogs_.AskYesNo(kOverwriteCaption, kOverwriteQuestion) != Answer::Yes) return;
   }
   zxd->ScrollToTopAndRepaint();
-  prog->Prepare(plan.caption, plan.progressMax,
-                [this, &plan](OperationHost& host) { drive_.Run(plan, *disk_, settings_, host); });
+  OperationResult result;
+  prog->Prepare(plan.caption, plan.progressMax, [this, &plan, &result](OperationHost& host) {
+    result = drive_.Run(plan, *disk_, settings_, host);
+  });
   driveRunning_ = true;
   dialogs_.RunDialog(*prog);
   driveRunning_ = false;
-  const DriveRunAftermath after = AfterDriveRun(mode, prog->Ran(), plan.asksFirst);
+  const DriveRunAftermath after = AfterDriveRun(mode, prog->Ran(), plan.asksFirst, result);
   if (after.imageChanged) NoteImage(ImageEvent::DriveRead);
   if (after.keepWrittenDisk) {
     std::string error;

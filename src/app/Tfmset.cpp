@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 
 #include "drive/DriveChannel.h"
+#include "model/FileIO.h"
+#include "session/MainCommands.h"
 
 namespace kelvara {
 
@@ -70,7 +72,39 @@ Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt)
   fluxNode->setPlaceholderText("/dev/ttyACM0");
   fluxNode->setToolTip(QString::fromUtf8(
       "Узел Greaseweazle (/dev/ttyACM0, /dev/greaseweazle).\nПусто - контроллер ПК "
-      "(/dev/fd0, /dev/fd1).\nДействует со следующего запуска программы."));
+      "(/dev/fd0, /dev/fd1)."));
+  fluxSim = new QLineEdit(this);
+  fluxSim->setObjectName("fluxSim");
+  fluxSim->setToolTip(QString::fromUtf8(
+      "Образ диска в симуляторе Greaseweazle: все команды \"Диск\" без устройства.\n"
+      "Файла может не быть: тогда диск чистый, записанное сохраняется в этот файл.\n"
+      "Выбирается вместо узла."));
+  fluxSimPick = new QPushButton("…", this);
+  fluxSimPick->setObjectName("fluxSimPick");
+  fluxSimPick->setFixedWidth(28);
+  // Enter in the dialog's fields is not a click on it.
+  fluxSimPick->setAutoDefault(false);
+  connect(fluxSimPick, &QPushButton::clicked, this, &Tfmset::fluxSimPickClick);
+  sbpasses = new QSpinBox(this);
+  sbpasses->setObjectName("sbpasses");
+  sbpasses->setRange(1, 10);
+  sbpasses->setToolTip("Сколько раз дорожка записывается, пока проверка находит ошибки");
+  sbpcyl = new QSpinBox(this);
+  sbpcyl->setObjectName("sbpcyl");
+  sbpcyl->setRange(0, 83);
+  sbpcyl->setToolTip("Предкомпенсация записи: с этого цилиндра");
+  sbpns = new QSpinBox(this);
+  sbpns->setObjectName("sbpns");
+  sbpns->setRange(0, 250);
+  sbpns->setSuffix(" нс");
+  sbpns->setToolTip(
+      "Сдвиг соседних переходов при записи; 0 - выключена.\nНужна многим 5.25\" "
+      "80-дорожечным дисководам на внутренних цилиндрах");
+  cbdens = new QComboBox(this);
+  cbdens->setObjectName("cbdens");
+  for (const char* item : kDensityItems)
+    cbdens->addItem(QString::fromUtf8(item));
+  cbdens->setToolTip("Уровень на выводе 2 (выбор плотности) для 5.25\" HD дисководов");
   cbbus = new QComboBox(this);
   cbbus->setObjectName("cbbus");
   for (const char* item : kFluxBusItems)
@@ -82,6 +116,10 @@ Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt)
   cbdstep->setObjectName("cbdstep");
   cbdstep->setToolTip("40-дорожечный диск в 80-дорожечном дисководе");
   connect(fluxNode, &QLineEdit::textChanged, this, &Tfmset::e1Change);
+  connect(fluxSim, &QLineEdit::textChanged, this, &Tfmset::e1Change);
+  for (QSpinBox* box : {sbpasses, sbpcyl, sbpns})
+    connect(box, &QSpinBox::valueChanged, this, &Tfmset::e1Change);
+  connect(cbdens, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
   connect(cbbus, &QComboBox::currentIndexChanged, this, &Tfmset::e1Change);
   connect(cbverify, &QCheckBox::toggled, this, &Tfmset::e1Change);
   connect(cbdstep, &QCheckBox::toggled, this, &Tfmset::e1Change);
@@ -109,9 +147,21 @@ Tfmset::Tfmset(Prompt& prompt, QWidget* owner) : QDialog(owner), prompt_(prompt)
 
   QGroupBox* fluxGroup = Group("Флюкс-устройство", this);
   AddRow(fluxGroup, "Узел:", fluxNode);
+  auto* simRow = new QHBoxLayout;
+  simRow->setSpacing(2);
+  simRow->addWidget(fluxSim);
+  simRow->addWidget(fluxSimPick);
+  static_cast<QFormLayout*>(fluxGroup->layout())->addRow("Симулятор:", simRow);
   AddRow(fluxGroup, "Шина:", cbbus);
   static_cast<QFormLayout*>(fluxGroup->layout())->addRow(cbverify);
   static_cast<QFormLayout*>(fluxGroup->layout())->addRow(cbdstep);
+  AddRow(fluxGroup, "Проходов записи:", sbpasses);
+  auto* precompRow = new QHBoxLayout;
+  precompRow->setSpacing(2);
+  precompRow->addWidget(sbpcyl);
+  precompRow->addWidget(sbpns);
+  static_cast<QFormLayout*>(fluxGroup->layout())->addRow("Предкомп. с цил.:", precompRow);
+  AddRow(fluxGroup, "Плотность (2):", cbdens);
 
   bb1 = new QPushButton("Принять", this);
   BitBtn2 = new QPushButton("Отменить", this);
@@ -155,6 +205,11 @@ void Tfmset::SetValues(const SetupValues& values) {
   cbbus->setCurrentIndex(values.fluxBusIndex);
   cbverify->setChecked(values.fluxVerify);
   cbdstep->setChecked(values.doubleStep);
+  fluxSim->setText(QString::fromStdString(values.fluxSimImage));
+  sbpasses->setValue(values.writePasses);
+  sbpcyl->setValue(values.precompCylinder);
+  sbpns->setValue(values.precompNs);
+  cbdens->setCurrentIndex(values.densityIndex);
 }
 
 SetupValues Tfmset::Values() const {
@@ -169,7 +224,19 @@ SetupValues Tfmset::Values() const {
   v.fluxBusIndex = cbbus->currentIndex();
   v.fluxVerify = cbverify->isChecked();
   v.doubleStep = cbdstep->isChecked();
+  v.fluxSimImage = fluxSim->text().trimmed().toStdString();
+  v.writePasses = sbpasses->value();
+  v.precompCylinder = sbpcyl->value();
+  v.precompNs = sbpns->value();
+  v.densityIndex = cbdens->currentIndex();
   return v;
+}
+
+void Tfmset::fluxSimPickClick() {
+  std::vector<std::string> files;
+  if (prompt_.PickOpenFiles("Диск симулятора Greaseweazle", kOpenImageFilter,
+                            FolderOf(fluxSim->text().toStdString()), files))
+    fluxSim->setText(QString::fromStdString(files.front()));
 }
 
 void Tfmset::showEvent(QShowEvent* event) {

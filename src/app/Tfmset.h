@@ -29,16 +29,22 @@ class Tfmset : public QDialog {
   // Set by "Принять"; cleared each time the dialog shows.
   bool AcceptFlag() const { return accepted_; }
 
-  std::array<QSpinBox*, 7> e{};    // e1 .. e7
-  std::array<QCheckBox*, 4> cb{};  // cb1 .. cb4
-  QComboBox* cbdr = nullptr;       // "Дисковод:"
-  QComboBox* cbsr = nullptr;       // "Скорость передачи:"
-  QLineEdit* fluxNode = nullptr;   // the flux device's serial node; empty: the PC's controller
-  QComboBox* cbbus = nullptr;      // its bus
-  QCheckBox* cbverify = nullptr;   // read written tracks back
-  QCheckBox* cbdstep = nullptr;    // double stepping
-  QPushButton* bb1 = nullptr;      // "Принять"
-  QPushButton* BitBtn2 = nullptr;  // "Отменить"
+  std::array<QSpinBox*, 7> e{};        // e1 .. e7
+  std::array<QCheckBox*, 4> cb{};      // cb1 .. cb4
+  QComboBox* cbdr = nullptr;           // "Дисковод:"
+  QComboBox* cbsr = nullptr;           // "Скорость передачи:"
+  QLineEdit* fluxNode = nullptr;       // the flux device's serial node; empty: the PC's controller
+  QLineEdit* fluxSim = nullptr;        // a simulated device's disk image, chosen over the node
+  QPushButton* fluxSimPick = nullptr;  // "…": chooses that image
+  QComboBox* cbbus = nullptr;          // its bus
+  QCheckBox* cbverify = nullptr;       // read written tracks back
+  QCheckBox* cbdstep = nullptr;        // double stepping
+  QSpinBox* sbpasses = nullptr;        // write passes of a track at most
+  QSpinBox* sbpcyl = nullptr;          // precompensation from this cylinder
+  QSpinBox* sbpns = nullptr;           // ... of this many ns; 0: off
+  QComboBox* cbdens = nullptr;         // the density-select pin
+  QPushButton* bb1 = nullptr;          // "Принять"
+  QPushButton* BitBtn2 = nullptr;      // "Отменить"
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -46,6 +52,7 @@ class Tfmset : public QDialog {
  private:
   void e1Change();
   void bb1Click();
+  void fluxSimPickClick();
   QSpinBox* NumberField(size_t i);
 
   Prompt& prompt_;

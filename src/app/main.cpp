@@ -41,25 +41,29 @@ int main(int argc, char** argv) {
 
   const std::string programFolder = SettingsStore::ProgramFolder();
   const std::string iniPath = SettingsStore::DefaultIniPath(programFolder);
-  // The settings choose the flux device when the command line names no
-  // drive; the window reads them again for everything else.
+  // The command line's drive, else the one the settings choose (and choose
+  // again when the settings dialog changes them).
   TSettings settings;
   SettingsStore(iniPath, programFolder).Load(settings, false);
   std::unique_ptr<FloppyDriver> driver;
   const bool commandLineFlux = !line.flux.empty() || !line.fluxSim.empty();
-  if (commandLineFlux || (line.virtualDrive.empty() && !settings.FluxDevice.empty())) {
+  const bool followSettings = !commandLineFlux && line.virtualDrive.empty();
+  std::string warning;
+  if (commandLineFlux) {
     flux::FluxDriveOptions options;
-    std::string error;
     // A bad value is said and left out; the drive then opens as it can.
-    if (!flux::FluxOptionsFromSettings(settings, options, error))
-      std::fprintf(stderr, "%s\n", error.c_str());
-    if (commandLineFlux) options.device = line.flux;
+    flux::FluxOptionsFromSettings(settings, options, warning);
+    options.device = line.flux;
     options.simulatedImage = line.fluxSim;
     driver = flux::CreateFluxFloppy(std::move(options));
+  } else if (followSettings) {
+    driver = BackendFromSettings(settings, warning);
   } else {
     driver = CreateFloppyDriver(line.virtualDrive);
   }
+  if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
   DriveSession session(std::move(driver));
+  if (followSettings) session.FollowSettings(settings);
   QtDialogs dialogs;
   TFMain window(dialogs, SettingsStore(iniPath, programFolder), session);
   dialogs.SetOwner(&window);

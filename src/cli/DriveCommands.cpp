@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -68,9 +70,12 @@ class CliOperationHost final : public OperationHost {
     label_ = text;
     Draw();
   }
+  // The progress line counts the tracks of the run's range.
+  void SetRun(const DriveRunPlan& plan) { plan_ = plan; }
   void SetProgress(int position, int maximum) override {
-    position_ = position;
-    maximum_ = maximum;
+    const RunProgress p = ProgressOfRun(plan_, position);
+    position_ = p.done;
+    maximum_ = plan_.start ? p.total : maximum;
     Draw();
   }
   void ProcessEvents() override {}
@@ -99,6 +104,7 @@ class CliOperationHost final : public OperationHost {
   std::string label_ = "0";
   int position_ = 0;
   int maximum_ = 0;
+  DriveRunPlan plan_;
 };
 
 struct DriveOptions {
@@ -115,7 +121,21 @@ struct DriveOptions {
   std::string fluxMedia;  // the simulated disk's faults
   bool noVerify = false;  // a flux device's writes not read back
   bool doubleStep = false;
+  std::string precomp;  // CYLINDER:NS
+  std::string density;  // none, low, high
+  int writePasses = -1;
 };
+
+// "CYLINDER:NS" of --precomp; false for anything else.
+bool ParsePrecomp(const std::string& text, int& cylinder, int& ns) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  char* end = nullptr;
+  cylinder = static_cast<int>(std::strtol(text.c_str(), &end, 10));
+  if (end != text.c_str() + colon || cylinder < 0 || cylinder > kLastDriveCylinder) return false;
+  ns = static_cast<int>(std::strtol(text.c_str() + colon + 1, &end, 10));
+  return *end == '\0' && colon + 1 < text.size() && ns >= 0 && ns <= 250;
+}
 
 void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
   cmd->add_option("--drive", o.drive, "Drive A or B (setting Drive)")
@@ -144,8 +164,9 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
                   "Greaseweazle bus: ibm (drive A/B on a twisted cable, the default) or "
                   "shugart (units 0/1 on a straight cable)")
       ->check(CLI::IsMember({"ibm", "shugart"}));
-  cmd->add_option("--flux-media", o.fluxMedia,
-                  "Simulated disk faults: jitter=0.05,speed=-0.1,weak=T:R,dropout=T:R,noindex")
+  cmd->add_option(
+         "--flux-media", o.fluxMedia,
+         std::string("Simulated disk faults, separated by commas: ") + flux::kSimulatedMediaItems)
       ->check(CLI::Validator(
           [](std::string& text) {
             flux::SimulatedMedia media;
@@ -155,10 +176,28 @@ void AddDriveOptions(CLI::App* cmd, DriveOptions& o, bool runOptions) {
           "ITEMS"));
   cmd->add_flag("--double-step", o.doubleStep,
                 "Greaseweazle: a 40-track disk in an 80-track drive (setting DoubleStep)");
+  cmd->add_option("--density", o.density,
+                  "Greaseweazle: the level held on the density-select pin 2 for 5.25\" HD drives "
+                  "(setting DensitySelect)")
+      ->check(CLI::IsMember({"none", "low", "high"}));
   if (!runOptions) return;
   cmd->add_flag("--no-verify", o.noVerify,
                 "Greaseweazle: do not read each written track back to check it (setting "
                 "FluxVerify)");
+  cmd->add_option("--write-passes", o.writePasses,
+                  "Greaseweazle: passes of a track whose read-back fails, at most (setting "
+                  "FluxWritePasses, default 3)")
+      ->check(CLI::Range(1, 10));
+  cmd->add_option("--precomp", o.precomp,
+                  "Greaseweazle: write precompensation, NS nanoseconds from cylinder CYLINDER on "
+                  "(settings PrecompCylinder, PrecompNs; 0 ns is off)")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            int cylinder = 0, ns = 0;
+            return ParsePrecomp(text, cylinder, ns) ? std::string()
+                                                    : "expected CYLINDER:NS, e.g. 40:140";
+          },
+          "CYLINDER:NS"));
   cmd->add_option("--first", o.first, "First track (setting FirstTrack)")
       ->check(CLI::Range(0, kTrackCount - 1));
   cmd->add_option("--last", o.last, "Last track (setting LastTrack)")
@@ -176,6 +215,13 @@ TSettings SettingsWith(const TSettings& base, const DriveOptions& o) {
   if (o.retries >= 0) s.RetryCount = static_cast<uint8_t>(o.retries);
   if (o.doubleStep) s.DoubleStep = true;
   if (o.noVerify) s.FluxVerify = false;
+  if (o.writePasses > 0) s.FluxWritePasses = static_cast<uint8_t>(o.writePasses);
+  if (!o.density.empty()) s.DensitySelect = o.density == "none" ? "" : o.density;
+  int cylinder = 0, ns = 0;
+  if (ParsePrecomp(o.precomp, cylinder, ns)) {
+    s.PrecompCylinder = static_cast<uint8_t>(cylinder);
+    s.PrecompNs = static_cast<uint8_t>(ns);
+  }
   return s;
 }
 
@@ -186,15 +232,19 @@ std::unique_ptr<DriveSession> OpenSession(Context& ctx, const DriveOptions& o, c
   std::unique_ptr<FloppyDriver> driver;
   // The flux device of the command line, else that of the settings unless
   // the command line names the virtual drive.
-  if (!o.flux.empty() || !o.fluxSim.empty() || (o.virtualDrive.empty() && !s.FluxDevice.empty())) {
+  const bool commandLineFlux = !o.flux.empty() || !o.fluxSim.empty();
+  if (commandLineFlux ||
+      (o.virtualDrive.empty() && (!s.FluxDevice.empty() || !s.FluxSimImage.empty()))) {
     flux::FluxDriveOptions fo;
     std::string error;
     if (!flux::FluxOptionsFromSettings(s, fo, error)) {
       ctx.Fail(error);
       return nullptr;
     }
-    if (!o.flux.empty() || !o.fluxSim.empty()) fo.device = o.flux;
-    fo.simulatedImage = o.fluxSim;
+    if (commandLineFlux) {
+      fo.device = o.flux;
+      fo.simulatedImage = o.fluxSim;
+    }
     if (!o.fluxBus.empty()) flux::ParseGwBus(o.fluxBus, fo.bus);
     if (!o.fluxMedia.empty()) flux::ParseSimulatedMedia(o.fluxMedia, fo.media, error);
     driver = flux::CreateFluxFloppy(std::move(fo));
@@ -262,6 +312,7 @@ bool RunOnDrive(Context& ctx, const DriveOptions& o, const TSettings& s, int mod
   CliOperationHost host(ctx.out, ctx.err, &ctx.err == &std::cerr && ::isatty(STDERR_FILENO));
   DriveRunPlan plan = run.session->Plan(mode, disk, s);
   plan.fastRead = fastRead;
+  host.SetRun(plan);
   for (const std::string& m : plan.messages)
     host.ShowMessage(kErrorCaption, m);
   if (!plan.start) {

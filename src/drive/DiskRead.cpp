@@ -1,7 +1,8 @@
 // The reading run: for each track of the range, seek, scan the ID fields into
 // the track's slots, read the data of every listed sector. Failed scans and
-// reads are logged and the run goes on; a failed reset or seek, or a cancel,
-// ends it at once and keeps what was stored so far.
+// reads are logged and the run goes on; a failed reset or seek, a cancel, or
+// a failure that leaves nothing to read (RunFailures) ends it at once and
+// keeps what was stored so far.
 #include <algorithm>
 #include <cstring>
 
@@ -21,13 +22,44 @@ struct ReadRun {
   TZX_Disk& disk;
   int retryCount;
   OperationHost& host;
-  OperationResult result;  // bad sectors and calls counted so far
+  OperationResult result{};  // bad sectors and calls counted so far
   // A fast read: the timed scan's place of the header under the head (-1
   // when this track has none) and the number of headers it stored.
   bool fast = false;
   int next = -1;
   size_t stored = 0;
+  RunFailures failures{};
+  bool trackEnded = false;  // a failure ended the track being read
+  std::string stopWhy{};    // a failure ended the run: its line
 };
+
+// A failed call judged by the run's rule: false when it ends the run (its
+// line kept as the reason), the track marked ended when it ends that.
+bool GoesOn(ReadRun& run, const std::string& line) {
+  switch (run.failures.After(run.drive)) {
+    case RunFailures::Verdict::GoOn:
+      return true;
+    case RunFailures::Verdict::EndTrack:
+      run.trackEnded = true;
+      return true;
+    case RunFailures::Verdict::EndRun:
+      run.trackEnded = true;
+      run.stopWhy = line;
+      return false;
+  }
+  return true;
+}
+
+// The sectors of slots from `slot` on that a read cannot reach any more:
+// counted as not read, left as they were.
+void CountUnread(ReadRun& run, int n, int slot) {
+  const TTrack& track = run.disk.GetTrack(static_cast<uint8_t>(n));
+  for (int i = slot; i < kSlotCount; ++i) {
+    if (!track.Sectors[i].Present) continue;
+    ++run.result.badSectors;
+    ++run.result.sectorsFailed;
+  }
+}
 
 void LogBoth(TTrack& track, OperationHost& host, const std::string& line, bool select) {
   track.Log.push_back(line);
@@ -132,9 +164,11 @@ void ScanTrack(ReadRun& run, int n) {
   if (!ScanCall(run, n, bytes)) {
     ++run.result.failedCalls;
     ++run.result.tracksFailed;
-    LogBoth(track, run.host,
-            "Ошибка сканирования - " + std::to_string(run.drive.LastError()) + TrackText(n), true);
+    const std::string line =
+        "Ошибка сканирования - " + std::to_string(run.drive.LastError()) + TrackText(n);
+    LogBoth(track, run.host, line, true);
     if (!run.drive.FailureText().empty()) LogBoth(track, run.host, run.drive.FailureText(), false);
+    GoesOn(run, WithCause(line, run.drive));
   } else {
     ++run.result.succeededCalls;
     ++run.result.tracksDone;
@@ -191,20 +225,26 @@ Attempts ReadTrackSectors(ReadRun& run, int n) {
     const size_t offered = std::max(kReadOffered, nominal);
     uint32_t returned = 0;
     int made = 0;
-    const Attempts a = Retried(run.retryCount, run.host, made, [&] {
+    const Attempts a = Retried(run.drive, run.retryCount, run.host, made, [&] {
       return run.drive.Read(p, run.drive.Buffer().first(offered), returned);
     });
     if (a == Attempts::Cancelled) return a;
     if (a == Attempts::Failed) {
       // With no attempt made there is no driver error to show.
       const uint32_t err = made ? run.drive.LastError() : 0;
-      LogBoth(track, run.host,
-              "Ошибка чтения сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec), true);
+      const std::string line = WithCause(
+          "Ошибка чтения сектора  - " + std::to_string(err) + TrackSectorText(n, s.Sec), run.drive);
+      LogBoth(track, run.host, line, true);
       if (s.ErrorCount < 0xFF) ++s.ErrorCount;
       s.DataOk = 0;
       ++run.result.badSectors;
       ++run.result.failedCalls;
       ++run.result.sectorsFailed;
+      if (made && (!GoesOn(run, line) || run.trackEnded)) {
+        CountUnread(run, n, i + 1);
+        run.disk.RefreshSectorCell(index, static_cast<uint8_t>(i));
+        return Attempts::Failed;
+      }
     } else {
       StoreSector(run, n, s, nominal, returned);
       ++run.result.succeededCalls;
@@ -246,6 +286,15 @@ Attempts FastReadTrack(ReadRun& run, int n) {
     const bool ok = run.drive.Read(p, io.first(std::max(kReadOffered, size * r.count)), returned);
     run.host.ProcessEvents();
     if (run.host.CancelRequested()) return Attempts::Cancelled;
+    if (!ok && run.drive.LastFailureReach() != FailureReach::Call) {
+      // Nothing more of the track can be read: no per-sector reads either.
+      const std::string line = WithCause(
+          "Быстрое чтение не удалось - " + std::to_string(run.drive.LastError()) + TrackText(n),
+          run.drive);
+      LogBoth(track, run.host, line, true);
+      GoesOn(run, line);
+      return Attempts::Failed;
+    }
     if (!ok || returned != size * r.count) {
       LogBoth(track, run.host,
               "Быстрое чтение не удалось - " + std::to_string(ok ? 0 : run.drive.LastError()) +
@@ -271,9 +320,13 @@ Attempts FastReadTrack(ReadRun& run, int n) {
 }
 
 Attempts ReadTrack(ReadRun& run, int n) {
-  if (run.next >= 0) {
+  if (run.next >= 0 && !run.trackEnded) {
     const Attempts a = FastReadTrack(run, n);
     if (a != Attempts::Failed) return a;
+  }
+  if (run.trackEnded) {
+    CountUnread(run, n, 0);
+    return Attempts::Failed;
   }
   return ReadTrackSectors(run, n);
 }
@@ -286,23 +339,27 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
     host.ShowMessage(kErrorCaption, "Число дорожек превышает 166 ...");
     return {};
   }
-  ReadRun run{drive, disk, retryCount, host, {}};
+  ReadRun run{.drive = drive, .disk = disk, .retryCount = retryCount, .host = host};
   run.fast = plan.fastRead && (plan.mode & kModeScan) && (plan.mode & kModeRead);
   host.SetTrackLabel("0");
   host.ClearLog();
-  if (!RestartController(drive, host)) return {};
+  OperationResult stopped;
+  if (!StartRun(drive, host, stopped)) return stopped;
   host.AddLog(kStartLine, true);
   for (int n = plan.firstTrack; n <= plan.lastTrack; ++n) {
     if (!drive.Seek(static_cast<uint8_t>(n / 2), static_cast<uint8_t>(n % 2))) {
-      host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()) + FailureLine(drive));
-      return EndRun(run.result, OperationEnd::Stopped, run.host);
+      host.AddLog(WithCause(SeekErrorText(drive.LastError()) + TrackText(n), drive), true);
+      return StopRun(run.result, SeekErrorText(drive.LastError()) + FailureLine(drive), host);
     }
     host.SetTrackLabel(std::to_string(n));
+    run.trackEnded = false;
     if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
     if (plan.mode & kModeScan) ScanTrack(run, n);
     if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
-    if ((plan.mode & kModeRead) && ReadTrack(run, n) == Attempts::Cancelled)
+    if ((plan.mode & kModeRead) && run.stopWhy.empty() && ReadTrack(run, n) == Attempts::Cancelled)
       return EndRun(run.result, OperationEnd::Cancelled, run.host);
+    if (!run.stopWhy.empty()) return StopRun(run.result, run.stopWhy, host);
+    run.failures.TrackOver();
     if (host.CancelRequested()) return EndRun(run.result, OperationEnd::Cancelled, run.host);
     host.SetProgress(n + 1, plan.progressMax);
   }

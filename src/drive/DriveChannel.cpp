@@ -68,17 +68,39 @@ std::string FailureLine(const DriveChannel& drive) {
   return drive.FailureText().empty() ? "" : "\r" + drive.FailureText();
 }
 
+std::string WithCause(const std::string& line, const DriveChannel& drive) {
+  return drive.FailureText().empty() ? line : line + ": " + drive.FailureText();
+}
+
+std::string RestartFailure(DriveChannel& drive) {
+  if (!drive.Reset()) return ResetErrorText(drive.LastError()) + FailureLine(drive);
+  if (!drive.Seek(0, 0)) return SeekErrorText(drive.LastError()) + FailureLine(drive);
+  return {};
+}
+
 bool RestartController(DriveChannel& drive, OperationHost& host) {
-  if (!drive.Reset()) {
-    host.ShowMessage(kErrorCaption, ResetErrorText(drive.LastError()) + FailureLine(drive));
-    return false;
+  const std::string why = RestartFailure(drive);
+  if (!why.empty()) host.ShowMessage(kErrorCaption, why);
+  return why.empty();
+}
+
+RunFailures::Verdict RunFailures::After(const DriveChannel& drive) {
+  switch (drive.LastFailureReach()) {
+    case FailureReach::Call:
+      return Verdict::GoOn;
+    case FailureReach::Run:
+      return Verdict::EndRun;
+    case FailureReach::Track:
+      break;
   }
-  // The restart leaves the head on cylinder 80, not 0; callers seek on from there.
-  if (!drive.Seek(80, 0)) {
-    host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()) + FailureLine(drive));
-    return false;
-  }
-  return true;
+  ended_ = true;
+  return !trackWorked_ || previousEnded_ ? Verdict::EndRun : Verdict::EndTrack;
+}
+
+void RunFailures::TrackOver() {
+  previousEnded_ = ended_;
+  trackWorked_ |= !ended_;
+  ended_ = false;
 }
 
 }  // namespace kelvara

@@ -17,6 +17,7 @@ inline constexpr const char* kErrorCaption = "Ошибка!";
 inline constexpr const char* kStartLine = "Начало операции!";
 inline constexpr const char* kDoneLine = "Операция выполнена!";
 inline constexpr const char* kCancelledLine = "Операция отменена пользователем!";
+inline constexpr const char* kStoppedLine = "Операция остановлена!";
 
 std::string ResetErrorText(uint32_t err);  // "Ошибка сброса контроллера - (err)!"
 std::string SeekErrorText(uint32_t err);  // "Ошибка позиционирования - (err)!"
@@ -49,6 +50,7 @@ class DriveChannel {
   bool LastCallUnsupported() const { return driver_.LastCallUnsupported(); }
   // The backend's words for the last failure; "" when the code says it all.
   const std::string& FailureText() const { return driver_.FailureText(); }
+  FailureReach LastFailureReach() const { return driver_.LastFailureReach(); }
   // What a flux device decoded of the track it last scanned; nullptr for a
   // controller.
   const TrackCapture* ScanCapture() const { return driver_.LastScanCapture(); }
@@ -63,24 +65,35 @@ class DriveChannel {
 // The backend's words for the last failure on a line of their own after a
 // message; "" when it has none.
 std::string FailureLine(const DriveChannel& drive);
+// A LOG line of a failed call with the backend's words for its cause after
+// it: "Ошибка форматирования - 19 (Track - 0): the disk is write-protected".
+std::string WithCause(const std::string& line, const DriveChannel& drive);
 
 // The record of a one-sector read or write of a slot's sector under the
 // physical head of track `track`.
 FD_READ_WRITE_PARAMS SectorParams(int track, uint8_t cyl, uint8_t head, uint8_t sec,
                                   uint8_t sizeCode, uint8_t gap);
 
-// Reset, then a seek to cylinder 80 head 0, as every operation begins. A
-// failure is shown in an "Ошибка!" box and ends the operation.
+// Reset, then a seek to cylinder 0 head 0, as every operation begins: each
+// backend finds track 0 by the drive's sensor after a reset (the kernel
+// recalibrates, a Greaseweazle steps out until the sensor), and no seek goes
+// past a cylinder the run does not ask for. A failure is shown in an
+// "Ошибка!" box and ends the operation.
 bool RestartController(DriveChannel& drive, OperationHost& host);
+// The restart's failure as its message ("" when it worked), the backend's
+// words on a line of their own.
+std::string RestartFailure(DriveChannel& drive);
 
 enum class Attempts { Succeeded, Failed, Cancelled };
 
 // A data call attempted up to `count` times without moving the head; after
 // each attempt pending events are processed and the cancel flag tested. A
-// cancel ends the whole operation, whatever the attempt gave. `made` is the
-// number of attempts made (0 when count is 0).
+// cancel ends the whole operation, whatever the attempt gave. A failure
+// that reaches beyond its call is not retried: no attempt would go
+// otherwise. `made` is the number of attempts made (0 when count is 0).
 template <typename Call>
-Attempts Retried(int count, OperationHost& host, int& made, Call&& call) {
+Attempts Retried(const DriveChannel& drive, int count, OperationHost& host, int& made,
+                 Call&& call) {
   bool ok = false;
   made = 0;
   while (!ok && made < count) {
@@ -88,8 +101,28 @@ Attempts Retried(int count, OperationHost& host, int& made, Call&& call) {
     ++made;
     host.ProcessEvents();
     if (host.CancelRequested()) return Attempts::Cancelled;
+    if (!ok && drive.LastFailureReach() != FailureReach::Call) break;
   }
   return ok ? Attempts::Succeeded : Attempts::Failed;
 }
+
+// The runs' rule for failures that reach beyond their call (FailureReach),
+// kept over the tracks of one run. Every backend's failures end a run the
+// same way: a write-protected disk at the first refusal, a drive that gives
+// no index pulses on the run's first track, or on two tracks in a row.
+class RunFailures {
+ public:
+  enum class Verdict { GoOn, EndTrack, EndRun };
+
+  // What the failure of the drive's last call means for the run.
+  Verdict After(const DriveChannel& drive);
+  // The track being worked on is over, worked or ended by a failure.
+  void TrackOver();
+
+ private:
+  bool trackWorked_ = false;  // some track of the run went to its end
+  bool previousEnded_ = false;
+  bool ended_ = false;  // the current track was ended by a failure
+};
 
 }  // namespace kelvara

@@ -2,6 +2,9 @@
 // the drive without the progress window.
 #include "drive/DriveOperations.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace kelvara {
 
 namespace {
@@ -53,21 +56,64 @@ DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& sett
     if (tracks == 0) return plan;
     plan.lastTrack = tracks - 1;
   }
+  // Double stepping never clamps a cylinder: a disk that does not fit under
+  // the drive's cylinders is refused before anything is written (a setting
+  // left on from a 40-track disk would put every cylinder from 42 up onto
+  // the same track), and a read ends where the drive does.
+  if (settings.DoubleStep && plan.lastTrack >= kDoubleStepTracks) {
+    if (mode >= kModeFormat) {
+      char text[512];
+      std::snprintf(text, sizeof text, kDoubleStepWriteText, plan.lastTrack);
+      plan.messages.push_back(text);
+      return plan;
+    }
+    plan.messages.push_back(kDoubleStepReadText);
+    plan.lastTrack = kDoubleStepTracks - 1;
+    if (plan.firstTrack > plan.lastTrack) return plan;
+  }
   plan.progressMax = mode < kModeFormat ? plan.lastTrack : tracks;
   plan.asksFirst = command->asksFirst;
+  plan.writePasses = std::max<int>(1, settings.FluxWritePasses);
   plan.start = true;
   return plan;
 }
 
-DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk) {
+RunProgress ProgressOfRun(const DriveRunPlan& plan, int position) {
+  const int total = std::max(0, plan.lastTrack - plan.firstTrack + 1);
+  return {std::clamp(position - plan.firstTrack, 0, total), total};
+}
+
+DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk,
+                                const OperationResult& result) {
   if (!ran) return {};
-  return {(mode & (kModeScan | kModeRead)) != 0, writesDisk};
+  return {(mode & (kModeScan | kModeRead)) != 0 && result.Stored(), writesDisk};
 }
 
 OperationResult EndRun(OperationResult result, OperationEnd end, OperationHost& host) {
   if (end == OperationEnd::Cancelled) host.AddLog(kCancelledLine, true);
   result.end = end;
   return result;
+}
+
+OperationResult StopRun(OperationResult result, const std::string& why, OperationHost& host) {
+  host.AddLog(kStoppedLine, true);
+  host.ShowMessage(kErrorCaption, why);
+  result.stopReason = why;
+  result.end = OperationEnd::Stopped;
+  return result;
+}
+
+bool StartRun(DriveChannel& drive, OperationHost& host, OperationResult& stopped) {
+  const std::string why = RestartFailure(drive);
+  if (why.empty()) return true;
+  // The message's lines, each a LOG line of its own.
+  for (size_t from = 0; from <= why.size();) {
+    const size_t end = std::min(why.find('\r', from), why.size());
+    host.AddLog(why.substr(from, end - from), true);
+    from = end + 1;
+  }
+  stopped = StopRun({}, why, host);
+  return false;
 }
 
 RunOutcome OutcomeOf(const OperationResult& result, int mode) {
@@ -78,12 +124,7 @@ RunOutcome OutcomeOf(const OperationResult& result, int mode) {
 }
 
 bool ResetControllerToZero(DriveChannel& drive, OperationHost& host) {
-  if (!RestartController(drive, host)) return false;
-  if (!drive.Seek(0, 0)) {
-    host.ShowMessage(kErrorCaption, SeekErrorText(drive.LastError()));
-    return false;
-  }
-  return true;
+  return RestartController(drive, host);
 }
 
 DriveCatalogRead ReadDriveCatalog(DriveChannel& drive, OperationHost& host,

@@ -60,20 +60,34 @@ struct DriveRunPlan {
   // READ DATA calls from the sector under the head; a track whose fast read
   // fails is read sector by sector.
   bool fastRead = false;
+  // A backend that writes whole tracks (a flux device): passes of a track
+  // whose read-back finds sectors missing, counted apart from the retries of
+  // a sector (setting FluxWritePasses).
+  int writePasses = 3;
 };
+
+// Double stepping puts the disk's cylinder n under the drive's 2n: a disk of
+// at most this many tracks (42 cylinders) reaches the drive's last cylinder,
+// 83, and no further.
+inline constexpr int kDoubleStepTracks = 84;
+inline constexpr const char* kDoubleStepWriteText =
+    "Двойной шаг (настройка DoubleStep) умещает на диск не больше 42 цилиндров (дорожки "
+    "0-83), а запись доходит до дорожки %d.\rВыключите двойной шаг или уменьшите конечную "
+    "дорожку.";
+inline constexpr const char* kDoubleStepReadText =
+    "Двойной шаг (настройка DoubleStep): диск не больше 42 цилиндров,\r   будут прочитаны "
+    "дорожки до 83!   ";
+
+// The progress of a run counted in the tracks of its range, from the
+// position a run reports (the track after the last one done).
+struct RunProgress {
+  int done = 0;
+  int total = 0;
+};
+RunProgress ProgressOfRun(const DriveRunPlan& plan, int position);
 
 // The checks a menu command makes before its run (StartDriveOperation).
 DriveRunPlan StartDriveOperation(int mode, TZX_Disk& disk, const TSettings& settings);
-
-// What follows a drive run's window. A run of a reading mode filled the
-// image from the disk; one that only formats or writes the disk left it as
-// it was, and a writing run saves the virtual drive's disk back. A run whose
-// window was closed before its start did none of it.
-struct DriveRunAftermath {
-  bool imageChanged = false;
-  bool keepWrittenDisk = false;
-};
-DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk);
 
 enum class OperationEnd { Finished, Cancelled, Stopped };
 
@@ -90,11 +104,32 @@ struct OperationResult {
   int sectorsFailed = 0;
   int tracksDone = 0;
   int tracksFailed = 0;
+  // Why a stopped run stopped: the line logged and shown for it.
+  std::string stopReason;
+  // Something of the image was filled in: IDs scanned, sectors read or
+  // marked bad.
+  bool Stored() const { return tracksDone + sectorsDone + sectorsFailed > 0; }
 };
+
+// What follows a drive run's window. A run of a reading mode that stored
+// something changed the image; one that only formats or writes the disk
+// left it as it was, and a writing run saves the virtual drive's disk back.
+// A run whose window was closed before its start did none of it.
+struct DriveRunAftermath {
+  bool imageChanged = false;
+  bool keepWrittenDisk = false;
+};
+DriveRunAftermath AfterDriveRun(int mode, bool ran, bool writesDisk, const OperationResult& result);
 
 // The result of a run so far, ended as `end`; a cancelled run first logs
 // kCancelledLine, selected.
 OperationResult EndRun(OperationResult result, OperationEnd end, OperationHost& host);
+// A run stopped by a failure already in the LOG: kStoppedLine ends the LOG
+// and `why` is shown in an "Ошибка!" box.
+OperationResult StopRun(OperationResult result, const std::string& why, OperationHost& host);
+// The restart every run begins with (RestartController), its failure put in
+// the LOG as well as shown; false when the run cannot start.
+bool StartRun(DriveChannel& drive, OperationHost& host, OperationResult& stopped);
 
 // How a run went for the command that ran it. The work of a run that reads
 // or writes sectors is its sectors; that of a scan or a format alone, its
@@ -113,7 +148,7 @@ OperationResult RunReadOperation(DriveChannel& drive, TZX_Disk& disk, const Driv
 OperationResult RunWriteOperation(DriveChannel& drive, TZX_Disk& disk, const DriveRunPlan& plan,
                                   int retryCount, OperationHost& host);
 
-// "Сбросить FDD контроллер": reset, seek to cylinder 80, then to cylinder 0.
+// "Сбросить FDD контроллер": reset and seek to cylinder 0 (RestartController).
 // Failures are shown in an "Ошибка!" box; nothing is shown on success.
 bool ResetControllerToZero(DriveChannel& drive, OperationHost& host);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "drive/flux/FluxFloppy.h"
+#include "model/ByteReader.h"
 
 namespace kelvara {
 
@@ -18,7 +19,29 @@ std::string HexVersion(uint32_t version) {
   return text;
 }
 
+// What tells the backends the settings choose apart; the other flux
+// settings are taken by the backend in place.
+std::string BackendKey(const TSettings& s) {
+  if (!s.FluxSimImage.empty()) return "simulated " + s.FluxSimImage + " " + s.FluxBus;
+  if (!s.FluxDevice.empty()) return "flux " + s.FluxDevice + " " + s.FluxBus;
+  return "controller";
+}
+
 }  // namespace
+
+std::unique_ptr<FloppyDriver> BackendFromSettings(const TSettings& settings, std::string& warning) {
+  warning.clear();
+  if (settings.FluxSimImage.empty() && settings.FluxDevice.empty()) return CreateFloppyDriver("");
+  flux::FluxDriveOptions options;
+  // A bad environment value is said and left out; the device opens as it can.
+  flux::FluxOptionsFromSettings(settings, options, warning);
+  return flux::CreateFluxFloppy(std::move(options));
+}
+
+void DriveSession::FollowSettings(const TSettings& settings) {
+  follows_ = true;
+  backendKey_ = BackendKey(settings);
+}
 
 DriveSession::DriveSession(std::unique_ptr<FloppyDriver> driver)
     : driver_(std::move(driver)),
@@ -49,6 +72,12 @@ bool DriveSession::OpenDrive(const TSettings& settings, DriveOpenReport& report)
   }
   driver_->SetDoubleStep(settings.DoubleStep);
   driver_->SetSettleTime(settings.HeadSettleMs);
+  if (auto* f = dynamic_cast<flux::FluxFloppy*>(driver_.get())) {
+    flux::FluxDriveOptions options;
+    std::string ignored;  // said when the backend was made
+    flux::FluxOptionsFromSettings(settings, options, ignored);
+    f->TakeOptions(options);
+  }
   return true;
 }
 
@@ -69,7 +98,8 @@ DriveOpenReport DriveSession::OpenAtStartup(const TSettings& settings) {
     report.diskMenuEnabled = false;
     return report;
   }
-  const uint32_t version = out[0] | out[1] << 8 | out[2] << 16 | uint32_t{out[3]} << 24;
+  uint32_t version = 0;
+  ByteReader(out).U32(version);
   if ((version & kVersionMask) != kSupportedVersion) {
     report.messages.push_back("Версия драйвера не поддерживается!");
     report.panel0 = "  Driver version - not allowed";
@@ -96,6 +126,19 @@ DriveOpenReport DriveSession::OpenAtStartup(const TSettings& settings) {
 }
 
 DriveOpenReport DriveSession::Reopen(const TSettings& settings) {
+  if (follows_ && BackendKey(settings) != backendKey_) {
+    // Another device: the old one let go, the new one opened as at start-up.
+    if (driveHandle_ != kInvalidHandle) driver_->Close(driveHandle_);
+    if (driverHandle_ != kInvalidHandle) driver_->Close(driverHandle_);
+    driveHandle_ = driverHandle_ = kInvalidHandle;
+    driverUsable_ = false;
+    backendKey_ = BackendKey(settings);
+    std::string warning;
+    driver_ = BackendFromSettings(settings, warning);
+    DriveOpenReport report = OpenAtStartup(settings);
+    if (!warning.empty()) report.messages.insert(report.messages.begin(), warning);
+    return report;
+  }
   DriveOpenReport report;
   if (!driverUsable_) {
     report.diskMenuEnabled = false;
@@ -117,6 +160,7 @@ OperationResult DriveSession::Run(const DriveRunPlan& plan, TZX_Disk& disk,
                                   const TSettings& settings, OperationHost& host) {
   if (disk.View()) disk.View()->ScrollToTopAndRepaint();
   host.SetProgress(0, plan.progressMax);
+  if (plan.mode >= kModeFormat) driver_->PrepareForWriting(disk);
   DriveChannel drive = Channel();
   return plan.mode < kModeFormat ? RunReadOperation(drive, disk, plan, settings.RetryCount, host)
                                  : RunWriteOperation(drive, disk, plan, settings.RetryCount, host);

@@ -43,6 +43,12 @@ class DriveLink {
   virtual DriveCatalogRead ReadCatalog(OperationHost& host, const CatalogParse& parse) = 0;
 };
 
+// The backend the settings choose: a simulated Greaseweazle holding
+// FluxSimImage, a Greaseweazle on FluxDevice, else the floppy controller
+// (or the virtual drive of KELVARA_VIRTUAL_DRIVE). `warning` says what of the
+// environment could not be taken.
+std::unique_ptr<FloppyDriver> BackendFromSettings(const TSettings& settings, std::string& warning);
+
 class DriveSession : public DriveLink {
  public:
   explicit DriveSession(std::unique_ptr<FloppyDriver> driver);
@@ -61,6 +67,10 @@ class DriveSession : public DriveLink {
   bool DriveValid() const override { return driveHandle_ != kInvalidHandle; }
 
   FloppyDriver& Driver() { return *driver_; }
+  // The backend follows the settings: when the settings dialog chooses
+  // another device (BackendFromSettings), Reopen puts it in place and opens
+  // it as at start-up. Off for a backend the command line chose.
+  void FollowSettings(const TSettings& settings);
 
   // The checks of a "Диск" menu command (mode 2, 4, 6, 8, 16 or 24).
   DriveRunPlan Plan(int mode, TZX_Disk& disk, const TSettings& settings) const;
@@ -95,6 +105,8 @@ class DriveSession : public DriveLink {
   DeviceHandle driverHandle_ = kInvalidHandle;
   DeviceHandle driveHandle_ = kInvalidHandle;
   bool driverUsable_ = false;  // opened, and its version accepted
+  bool follows_ = false;       // the settings choose the backend
+  std::string backendKey_;     // which backend the settings chose
   std::unique_ptr<std::array<uint8_t, kIoBufferSize>> ioBuffer_;
 };
 

@@ -154,10 +154,13 @@ int DataRateBits(uint8_t code);
 const char* ControllerTypeName(uint8_t type);
 
 // The driver's error codes (system error codes, shown in decimal).
-// The drive's cylinder for the disk's: twice it when double stepping, never
-// past cylinder 83, where drives have their end stop.
+// The drive's cylinder for the disk's: twice it when double stepping. It is
+// never clamped: a cylinder past the drive's last one, where 80-track drives
+// have their end stop, is a seek error, not a seek to the stop (which would
+// put every later cylinder onto the same track).
+inline constexpr int kLastDriveCylinder = 83;
 constexpr int PhysicalCylinder(int cylinder, bool doubleStep) {
-  return doubleStep ? (2 * cylinder < 83 ? 2 * cylinder : 83) : cylinder;
+  return doubleStep ? 2 * cylinder : cylinder;
 }
 
 inline constexpr uint32_t kErrorInvalidFunction = 1;

@@ -49,6 +49,21 @@ struct TrackWriteOutcome {
   std::vector<std::string> log;  // what each pass wrote and what its read-back found
 };
 
+// How far a failure reaches beyond the call that met it. The backend says
+// it, as only it knows what its hardware told it; the runs act on it the same
+// way for every backend (DriveChannel.h, RunFailures):
+//
+//   Call   the call alone failed: it is retried and logged, the run goes on.
+//   Track  nothing more will work on this track (no index pulses, a drive
+//          that timed out): the track's other calls are not made, and a run
+//          whose first track, or two tracks in a row, end so is stopped.
+//   Run    nothing more will work on this disk (it is write-protected, the
+//          device went away): the run stops at once.
+//
+// The failure's text (FailureText) names the cause; the run's one LOG line
+// and its message carry it.
+enum class FailureReach : uint8_t { Call, Track, Run };
+
 // The error codes a backend gives for calls that never reach the hardware.
 struct CallErrorCodes {
   uint32_t invalidHandle;
@@ -80,6 +95,7 @@ class FloppyDriver {
   // Why the last call failed, in words, when the backend has more to say
   // than the code (a flux device's status); empty otherwise.
   const std::string& FailureText() const { return failureText_; }
+  FailureReach LastFailureReach() const { return reach_; }
 
   // A flux device: the decoded track behind the last successful scan;
   // nullptr for a controller, which sees only the IDs.
@@ -99,6 +115,10 @@ class FloppyDriver {
   // pass could be made.
   bool WriteTrack(DeviceHandle drive, const TZX_Disk& disk, int track, bool formatOnly,
                   uint8_t fill, int attempts, TrackWriteOutcome& outcome);
+  // Before a writing run: the image it writes. A simulated device whose disk
+  // is blank takes the image's geometry as a freshly formatted disk, so a
+  // run over some tracks leaves a disk a sector dump can hold.
+  virtual void PrepareForWriting(const TZX_Disk& image) { (void)image; }
   // Double stepping: a 40-track disk in an 80-track drive, its cylinder n
   // under the drive's 2n (the image's tracks keep the disk's numbers). A
   // backend without physical cylinders ignores it.
@@ -144,16 +164,19 @@ class FloppyDriver {
   bool Fail(uint32_t code) {
     lastError_ = code;
     failureText_.clear();
+    reach_ = FailureReach::Call;
     return false;
   }
-  bool FailWith(uint32_t code, std::string text) {
+  bool FailWith(uint32_t code, std::string text, FailureReach reach = FailureReach::Call) {
     lastError_ = code;
     failureText_ = std::move(text);
+    reach_ = reach;
     return false;
   }
   bool Succeed() {
     lastError_ = 0;
     failureText_.clear();
+    reach_ = FailureReach::Call;
     return true;
   }
   void SetDetail(std::string text) { detail_ = std::move(text); }
@@ -167,6 +190,7 @@ class FloppyDriver {
   uint32_t lastError_ = 0;
   std::string detail_;
   std::string failureText_;
+  FailureReach reach_ = FailureReach::Call;
 };
 
 // Sizes of the sectors a read or write may name: the controller knows size

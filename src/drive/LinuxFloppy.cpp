@@ -493,6 +493,9 @@ bool LinuxFloppy::Execute(DeviceHandle fd, const FdcCommand& cmd, void* data, Re
 }
 
 bool LinuxFloppy::Seek(DeviceHandle fd, const FD_SEEK_PARAMS& p) {
+  // Past the drive's last cylinder (double stepping a disk of more than 42)
+  // is a seek error, never a seek to the end stop.
+  if (PhysicalCylinder(p.cyl, doubleStep_) > kLastDriveCylinder) return Fail(kErrorSeek);
   // The head is chosen by each command; the seek only moves to the cylinder.
   cylinder_ = p.cyl;
   needSeek_ = true;

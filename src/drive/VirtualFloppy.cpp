@@ -13,6 +13,11 @@ namespace kelvara {
 
 namespace {
 
+// A drive without a disk gives no index pulses: nothing on the track will
+// work. A write-protected disk refuses every write of the run.
+constexpr const char* kNoDiskText = "no index: no disk in the drive, or the drive is not turning";
+constexpr const char* kWriteProtectedText = "the disk is write-protected";
+
 constexpr DeviceHandle kControlHandle = 0x100;
 constexpr DeviceHandle kDriveHandle = 0x200;
 constexpr double kRevolutionUs = kRevolutionSeconds * 1e6;
@@ -287,7 +292,7 @@ void VirtualFloppy::GiveUp() {
 bool VirtualFloppy::IdsUnderHead(uint8_t head, int& track, std::vector<Placed>& placed) {
   if (!disk_) {
     GiveUp();
-    return Fail(kErrorNotReady);
+    return FailWith(kErrorNotReady, kNoDiskText, FailureReach::Track);
   }
   track = TrackUnder(head);
   placed = Visible(track);
@@ -381,7 +386,7 @@ bool VirtualFloppy::ReadData(DeviceHandle, const FD_READ_WRITE_PARAMS& p, std::s
   if (Faulted(DriveCall::Read)) return false;
   if (!disk_) {
     GiveUp();
-    return Fail(kErrorNotReady);
+    return FailWith(kErrorNotReady, kNoDiskText, FailureReach::Track);
   }
   const int size = SizeBytes(p.size);
   if (out.size() < static_cast<size_t>(SectorsInCall(p) * size))
@@ -401,8 +406,8 @@ bool VirtualFloppy::ReadData(DeviceHandle, const FD_READ_WRITE_PARAMS& p, std::s
 bool VirtualFloppy::WriteData(DeviceHandle, const FD_READ_WRITE_PARAMS& p,
                               std::span<const uint8_t> data) {
   if (Faulted(DriveCall::Write)) return false;
-  if (!disk_) return Fail(kErrorNotReady);
-  if (writeProtected_) return Fail(kErrorWriteProtect);
+  if (!disk_) return FailWith(kErrorNotReady, kNoDiskText, FailureReach::Track);
+  if (writeProtected_) return FailWith(kErrorWriteProtect, kWriteProtectedText, FailureReach::Run);
   const size_t size = SizeBytes(p.size);
   TTrack& t = disk_->GetTrack(static_cast<uint8_t>(TrackUnder(p.phead)));
   return WalkSectors(p, false, [&](TSectorRec& s, int k) {
@@ -425,8 +430,8 @@ bool VirtualFloppy::WriteData(DeviceHandle, const FD_READ_WRITE_PARAMS& p,
 
 bool VirtualFloppy::FormatTrack(DeviceHandle, const FD_FORMAT_PARAMS& p) {
   if (Faulted(DriveCall::Format)) return false;
-  if (!disk_) return Fail(kErrorNotReady);
-  if (writeProtected_) return Fail(kErrorWriteProtect);
+  if (!disk_) return FailWith(kErrorNotReady, kNoDiskText, FailureReach::Track);
+  if (writeProtected_) return FailWith(kErrorWriteProtect, kWriteProtectedText, FailureReach::Run);
   // The emulated disk keeps a track's sectors in the image's 20 slots; a
   // track of no sectors is refused as the Linux backend refuses it.
   if (p.sectors == 0 || p.sectors > kSlotCount) return Fail(kErrorInvalidParameter);

@@ -27,13 +27,22 @@ struct TSettings {
   uint8_t GAP = 20;                    // kept and edited only
   uint8_t Rate = 2;                    // data-rate code: 0 = 500K, 1 = 300K, 2 = 250K, 3 = 1M
   // The flux device the "Диск" menu works through: its serial node, "" for
-  // the PC's floppy controller; the bus ("ibm", "shugart"; "" = not chosen:
-  // KELVARA_FLUX_BUS or ibm), whether written tracks are read back, and
-  // double stepping (a 40-track disk in an 80-track drive).
+  // the PC's floppy controller; or a simulated device holding the disk image
+  // FluxSimImage (chosen over the node when set). The bus ("ibm", "shugart";
+  // "" = not chosen: KELVARA_FLUX_BUS or ibm), whether written tracks are
+  // read back, double stepping (a 40-track disk in an 80-track drive), the
+  // passes a track is written at most while its read-back fails, write
+  // precompensation (PrecompNs from cylinder PrecompCylinder; 0 ns = off)
+  // and the level held on the density-select pin 2 ("", "low", "high").
   std::string FluxDevice;
+  std::string FluxSimImage;
   std::string FluxBus;
   bool FluxVerify = true;
   bool DoubleStep = false;
+  uint8_t FluxWritePasses = 3;
+  uint8_t PrecompCylinder = 40;
+  uint8_t PrecompNs = 0;
+  std::string DensitySelect;
   uint8_t HeadSettleMs = 15;  // the wait after a seek that moved the head (PC controller)
 };
 

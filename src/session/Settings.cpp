@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -135,6 +136,17 @@ uint8_t Keep(uint8_t v) {
   return v;
 }
 
+// Text keys: a value `valid` refuses reads as "".
+Key TextKey(const char* name, std::string TSettings::*field,
+            std::function<bool(const std::string&)> valid) {
+  return {name,
+          [=](Ini& ini, TSettings& s, ReadContext&) {
+            const std::string v = ini.GetValue(kSection, name, "");
+            s.*field = !valid || valid(v) ? v : "";
+          },
+          [=](const TSettings& s) { return s.*field; }};
+}
+
 // In the order they are read and written back at start-up.
 const std::vector<Key>& AllKeys() {
   static const std::vector<Key> keys = {
@@ -165,17 +177,9 @@ const std::vector<Key>& AllKeys() {
       ByteKey("GAP", &TSettings::GAP, 20,
               [](uint8_t v) -> uint8_t { return v < 5 || v > 250 ? 20 : v; }),
       ByteKey("Rate", &TSettings::Rate, 2, [](uint8_t v) -> uint8_t { return v > 3 ? 2 : v; }),
-      {"FluxDevice",
-       [](Ini& ini, TSettings& s, ReadContext&) {
-         s.FluxDevice = ini.GetValue(kSection, "FluxDevice", "");
-       },
-       [](const TSettings& s) { return s.FluxDevice; }},
-      {"FluxBus",
-       [](Ini& ini, TSettings& s, ReadContext&) {
-         const std::string v = ini.GetValue(kSection, "FluxBus", "");
-         s.FluxBus = (v == "ibm" || v == "shugart") ? v : "";
-       },
-       [](const TSettings& s) { return s.FluxBus; }},
+      TextKey("FluxDevice", &TSettings::FluxDevice, nullptr),
+      TextKey("FluxBus", &TSettings::FluxBus,
+              [](const std::string& v) { return v == "ibm" || v == "shugart"; }),
       // On unless the file says 0: a missing key is the default.
       {"FluxVerify",
        [](Ini& ini, TSettings& s, ReadContext&) {
@@ -185,6 +189,15 @@ const std::vector<Key>& AllKeys() {
        [](const TSettings& s) { return std::string(s.FluxVerify ? "1" : "0"); }},
       FlagKey("DoubleStep", &TSettings::DoubleStep, false),
       ByteKey("HeadSettleMs", &TSettings::HeadSettleMs, 15, Keep),
+      TextKey("FluxSimImage", &TSettings::FluxSimImage, nullptr),
+      ByteKey("FluxWritePasses", &TSettings::FluxWritePasses, 3,
+              [](uint8_t v) -> uint8_t { return std::min<uint8_t>(v, 10); }),
+      ByteKey("PrecompCylinder", &TSettings::PrecompCylinder, 40,
+              [](uint8_t v) -> uint8_t { return v > 83 ? 40 : v; }),
+      ByteKey("PrecompNs", &TSettings::PrecompNs, 0,
+              [](uint8_t v) -> uint8_t { return v > 250 ? 0 : v; }),
+      TextKey("DensitySelect", &TSettings::DensitySelect,
+              [](const std::string& v) { return v == "low" || v == "high"; }),
   };
   return keys;
 }
@@ -252,7 +265,12 @@ bool SettingsStore::WriteDialogKeys(const TSettings& s) {
                                        "FluxDevice",
                                        "FluxBus",
                                        "FluxVerify",
-                                       "DoubleStep"};
+                                       "DoubleStep",
+                                       "FluxSimImage",
+                                       "FluxWritePasses",
+                                       "PrecompCylinder",
+                                       "PrecompNs",
+                                       "DensitySelect"};
   for (const char* name : kOrder) {
     for (const Key& k : AllKeys()) {
       if (std::string(k.name) == name) ini.SetValue(kSection, name, k.write(s).c_str());

@@ -1,5 +1,7 @@
 #include "session/SetupRules.h"
 
+#include <algorithm>
+
 #include "drive/DriveOperations.h"
 
 namespace kelvara {
@@ -56,6 +58,13 @@ SetupValues SetupValuesOf(const TSettings& s) {
   v.fluxBusIndex = s.FluxBus == "shugart" ? 1 : 0;
   v.fluxVerify = s.FluxVerify;
   v.doubleStep = s.DoubleStep;
+  v.fluxSimImage = s.FluxSimImage;
+  v.writePasses = s.FluxWritePasses;
+  v.precompCylinder = s.PrecompCylinder;
+  v.precompNs = s.PrecompNs;
+  for (size_t i = 0; i < kDensityValues.size(); ++i) {
+    if (s.DensitySelect == kDensityValues[i]) v.densityIndex = static_cast<int>(i);
+  }
   v.rateIndex = 0;
   for (size_t i = 0; i < kRateCodes.size(); ++i) {
     if (kRateCodes[i] == s.Rate) v.rateIndex = static_cast<int>(i);
@@ -75,6 +84,11 @@ void TakeSetupValues(const SetupValues& v, TSettings& s) {
   s.FluxBus = kFluxBusValues[v.fluxBusIndex == 1 ? 1 : 0];
   s.FluxVerify = v.fluxVerify;
   s.DoubleStep = v.doubleStep;
+  s.FluxSimImage = v.fluxSimImage;
+  s.FluxWritePasses = static_cast<uint8_t>(std::clamp(v.writePasses, 1, 10));
+  s.PrecompCylinder = static_cast<uint8_t>(std::clamp(v.precompCylinder, 0, 83));
+  s.PrecompNs = static_cast<uint8_t>(std::clamp(v.precompNs, 0, 250));
+  s.DensitySelect = kDensityValues[static_cast<size_t>(std::clamp(v.densityIndex, 0, 2))];
 }
 
 std::string SetupRefusal(const SetupValues& v) {

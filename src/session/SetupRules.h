@@ -33,6 +33,9 @@ inline constexpr std::array<const char*, 2> kDriveItems = {"A:", "B:"};
 // The flux device's bus list and each item's setting value.
 inline constexpr std::array<const char*, 2> kFluxBusItems = {"IBM", "Shugart"};
 inline constexpr std::array<const char*, 2> kFluxBusValues = {"ibm", "shugart"};
+// The density-select list and each item's setting value.
+inline constexpr std::array<const char*, 3> kDensityItems = {"нет", "низкий", "высокий"};
+inline constexpr std::array<const char*, 3> kDensityValues = {"", "low", "high"};
 
 struct SetupValues {
   std::array<int, 7> numbers{};  // e1 .. e7
@@ -40,9 +43,14 @@ struct SetupValues {
   int driveIndex = 0;            // into kDriveItems
   int rateIndex = 0;             // into kRateItems; -1 = nothing chosen
   std::string fluxDevice;        // "" = the PC's floppy controller
+  std::string fluxSimImage;      // a simulated device's disk; chosen over fluxDevice
   int fluxBusIndex = 0;          // into kFluxBusItems
   bool fluxVerify = true;
   bool doubleStep = false;
+  int writePasses = 3;
+  int precompCylinder = 40;
+  int precompNs = 0;     // 0: off
+  int densityIndex = 0;  // into kDensityItems
 };
 
 SetupValues SetupValuesOf(const TSettings& s);

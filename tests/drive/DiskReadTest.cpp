@@ -59,6 +59,13 @@ TEST(DrivePlan, RangeChecksOfEveryCommand) {
   EXPECT_EQ(plan.lastTrack, 79);
   EXPECT_EQ(plan.progressMax, 79);
   EXPECT_EQ(rig.session.Plan(kModeWrite, *rig.image, rig.settings).progressMax, 80);
+
+  // The command line's progress counts the tracks of the run, not the disk.
+  FillStandardDisk(*rig.image, 160);
+  rig.settings.LastTrack = 40;
+  plan = rig.session.Plan(kModeWrite, *rig.image, rig.settings);
+  EXPECT_EQ(ProgressOfRun(plan, 41).done, 41);
+  EXPECT_EQ(ProgressOfRun(plan, 41).total, 41);
 }
 
 TEST(DiskRead, ScanOfAnEmptyImageVisitsEveryTrackAndReadsNothing) {
@@ -67,7 +74,7 @@ TEST(DiskRead, ScanOfAnEmptyImageVisitsEveryTrackAndReadsNothing) {
   const OperationResult r = rig.Run(kModeScan);
   EXPECT_EQ(r.end, OperationEnd::Finished);
   EXPECT_EQ(rig.drive.CallCount(DriveCall::Scan), 160);
-  EXPECT_EQ(rig.drive.CallCount(DriveCall::Seek), 161);  // the restart's seek to 80 first
+  EXPECT_EQ(rig.drive.CallCount(DriveCall::Seek), 161);  // the restart's seek to 0 first
   EXPECT_EQ(rig.drive.CallCount(DriveCall::Read), 0);
   EXPECT_EQ(rig.image->CountTracks(), 160);
   const TSectorRec& s = rig.image->GetTrack(33).Sectors[15];
@@ -205,7 +212,8 @@ TEST(DiskRead, FailedResetOrSeekStopsTheRun) {
   rig.Run(kModeScan | kModeRead);
   EXPECT_EQ(rig.host.MessageTexts(),
             std::vector<std::string>{"Ошибка сброса контроллера - (1117)!"});
-  EXPECT_TRUE(rig.host.log.empty());
+  EXPECT_EQ(rig.host.LogTexts(), (std::vector<std::string>{"Ошибка сброса контроллера - (1117)!",
+                                                           "Операция остановлена!"}));
 
   // Seeks: 1 = the restart, 2..5 = tracks 0..3, 6 = track 4 fails.
   rig.drive.AddFault({DriveCall::Seek, 6, 6, kErrorSeek});

@@ -79,6 +79,25 @@ TEST(DiskWrite, SkipsAbsentTracksAndWritesEverySlotAsItIs) {
   EXPECT_EQ(image.GetTrack(0).Sectors[4].DataOk, 0);
 }
 
+// Double stepping puts the disk's cylinder n under the drive's 2n: an image
+// past 42 cylinders is refused before anything moves, naming the setting; a
+// read ends at the drive's last cylinder and says so.
+TEST(DiskWrite, DoubleSteppingRefusesAnImagePastFortyTwoCylinders) {
+  DriveRig rig;
+  FillStandardDisk(*rig.image, 160);
+  rig.settings.DoubleStep = true;
+  rig.Run(kModeFormat | kModeWrite);
+  ASSERT_EQ(rig.host.messages.size(), 1u);
+  EXPECT_NE(rig.host.MessageTexts()[0].find("DoubleStep"), std::string::npos);
+  EXPECT_EQ(rig.drive.CallCount(DriveCall::Reset), 0);
+  const DriveRunPlan read = rig.session.Plan(kModeScan, *rig.image, rig.settings);
+  EXPECT_TRUE(read.start);
+  EXPECT_EQ(read.lastTrack, 83);
+  EXPECT_EQ(read.messages, std::vector<std::string>{kDoubleStepReadText});
+  rig.settings.LastTrack = 83;
+  EXPECT_TRUE(rig.session.Plan(kModeWrite, *rig.image, rig.settings).start);
+}
+
 TEST(DiskWrite, FailuresAreLoggedAndTheRunGoesOn) {
   DriveRig rig;
   FillStandardDisk(*rig.image, 2);
@@ -101,17 +120,28 @@ TEST(DiskWrite, FailuresAreLoggedAndTheRunGoesOn) {
                                       "Ошибка записи сектора  - 87 (Track - 1 / Sector - 1)",
                                       "Операция выполнена!"}));
 
-  // Write protection: the format fails and is logged in LOG only.
+  // Write protection stops the run at the first refusal, with one line
+  // naming it, in LOG only; nothing is retried.
   rig.drive.SetWriteProtected(true);
-  rig.settings.LastTrack = 0;
-  rig.Run(kModeFormat);
-  EXPECT_TRUE(rig.host.Logged("Ошибка форматирования - 19 (Track - 0)", true));
+  const int formats = rig.drive.CallCount(DriveCall::Format);
+  const OperationResult stopped = rig.Run(kModeFormat | kModeWrite);
+  EXPECT_EQ(stopped.end, OperationEnd::Stopped);
+  EXPECT_EQ(rig.host.LogTexts(),
+            (std::vector<std::string>{"Начало операции!",
+                                      "Ошибка форматирования - 19 (Track - 0): the disk is "
+                                      "write-protected",
+                                      "Операция остановлена!"}));
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{stopped.stopReason});
+  EXPECT_EQ(rig.drive.CallCount(DriveCall::Format), formats + 1);
   EXPECT_TRUE(rig.image->GetTrack(0).Log.empty());
 
   // A cancel during the format's retries ends the run there.
+  rig.drive.SetWriteProtected(false);
+  rig.settings.LastTrack = 0;
   rig.host.events = 0;
   rig.host.cancelAfterEvents = 2;
   const int before = rig.drive.CallCount(DriveCall::Format);
+  rig.drive.AddFault({DriveCall::Format, before + 1, before + 10, 1117});
   EXPECT_EQ(rig.Run(kModeFormat | kModeWrite).end, OperationEnd::Cancelled);
   EXPECT_EQ(rig.drive.CallCount(DriveCall::Format), before + 2);
   EXPECT_EQ(rig.host.LogTexts().back(), "Операция отменена пользователем!");

@@ -197,6 +197,8 @@ class Cell {
     const std::string code = Text(c_.code), track = " (Track - " + std::to_string(c_.track) + ")";
     if (Faulting(DriveCall::Scan)) out.push_back("Ошибка сканирования - " + code + track);
     if (Faulting(DriveCall::Format)) out.push_back("Ошибка форматирования - " + code + track);
+    if (Faulting(DriveCall::Seek))
+      out.push_back("Ошибка позиционирования - (" + code + ")!" + track);
     for (int r = 1; r <= c_.sectors; ++r) {
       if (Faulting(DriveCall::Read))
         out.push_back("Ошибка чтения сектора  - " + code + SectorSuffix(c_.track, r));
@@ -213,7 +215,10 @@ class Cell {
       if (messages !=
           std::vector<std::string>{"Ошибка сброса контроллера - (" + Text(c_.code) + ")!"})
         return "no reset message";
-      return host.log.empty() ? "" : "lines after a failed reset";
+      // The run stops at once, its reason in the LOG too.
+      return host.LogTexts() == std::vector<std::string>{messages[0], "Операция остановлена!"}
+                 ? ""
+                 : "not the reset's line and the stop";
     }
     if (host.log.empty() || host.log[0].text != "Начало операции!" || !host.log[0].selected)
       return "no start line";
@@ -232,6 +237,7 @@ class Cell {
     }
     if (cancelled && host.log.back().text != "Операция отменена пользователем!")
       return "lines after the cancel";
+    if (stopped && host.log.back().text != "Операция остановлена!") return "no stop line";
     if (Faulting(DriveCall::Read) && done &&
         host.log.back().text != "Сбойных секторов - " + std::to_string(c_.sectors)) {
       return "no bad-sector count (last LOG line \"" + host.log.back().text + "\")";

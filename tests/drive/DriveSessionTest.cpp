@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "drive/DriveRig.h"
+#include "drive/flux/FluxFloppy.h"
 #include "support/DiskBuilder.h"
 #include "support/TempDir.h"
 
@@ -28,6 +29,23 @@ Opened OpenVirtual(const TSettings& settings, uint32_t version = kVirtualDriverV
   auto session = std::make_unique<DriveSession>(std::move(owned));
   DriveOpenReport report = session->OpenAtStartup(settings);
   return {std::move(session), drive, std::move(report)};
+}
+
+// A session whose backend the settings choose takes the device the settings
+// dialog names at once: the simulated Greaseweazle, opened as at start-up.
+TEST(DriveOpening, TheSettingsDialogChoosesTheSimulatedDeviceAtOnce) {
+  test::TempDir dir;
+  TSettings settings;
+  DriveSession session(std::make_unique<VirtualFloppy>());
+  session.OpenAtStartup(settings);
+  session.FollowSettings(settings);
+  settings.FluxSimImage = dir / "sim.trd";
+  const DriveOpenReport r = session.Reopen(settings);
+  EXPECT_TRUE(r.diskMenuEnabled) << testing::PrintToString(r.messages);
+  EXPECT_NE(r.panel0.find("(simulated, " + settings.FluxSimImage + ")"), std::string::npos)
+      << r.panel0;
+  EXPECT_NE(dynamic_cast<flux::FluxFloppy*>(&session.Driver()), nullptr);
+  EXPECT_TRUE(session.DriveValid());
 }
 
 TEST(DriveOpening, DriverVersionMustBeOnePointZero) {
@@ -122,9 +140,9 @@ TEST(DriveController, ResetLeavesTheHeadOnCylinderZero) {
   EXPECT_EQ(rig.drive.Cylinder(), 0);
 
   rig.drive.AddFault({DriveCall::Reset, 3, 3, 1117});
-  rig.drive.AddFault({DriveCall::Seek, 6, 6, kErrorSeek});
+  rig.drive.AddFault({DriveCall::Seek, 4, 4, kErrorSeek});
   EXPECT_FALSE(rig.session.ResetController(host));
-  EXPECT_FALSE(rig.session.ResetController(host));  // seeks 5 (to 80) and 6 (to 0)
+  EXPECT_FALSE(rig.session.ResetController(host));  // seek 4, to 0: never past cylinder 0
   EXPECT_EQ(host.MessageTexts(), (std::vector<std::string>{"Ошибка сброса контроллера - (1117)!",
                                                            "Ошибка позиционирования - (25)!"}));
 }

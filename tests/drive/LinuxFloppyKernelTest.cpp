@@ -248,6 +248,11 @@ TEST(LinuxFloppyKernel, DoubleSteppingReadsAFortyTrackDisk) {
   rig.Open();
   rig.Run(kModeScan | kModeRead, 0, 7);
   ExpectTracksRead(*disk, *rig.image, 0, 7);
+  // The disk's cylinder 42 would lie past the drive's last: a seek error.
+  DriveRunPlan past = rig.session->Plan(kModeScan, *rig.image, rig.settings);
+  past.firstTrack = past.lastTrack = 84;
+  EXPECT_EQ(rig.session->Run(past, *rig.image, rig.settings, rig.host).end, OperationEnd::Stopped);
+  EXPECT_EQ(rig.host.MessageTexts(), std::vector<std::string>{"Ошибка позиционирования - (25)!"});
 }
 
 // Under pseudo-DMA a whole transfer ends with "end of cylinder"; a sector

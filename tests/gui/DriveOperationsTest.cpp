@@ -49,11 +49,13 @@ class DriveOperationsTest : public QObject {
     w->show();
     w->FormShow("", nullptr);
   }
-  // The main window on a simulated Greaseweazle whose disk is `diskFile`.
-  void OpenFlux(const std::string& diskFile) {
+  // The main window on a simulated Greaseweazle whose disk is `diskFile`,
+  // its timers on `clock` when given.
+  void OpenFlux(const std::string& diskFile, std::shared_ptr<flux::DeviceClock> clock = nullptr) {
     w.reset();
     flux::FluxDriveOptions options;
     options.simulatedImage = diskFile;
+    options.clock = std::move(clock);
     session = std::make_unique<DriveSession>(flux::CreateFluxFloppy(options));
     floppy = nullptr;
     const std::string folder = dir->path().toStdString();
@@ -218,18 +220,40 @@ class DriveOperationsTest : public QObject {
     CompareWithFile(image, 4);
   }
 
-  void writeProtectedDiskIsLoggedAndUnchanged() {
+  // The first refusal stops the run: one line naming the protection, the
+  // stop, and the same in an error box.
+  void writeProtectedDiskStopsTheRunAndIsUnchanged() {
     const std::string disk = WriteTrd(*dir, "disk.trd", 4);
     Open(disk, [](VirtualFloppy& f) { f.SetWriteProtected(true); });
     QVERIFY(w->LoadAndFinish(WriteTrd(*dir, "image.trd", 2)));
-    w->Settings().RetryCount = 1;
     Choose("N33", 1);
-    const QStringList log = Log();
-    QCOMPARE(log.size(), 2 + 2 * (1 + 16));
-    QCOMPARE(log[1], QString("Ошибка форматирования - 19 (Track - 0)"));
-    QCOMPARE(log[2], QString("Ошибка записи сектора  - 19 (Track - 0 / Sector - 1)"));
-    QCOMPARE(log.last(), QString("Операция выполнена!"));
+    const QString line("Ошибка форматирования - 19 (Track - 0): the disk is write-protected");
+    QCOMPARE(Log(), QStringList({"Начало операции!", line, "Операция остановлена!"}));
+    QCOMPARE(dialogs->prompt.MessageTexts(), std::vector<std::string>{line.toStdString()});
     QCOMPARE(FileBytes(disk), FileBytes(WriteTrd(*dir, "same.trd", 4)));
+  }
+
+  // A new user's session on the simulated device: write a disk, read it,
+  // read it again, minutes apart (longer than the device's 10 s watchdog);
+  // each run works, and only the reads change the image.
+  void aDiskWrittenAndReadThroughTheSimulatedDeviceMinutesApart() {
+    const std::string image = WriteTrd(*dir, "image.trd", 4);
+    const std::string disk = dir->filePath("flux.trd").toStdString();
+    auto clock = std::make_shared<flux::ManualDeviceClock>();
+    OpenFlux(disk, clock);
+    clock->Advance(std::chrono::minutes(2));
+    QVERIFY(w->LoadAndFinish(image));
+    Choose("N33", 3);
+    QCOMPARE(Log().last(), QString("Операция выполнена!"));
+    QVERIFY(!w->isWindowModified());
+    for (int read = 0; read < 2; ++read) {
+      clock->Advance(std::chrono::minutes(3));
+      w->Disk().ClearImage();
+      Choose("N17", 3);
+      QCOMPARE(Log().last(), QString("Операция выполнена!"));
+      CompareWithFile(image, 4);
+    }
+    QVERIFY(dialogs->prompt.messages.empty());
   }
 
   void withoutADriverTheDiskMenuIsOffAndResetFails() {

@@ -420,6 +420,9 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
       set.fluxNode->setText("/dev/ttyACM0");
       set.cbbus->setCurrentIndex(1);
       set.cbverify->setChecked(false);
+      set.fluxSim->setText("/tmp/sim.trd");
+      set.sbpns->setValue(140);
+      set.cbdens->setCurrentIndex(2);
       set.bb1->click();
     };
     w->N29Click();
@@ -433,6 +436,9 @@ class MainWindowTest : public QObject, test::MainWindowFixture {
     QCOMPARE(ini.value("Option/FluxDevice").toString(), QString("/dev/ttyACM0"));
     QCOMPARE(ini.value("Option/FluxBus").toString(), QString("shugart"));
     QCOMPARE(ini.value("Option/FluxVerify").toString(), QString("0"));
+    QCOMPARE(ini.value("Option/FluxSimImage").toString(), QString("/tmp/sim.trd"));
+    QCOMPARE(ini.value("Option/PrecompNs").toString(), QString("140"));
+    QCOMPARE(ini.value("Option/DensitySelect").toString(), QString("high"));
 
     // Changed and changed back: still accepted, still re-opened.
     dialogs->onDialog = [](QDialog& d) {

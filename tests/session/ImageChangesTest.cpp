@@ -49,22 +49,26 @@ TEST(ImageChanges, CaptionNamesTheFileOfTheLastLoadOrSave) {
 }
 
 // A progress window closed (Esc, its close box) before its start ran
-// nothing: no read changed the image, no write is saved back.
-TEST(ImageChanges, OnlyARunThatRanChangesTheImageOrKeepsTheDisk) {
+// nothing: no read changed the image, no write is saved back. A reading run
+// that stored nothing (its first seek failed) leaves the image unchanged.
+TEST(ImageChanges, OnlyARunThatRanAndStoredChangesTheImageOrKeepsTheDisk) {
   struct Case {
     int mode;
-    bool ran, writes, changed, keep;
+    bool ran, writes, stored, changed, keep;
   };
   const Case cases[] = {
-      {kModeScan, true, false, true, false},
-      {kModeScan | kModeRead, true, false, true, false},
-      {kModeFormat | kModeWrite, true, true, false, true},
-      {kModeRead, false, false, false, false},
-      {kModeWrite, false, true, false, false},
+      {kModeScan, true, false, true, true, false},
+      {kModeScan | kModeRead, true, false, true, true, false},
+      {kModeScan | kModeRead, true, false, false, false, false},
+      {kModeFormat | kModeWrite, true, true, true, false, true},
+      {kModeRead, false, false, true, false, false},
+      {kModeWrite, false, true, true, false, false},
   };
   for (const Case& c : cases) {
-    const DriveRunAftermath after = AfterDriveRun(c.mode, c.ran, c.writes);
-    EXPECT_EQ(after.imageChanged, c.changed) << c.mode << c.ran;
+    OperationResult result;
+    result.tracksDone = c.stored ? 1 : 0;
+    const DriveRunAftermath after = AfterDriveRun(c.mode, c.ran, c.writes, result);
+    EXPECT_EQ(after.imageChanged, c.changed) << c.mode << c.ran << c.stored;
     EXPECT_EQ(after.keepWrittenDisk, c.keep) << c.mode << c.ran;
   }
 }

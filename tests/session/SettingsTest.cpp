@@ -64,7 +64,12 @@ TEST_F(SettingsTest, FirstStartCreatesEveryKeyWithDefaults) {
                                              "FluxBus",
                                              "FluxVerify",
                                              "DoubleStep",
-                                             "HeadSettleMs"}));
+                                             "HeadSettleMs",
+                                             "FluxSimImage",
+                                             "FluxWritePasses",
+                                             "PrecompCylinder",
+                                             "PrecompNs",
+                                             "DensitySelect"}));
   EXPECT_EQ(s.RetryCount, 10);
   EXPECT_EQ(s.RetryCountWithReset, 5);
   EXPECT_EQ(s.FirstTrack, 0);
@@ -86,7 +91,8 @@ TEST_F(SettingsTest, FirstStartCreatesEveryKeyWithDefaults) {
 TEST_F(SettingsTest, OutOfRangeValuesAreRepairedAndWrittenBack) {
   WriteIni(
       "FirstTrack=100\nLastTrack=200\nGAP=3\nRate=7\nDrive=C\nRestoreTrack=0\n"
-      "RetryCount=300\nCycleRead=31\nTimeOut=0\n");
+      "RetryCount=300\nCycleRead=31\nTimeOut=0\nFluxWritePasses=30\nPrecompCylinder=90\n"
+      "DensitySelect=medium\n");
   const TSettings s = LoadFresh();
   EXPECT_EQ(s.FirstTrack, 0);
   EXPECT_EQ(s.LastTrack, 167);
@@ -97,6 +103,9 @@ TEST_F(SettingsTest, OutOfRangeValuesAreRepairedAndWrittenBack) {
   EXPECT_EQ(s.RetryCount, 44);  // low eight bits of 300
   EXPECT_EQ(s.CycleRead, 5);
   EXPECT_EQ(s.TimeOut, 10);
+  EXPECT_EQ(s.FluxWritePasses, 10);
+  EXPECT_EQ(s.PrecompCylinder, 40);
+  EXPECT_EQ(s.DensitySelect, "");
   EXPECT_EQ(Stored("FirstTrack"), "0");
   EXPECT_EQ(Stored("LastTrack"), "167");
   EXPECT_EQ(Stored("Drive"), "A");

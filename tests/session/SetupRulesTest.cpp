@@ -55,11 +55,28 @@ TEST(SetupValues, AcceptWritesTheDialogKeysInTheirOrder) {
     if (eq != std::string::npos)
       names.push_back(line.substr(0, line.find_last_not_of(' ', eq - 1) + 1));
   }
-  EXPECT_EQ(names,
-            (std::vector<std::string>{
-                "RetryCount", "RetryCountWithReset", "FirstTrack", "LastTrack", "CycleRead",
-                "TimeOut", "GAP", "Rate", "Drive", "RestoreTrack", "TD0arch", "OverlapTrackAndData",
-                "SetSectorSizeFromHead", "FluxDevice", "FluxBus", "FluxVerify", "DoubleStep"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"RetryCount",
+                                             "RetryCountWithReset",
+                                             "FirstTrack",
+                                             "LastTrack",
+                                             "CycleRead",
+                                             "TimeOut",
+                                             "GAP",
+                                             "Rate",
+                                             "Drive",
+                                             "RestoreTrack",
+                                             "TD0arch",
+                                             "OverlapTrackAndData",
+                                             "SetSectorSizeFromHead",
+                                             "FluxDevice",
+                                             "FluxBus",
+                                             "FluxVerify",
+                                             "DoubleStep",
+                                             "FluxSimImage",
+                                             "FluxWritePasses",
+                                             "PrecompCylinder",
+                                             "PrecompNs",
+                                             "DensitySelect"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "codec/Mfm.h"
 #include "codec/MfmEncoder.h"
+#include "drive/flux/Writeout.h"
 #include "formats/ImageFiles.h"
 #include "model/FileIO.h"
 
@@ -18,37 +19,58 @@ constexpr DeviceHandle kDriveHandle = 0x301;
 // Codes shown for failures of the link itself, in the system's numbering.
 constexpr uint32_t kErrorTimeout = 121;        // the semaphore timeout period has expired
 constexpr uint32_t kErrorNotConnected = 1167;  // the device is not connected
-// The device watches for a host that went quiet: after 10 s without a
-// command it turns the motor off and deselects. Before that, the drive is
-// selected and spun up again.
 
-uint32_t CodeOf(const GreaseweazleLink& link) {
+struct LinkFailure {
+  uint32_t code;
+  FailureReach reach;
+};
+
+// A failure of the link as the drive layer counts it. No index pulses end
+// the track (the drive has no disk, or is not turning); a write-protected
+// disk, or a device that went away, the whole run.
+LinkFailure Classify(const GreaseweazleLink& link) {
   switch (link.Fault()) {
     case LinkFault::Status:
       switch (link.Status()) {
         case kGwNoIndex:
+          return {kErrorNotReady, FailureReach::Track};
         case kGwNoUnit:
         case kGwNoBus:
         case kGwBadUnit:
-          return kErrorNotReady;
+          return {kErrorNotReady, FailureReach::Call};
         case kGwNoTrk0:
         case kGwBadCylinder:
-          return kErrorSeek;
+          return {kErrorSeek, FailureReach::Call};
         case kGwWrprot:
-          return kErrorWriteProtect;
+          return {kErrorWriteProtect, FailureReach::Run};
         default:
-          return kErrorIoDevice;
+          return {kErrorIoDevice, FailureReach::Call};
       }
     case LinkFault::Timeout:
-      return kErrorTimeout;
+      return {kErrorTimeout, FailureReach::Track};
     case LinkFault::BadStream:
-      return kErrorInvalidData;
+      return {kErrorInvalidData, FailureReach::Call};
     case LinkFault::Io:
     case LinkFault::Firmware:
-      return kErrorNotConnected;
+      return {kErrorNotConnected, FailureReach::Run};
     default:
-      return kErrorIoDevice;
+      return {kErrorIoDevice, FailureReach::Call};
   }
+}
+
+// The cells of the MFM gap byte after another: the filler that stretches a
+// written track's tail.
+std::vector<uint8_t> GapFillerCells() {
+  std::vector<uint8_t> cells(16);
+  const uint16_t word = MfmWord(0x4E);
+  for (int k = 0; k < 16; ++k)
+    cells[static_cast<size_t>(k)] = static_cast<uint8_t>((word >> (15 - k)) & 1);
+  return cells;
+}
+
+std::string IdText(int c, int h, int r, int n) {
+  return std::to_string(c) + ":" + std::to_string(h) + ":" + std::to_string(r) + ":" +
+         std::to_string(n);
 }
 
 size_t DataBytes(uint8_t sizeCode) {
@@ -99,10 +121,15 @@ bool FluxOptionsFromSettings(const TSettings& settings, FluxDriveOptions& option
                              std::string& error) {
   if (!FluxOptionsFromEnvironment(options, error)) return false;
   options.device = settings.FluxDevice;
+  options.simulatedImage = settings.FluxSimImage;
   if (!settings.FluxBus.empty()) ParseGwBus(settings.FluxBus, options.bus);
   options.verify = settings.FluxVerify;
   options.doubleStep = settings.DoubleStep;
   options.recalibrateEvery = std::max(1, static_cast<int>(settings.RetryCount));
+  options.precomp = {settings.PrecompCylinder, static_cast<double>(settings.PrecompNs)};
+  options.density = settings.DensitySelect == "low"    ? DensitySelect::Low
+                    : settings.DensitySelect == "high" ? DensitySelect::High
+                                                       : DensitySelect::None;
   return true;
 }
 
@@ -110,6 +137,19 @@ FluxFloppy::FluxFloppy(FluxDriveOptions options)
     : FloppyDriver({kErrorInvalidHandle, kErrorInvalidFunction, kErrorInvalidParameter}),
       options_(std::move(options)) {
   options_.revolutions = std::clamp(options_.revolutions, 1, 8);
+  if (!options_.clock) options_.clock = SteadyClockShared();
+}
+
+void FluxFloppy::TakeOptions(const FluxDriveOptions& options) {
+  options_.verify = options.verify;
+  options_.doubleStep = options.doubleStep;
+  options_.recalibrateEvery = options.recalibrateEvery;
+  options_.precomp = options.precomp;
+  if (options.density != options_.density && driveOpen_) {
+    options_.density = options.density;
+    TakeDrive();
+  }
+  options_.density = options.density;
 }
 
 FluxFloppy::~FluxFloppy() {
@@ -126,7 +166,18 @@ bool FluxFloppy::IsDriveHandle(DeviceHandle handle) const {
 }
 
 bool FluxFloppy::FailLink() {
-  return FailWith(CodeOf(link_), link_.Error());
+  const LinkFailure f = Classify(link_);
+  return FailWith(f.code, link_.Error(), f.reach);
+}
+
+bool FluxFloppy::TakeDrive() {
+  if (!link_.SetBusType(options_.bus) || !link_.Select(unit_) || !link_.Motor(unit_, true))
+    return FailLink();
+  if (options_.density != DensitySelect::None &&
+      !link_.SetPin(kGwPinDensity, options_.density == DensitySelect::High ? 1 : 0))
+    return FailLink();
+  lastCommand_ = Now();
+  return true;
 }
 
 DeviceHandle FluxFloppy::Open(FloppyDevice device) {
@@ -146,7 +197,8 @@ DeviceHandle FluxFloppy::Open(FloppyDevice device) {
           Fail(kErrorFileNotFound);
           return kInvalidHandle;
         }
-        simulated_ = std::make_unique<SimulatedGreaseweazle>(std::move(disk), options_.media);
+        simulated_ = std::make_unique<SimulatedGreaseweazle>(std::move(disk), options_.media,
+                                                             options_.clock, blank);
         std::string error;
         if (!simulated_->Start(error)) {
           simulated_.reset();
@@ -163,7 +215,7 @@ DeviceHandle FluxFloppy::Open(FloppyDevice device) {
       return kInvalidHandle;
     }
     decoder_.sampleFrequency = link_.Info().sampleFrequency;
-    lastCommand_ = std::chrono::steady_clock::now();
+    lastCommand_ = Now();
     controlOpen_ = true;
     Succeed();
     return kControlHandle;
@@ -175,12 +227,10 @@ DeviceHandle FluxFloppy::Open(FloppyDevice device) {
   }
   if (driveOpen_) Close(kDriveHandle);
   unit_ = device == FloppyDevice::Drive0 ? 0 : 1;
-  if (!link_.SetBusType(options_.bus) || !link_.Select(unit_) || !link_.Motor(unit_, true)) {
+  if (!TakeDrive()) {
     SetDetail(link_.Error());
-    FailLink();
     return kInvalidHandle;
   }
-  lastCommand_ = std::chrono::steady_clock::now();
   driveOpen_ = true;
   kept_ = false;
   cylinder_ = -1;
@@ -214,8 +264,13 @@ bool FluxFloppy::CanWrite(std::string& why) const {
   return true;
 }
 
+void FluxFloppy::PrepareForWriting(const TZX_Disk& image) {
+  if (simulated_) simulated_->FormatBlank(image);
+}
+
 bool FluxFloppy::SaveSimulatedDisk(const SaveOptions& options, std::string& error) {
-  if (!simulated_) return true;
+  // A disk nothing was written to (a write-protected one) has nothing new to keep.
+  if (!simulated_ || !simulated_->Written()) return true;
   TZX_Disk disk;
   simulated_->TakeDisk(disk);
   const SaveResult saved = SaveImageFile(disk, options_.simulatedImage, options);
@@ -267,23 +322,33 @@ bool FluxFloppy::GetFdcInfo(DeviceHandle, FD_FDC_INFO& info) {
 
 bool FluxFloppy::ResetController(DeviceHandle) {
   kept_ = false;
-  if (!link_.ResetComms()) return FailLink();
-  lastCommand_ = std::chrono::steady_clock::now();
-  return Succeed();
+  cylinder_ = -1;
+  // The baud-rate reset aborts whatever the device was doing; its own reset
+  // lets the drive go and forgets the head's place, so the drive is chosen
+  // and spun up afresh (whatever the watchdog did meanwhile) and the next
+  // seek finds track 0 by the sensor.
+  if (!link_.ResetComms() || !link_.Reset()) return FailLink();
+  return TakeDrive() ? Succeed() : false;
 }
 
 bool FluxFloppy::Spinning() {
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = Now();
   const bool quiet = now - lastCommand_ > std::chrono::milliseconds(options_.watchdogMarginMs);
   lastCommand_ = now;
-  if (quiet && (!link_.Select(unit_) || !link_.Motor(unit_, true))) return FailLink();
-  return true;
+  return !quiet || TakeDrive();
 }
 
 bool FluxFloppy::Seek(DeviceHandle, const FD_SEEK_PARAMS& p) {
+  // Double stepping: the disk's cylinder n lies under the drive's 2n. A
+  // cylinder past the drive's last is refused, never clamped.
+  const int physical = PhysicalCylinder(p.cyl, options_.doubleStep);
+  if (physical > kLastDriveCylinder)
+    return FailWith(kErrorSeek, "cylinder " + std::to_string(physical) +
+                                    " is past the drive's last cylinder " +
+                                    std::to_string(kLastDriveCylinder) +
+                                    (options_.doubleStep ? " (double stepping)" : ""));
   if (!Spinning()) return false;
-  // Double stepping: the disk's cylinder n lies under the drive's 2n.
-  if (!link_.Seek(PhysicalCylinder(p.cyl, options_.doubleStep))) return FailLink();
+  if (!link_.Seek(physical)) return FailLink();
   if (p.cyl != cylinder_) kept_ = false;
   cylinder_ = p.cyl;
   // The track-0 sensor must agree with the cylinder, asserted at 0 and only
@@ -443,17 +508,25 @@ bool FluxFloppy::MeasureRevolution() {
   const std::vector<uint64_t>& index = capture_.index;
   if (index.size() < 2)
     return FailWith(kErrorNotReady,
-                    "Greaseweazle: no two index pulses to time the drive's revolution by");
+                    "Greaseweazle: no index: no disk in the drive, or the drive is not turning "
+                    "(no two index pulses to time its revolution by)",
+                    FailureReach::Track);
   revolutionTicks_ =
       static_cast<double>(index.back() - index.front()) / static_cast<double>(index.size() - 1);
   return true;
 }
 
-bool FluxFloppy::Verify(const TTrack& source, uint8_t head, std::vector<uint8_t>& failed) {
+bool FluxFloppy::Verify(const TTrack& source, uint8_t head, std::vector<uint8_t>& failed,
+                        std::string& strays) {
   failed.clear();
+  strays.clear();
   kept_ = false;
   const DecodedTrack* t = Track(head, true);
   if (!t) return false;
+  auto sameId = [](const DecodedSector& got, const TSectorRec& want) {
+    return got.cyl == want.Cyl && got.head == want.Head && got.sec == want.Sec &&
+           got.sizeCode == want.SizeCode;
+  };
   for (uint8_t slot = 0; slot < kSlotCount; ++slot) {
     const TSectorRec& want = source.Sectors[slot];
     if (!want.Present) continue;
@@ -462,9 +535,7 @@ bool FluxFloppy::Verify(const TTrack& source, uint8_t head, std::vector<uint8_t>
     const bool dataToo = want.DataOk && want.DataLength() > 0;
     bool found = false;
     for (const DecodedSector& got : t->sectors) {
-      if (got.cyl != want.Cyl || got.head != want.Head || got.sec != want.Sec ||
-          got.sizeCode != want.SizeCode)
-        continue;
+      if (!sameId(got, want)) continue;
       const std::span<const uint8_t> data = want.Data();
       const size_t n = std::min(data.size(), got.data.size());
       if (!dataToo || (got.dataOk && n == data.size() &&
@@ -473,89 +544,128 @@ bool FluxFloppy::Verify(const TTrack& source, uint8_t head, std::vector<uint8_t>
     }
     if (!found) failed.push_back(slot);
   }
+  for (const DecodedSector& got : t->sectors) {
+    const bool known =
+        std::any_of(source.Sectors.begin(), source.Sectors.end(),
+                    [&](const TSectorRec& s) { return s.Present && sameId(got, s); });
+    if (!known)
+      strays += (strays.empty() ? "" : ", ") + IdText(got.cyl, got.head, got.sec, got.sizeCode);
+  }
   return true;
+}
+
+const TZX_Disk& FluxFloppy::TrackSource(const TZX_Disk& disk, int track, bool formatOnly,
+                                        uint8_t fill) {
+  if (!formatOnly) return disk;
+  // The sector table alone, every data field filled.
+  if (!formatted_) formatted_ = std::make_unique<TZX_Disk>();
+  TTrack& t = formatted_->GetTrack(static_cast<uint8_t>(track));
+  t.ClearTrack();
+  const TTrack& src = disk.GetTrack(static_cast<uint8_t>(track));
+  t.Present = src.Present;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    const TSectorRec& s = src.Sectors[static_cast<size_t>(slot)];
+    if (!s.Present) continue;
+    TSectorRec& d = t.Sectors[static_cast<size_t>(slot)];
+    d.SetId(s.Cyl, s.Head, s.Sec, s.SizeCode);
+    d.Present = s.Present;
+    d.DataOk = 0xFF;
+    std::span<uint8_t> data = d.MutableData(FieldBytes(s.SizeCode));
+    std::fill(data.begin(), data.end(), fill);
+  }
+  t.CountSectors();
+  return *formatted_;
+}
+
+bool FluxFloppy::PrepareWriteout(const TZX_Disk& from, int track) {
+  if (!TrackRawBytes(from, track, bytes_, sync_))
+    return FailWith(kErrorInvalidParameter,
+                    "track " + std::to_string(track) + " of the image cannot be laid out");
+  // The track ends in a gap byte, so that the gap filler follows it as MFM
+  // wants.
+  bytes_.push_back(0x4E);
+  sync_.push_back(0);
+  MfmCells(bytes_, sync_, cells_);
+  static const std::vector<uint8_t> filler = GapFillerCells();
+  WriteoutTiming timing;
+  timing.sampleFrequency = decoder_.sampleFrequency;
+  timing.revolutionTicks = revolutionTicks_;
+  timing.cellsPerRevolution = decoder_.cellsPerRevolution;
+  timing.precomp = options_.precomp;
+  timing.cylinder = PhysicalCylinder(cylinder_, options_.doubleStep);
+  BuildWriteout(cells_, filler, timing, writeout_);
+  return true;
+}
+
+bool FluxFloppy::WritePasses(const TTrack& source, uint8_t head, int passes,
+                             TrackWriteOutcome& outcome) {
+  const double revolutionMs = revolutionTicks_ * 1000 / decoder_.sampleFrequency;
+  auto passLine = [&](int pass, const std::string& what) {
+    char line[96];
+    std::snprintf(line, sizeof line, "Флюкс: запись %d (оборот %.2f ms), ", pass, revolutionMs);
+    outcome.log.push_back(line + what);
+  };
+  // After a pass that did not come back whole, nothing of the track can be
+  // trusted: the write gate was on over all of it.
+  auto allUnverified = [&](uint32_t code) {
+    outcome.unverifiedSlots.clear();
+    for (uint8_t slot = 0; slot < kSlotCount; ++slot)
+      if (source.Sectors[slot].Present) outcome.unverifiedSlots.push_back(slot);
+    outcome.error = code;
+  };
+  for (int pass = 1; pass <= std::max(passes, 1); ++pass) {
+    kept_ = false;
+    if (!Spinning() || !link_.Head(head) ||
+        !link_.WriteFlux(writeout_.stream, writeout_.cueAtIndex, writeout_.terminateAtIndex)) {
+      const LinkFailure f = Classify(link_);
+      passLine(pass, "запись не удалась: " + link_.Error());
+      allUnverified(f.code);
+      if (f.reach != FailureReach::Call || pass >= passes) return FailLink();
+      continue;
+    }
+    outcome.written = true;
+    ++outcome.writes;
+    if (!options_.verify) {
+      passLine(pass, "без проверки");
+      outcome.unverifiedSlots.clear();
+      outcome.error = 0;
+      return Succeed();
+    }
+    std::vector<uint8_t> failed;
+    std::string strays;
+    if (!Verify(source, head, failed, strays)) {
+      passLine(pass, "проверка не удалась: " + FailureText());
+      allUnverified(LastError());
+      if (LastFailureReach() != FailureReach::Call) return false;
+      continue;
+    }
+    const int present = source.PresentSlots();
+    passLine(pass, "проверка - совпали " +
+                       std::to_string(present - static_cast<int>(failed.size())) + " из " +
+                       std::to_string(present) + " секторов");
+    if (!strays.empty())
+      outcome.log.push_back("Флюкс: на дорожке метки, которых нет в образе - " + strays);
+    outcome.unverifiedSlots = std::move(failed);
+    outcome.error = outcome.unverifiedSlots.empty() ? 0 : kErrorCrc;
+    if (outcome.unverifiedSlots.empty()) return Succeed();
+  }
+  return Succeed();
 }
 
 bool FluxFloppy::WriteWholeTrack(DeviceHandle, const TZX_Disk& disk, int track, bool formatOnly,
                                  uint8_t fill, int attempts, TrackWriteOutcome& outcome) {
   if (cylinder_ < 0) return FailWith(kErrorSeek, "the head has not been placed on a cylinder");
-  const uint8_t head = static_cast<uint8_t>(track % 2);
-  const TZX_Disk* from = &disk;
-  if (formatOnly) {
-    // The sector table alone, every data field filled.
-    if (!formatted_) formatted_ = std::make_unique<TZX_Disk>();
-    TTrack& t = formatted_->GetTrack(static_cast<uint8_t>(track));
-    t.ClearTrack();
-    const TTrack& src = disk.GetTrack(static_cast<uint8_t>(track));
-    t.Present = src.Present;
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-      const TSectorRec& s = src.Sectors[static_cast<size_t>(slot)];
-      if (!s.Present) continue;
-      TSectorRec& d = t.Sectors[static_cast<size_t>(slot)];
-      d.SetId(s.Cyl, s.Head, s.Sec, s.SizeCode);
-      d.Present = s.Present;
-      d.DataOk = 0xFF;
-      std::span<uint8_t> data = d.MutableData(FieldBytes(s.SizeCode));
-      std::fill(data.begin(), data.end(), fill);
-    }
-    t.CountSectors();
-    from = formatted_.get();
-  }
-  if (!TrackRawBytes(*from, track, bytes_, sync_))
-    return FailWith(kErrorInvalidParameter,
-                    "track " + std::to_string(track) + " of the image cannot be laid out");
+  const auto head = static_cast<uint8_t>(track % 2);
   if (!Spinning() || !link_.Head(head)) return FailLink();
   // A write-protected disk is refused here, before anything is written; a
   // board that cannot read the pin leaves it to the device's own check.
   uint8_t level = 1;
   if (link_.GetPin(kGwPinWrprot, level) && level == 0)
-    return FailWith(kErrorWriteProtect, "Greaseweazle: the disk is write-protected");
-  if (!MeasureRevolution()) return false;
-  MfmCells(bytes_, sync_, cells_);
-  // The cells at the data rate scaled to this drive's revolution, so that
-  // the track closes on itself at the index whatever the motor's speed.
-  CellsToFlux(cells_, revolutionTicks_ / decoder_.cellsPerRevolution, writeFlux_);
-  EncodeWriteStream(writeFlux_, WriteStreamTiming::At(decoder_.sampleFrequency), writeStream_);
-  const TTrack& source = from->GetTrack(static_cast<uint8_t>(track));
-  for (int pass = 0; pass < std::max(attempts, 1); ++pass) {
-    kept_ = false;
-    if (!Spinning() || !link_.Head(head) || !link_.WriteFlux(writeStream_, true)) {
-      if (outcome.written) break;
-      return FailLink();
-    }
-    outcome.written = true;
-    ++outcome.writes;
-    char line[160];
-    if (!options_.verify) {
-      std::snprintf(line, sizeof line, "Флюкс: дорожка записана (оборот %.2f ms), без проверки",
-                    revolutionTicks_ * 1000 / decoder_.sampleFrequency);
-      outcome.log.push_back(line);
-      return Succeed();
-    }
-    std::vector<uint8_t> failed;
-    if (!Verify(source, head, failed)) {
-      outcome.unverifiedSlots.clear();
-      for (uint8_t slot = 0; slot < kSlotCount; ++slot)
-        if (source.Sectors[slot].Present) outcome.unverifiedSlots.push_back(slot);
-      outcome.error = LastError();
-      outcome.log.push_back("Флюкс: запись " + std::to_string(pass + 1) +
-                            ", проверка не удалась: " + FailureText());
-      continue;
-    }
-    const int present = source.PresentSlots();
-    std::snprintf(line, sizeof line,
-                  "Флюкс: запись %d (оборот %.2f ms), проверка - совпали %d из %d секторов",
-                  pass + 1, revolutionTicks_ * 1000 / decoder_.sampleFrequency,
-                  present - static_cast<int>(failed.size()), present);
-    outcome.log.push_back(line);
-    outcome.unverifiedSlots = std::move(failed);
-    outcome.error = kErrorCrc;
-    if (outcome.unverifiedSlots.empty()) {
-      outcome.error = 0;
-      return Succeed();
-    }
-  }
-  return Succeed();
+    return FailWith(kErrorWriteProtect, "Greaseweazle: the disk is write-protected",
+                    FailureReach::Run);
+  const TZX_Disk& from = TrackSource(disk, track, formatOnly, fill);
+  if (!MeasureRevolution() || !PrepareWriteout(from, track)) return false;
+  return WritePasses(from.GetTrack(static_cast<uint8_t>(track)), head, attempts, outcome);
 }
 
 std::unique_ptr<FloppyDriver> CreateFluxFloppy(FluxDriveOptions options) {

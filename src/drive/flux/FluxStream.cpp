@@ -14,71 +14,100 @@ uint32_t GetN28(const uint8_t* p) {
          uint32_t(p[3] & 0xFE) << 20;
 }
 
-bool DecodeFluxStream(std::span<const uint8_t> bytes, FluxCapture& out, std::string& error) {
-  out.flux.clear();
-  out.index.clear();
-  out.flux.reserve(bytes.size() / 2 + 16);
+void PutOpcode(std::vector<uint8_t>& out, uint8_t op, uint32_t n) {
+  out.push_back(255);
+  out.push_back(op);
+  PutN28(out, n);
+}
+
+namespace {
+
+// The byte forms of a stream, read and write alike: each value goes to
+// `onValue` with the Space before it added, each opcode other than Space to
+// `onOpcode` (which may take the pending Space; false: not allowed here).
+// True at the end mark, which must be the last byte; `ended` says whether
+// there was one. False with the reason and its place in `error`.
+template <typename OnValue, typename OnOpcode>
+bool WalkStream(std::span<const uint8_t> bytes, const char* kind, OnValue&& onValue,
+                OnOpcode&& onOpcode, bool& ended, std::string& error) {
+  ended = false;
   const uint8_t* p = bytes.data();
   const uint8_t* end = p + bytes.size();
-  uint64_t cursor = 0;   // ticks of the values emitted so far
   uint64_t pending = 0;  // Space not yet added to a value
   auto fail = [&](const char* what) {
-    error = std::string(what) + " at byte " + std::to_string(p - bytes.data());
+    error = std::string(kind) + ": " + what + " at byte " + std::to_string(p - bytes.data());
     return false;
   };
   while (p < end) {
     const uint8_t b = *p;
+    if (b == 0) {
+      if (p + 1 != end) return fail("data after its end mark");
+      ended = true;
+      return true;
+    }
     if (b < 250) {
-      if (b == 0) {
-        if (p + 1 != end) return fail("flux stream: data after its end mark");
-        return true;
-      }
-      const uint64_t v = pending + b;
-      out.flux.push_back(static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX)));
-      cursor += v;
+      onValue(pending + b);
       pending = 0;
       ++p;
     } else if (b < 255) {
-      if (end - p < 2) return fail("flux stream: cut inside a two-byte value");
-      if (p[1] == 0) return fail("flux stream: a two-byte value ends in 0");
-      const uint64_t v = pending + 250 + (b - 250) * 255 + (p[1] - 1);
-      out.flux.push_back(static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX)));
-      cursor += v;
+      if (end - p < 2) return fail("cut inside a two-byte value");
+      if (p[1] == 0) return fail("a two-byte value ends in 0");
+      onValue(pending + 250 + uint64_t{b - 250u} * 255 + (p[1] - 1u));
       pending = 0;
       p += 2;
     } else {
-      if (end - p < 6) return fail("flux stream: cut inside an opcode");
+      if (end - p < 6) return fail("cut inside an opcode");
       for (int k = 2; k < 6; ++k)
-        if ((p[k] & 1) == 0) return fail("flux stream: malformed opcode argument");
+        if ((p[k] & 1) == 0) return fail("malformed opcode argument");
       const uint32_t n = GetN28(p + 2);
-      if (p[1] == kOpIndex) {
-        out.index.push_back(cursor + pending + n);
-      } else if (p[1] == kOpSpace) {
+      if (p[1] == kOpSpace) {
         pending += n;
-      } else {
-        return fail("flux stream: unexpected opcode");
+      } else if (!onOpcode(p[1], n, pending)) {
+        return fail("unexpected opcode");
       }
       p += 6;
     }
   }
-  // No end mark: what was received is kept; the caller knows whether the
-  // stream had to end.
   return true;
+}
+
+uint32_t Saturated(uint64_t v) {
+  return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
+}
+
+}  // namespace
+
+bool DecodeFluxStream(std::span<const uint8_t> bytes, FluxCapture& out, std::string& error) {
+  out.flux.clear();
+  out.index.clear();
+  out.flux.reserve(bytes.size() / 2 + 16);
+  uint64_t cursor = 0;  // ticks of the values emitted so far
+  bool ended = false;
+  // Without an end mark what was received is kept: the caller knows whether
+  // the stream had to end.
+  return WalkStream(
+      bytes, "flux stream",
+      [&](uint64_t v) {
+        out.flux.push_back(Saturated(v));
+        cursor += v;
+      },
+      [&](uint8_t op, uint32_t n, uint64_t& pending) {
+        if (op != kOpIndex) return false;
+        out.index.push_back(cursor + pending + n);
+        return true;
+      },
+      ended, error);
 }
 
 namespace {
 
 void PutValue(std::vector<uint8_t>& out, uint64_t v, uint32_t spaceTicks) {
   while (v >= 2 * uint64_t{spaceTicks}) {
-    out.push_back(255);
-    out.push_back(kOpSpace);
-    PutN28(out, spaceTicks);
+    PutOpcode(out, kOpSpace, spaceTicks);
     v -= spaceTicks;
   }
   if (v > kLargestShortValue) {
-    out.push_back(255);
-    out.push_back(kOpSpace);
-    PutN28(out, static_cast<uint32_t>(v - 249));
+    PutOpcode(out, kOpSpace, static_cast<uint32_t>(v - 249));
     v = 249;
   }
   if (v < 250) {
@@ -112,10 +141,9 @@ void EncodeFluxStream(const FluxCapture& capture, uint32_t spaceTicks, int index
   auto putIndexes = [&](size_t i) {
     while (next < follows.size() &&
            follows[next] <= i + static_cast<size_t>(std::max(indexEarly, 0))) {
-      out.push_back(255);
-      out.push_back(kOpIndex);
-      PutN28(out, static_cast<uint32_t>(std::min<uint64_t>(
-                      capture.index[next] - std::min(cursor, capture.index[next]), kMaxN28)));
+      PutOpcode(out, kOpIndex,
+                static_cast<uint32_t>(std::min<uint64_t>(
+                    capture.index[next] - std::min(cursor, capture.index[next]), kMaxN28)));
       ++next;
     }
   };
@@ -148,14 +176,10 @@ void EncodeWriteStream(std::span<const uint32_t> flux, const WriteStreamTiming& 
     if (v > timing.longGapTicks) {
       while (v > 0) {
         const auto n = static_cast<uint32_t>(std::min<uint64_t>(v, kMaxN28));
-        out.push_back(255);
-        out.push_back(kOpSpace);
-        PutN28(out, n);
+        PutOpcode(out, kOpSpace, n);
         v -= n;
       }
-      out.push_back(255);
-      out.push_back(kOpAstable);
-      PutN28(out, timing.astableTicks);
+      PutOpcode(out, kOpAstable, timing.astableTicks);
       return;
     }
     PutValue(out, v, kMaxN28 / 2);
@@ -169,49 +193,21 @@ void EncodeWriteStream(std::span<const uint32_t> flux, const WriteStreamTiming& 
 bool DecodeWriteStream(std::span<const uint8_t> bytes, std::vector<uint32_t>& flux,
                        std::string& error) {
   flux.clear();
-  auto fail = [&](const char* why) {
-    error = why;
-    return false;
-  };
-  uint64_t pending = 0;
-  const uint8_t* p = bytes.data();
-  const uint8_t* end = p + bytes.size();
-  while (p < end) {
-    const uint8_t b = *p;
-    if (b == 0) {
-      if (p + 1 != end) return fail("write stream: bytes after the end mark");
-      return true;
-    }
-    if (b < 250) {
-      flux.push_back(static_cast<uint32_t>(std::min<uint64_t>(pending + b, UINT32_MAX)));
-      pending = 0;
-      ++p;
-    } else if (b < 255) {
-      if (end - p < 2 || p[1] == 0) return fail("write stream: cut inside a value");
-      const uint64_t v = 250 + uint64_t{b - 250u} * 255 + (p[1] - 1u);
-      flux.push_back(static_cast<uint32_t>(std::min<uint64_t>(pending + v, UINT32_MAX)));
-      pending = 0;
-      p += 2;
-    } else {
-      if (end - p < 6) return fail("write stream: cut inside an opcode");
-      for (int k = 2; k < 6; ++k)
-        if ((p[k] & 1) == 0) return fail("write stream: malformed opcode argument");
-      const uint32_t n = GetN28(p + 2);
-      if (p[1] == kOpSpace) {
-        pending += n;
-      } else if (p[1] == kOpAstable) {
-        if (n == 0) return fail("write stream: Astable period 0");
+  bool ended = false;
+  const bool ok = WalkStream(
+      bytes, "write stream", [&](uint64_t v) { flux.push_back(Saturated(v)); },
+      [&](uint8_t op, uint32_t n, uint64_t& pending) {
+        // An Astable period of 0 is no period: refused as a bad opcode.
+        if (op != kOpAstable || n == 0) return false;
         while (pending >= n) {
           flux.push_back(n);
           pending -= n;
         }
-      } else {
-        return fail("write stream: opcode not allowed in a write");
-      }
-      p += 6;
-    }
-  }
-  return fail("write stream: no end mark");
+        return true;
+      },
+      ended, error);
+  if (ok && !ended) error = "write stream: no end mark";
+  return ok && ended;
 }
 
 }  // namespace kelvara::flux

@@ -71,8 +71,9 @@ void EncodeWriteStream(std::span<const uint32_t> flux, const WriteStreamTiming& 
 bool DecodeWriteStream(std::span<const uint8_t> bytes, std::vector<uint32_t>& flux,
                        std::string& error);
 
-// One opcode argument.
+// One opcode argument, and a whole opcode: 255, op, N28.
 void PutN28(std::vector<uint8_t>& out, uint32_t n);
 uint32_t GetN28(const uint8_t* p);
+void PutOpcode(std::vector<uint8_t>& out, uint8_t op, uint32_t n);
 
 }  // namespace kelvara::flux

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "model/ByteReader.h"
+
 namespace kelvara::flux {
 
 namespace {
@@ -17,8 +19,9 @@ constexpr std::array<StatusWords, 14> kStatus = {{
     {"Okay", "success"},
     {"BadCommand", "the device refused the command (unknown command or bad parameter)"},
     {"NoIndex",
-     "no index pulse within 2 s: no disk in the drive, the wrong drive unit or bus type "
-     "(IBM A/B against Shugart 0-3), a drive that needs 12 V, or a bad cable"},
+     "no index: no disk in the drive, or the drive is not turning (no index pulse within 2 s; "
+     "also the wrong drive unit or bus type (IBM A/B against Shugart 0-3), a drive that needs "
+     "12 V, or a bad cable)"},
     {"NoTrk0",
      "track 0 was not found after 256 steps: no drive on that unit, no power, or a bad cable"},
     {"FluxOverflow",
@@ -33,10 +36,6 @@ constexpr std::array<StatusWords, 14> kStatus = {{
     {"OutOfSRAM", "the firmware image is too big for the device's RAM"},
     {"OutOfFlash", "the firmware image is too big for the device's flash"},
 }};
-
-uint32_t U32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
-}
 
 }  // namespace
 
@@ -57,7 +56,7 @@ GwInfo ParseGwInfo(std::span<const uint8_t, kGwInfoSize> b) {
   info.minor = b[1];
   info.mainFirmware = b[2] != 0;
   info.maxCommand = b[3];
-  info.sampleFrequency = U32(&b[4]);
+  ByteReader(b.subspan(4, 4)).U32(info.sampleFrequency);
   info.hwModel = b[8];
   info.hwSubmodel = b[9];
   info.usbSpeed = b[10];

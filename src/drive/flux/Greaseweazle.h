@@ -32,6 +32,7 @@ enum class GwCommand : uint8_t {
   Select = 12,
   Deselect = 13,
   SetBusType = 14,
+  SetPin = 15,
   Reset = 16,
   EraseFlux = 17,
   GetPin = 20,
@@ -69,6 +70,7 @@ inline constexpr uint32_t kGwNormalBaud = 9600;
 inline constexpr size_t kGwInfoSize = 32;
 inline constexpr uint8_t kGwPinTrk0 = 26;
 inline constexpr uint8_t kGwPinWrprot = 28;
+inline constexpr uint8_t kGwPinDensity = 2;
 inline constexpr uint8_t kGwMaxCommand = 22;
 // The oldest firmware whose protocol this host speaks.
 inline constexpr int kGwMinFirmware = 31;  // 0.31, as major * 100 + minor

@@ -50,6 +50,10 @@ const char* CommandName(GwCommand c) {
       return "WriteFlux";
     case GwCommand::EraseFlux:
       return "EraseFlux";
+    case GwCommand::SetPin:
+      return "SetPin";
+    case GwCommand::Reset:
+      return "Reset";
     default:
       return "command";
   }
@@ -282,6 +286,14 @@ bool GreaseweazleLink::GetPin(uint8_t pin, uint8_t& level) {
   return true;
 }
 
+bool GreaseweazleLink::SetPin(uint8_t pin, uint8_t level) {
+  return Command(GwCommand::SetPin, {pin, level}, timeouts_.commandMs);
+}
+
+bool GreaseweazleLink::Reset() {
+  return Command(GwCommand::Reset, {}, timeouts_.commandMs);
+}
+
 bool GreaseweazleLink::ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<uint8_t>& stream) {
   for (int attempt = 0;; ++attempt) {
     stream.clear();
@@ -360,11 +372,16 @@ bool GreaseweazleLink::FinishFluxCommand(GwCommand cmd, int timeoutMs) {
   return true;
 }
 
-bool GreaseweazleLink::WriteFlux(const std::vector<uint8_t>& stream, bool atIndex) {
+bool GreaseweazleLink::WriteFlux(const std::vector<uint8_t>& stream, bool cue, bool terminate) {
   for (int attempt = 0;; ++attempt) {
-    const uint8_t at = atIndex ? 1 : 0;
-    if (!Command(GwCommand::WriteFlux, {at, at}, timeouts_.commandMs)) return false;
-    if (!WriteAll(stream.data(), stream.size(), timeouts_.writeMs)) return false;
+    if (!Command(GwCommand::WriteFlux, {uint8_t{cue}, uint8_t{terminate}}, timeouts_.commandMs))
+      return false;
+    if (!WriteAll(stream.data(), stream.size(), timeouts_.writeMs)) {
+      const LinkFault fault = fault_;
+      const std::string error = error_;
+      ResetComms();
+      return Fail(fault, error + "; the write was aborted");
+    }
     if (FinishFluxCommand(GwCommand::WriteFlux, timeouts_.writeMs)) return true;
     if (!(fault_ == LinkFault::Status && status_ == kGwFluxUnderflow &&
           attempt + 1 < kUnderflowRetries))

@@ -51,15 +51,23 @@ class GreaseweazleLink {
   bool Head(uint8_t head);
   // Level of an input pin (0 = asserted for the active-low drive signals).
   bool GetPin(uint8_t pin, uint8_t& level);
+  // Holds an output pin (2: density select) low (0) or high (1).
+  bool SetPin(uint8_t pin, uint8_t level);
+  // The device's own reset: no bus, drives deselected with their motors
+  // off, pins idle; the next seek after choosing the drive again finds
+  // track 0 by stepping out until the sensor.
+  bool Reset();
   // Reads until `maxIndex` index pulses (and the device's linger after the
   // last) or `ticks` (0: no limit), then asks GetFluxStatus; an overflow is
   // retried up to five times. The stream ends with its 0.
   bool ReadFlux(uint32_t ticks, uint16_t maxIndex, std::vector<uint8_t>& stream);
-  // Writes a stream made by EncodeWriteStream, from the index to the next
-  // index when `atIndex`; a write-protected disk is refused at the ACK
-  // (status Wrprot) before anything is written. An underflow (the host
-  // too slow for the device) is retried up to five times.
-  bool WriteFlux(const std::vector<uint8_t>& stream, bool atIndex);
+  // Writes a stream made by EncodeWriteStream, starting at the index when
+  // `cue` and stopping at the next one when `terminate`; a write-protected
+  // disk is refused at the ACK (status Wrprot) before anything is written.
+  // An underflow (the host too slow for the device) is retried up to five
+  // times. A stream whose sending fails part-way leaves the device waiting
+  // for the rest: the link is reset so that it takes the next command as one.
+  bool WriteFlux(const std::vector<uint8_t>& stream, bool cue, bool terminate);
   // Holds the write gate for `ticks` with no transitions.
   bool EraseFlux(uint32_t ticks);
   // The baud-rate reset: aborts what the device is doing and drops what it

@@ -19,6 +19,7 @@
 #include "drive/flux/FluxStream.h"
 #include "formats/FluxImage.h"
 #include "model/Arithmetic.h"
+#include "model/ByteReader.h"
 
 namespace kelvara::flux {
 
@@ -29,10 +30,23 @@ constexpr double kCellSeconds = 2e-6;
 // The surface holds each bit cell as kFine slots, so that flux written at a
 // drive's own speed lands where it was timed rather than on the nearest cell.
 constexpr size_t kFine = 8;
+// A revolution of 200 ms at the nominal speed: 100000 cells of 2 us, the
+// same for every track whatever it holds.
+constexpr size_t kRevolutionCells = 100000;
+constexpr size_t kRingSlots = kRevolutionCells * kFine;
 constexpr int kCylinders = 86;            // how far the simulated drive's head goes
 constexpr double kNoIndexSeconds = 0.05;  // flux sent before a NoIndex read gives up
 constexpr uint32_t kLingerUs = 500;
 constexpr int kStreamWaitSeconds = 3;  // for the rest of a write stream
+// A write begins this long after the index pulse: the firmware's latency.
+constexpr double kWriteStartUs = 10;
+// A stretch this long without a transition reads as noise: the read
+// amplifier's gain rises until it finds some.
+constexpr size_t kQuietCells = 8;
+// An underflow stops the write after this share of its flux; the write gate
+// stays on a little longer with nothing to write.
+constexpr double kUnderflowShare = 0.5;
+constexpr size_t kUnderflowGapCells = 256;
 
 bool ParseSector(const std::string& value, SimulatedSector& s) {
   const size_t colon = value.find(':');
@@ -50,8 +64,19 @@ bool ParseDouble(const std::string& value, double low, double high, double& out)
   return !value.empty() && *end == '\0' && out >= low && out <= high;
 }
 
-uint32_t U32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
+// "A:B", each part within its range.
+bool ParsePair(const std::string& value, double lowA, double highA, double lowB, double highB,
+               double& a, double& b) {
+  const size_t colon = value.find(':');
+  return colon != std::string::npos && ParseDouble(value.substr(0, colon), lowA, highA, a) &&
+         ParseDouble(value.substr(colon + 1), lowB, highB, b);
+}
+
+// A command's 32-bit parameter at `at` (0 past its end).
+uint32_t ParamU32(const std::vector<uint8_t>& cmd, size_t at) {
+  uint32_t v = 0;
+  ByteReader(std::span(cmd).subspan(std::min(at, cmd.size()))).U32(v);
+  return v;
 }
 
 }  // namespace
@@ -82,6 +107,15 @@ bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::st
        : key == "dropout" ? media.dropout
                           : media.writeFaults)
           .push_back(s);
+    } else if (key == "drift") {
+      double from = 0;
+      ok = ParsePair(value, 1, 1e9, -0.2, 0.2, from, media.driftSpeed);
+      media.driftFrom = static_cast<int>(from);
+    } else if (key == "underflow" && value.find(':') != std::string::npos) {
+      double from = 0, count = 0;
+      ok = ParsePair(value, 1, 1e9, 0, 1e9, from, count);
+      media.underflowFrom = static_cast<int>(from);
+      media.underflows = static_cast<int>(count);
     } else if (key == "seed" || key == "overflow" || key == "underflow") {
       double v = 0;
       ok = ParseDouble(value, 0, 1e9, v);
@@ -93,21 +127,30 @@ bool ParseSimulatedMedia(const std::string& text, SimulatedMedia& media, std::st
       ok = false;
     }
     if (!ok) {
-      error =
-          "simulated disk: bad item \"" + item +
-          "\" (jitter=0..0.25, speed=-0.2..0.2, weak=TRACK:SECTOR, dropout=TRACK:SECTOR, "
-          "writefault=TRACK:SECTOR, noindex, wprot, trk0stuck, seed=N, overflow=N, underflow=N)";
+      error = "simulated disk: bad item \"" + item + "\" (" + kSimulatedMediaItems + ")";
       return false;
     }
   }
   return true;
 }
 
-SimulatedGreaseweazle::SimulatedGreaseweazle(std::unique_ptr<TZX_Disk> disk, SimulatedMedia media)
-    : disk_(std::move(disk)), media_(std::move(media)), tracks_(kTrackCount), rng_(media_.seed) {
+SimulatedGreaseweazle::SimulatedGreaseweazle(std::unique_ptr<TZX_Disk> disk, SimulatedMedia media,
+                                             std::shared_ptr<DeviceClock> clock, bool blank)
+    : disk_(std::move(disk)),
+      media_(std::move(media)),
+      clock_(clock ? std::move(clock) : SteadyClockShared()),
+      blank_(blank),
+      tracks_(kTrackCount),
+      rng_(media_.seed) {
   overflowsLeft_ = media_.overflows;
-  underflowsLeft_ = media_.underflows;
   writeFaultUsed_.assign(media_.writeFaults.size(), false);
+  lastCommand_ = clock_->Now();
+}
+
+double SimulatedGreaseweazle::SpeedOfNextCommand() {
+  ++fluxCommands_;
+  return media_.driftFrom > 0 && fluxCommands_ >= media_.driftFrom ? media_.driftSpeed
+                                                                   : media_.speedError;
 }
 
 SimulatedGreaseweazle::~SimulatedGreaseweazle() {
@@ -217,7 +260,7 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
   auto ack = [&](uint8_t status) { Ack(code, status); };
   // The watchdog: a host that went quiet finds the motor off and no unit
   // selected (the head stays where it was).
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = clock_->Now();
   if (now - lastCommand_ > std::chrono::milliseconds(watchdogMs_.load())) {
     motor_ = false;
     unit_ = -1;
@@ -279,12 +322,18 @@ void SimulatedGreaseweazle::Handle(const std::vector<uint8_t>& cmd) {
       // The first seek finds track 0; a head never passes its end stop.
       homed_ = true;
       cylinder_ = std::min(target, kCylinders - 1);
+      highest_ = std::max(highest_.load(), cylinder_);
       if (target == 0) ++zeroSeeks_;
       return ack(kGwOkay);
     }
     case GwCommand::Head:
       if (len != 3 || cmd[2] > 1) return ack(kGwBadCommand);
       head_ = cmd[2];
+      return ack(kGwOkay);
+    case GwCommand::SetPin:
+      if (len != 4 || cmd[3] > 1) return ack(kGwBadCommand);
+      if (cmd[2] != kGwPinDensity) return ack(kGwBadPin);
+      densityPin_ = cmd[3];
       return ack(kGwOkay);
     case GwCommand::GetPin:
       if (len != 3) return ack(kGwBadCommand);
@@ -321,34 +370,43 @@ SimulatedGreaseweazle::Track& SimulatedGreaseweazle::TrackAt(int index) {
   Track& t = tracks_[static_cast<size_t>(index)];
   if (t.built) return t;
   t.built = true;
+  // No cells: an unformatted track, which reads as noise.
   std::vector<uint8_t> bytes, sync;
-  if (disk_ && TrackRawBytes(*disk_, index, bytes, sync)) {
-    std::vector<uint8_t> cells;
-    MfmCells(bytes, sync, cells);
-    t.cells.assign(cells.size() * kFine, 0);
-    for (size_t i = 0; i < cells.size(); ++i)
-      t.cells[i * kFine + kFine / 2] = cells[i];
-    auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
-      for (const SimulatedSector& s : list) {
-        size_t begin = 0, end = 0;
-        if (s.track == index &&
-            FindDataField(bytes, sync, static_cast<uint8_t>(s.sector), begin, end))
-          t.faults.push_back({(begin + 8) * 16 * kFine, end * 16 * kFine, weak});
-      }
-    };
-    add(media_.weak, true);
-    add(media_.dropout, false);
+  if (!disk_ || blank_ || !TrackRawBytes(*disk_, index, bytes, sync)) return t;
+  // A revolution holds 100000 cells: a shorter recording ends in gap, a
+  // longer one was cut by the index when it was written.
+  const size_t revolutionBytes = kRevolutionCells / 16;
+  if (bytes.size() < revolutionBytes) {
+    bytes.resize(revolutionBytes, 0x4E);
+    sync.resize(revolutionBytes, 0);
   }
+  std::vector<uint8_t> cells;
+  MfmCells(bytes, sync, cells);
+  cells.resize(kRevolutionCells);
+  t.cells.assign(kRingSlots, 0);
+  for (size_t i = 0; i < cells.size(); ++i)
+    t.cells[i * kFine + kFine / 2] = cells[i];
+  auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
+    for (const SimulatedSector& s : list) {
+      size_t begin = 0, end = 0;
+      if (s.track == index &&
+          FindDataField(bytes, sync, static_cast<uint8_t>(s.sector), begin, end))
+        t.faults.push_back({std::min((begin + 8) * 16 * kFine, kRingSlots),
+                            std::min(end * 16 * kFine, kRingSlots), weak});
+    }
+  };
+  add(media_.weak, true);
+  add(media_.dropout, false);
   return t;
 }
 
 void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
   const uint8_t code = cmd[0];
   if (cmd.size() != 8 && cmd.size() != 12) return Ack(code, kGwBadCommand);
-  const uint32_t ticks = U32(&cmd[2]);
+  const uint32_t ticks = ParamU32(cmd, 2);
   const int maxIndex = cmd[6] | cmd[7] << 8;
   const uint32_t linger = cmd.size() == 12
-                              ? U32(&cmd[8])
+                              ? ParamU32(cmd, 8)
                               : static_cast<uint32_t>(media_.sampleFrequency / 1e6 * kLingerUs);
   if (ticks == 0 && maxIndex == 0) return Ack(code, kGwBadCommand);
   ++reads_;
@@ -362,24 +420,26 @@ void SimulatedGreaseweazle::ReadFlux(const std::vector<uint8_t>& cmd) {
   }
 
   Track& track = TrackUnderHead();
-  const double cellTicks = media_.sampleFrequency * kCellSeconds / kFine;
-  std::vector<uint8_t> noiseCells;
-  std::span<const uint8_t> cells = track.cells;
-  if (cells.empty()) {
-    Noise(noiseCells, 100000);
-    cells = noiseCells;
-  }
-  SurfaceTiming timing{cellTicks, media_.speedError, media_.jitter,
-                       motor_ && !media_.noIndex && homed_, cellTicks * kFine};
-  const double revTicks = static_cast<double>(cells.size()) * cellTicks / (1 + media_.speedError);
+  const double speed = SpeedOfNextCommand();
+  const double slotTicks = media_.sampleFrequency * kCellSeconds / kFine;
+  SurfaceTiming timing{slotTicks,         speed,
+                       media_.jitter,     motor_ && !media_.noIndex && homed_,
+                       slotTicks * kFine, kQuietCells * kFine};
+  const double revTicks = static_cast<double>(kRingSlots) * slotTicks / (1 + speed);
   uint64_t revolution = static_cast<uint64_t>(clockTicks_ / revTicks);
   const double angle = RemainderNonNegative(clockTicks_, revTicks) / revTicks;
-  const auto start = static_cast<size_t>(angle * static_cast<double>(cells.size()));
+  const auto start = static_cast<size_t>(angle * static_cast<double>(kRingSlots));
   // Without index pulses (no disk turning, a broken sensor) the device
   // gives up after 2 s; the simulation cuts that short.
   const bool noIndex = !timing.index && maxIndex > 0;
   const uint64_t limit =
       noIndex ? static_cast<uint64_t>(kNoIndexSeconds * media_.sampleFrequency) : ticks;
+  std::vector<uint8_t> noiseCells;
+  std::span<const uint8_t> cells = track.cells;
+  if (cells.empty()) {
+    Noise(noiseCells, kRevolutionCells);
+    cells = noiseCells;
+  }
   FluxCapture capture;
   if (motor_) {
     CaptureSurface(cells, track.faults, timing, start, revolution, maxIndex, linger, limit, rng_,
@@ -422,8 +482,14 @@ bool SimulatedGreaseweazle::ReceiveStream(std::vector<uint8_t>& out) {
   out.clear();
   uint8_t buffer[4096];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStreamWaitSeconds);
+  const bool stall = stall_.exchange(false);
   while (!stop_ && std::chrono::steady_clock::now() < deadline) {
     if (ResetSeen()) return false;
+    // A stalled transfer takes nothing more after its first packets.
+    if (stall && out.size() >= sizeof buffer) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      continue;
+    }
     const ssize_t r = ::read(master_, buffer, sizeof buffer);
     if (r > 0) {
       out.insert(out.end(), buffer, buffer + r);
@@ -453,46 +519,54 @@ void SimulatedGreaseweazle::WriteFlux(const std::vector<uint8_t>& cmd) {
   std::vector<uint32_t> flux;
   std::string error;
   if (!ReceiveStream(stream)) return;  // the host reset the line or went away
-  ++writes_;
+  const int number = ++writes_;
   const bool indexSeen = motor_ && !media_.noIndex && homed_;
+  const bool underflow =
+      number >= media_.underflowFrom && number < media_.underflowFrom + media_.underflows;
   if (!DecodeWriteStream(stream, flux, error)) {
     fluxStatus_ = kGwBadCommand;
   } else if (cue && !indexSeen) {
     fluxStatus_ = kGwNoIndex;
-  } else if (underflowsLeft_ > 0) {
-    --underflowsLeft_;
-    fluxStatus_ = kGwFluxUnderflow;
   } else {
-    fluxStatus_ = kGwOkay;
+    fluxStatus_ = underflow ? kGwFluxUnderflow : kGwOkay;
   }
   const int index = cylinder_ * 2 + head_;
-  if (fluxStatus_ == kGwOkay && motor_ && index < kTrackCount) {
+  const bool writes = fluxStatus_ == kGwOkay || fluxStatus_ == kGwFluxUnderflow;
+  if (writes && motor_ && index < kTrackCount) {
     Track& t = TrackAt(index);
     // An unformatted track is a revolution of noise to write over.
-    if (t.cells.empty()) Noise(t.cells, size_t{kRawTrackSize} * 16);
-    // Each transition lands in the cell under the head at its time; the
-    // head writes from the index (or wherever the disk is) until the stream
-    // runs out or, told so, the next index. The cells after the write keep
-    // what was there: the splice.
-    const double cell = media_.sampleFrequency * kCellSeconds / kFine / (1 + media_.speedError);
+    if (t.cells.empty()) Noise(t.cells, kRevolutionCells);
+    // Each transition lands in the slot under the head at its time, at the
+    // speed the drive turns now; the head writes from just after the index
+    // (or wherever the disk is) until the stream runs out or, told so, the
+    // next index. The slots after the write keep what was there: the splice.
+    const double slot = media_.sampleFrequency * kCellSeconds / kFine / (1 + SpeedOfNextCommand());
     const size_t n = t.cells.size();
     const size_t start =
-        cue ? 0
-            : static_cast<size_t>(RemainderNonNegative(clockTicks_, cell * static_cast<double>(n)) /
-                                  cell);
-    // Without the stop at the index a long stream writes on over the start.
-    const size_t end = start + (terminate ? n : 4 * n);
+        cue ? static_cast<size_t>(kWriteStartUs * 1e-6 * media_.sampleFrequency / slot)
+            : static_cast<size_t>(RemainderNonNegative(clockTicks_, slot * static_cast<double>(n)) /
+                                  slot);
+    const size_t end = terminate ? (start / n + 1) * n : start + 4 * n;
+    // An underflow: the device ran out of flux part-way and stopped there,
+    // its write gate on a little longer with nothing to write.
+    const size_t values =
+        underflow ? static_cast<size_t>(static_cast<double>(flux.size()) * kUnderflowShare)
+                  : flux.size();
     double time = 0;
     size_t last = start;
-    for (size_t i = 0; i < flux.size(); ++i) {
+    for (size_t i = 0; i < values; ++i) {
       time += flux[i];
-      const auto at = start + static_cast<size_t>(time / cell);
+      const auto at = start + static_cast<size_t>(time / slot);
       for (size_t k = last; k < std::min(at, end); ++k)
         t.cells[k % n] = 0;
       if (at >= end) break;
       // The write stops as the last value is loaded: it is never written.
       if (i + 1 < flux.size()) t.cells[at % n] = 1;
       last = at + 1;
+    }
+    if (underflow) {
+      for (size_t k = last; k < std::min(last + kUnderflowGapCells * kFine, end); ++k)
+        t.cells[k % n] = 0;
     }
     t.written = true;
     PlaceFaults(index, t);
@@ -511,14 +585,12 @@ void SimulatedGreaseweazle::EraseFlux(const std::vector<uint8_t>& cmd) {
   fluxStatus_ = kGwOkay;
   if (motor_ && index < kTrackCount) {
     Track& t = TrackAt(index);
-    const double cell = media_.sampleFrequency * kCellSeconds / kFine / (1 + media_.speedError);
-    const auto cells = static_cast<size_t>(U32(&cmd[2]) / cell);
-    if (cells >= t.cells.size()) {
-      // A whole revolution erased: no flux at all, as a bulk-erased disk.
-      t.cells.assign(size_t{kRawTrackSize} * 16 * kFine, 0);
-    } else {
-      std::fill(t.cells.begin(), t.cells.begin() + static_cast<long>(cells), uint8_t{0});
-    }
+    if (t.cells.empty()) t.cells.assign(kRingSlots, 0);
+    const double slot = media_.sampleFrequency * kCellSeconds / kFine / (1 + SpeedOfNextCommand());
+    const auto slots = static_cast<size_t>(ParamU32(cmd, 2) / slot);
+    // A whole revolution erased leaves no flux at all, as a bulk-erased disk.
+    std::fill(t.cells.begin(), t.cells.begin() + static_cast<long>(std::min(slots, t.cells.size())),
+              uint8_t{0});
     t.written = true;
     PlaceFaults(index, t);
   }
@@ -553,11 +625,11 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
   DecodedTrack decoded;
   DecoderScratch scratch;
   DecodeMfmTrack(capture, settings, decoded, scratch);
-  // A data field's cells from a few bytes in to its CRC.
-  auto range = [&](int sector, size_t& begin, size_t& end) {
+  // A data field's slots: from its mark (or a few bytes in) to its CRC.
+  auto range = [&](int sector, size_t skip, size_t& begin, size_t& end) {
     for (const DecodedSector& d : decoded.sectors) {
       if (d.sec != sector || d.rawDataOffset <= 0) continue;
-      begin = (static_cast<size_t>(d.rawDataOffset) + 7) * 16 * kFine;
+      begin = (static_cast<size_t>(d.rawDataOffset) + skip - 1) * 16 * kFine;
       end = (static_cast<size_t>(d.rawDataOffset) + FieldBytes(d.sizeCode) + 2) * 16 * kFine;
       return end <= t.cells.size();
     }
@@ -566,7 +638,8 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
   auto add = [&](const std::vector<SimulatedSector>& list, bool weak) {
     for (const SimulatedSector& s : list) {
       size_t begin = 0, end = 0;
-      if (s.track == index && range(s.sector, begin, end)) t.faults.push_back({begin, end, weak});
+      if (s.track == index && range(s.sector, 8, begin, end))
+        t.faults.push_back({begin, end, weak});
     }
   };
   add(media_.weak, true);
@@ -574,13 +647,46 @@ void SimulatedGreaseweazle::PlaceFaults(int index, Track& t) {
   for (size_t k = 0; k < media_.writeFaults.size(); ++k) {
     const SimulatedSector& s = media_.writeFaults[k];
     size_t begin = 0, end = 0;
-    if (writeFaultUsed_[k] || s.track != index || !range(s.sector, begin, end)) continue;
-    // The first write there leaves a stretch of the field without flux.
+    if (writeFaultUsed_[k] || s.track != index || !range(s.sector, 0, begin, end)) continue;
+    // The first write there leaves the field, its mark included, without
+    // flux: it reads as noise whatever the sector holds.
     writeFaultUsed_[k] = true;
-    std::fill(t.cells.begin() + static_cast<long>(begin),
-              t.cells.begin() + static_cast<long>(std::min(end, begin + 64 * 16 * kFine)),
+    std::fill(t.cells.begin() + static_cast<long>(begin), t.cells.begin() + static_cast<long>(end),
               uint8_t{0});
   }
+}
+
+bool SimulatedGreaseweazle::Written() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) { return t.written; });
+}
+
+void SimulatedGreaseweazle::FormatBlank(const TZX_Disk& image) {
+  if (!blank_ || Written()) return;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  blank_ = false;
+  auto fresh = std::make_unique<TZX_Disk>();
+  for (int index = 0; index < kTrackCount; ++index) {
+    const TTrack& from = image.GetTrack(static_cast<uint8_t>(index));
+    if (!from.Present) continue;
+    TTrack& to = fresh->GetTrack(static_cast<uint8_t>(index));
+    to.Present = 0xFF;
+    for (size_t slot = 0; slot < kSlotCount; ++slot) {
+      const TSectorRec& s = from.Sectors[slot];
+      if (!s.Present) continue;
+      TSectorRec& d = to.Sectors[slot];
+      d.SetId(s.Cyl, s.Head, s.Sec, s.SizeCode);
+      d.Present = 0xFF;
+      d.DataOk = 0xFF;
+      std::span<uint8_t> data = d.MutableData(FieldBytes(s.SizeCode));
+      std::fill(data.begin(), data.end(), uint8_t{0});
+    }
+    to.CountSectors();
+  }
+  fresh->CountTracks();
+  disk_ = std::move(fresh);
+  for (Track& t : tracks_)
+    t = Track{};
 }
 
 void SimulatedGreaseweazle::TakeDisk(TZX_Disk& out) {

@@ -22,6 +22,8 @@ void CaptureSurface(std::span<const uint8_t> cells, std::span<const CellRange> f
   int sinceTransition = 0;
   uint64_t stopAt = UINT64_MAX;
   const CellRange* fault = nullptr;  // the fault range the head is in
+  const double bitCells = timing.wanderTicks > 0 ? timing.wanderTicks / timing.cellTicks : 1;
+  size_t noiseAfter = timing.quietCells;  // cells of quiet before the next noise transition
   for (;;) {
     const double now = static_cast<double>(absolute) * cell;
     if (now >= static_cast<double>(stopAt)) break;
@@ -37,7 +39,13 @@ void CaptureSurface(std::span<const uint8_t> cells, std::span<const CellRange> f
       if (i >= f.begin && i < f.end && (!f.weak || revolution % 2 == 0)) fault = &f;
     }
     ++sinceTransition;
-    if (cells[i] && !(fault && !fault->weak)) {
+    bool noise = false;
+    if (noiseAfter && static_cast<size_t>(sinceTransition) >= noiseAfter) {
+      noise = true;
+      noiseAfter = static_cast<size_t>(bitCells * (3.5 + 1.5 * rng.Signed()));
+    }
+    if ((cells[i] && !(fault && !fault->weak)) || noise) {
+      if (!noise) noiseAfter = timing.quietCells;
       double t = (static_cast<double>(absolute) + 0.5) * cell;
       const int intervalCells = sinceTransition;
       t += rng.Signed() * timing.jitter * intervalCells * cell;

@@ -45,6 +45,11 @@ struct SurfaceTiming {
   // How far a transition in a weak stretch wanders, either way; 0: 1.1
   // cells (a surface that holds a bit cell as several slots says its own).
   double wanderTicks = 0;
+  // After this many cells without a transition the read amplifier's gain
+  // has risen to its own noise: transitions at random, 2 to 5 bit cells
+  // (`wanderTicks`) apart, until flux comes again. 0: a quiet stretch reads
+  // as quiet.
+  size_t quietCells = 0;
 };
 
 // Flux of `cells` (a whole revolution from the index) captured from the

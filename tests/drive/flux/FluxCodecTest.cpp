@@ -6,6 +6,7 @@
 #include "codec/MfmEncoder.h"
 #include "drive/flux/FluxStream.h"
 #include "drive/flux/SimulatedSurface.h"
+#include "drive/flux/Writeout.h"
 #include "support/DiskBuilder.h"
 
 namespace kelvara::flux {
@@ -81,6 +82,31 @@ TEST(FluxStream, MalformedStreamsAreRefusedWithTheirPlace) {
     std::string error;
     EXPECT_FALSE(DecodeFluxStream(b, c, error));
     EXPECT_NE(error.find("at byte"), std::string::npos) << error;
+  }
+}
+
+// The writeout stage: cells at the measured revolution over a revolution's
+// cells; the track stretched with its filler to 7 % past the revolution,
+// however short; precompensation moving a transition towards its lone close
+// neighbour, from its cylinder on.
+TEST(Writeout, TimingTailAndPrecompensation) {
+  const std::vector<uint8_t> cells = {0, 1, 0, 1, 0, 0, 0, 1}, filler = {0, 0, 1, 0};
+  WriteoutTiming timing;       // 14.4 M ticks a revolution of 100000 cells: 144 a cell
+  timing.precomp = {40, 100};  // 7.2 ticks
+  Writeout out;
+  for (const int cylinder : {39, 40}) {
+    timing.cylinder = cylinder;
+    BuildWriteout(cells, filler, timing, out);
+    EXPECT_EQ(out.cells, 107000u);
+    uint64_t total = 0;
+    for (const uint32_t v : out.flux)
+      total += v;
+    EXPECT_GT(total, 1.069 * timing.revolutionTicks);
+    // Cell 1's close neighbour is after it (late), cell 3's before it (early).
+    const std::vector<uint32_t> head(out.flux.begin(), out.flux.begin() + 4);
+    const std::vector<uint32_t> plain = {288, 288, 576, 432}, shifted = {295, 274, 583, 432};
+    EXPECT_EQ(head, cylinder < 40 ? plain : shifted);
+    EXPECT_TRUE(out.cueAtIndex && out.terminateAtIndex);
   }
 }
 

@@ -36,8 +36,8 @@ TEST(FluxWriteEdge, SectorsTheImageHoldsBadAreExpectedBackBad) {
   EXPECT_EQ(SectorDataState(back.GetTrack(1).Sectors[5]), DataState::Good);
 }
 
-// A sector no write can mend: RetryCount 1 allows two passes, and a third
-// is never made.
+// A sector no write can mend: two write passes allowed, and a third is never
+// made.
 TEST(FluxWriteEdge, AWriteThatNeverVerifiesStopsAfterItsLastPass) {
   test::TempDir dir;
   TZX_Disk source;
@@ -45,7 +45,7 @@ TEST(FluxWriteEdge, AWriteThatNeverVerifiesStopsAfterItsLastPass) {
   ASSERT_TRUE(SaveImageFile(source, dir / "src.trd", {}).ok);
   ASSERT_TRUE(SaveImageFile(source, dir / "disk.trd", {}).ok);
   const test::CliRun w = RunCliArgs({"write", dir / "src.trd", "--flux-sim", dir / "disk.trd",
-                                     "--flux-media", "dropout=2:7", "--retries", "1"});
+                                     "--flux-media", "dropout=2:7", "--write-passes", "2"});
   EXPECT_EQ(w.status, 2) << w.out << w.err;
   EXPECT_TRUE(Has(w.out, "Флюкс: запись 2")) << w.out;
   EXPECT_FALSE(Has(w.out, "Флюкс: запись 3")) << w.out;
